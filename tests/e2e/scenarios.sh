@@ -1,0 +1,186 @@
+#!/usr/bin/env bash
+# End-to-end scenarios: the real Windows program under Wine on an X server,
+# driven with the real mouse and keyboard the way an operator uses it.
+# Usage: scenarios.sh NAME   (CTest runs one scenario per test)
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib.sh"
+
+# Types a path into the path box and presses Compact Database.
+enter_path_and_compact() {
+  local path=$1 xy
+  xy=$(control_centre "$main_title" Edit "")
+  type_at "$main_title" ${xy% *} ${xy#* } "$path"
+  xy=$(control_centre "$main_title" Button "Compact Database")
+  click_at "$main_title" ${xy% *} ${xy#* }
+}
+
+press_ok() { driver press "$1" OK; driver gone "$1" 30 || fail "box $1 did not close"; }
+
+same_content() {
+  diff <(tables_dump "$1") <(tables_dump "$2") >"$work/content.diff" ||
+    fail "content differs (see $work/content.diff)"
+}
+
+scenario_start() {
+  start_session start
+  start_app
+  local listing
+  listing=$(driver texts "$main_title")
+  echo "$listing"
+  grep -q '^Static|Select path for database: |' <<<"$listing" || fail "label missing"
+  grep -q '^Edit||.*focus' <<<"$listing" || fail "empty path box with the focus missing"
+  grep -q '^Button|Browse|' <<<"$listing" || fail "Browse missing"
+  grep -q '^Button|Compact Database|' <<<"$listing" || fail "Compact Database missing"
+  grep -q '^Button|Cancel|' <<<"$listing" || fail "Cancel missing"
+  grep -q '^Button|Server (qvd.mdb)|.*checked' <<<"$listing" || fail "server option not selected"
+  grep -q '^Button|Client (backup.mdb)|' <<<"$listing" || fail "client option missing"
+  screenshot 1-start
+  driver press "$main_title" Cancel
+  driver gone "$main_title" 30 || fail "Cancel did not end the program"
+}
+
+scenario_compact() {
+  start_session compact
+  local db="$work/data/qvd.mdb"
+  sample_database "$db"
+  cp "$db" "$work/original.mdb"
+  start_app
+  enter_path_and_compact "$(winpath "$db")"
+  local text
+  text=$(box_text Tessmark)
+  screenshot 2-completed
+  [ "$text" = "Compact Database Operation Completed" ] || fail "box says: $text"
+  press_ok Tessmark
+  driver gone "$main_title" 30 || fail "the program did not end after the completion box"
+  [ ! -e "$work/data/qvd1.mdb" ] || fail "temporary file left behind"
+  local before after
+  before=$(stat -c %s "$work/original.mdb")
+  after=$(stat -c %s "$db")
+  echo "size $before -> $after"
+  [ "$after" -lt "$before" ] || fail "not smaller"
+  "$E2E_CLI" check "$db" || fail "compacted file does not check clean"
+  same_content "$work/original.mdb" "$db"
+  if [ -f "$E2E_READERS/node_modules/mdb-reader/package.json" ]; then
+    diff <(node "$E2E_READERS/dump.js" "$work/original.mdb") <(node "$E2E_READERS/dump.js" "$db") \
+      >"$work/mdb-reader.diff" || fail "mdb-reader sees different content"
+  fi
+}
+
+scenario_missing() {
+  start_session missing
+  start_app
+  enter_path_and_compact 'C:\nowhere\qvd.mdb'
+  local text
+  text=$(box_text Tessmark)
+  screenshot 3-invalid-entry
+  [ "$text" = "Invalid entry. Please enter the Complete path for the catalog." ] ||
+    fail "box says: $text"
+  press_ok Tessmark
+  driver wait "$main_title" 5 || fail "the program ended"
+  driver press "$main_title" Cancel
+}
+
+scenario_in_use() {
+  start_session in-use
+  local db="$work/data/qvd.mdb"
+  sample_database "$db"
+  local sum
+  sum=$(md5sum <"$db")
+  (wine "$work/wine_driver.exe" hold "$(winpath "$db")" 120 >"$work/hold.log" 2>&1 &)
+  for _ in $(seq 100); do grep -q holding "$work/hold.log" 2>/dev/null && break; sleep 0.2; done
+  grep -q holding "$work/hold.log" || fail "the helper could not open the database"
+  start_app
+  enter_path_and_compact "$(winpath "$db")"
+  local text
+  text=$(box_text RandC)
+  screenshot 4-in-use
+  [[ $text == "3045 Description: "* ]] || fail "box says: $text"
+  press_ok RandC
+  driver wait "$main_title" 5 || fail "the program ended"
+  [ "$(md5sum <"$db")" = "$sum" ] || fail "the database changed"
+  driver press "$main_title" Cancel
+}
+
+scenario_browse() {
+  start_session browse
+  local db="$work/data/backup.mdb"
+  sample_database "$db"
+  cp "$db" "$work/original.mdb"
+  start_app
+  local xy
+  xy=$(control_centre "$main_title" Button "Client (backup.mdb)")
+  click_at "$main_title" ${xy% *} ${xy#* }
+  xy=$(control_centre "$main_title" Button "Browse")
+  click_at "$main_title" ${xy% *} ${xy#* }
+  driver wait "Select Catalog" 30 || fail "the folder dialog did not open"
+  local rect
+  read -r l t r b < <(driver rect "Select Catalog")
+  echo "dialog rectangle $l $t $r $b"
+  [ $((r - l)) -eq 320 ] && [ $((b - t)) -eq 320 ] || fail "dialog is not 320x320"
+  local listing
+  listing=$(driver texts "Select Catalog")
+  echo "$listing"
+  grep -q '^Button|New Folder|' <<<"$listing" || fail "no New Folder button"
+  grep -q '^Static|Folder :|' <<<"$listing" || fail "no path box label"
+  screenshot 5-browse
+  # Type the folder's full path into the path box and press Enter, then OK.
+  xy=$(driver texts "Select Catalog" | awk -F'|' '$1 == "Edit" { split($3, r, ","); print int(r[1] + r[3] / 2), int(r[2] + r[4] / 2) }' | tail -1)
+  type_at "Select Catalog" ${xy% *} ${xy#* } "$(winpath "$work/data")"
+  xdotool key Return
+  sleep 1
+  driver press "Select Catalog" OK
+  driver gone "Select Catalog" 30 || fail "the dialog did not close"
+  local box
+  box=$(driver texts "$main_title" | awk -F'|' '$1 == "Edit" { print $2 }')
+  [ "$box" = "$(winpath "$work/data")\\backup.mdb" ] || fail "path box holds: $box"
+  xy=$(control_centre "$main_title" Button "Compact Database")
+  click_at "$main_title" ${xy% *} ${xy#* }
+  [ "$(box_text Tessmark)" = "Compact Database Operation Completed" ] || fail "compaction failed"
+  press_ok Tessmark
+  same_content "$work/original.mdb" "$db"
+}
+
+scenario_new_folder() {
+  start_session new-folder
+  mkdir -p "$work/data/catalogs"
+  start_app
+  local xy
+  xy=$(control_centre "$main_title" Edit "")
+  type_at "$main_title" ${xy% *} ${xy#* } "$(winpath "$work/data/catalogs")"
+  xy=$(control_centre "$main_title" Button "Browse")
+  click_at "$main_title" ${xy% *} ${xy#* }
+  driver wait "Select Catalog" 30 || fail "the folder dialog did not open"
+  xy=$(control_centre "Select Catalog" Button "New Folder")
+  click_at "Select Catalog" ${xy% *} ${xy#* }
+  driver wait "Select Catalog" 30
+  # The name entry box carries the picker's title too; it is the one with an OK and a Cancel
+  # button and an edit field, in front of the dialog.
+  sleep 1
+  xdotool type --delay 20 "March"
+  xdotool key Return
+  for _ in $(seq 50); do [ -d "$work/data/catalogs/March" ] && break; sleep 0.2; done
+  [ -d "$work/data/catalogs/March" ] || fail "the folder was not created"
+  driver wait "Select Catalog" 30 || fail "the dialog did not reopen"
+  sleep 1
+  local box
+  box=$(driver texts "Select Catalog" | awk -F'|' '$1 == "Edit" { print $2 }' | tail -1)
+  screenshot 6-new-folder
+  [ "$box" = "March" ] || fail "path box shows: $box"
+  driver press "Select Catalog" Cancel
+  driver gone "Select Catalog" 30
+  driver press "$main_title" Cancel
+}
+
+scenario_cancel() {
+  start_session cancel
+  start_app
+  driver settext "$main_title" Edit 0 'C:\windows\win.ini'
+  local xy
+  xy=$(control_centre "$main_title" Button Cancel)
+  click_at "$main_title" ${xy% *} ${xy#* }
+  driver gone "$main_title" 30 || fail "Cancel did not end the program"
+  screenshot 7-cancel
+}
+
+"scenario_${1:?scenario name}"
+echo "PASSED: $1"
