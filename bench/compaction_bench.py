@@ -1,0 +1,177 @@
+#!/usr/bin/env python3
+"""Compaction benchmark: tessmark-cli compact against the physical limit (cp)
+and a peer that only reads the same data (mdb-export of every table).
+
+For every size it generates a server catalog with 40% of its rows deleted (kept
+between runs in the data folder), then runs the contenders in alternating order
+so that drift of the machine hits all of them alike. Page-cache state: "warm"
+runs read a file that was just read; "cold" runs drop the page cache first,
+which needs root and a writable /proc/sys/vm/drop_caches (otherwise the cold
+variant is skipped and the report says so).
+
+Prints a table of medians and writes the same figures as JSON.
+"""
+import argparse
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def parse_size(text):
+    units = {"KB": 1 << 10, "MB": 1 << 20, "GB": 1 << 30}
+    for unit, factor in units.items():
+        if text.upper().endswith(unit):
+            return int(float(text[: -len(unit)]) * factor)
+    return int(text)
+
+
+def run(argv, stdout=subprocess.DEVNULL):
+    """Runs one command; returns wall seconds, CPU seconds and peak RSS in MiB."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(argv, stdout=stdout, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(proc.pid, 0)
+    wall = time.perf_counter() - start
+    err = proc.stderr.read().decode(errors="replace")
+    proc.stderr.close()
+    code = os.waitstatus_to_exitcode(status)
+    if code != 0:
+        raise SystemExit(f"{' '.join(argv)} failed with {code}: {err.strip()}")
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0
+
+
+def drop_caches():
+    try:
+        os.sync()
+        with open("/proc/sys/vm/drop_caches", "w") as f:
+            f.write("3\n")
+        return True
+    except OSError:
+        return False
+
+
+def warm(path):
+    with open(path, "rb") as f:
+        while f.read(1 << 24):
+            pass
+
+
+def tables_of(db):
+    out = subprocess.run(["mdb-tables", "-1", db], check=True, capture_output=True, text=True)
+    return [t for t in out.stdout.splitlines() if t]
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--sizes", default="128MB,256MB,512MB,1GB")
+    ap.add_argument("--runs", type=int, default=3)
+    ap.add_argument("--cli", default=os.path.join(ROOT, "build", "release", "cli", "tessmark-cli"))
+    ap.add_argument("--data", default=os.path.join(ROOT, "build", "bench", "data"))
+    ap.add_argument("--json", default=os.path.join(ROOT, "build", "bench", "results.json"))
+    ap.add_argument("--no-export", action="store_true", help="skip the mdb-export peer")
+    args = ap.parse_args()
+
+    os.makedirs(args.data, exist_ok=True)
+    cold_ok = drop_caches()
+    if not cold_ok:
+        print("note: the page cache cannot be dropped here; cold-cache runs are skipped", file=sys.stderr)
+    if not args.no_export and shutil.which("mdb-export") is None:
+        print("note: mdb-export is not installed; the peer comparison is skipped", file=sys.stderr)
+        args.no_export = True
+
+    results = []
+    for size_text in args.sizes.split(","):
+        size = parse_size(size_text)
+        src = os.path.join(args.data, f"server-{size_text}.mdb")
+        if not os.path.exists(src):
+            print(f"generating {src}", file=sys.stderr)
+            wall, _, _ = run([args.cli, "generate", "--kind", "server", "--size", size_text,
+                              "--deleted", "40%", "--seed", "1", src])
+            print(f"  generated in {wall:.1f} s", file=sys.stderr)
+        dst = os.path.join(args.data, "compacted.mdb")
+        copy = os.path.join(args.data, "copy.mdb")
+        tables = [] if args.no_export else tables_of(src)
+
+        def compact():
+            if os.path.exists(dst):
+                os.remove(dst)
+            r = run([args.cli, "compact", "--quiet", src, dst])
+            os.remove(dst)
+            return r
+
+        def cp():
+            r = run(["cp", src, copy])
+            os.remove(copy)
+            return r
+
+        def export():
+            wall = cpu = rss = 0.0
+            for t in tables:
+                w, c, m = run(["mdb-export", src, t])
+                wall, cpu, rss = wall + w, cpu + c, max(rss, m)
+            return wall, cpu, rss
+
+        contenders = [("compact", compact), ("cp", cp)] + ([] if args.no_export else [("mdb-export", export)])
+        samples = {}
+        for i in range(args.runs):
+            order = contenders if i % 2 == 0 else list(reversed(contenders))
+            for name, fn in order:
+                warm(src)
+                samples.setdefault(name + "/warm", []).append(fn())
+                if cold_ok and name != "mdb-export":
+                    drop_caches()
+                    samples.setdefault(name + "/cold", []).append(fn())
+
+        row = {"size": size_text, "bytes": os.path.getsize(src)}
+        for key, vals in samples.items():
+            row[key] = {
+                "wall_s": statistics.median(v[0] for v in vals),
+                "cpu_s": statistics.median(v[1] for v in vals),
+                "peak_rss_mib": max(v[2] for v in vals),
+                "runs": len(vals),
+            }
+        results.append(row)
+        print_row(row)
+
+    for prev, cur in zip(results, results[1:]):
+        cur["growth"] = cur["compact/warm"]["wall_s"] / prev["compact/warm"]["wall_s"]
+    print_table(results)
+    os.makedirs(os.path.dirname(args.json), exist_ok=True)
+    with open(args.json, "w") as f:
+        json.dump({"cold_cache": cold_ok, "results": results}, f, indent=2)
+    print(f"\nwritten: {args.json}")
+
+
+def print_row(row):
+    parts = [f"{row['size']}:"]
+    for key in sorted(k for k in row if "/" in k):
+        parts.append(f"{key} {row[key]['wall_s']:.2f}s ({row[key]['peak_rss_mib']:.0f} MiB)")
+    print("  ".join(parts), file=sys.stderr)
+
+
+def print_table(results):
+    head = f"{'size':>7} {'MB':>7} {'compact':>8} {'cp':>7} {'c/cp':>6} {'cold c/cp':>9} " \
+           f"{'export':>8} {'c/exp':>6} {'RSS MiB':>8} {'s/GB':>6} {'growth':>6}"
+    print(head)
+    print("-" * len(head))
+    for r in results:
+        c, p = r["compact/warm"], r["cp/warm"]
+        cold = (f"{r['compact/cold']['wall_s'] / r['cp/cold']['wall_s']:9.2f}"
+                if "compact/cold" in r else f"{'-':>9}")
+        exp = r.get("mdb-export/warm")
+        print(f"{r['size']:>7} {r['bytes'] / 1e6:7.0f} {c['wall_s']:8.2f} {p['wall_s']:7.2f} "
+              f"{c['wall_s'] / p['wall_s']:6.2f} {cold} "
+              f"{(exp['wall_s'] if exp else float('nan')):8.2f} "
+              f"{(c['wall_s'] / exp['wall_s'] if exp else float('nan')):6.2f} "
+              f"{max(c['peak_rss_mib'], r.get('compact/cold', c)['peak_rss_mib']):8.0f} "
+              f"{c['wall_s'] / (r['bytes'] / (1 << 30)):6.2f} "
+              f"{r.get('growth', float('nan')):6.2f}")
+
+
+if __name__ == "__main__":
+    main()
