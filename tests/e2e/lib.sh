@@ -17,7 +17,7 @@ need_tools() {
   for tool in wine Xvfb xdotool; do
     command -v "$tool" >/dev/null || skip "$tool is not installed (run tools/setup.sh)"
   done
-  [ -f "$E2E_WINDOWS_BUILD/app/tessmark.exe" ] ||
+  [ -f "$E2E_WINDOWS_BUILD/main_window/tessmark.exe" ] ||
     skip "no Windows build at $E2E_WINDOWS_BUILD (cmake --build --preset mingw-i686)"
   [ -f "$E2E_WINDOWS_BUILD/tests/e2e/driver/wine_driver.exe" ] || skip "wine_driver.exe is not built"
 }
@@ -29,7 +29,7 @@ start_session() {
   need_tools
   work="$E2E_OUTPUT/$name"
   rm -rf "$work"
-  mkdir -p "$work/data"
+  mkdir -p "$work"
   export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win32
   local display
   for display in $(seq 90 140); do
@@ -42,7 +42,13 @@ start_session() {
   for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
   step "wine prefix"
   wineboot -i >"$work/wineboot.log" 2>&1 || fail "wineboot failed (see $work/wineboot.log)"
-  cp "$E2E_WINDOWS_BUILD/app/tessmark.exe" "$E2E_WINDOWS_BUILD/tests/e2e/driver/wine_driver.exe" "$work/"
+  # No window manager runs here: let Wine draw the frames and captions itself,
+  # so that screenshots show the windows as an operator sees them.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$work/wineboot.log" 2>&1
+  # The operator's folder, C:\Data inside the prefix.
+  data="$WINEPREFIX/drive_c/Data"
+  mkdir -p "$data"
+  cp "$E2E_WINDOWS_BUILD/main_window/tessmark.exe" "$E2E_WINDOWS_BUILD/tests/e2e/driver/wine_driver.exe" "$work/"
 }
 
 end_session() {
@@ -52,7 +58,8 @@ end_session() {
   wait 2>/dev/null
 }
 
-driver() { wine "$work/wine_driver.exe" "$@" 2>>"$work/driver.log"; }
+# The driver writes Windows line ends; the tests want plain ones.
+driver() { wine "$work/wine_driver.exe" "$@" 2>>"$work/driver.log" | tr -d "\r"; }
 
 winpath() { winepath -w "$1" 2>/dev/null; }
 
@@ -72,22 +79,18 @@ screenshot() {
   echo "screenshot: $file"
 }
 
-# The X window of a Wine top-level window, found by its title.
-x_window() { xdotool search --sync --onlyvisible --name "^$1\$" 2>/dev/null | head -1; }
-
 # Clicks with the real mouse at a point given in the window's client pixels.
 click_at() {
-  local title=$1 x=$2 y=$3 xw
-  xw=$(x_window "$title") || fail "no X window for $title"
-  eval "$(xdotool getwindowgeometry --shell "$xw")"
-  xdotool mousemove --sync $((X + x)) $((Y + y)) click 1
+  local title=$1 x=$2 y=$3 ox oy
+  read -r ox oy < <(driver origin "$title") || fail "no window titled $title"
+  xdotool mousemove --sync $((ox + x)) $((oy + y)) click 1
 }
 
 # Types text with the real keyboard into the control under the given point.
 type_at() {
   local title=$1 x=$2 y=$3 text=$4
   click_at "$title" "$x" "$y"
-  xdotool key --clearmodifiers ctrl+a BackSpace
+  xdotool key --clearmodifiers ctrl+Home ctrl+shift+End Delete
   xdotool type --delay 20 "$text"
 }
 

@@ -7,6 +7,7 @@
 //   wine_driver gone TITLE [SECONDS]        exit 0 once no window has that title
 //   wine_driver texts TITLE                 print "class|text|x,y,w,h|flags" per child
 //   wine_driver rect TITLE                  print the window's outer rectangle "l t r b"
+//   wine_driver origin TITLE                print the screen position of its client area
 //   wine_driver press TITLE CAPTION         post a click to the child button with that caption
 //   wine_driver settext TITLE CLASS INDEX TEXT
 //   wine_driver key TITLE CLASS INDEX VK    post key down, char (for Enter) and key up
@@ -114,6 +115,10 @@ int main(int argc, char** argv) {
   if (!window) return Fail("no window with that title");
 
   if (verb == "texts") {
+    // Focus belongs to the program's thread, not to ours: ask that thread.
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &gui);
     for (HWND child : Children(window)) {
       RECT r;
       GetWindowRect(child, &r);
@@ -123,8 +128,14 @@ int main(int argc, char** argv) {
       std::printf("%s|%s|%ld,%ld,%ld,%ld|%s%s%s\n", ClassOf(child).c_str(), Text(child).c_str(),
                   p.x, p.y, r.right - r.left, r.bottom - r.top,
                   IsWindowVisible(child) ? "visible" : "hidden",
-                  GetFocus() == child ? ",focus" : "", check == BST_CHECKED ? ",checked" : "");
+                  gui.hwndFocus == child ? ",focus" : "", check == BST_CHECKED ? ",checked" : "");
     }
+    return 0;
+  }
+  if (verb == "origin") {
+    POINT p{0, 0};
+    ClientToScreen(window, &p);
+    std::printf("%ld %ld\n", p.x, p.y);
     return 0;
   }
   if (verb == "rect") {
