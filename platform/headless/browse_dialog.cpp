@@ -194,6 +194,7 @@ void End(Dialog& d, bool accepted) {
   d.ended = true;
   d.accepted = accepted;
   ShowWindow(d.hwnd, SW_HIDE);
+  PostMessageA(d.hwnd, WM_NULL, 0, 0);  // wakes the modal loop, as EndDialog does
 }
 
 LRESULT CALLBACK DialogWndProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
