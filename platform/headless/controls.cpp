@@ -126,8 +126,13 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     case BM_SETCHECK:
       if (IsCheckType(type)) {
         w->check = wparam > BST_INDETERMINATE ? BST_CHECKED : wparam;
+        // A radio button is a tab stop while it is the checked one.
         if (type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON) {
-          if (w->check == BST_CHECKED) w->style |= WS_TABSTOP;
+          if (w->check == BST_CHECKED) {
+            w->style |= WS_TABSTOP;
+          } else {
+            w->style &= ~static_cast<DWORD>(WS_TABSTOP);
+          }
         }
       }
       return 0;
