@@ -44,7 +44,7 @@ struct BrowseOptionsRecord {
   Flag ShowStatusText = kFalse;
   Flag IncludeFiles = kFalse;
   std::int16_t SubfoldersChecked = 0;  // output: 1 checked, 0 not
-  HWND OwnerWindow = nullptr;          // the desktop window when not a window
+  HWND OwnerWindow{};                  // the desktop window when not a window
 };
 
 extern BrowseOptionsRecord BrowseOptions;
