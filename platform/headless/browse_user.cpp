@@ -90,6 +90,11 @@ void TypeIntoPathBox(const std::string& text, bool press_enter) {
   const HWND box = Required(PathBox(), "path box");
   SetFocus(box);
   SendMessageA(box, EM_SETSEL, 0, -1);
+  if (text.empty()) {
+    // Nothing to type over the old text: delete it.
+    SendMessageA(box, WM_KEYDOWN, VK_DELETE, 0x01530001);
+    SendMessageA(box, WM_KEYUP, VK_DELETE, static_cast<LPARAM>(0xC1530001u));
+  }
   for (const char c : text) {
     SendMessageA(box, WM_CHAR, static_cast<WPARAM>(static_cast<unsigned char>(c)), 1);
   }
