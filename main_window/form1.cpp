@@ -1,6 +1,8 @@
 // Form1: window, controls and handlers.
 #include "main_window/form1.h"
 
+#include <cctype>
+
 #include "folder_picker/browse_for_folder.h"
 #include "platform/database_engine.h"
 #include "platform/forms_runtime.h"
@@ -63,6 +65,26 @@ void ReportUntrapped(const RuntimeError& e) {
   platform::MsgBox("Run-time error '" + std::to_string(e.number()) + "':\r\n\r\n" + e.description(),
                    platform::BoxIcon::kCritical);
   platform::EndProgram();
+}
+
+// The folder that the path box names for Browse to start from. When the box
+// already names a database file (by one of the two names the option buttons
+// give, or because a file of that name exists) its folder is meant, so that
+// Browse followed by Cancel puts back the same path instead of appending the
+// file name a second time. A drive root keeps its backslash.
+std::string BrowseStartFolder(const std::string& text) {
+  const size_t slash = text.find_last_of('\\');
+  std::string name = text.substr(slash == std::string::npos ? 0 : slash + 1);
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const DWORD attributes = GetFileAttributesA(text.c_str());
+  const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+  const bool is_folder = exists && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  const bool database_name = name == "qvd.mdb" || name == "backup.mdb";
+  if (is_folder || name.empty() || !(database_name || exists)) return text;
+  if (slash == std::string::npos) return std::string();
+  std::string folder = text.substr(0, slash);
+  if (folder.size() == 2 && folder[1] == ':') folder += '\\';
+  return folder;
 }
 
 std::string JoinPath(const std::string& folder, const std::string& file) {
@@ -238,7 +260,7 @@ void Form1::ComposePath(const std::string& folder) {
 void Form1::Option1_Click(int) { ComposePath(SelectedFolder); }
 
 void Form1::Command1_Click() {
-  SelectedFolder = Text1();
+  SelectedFolder = BrowseStartFolder(Text1());
   BrowseFolders(*this, SelectedFolder, "Select Catalog", "Select the folder containing backup.mdb");
   if (SelectedFolder.empty()) return;
   ComposePath(SelectedFolder);
