@@ -365,7 +365,8 @@ BOOL WINAPI DestroyWindow(HWND hwnd) {
 BOOL WINAPI IsWindow(HWND hwnd) {
   auto& windows = state().windows;
   auto it = windows.find(reinterpret_cast<uintptr_t>(hwnd));
-  return it != windows.end() && !it->second->destroying ? TRUE : FALSE;
+  // A window being destroyed is still a window until its WM_NCDESTROY.
+  return it != windows.end() ? TRUE : FALSE;
 }
 
 BOOL WINAPI IsWindowVisible(HWND hwnd) {
