@@ -2,6 +2,7 @@
 // dialog reports that it is ready, and follows every selection change.
 #include <cctype>
 #include <cmath>
+#include <initializer_list>
 #include <string>
 
 #include "folder_picker/picker_state.h"
@@ -74,11 +75,12 @@ void SetPathBoxText(const std::string& text) {
   SendMessageA(PickerState.PathBoxWnd, EM_SETSEL, end, static_cast<LPARAM>(end));
 }
 
-// Gives a window the OK button's font, when this dialog's OK button was found.
-void UseOkFont(HWND hwnd) {
+// Gives windows the OK button's font, when this dialog's OK button was
+// found; otherwise they keep the system font.
+void UseOkFont(std::initializer_list<HWND> windows) {
   if (PickerState.OkWnd == HWND{}) return;
   const LRESULT font = SendMessageA(PickerState.OkWnd, WM_GETFONT, 0, 0);
-  SendMessageA(hwnd, WM_SETFONT, static_cast<WPARAM>(font), TRUE);
+  for (const HWND hwnd : windows) SendMessageA(hwnd, WM_SETFONT, static_cast<WPARAM>(font), TRUE);
 }
 
 void SizeAndPlace() {
@@ -170,8 +172,7 @@ void AddControls() {
   if (o.ShowPathBox != 0) {
     s.PathBoxWnd = AddWindow(WS_EX_CLIENTEDGE, "EDIT", "", kPathBoxStyle, 0, 0, 0, 23, s.DialogWnd);
     s.PathLabelWnd = AddWindow(0, "STATIC", "Folder :", kLabelStyle, 0, 0, 0, 23, s.DialogWnd);
-    UseOkFont(s.PathBoxWnd);
-    UseOkFont(s.PathLabelWnd);
+    UseOkFont({s.PathBoxWnd, s.PathLabelWnd});
     ShowWindow(s.PathLabelWnd, SW_SHOWNORMAL);
     ShowWindow(s.PathBoxWnd, SW_SHOWNORMAL);
     if (s.PathBoxWnd != HWND{}) s.OldPathBoxProc = HookPathBox();
@@ -186,7 +187,7 @@ void AddControls() {
       s.FolderButtonWnd =
           AddWindow(0, "BUTTON", o.CheckBoxCaption, kCheckBoxStyle, 20, 0, 110, 23, s.DialogWnd);
     }
-    UseOkFont(s.FolderButtonWnd);
+    UseOkFont({s.FolderButtonWnd});
     ShowWindow(s.FolderButtonWnd, SW_SHOWNORMAL);
     if (s.FolderButtonWnd != HWND{}) s.OldFolderButtonProc = HookFolderButton();
   }

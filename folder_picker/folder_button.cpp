@@ -59,9 +59,14 @@ void CreateNewFolder() {
   std::string newPath;
   for (;;) {
     if (!parent.empty() && parent.back() == '\\') parent.pop_back();
-    const std::string answer =
-        rt::InputBox(std::string("Enter a name for your new folder") + kCrLf + parent + "\\...",
-                     BrowseOptions.Title, "");
+    std::string answer;
+    try {
+      answer =
+          rt::InputBox(std::string("Enter a name for your new folder") + kCrLf + parent + "\\...",
+                       BrowseOptions.Title, "");
+    } catch (const rt::RuntimeError&) {
+      return;  // no box could be shown: as if the user had cancelled
+    }
     if (TrimBlanks(answer).empty()) return;  // blank or cancelled: nothing happens
     newPath = parent + "\\" + answer;
     if (IsForbiddenName(answer)) {

@@ -1,5 +1,6 @@
 // The path box: Enter selects the typed folder, as a sibling of the current
 // folder or as a full path, or says that it does not exist.
+#include <cctype>
 #include <string>
 
 #include "folder_picker/picker_state.h"
@@ -14,6 +15,10 @@ namespace {
 std::string WithoutTrailingBackslash(std::string path) {
   if (!path.empty() && path.back() == '\\') path.pop_back();
   return path;
+}
+
+bool IsBareDrive(const std::string& path) {
+  return path.size() == 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
 }
 
 // Asks the dialog to select a path; the selection change it raises rewrites
@@ -33,6 +38,10 @@ void OnEnter() {
     SelectPath(sibling);
   } else if (PathExists(typed)) {
     SelectPath(typed);
+  } else if (IsBareDrive(typed) && PathExists(typed + "\\")) {
+    // A drive root typed as d:\ lost its backslash above; no file search
+    // finds a bare d:, so the root is tested and selected as a root.
+    SelectPath(typed + "\\");
   } else {
     rt::MsgBox(
         typed + "\r\nThe specified path does not exist.\r\n\r\nCheck the path, and try again.",

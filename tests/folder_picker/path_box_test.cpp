@@ -107,12 +107,19 @@ TEST_F(PathBoxTest, AMissingPathGetsTheCriticalBoxAndChangesNothing) {
   EXPECT_EQ(out.selection_changes, 0);
 }
 
-TEST_F(PathBoxTest, ATypedDriveRootLosesItsBackslashBeforeTheTest) {
-  // d:\ is tested as d:, which no search finds: the drive-root rule does not
-  // apply, so the box reports it.
+TEST_F(PathBoxTest, ATypedDriveRootSelectsTheRoot) {
+  // d:\ loses its backslash like any typed path; a bare d: is still a drive.
   const Outcome out = Enter("c:\\Data\\Sub", "d:\\");
+  EXPECT_TRUE(hl::MessageBoxes().empty());
+  EXPECT_EQ(out.selected, "D:\\");
+  EXPECT_EQ(out.current_path, "d:\\");
+  EXPECT_EQ(out.box_text, "D:\\");
+}
+
+TEST_F(PathBoxTest, ATypedDriveThatDoesNotExistIsReported) {
+  const Outcome out = Enter("c:\\Data\\Sub", "q:");
   ASSERT_EQ(hl::MessageBoxes().size(), 1u);
-  EXPECT_EQ(hl::MessageBoxes()[0].text.substr(0, 4), "d:\r\n");
+  EXPECT_EQ(hl::MessageBoxes()[0].text.substr(0, 4), "q:\r\n");
   EXPECT_EQ(out.selected, "C:\\Data\\Sub");
 }
 
