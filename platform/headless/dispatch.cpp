@@ -21,12 +21,28 @@ bool Matches(const MSG& m, HWND hwnd, UINT filter_min, UINT filter_max) {
   return m.message >= filter_min && m.message <= filter_max;
 }
 
+// Keyboard input goes to the window with the focus at the time it is taken.
+MSG Resolved(const MSG& m) {
+  if (m.time != kKeyboardInputMark) return m;
+  MSG r = m;
+  r.time = 0;
+  r.hwnd = GetFocus() != nullptr ? GetFocus() : GetActiveWindow();
+  return r;
+}
+
 bool Take(MSG* out, HWND hwnd, UINT filter_min, UINT filter_max, bool remove) {
   auto& queue = state().queue;
-  auto it = std::find_if(queue.begin(), queue.end(),
-                         [&](const MSG& m) { return Matches(m, hwnd, filter_min, filter_max); });
+  // Keyboard input with no window to go to is dropped.
+  queue.erase(std::remove_if(queue.begin(), queue.end(),
+                             [](const MSG& m) {
+                               return m.time == kKeyboardInputMark && Resolved(m).hwnd == nullptr;
+                             }),
+              queue.end());
+  auto it = std::find_if(queue.begin(), queue.end(), [&](const MSG& m) {
+    return Matches(Resolved(m), hwnd, filter_min, filter_max);
+  });
   if (it == queue.end()) return false;
-  *out = *it;
+  *out = Resolved(*it);
   if (remove) queue.erase(it);
   return true;
 }

@@ -109,13 +109,11 @@ bool ScriptedUser::Click(HWND window) {
 }
 
 void ScriptedUser::PressKey(UINT virtual_key, char ch) {
-  HWND target = GetFocus() != nullptr ? GetFocus() : GetActiveWindow();
-  if (target == nullptr) return;
-  PostMessageA(target, WM_KEYDOWN, virtual_key, 1);
+  PostKeyboardInput(WM_KEYDOWN, virtual_key, 1);
   if (ch != 0) {
-    PostMessageA(target, WM_CHAR, static_cast<WPARAM>(static_cast<unsigned char>(ch)), 1);
+    PostKeyboardInput(WM_CHAR, static_cast<WPARAM>(static_cast<unsigned char>(ch)), 1);
   }
-  PostMessageA(target, WM_KEYUP, virtual_key, static_cast<LPARAM>(0xC0000001u));
+  PostKeyboardInput(WM_KEYUP, virtual_key, static_cast<LPARAM>(0xC0000001u));
   Deliver();
 }
 
@@ -124,8 +122,10 @@ void ScriptedUser::Type(const std::string& text) {
 }
 
 void ScriptedUser::Retype(const std::string& text) {
-  HWND focus = GetFocus();
-  if (focus != nullptr) SendMessageA(focus, EM_SETSEL, 0, -1);
+  // Selecting everything (as by dragging over it) acts on the box that has
+  // the focus when the input is taken, like the keys that follow.
+  PostKeyboardInput(EM_SETSEL, 0, -1);
+  Deliver();
   if (text.empty()) {
     PressKey(VK_DELETE);
   } else {

@@ -100,6 +100,9 @@ struct State {
 
 State& state();
 
+// MSG::time of queued keyboard input, whose window is chosen when it is taken.
+inline constexpr DWORD kKeyboardInputMark = 0xFFFFFFFFu;
+
 // Window table.
 Window* FindWindowRecord(HWND hwnd);  // sets ERROR_INVALID_WINDOW_HANDLE when missing
 HWND HandleFromNumber(uintptr_t number);

@@ -92,6 +92,10 @@ std::string VerifyTree() {
 
 namespace tessmark::headless {
 
+void PostKeyboardInput(UINT message, WPARAM wparam, LPARAM lparam) {
+  state().queue.push_back(MSG{nullptr, message, wparam, lparam, kKeyboardInputMark, {0, 0}});
+}
+
 void SetPendingDrag(int dx, int dy) { state().pending_drag = POINT{dx, dy}; }
 
 }  // namespace tessmark::headless

@@ -86,6 +86,11 @@ bool HourglassShown();
 // Every cursor change in order: true for the hourglass, false otherwise.
 const std::vector<bool>& CursorHistory();
 
+// Queues keyboard input: like a posted message, but its window is the one
+// with the focus (else the active window) when a message loop takes it, as
+// with real keyboard input.
+void PostKeyboardInput(UINT message, WPARAM wparam, LPARAM lparam);
+
 // The distance the next size drag (frame or size box) moves the window's
 // bottom-right corner; used by the scripted user.
 void SetPendingDrag(int dx, int dy);
