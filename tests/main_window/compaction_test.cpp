@@ -114,6 +114,19 @@ TEST_F(CompactionTest, DotsInFoldersDoNotMoveTheTemporaryFile) {
 #endif
 }
 
+TEST_F(CompactionTest, FileWithoutADotIsNotCompactedOntoItself) {
+  if (!PutDatabase("Data\\catalog")) GTEST_SKIP() << "no sample database";
+  Compact("C:\\Data\\catalog");
+  ASSERT_EQ(headless::MessageBoxes().size(), 1u);
+  EXPECT_EQ(headless::MessageBoxes()[0].text, "Compact Database Operation Completed");
+  EXPECT_TRUE(LooksLikeJet(ReadFile("Data\\catalog")));
+  EXPECT_FALSE(Exists("Data\\catalog1"));
+#if !TESSMARK_REAL_ENGINE
+  ASSERT_EQ(CompactCalls().size(), 1u);
+  EXPECT_EQ(CompactCalls()[0].destination, OnC("Data\\catalog1").string());
+#endif
+}
+
 TEST_F(CompactionTest, LeftoverTemporaryFileIsNeverDeleted) {
   if (!PutDatabase("Data\\qvd.mdb")) GTEST_SKIP() << "no sample database";
   WriteFile("Data\\qvd1.mdb", "perhaps the only good copy");
