@@ -161,6 +161,12 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND hwnd, UINT filter_min, UINT filter_max) 
     // The queue is empty: this is where the user acts.
     auto idle = state().idle;
     if (!idle || !idle()) throw InputExhausted();
+    // An action that posted nothing still wakes the loop, so that it sees
+    // what the action changed (a dialog ended, a window destroyed).
+    if (Take(msg, hwnd, filter_min, filter_max, true)) return TRUE;
+    if (TakeQuit(msg, true)) return FALSE;
+    *msg = MSG{nullptr, WM_NULL, 0, 0, 0, {0, 0}};
+    return TRUE;
   }
 }
 
