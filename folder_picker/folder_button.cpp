@@ -22,17 +22,17 @@ std::string TrimBlanks(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
-// A name the folder could not be made under directly: a path separator, a
-// drive, a wildcard or another character the file system forbids, or a name
-// of dots only ("." and ".." name existing folders, not new ones).
+// A name that would not make a folder directly under the selected one: a
+// path separator, a drive, a wildcard or another character the file system
+// forbids, a parent reference (".."), or dots only.
 bool IsForbiddenName(const std::string& name) {
   constexpr std::string_view kForbidden = "\\/:*?\"<>|";
   for (const char c : name) {
     if (kForbidden.find(c) != std::string_view::npos) return true;
     if (static_cast<unsigned char>(c) < 32) return true;
   }
-  const std::string trimmed = TrimBlanks(name);
-  return trimmed.find_first_not_of('.') == std::string::npos;
+  if (name.find("..") != std::string::npos) return true;
+  return TrimBlanks(name).find_first_not_of('.') == std::string::npos;
 }
 
 void ToggleCheckBox() {

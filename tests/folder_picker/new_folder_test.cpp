@@ -110,12 +110,13 @@ TEST_F(NewFolderTest, ExistingFoldersAndFilesAreRefusedAndAskedAgain) {
 }
 
 TEST_F(NewFolderTest, NamesWithSeparatorsWildcardsOrOnlyDotsAreRefused) {
-  NewFolder({"Sub\\Deeper", "..", "x:y", "a*", "C:\\Elsewhere", std::nullopt});
+  NewFolder(
+      {"Sub\\Deeper", "..", "...", "up..", "x:y", "a*", "C:\\Elsewhere", "a/b", std::nullopt});
   Then([] { user::ClickCancel(); });
   BrowseForFolder();
   EXPECT_TRUE(ScriptDone());
   const std::vector<std::string> boxes = CriticalBoxes();
-  ASSERT_EQ(boxes.size(), 5u);
+  ASSERT_EQ(boxes.size(), 8u);
   for (const std::string& text : boxes) {
     EXPECT_NE(text.find("A folder name cannot contain \\ / : * ? \" < > |"), std::string::npos)
         << text;
