@@ -102,7 +102,7 @@ TEST_F(Form1Test, OptionsComposeThePathFromTheSelectedFolder) {
 }
 
 TEST_F(Form1Test, EnterAndEscapeTriggerNoCommand) {
-  ASSERT_TRUE(PutDatabase("Data\\qvd.mdb"));
+  WriteFile("Data\\qvd.mdb", "an ordinary file");
   EnterPath("C:\\Data\\qvd.mdb");
   const auto before = Files();
   user().PressKey(VK_RETURN, '\r');
@@ -119,7 +119,7 @@ TEST_F(Form1Test, EnterAndEscapeTriggerNoCommand) {
 
 TEST_F(Form1Test, CancelEndsAtOnceEvenWithAValidPath) {
   RunWholeProgram();
-  ASSERT_TRUE(PutDatabase("Data\\qvd.mdb"));
+  WriteFile("Data\\qvd.mdb", "an ordinary file");
   const auto before = Files();
   user().Then([&] {
     HWND form = FindWindowA(kForm1Class, nullptr);
@@ -142,7 +142,7 @@ TEST_F(Form1Test, CancelEndsAtOnceEvenWithAValidPath) {
 }
 
 TEST_F(Form1Test, CompactDatabaseRejectsWhatIsNotAnOrdinaryFile) {
-  ASSERT_TRUE(PutDatabase("Data\\qvd.mdb"));
+  WriteFile("Data\\qvd.mdb", "an ordinary file");
   WriteFile("Data\\hidden.mdb", "h");
   WriteFile("Data\\system.mdb", "s");
   WriteFile("Data\\notes.txt", "n");
@@ -182,7 +182,7 @@ TEST_F(Form1Test, CompactDatabaseRejectsWhatIsNotAnOrdinaryFile) {
 }
 
 TEST_F(Form1Test, FolderWithBackslashIsSearchedInsideAndThenTried) {
-  ASSERT_TRUE(PutDatabase("Data\\qvd.mdb"));
+  WriteFile("Data\\qvd.mdb", "an ordinary file");
   const auto before = Files();
   EnterPath("C:\\Data\\");
   ASSERT_TRUE(Click(kCommand2));
