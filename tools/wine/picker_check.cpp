@@ -1,0 +1,95 @@
+// Drives the folder picker over the system's own folder dialog (run it under
+// Wine or on Windows): opens it with the main window's options, checks the
+// size, the controls it found and where it put them, selects a folder by
+// typing its path into the path box, and accepts it. Prints what it saw and
+// exits with 0 when everything matched, 1 otherwise.
+#include <cstdio>
+#include <string>
+
+#include "folder_picker/browse_for_folder.h"
+#include "folder_picker/picker_state.h"
+
+namespace {
+
+using modBrowseForFolder::BrowseOptions;
+using modBrowseForFolder::PickerState;
+
+int g_failures = 0;
+int g_step = 0;
+std::string g_expected;
+
+void Check(bool ok, const std::string& what) {
+  std::printf("%s %s\n", ok ? "ok  " : "FAIL", what.c_str());
+  if (!ok) ++g_failures;
+}
+
+std::string Text(HWND hwnd) {
+  char buffer[300] = {};
+  GetWindowTextA(hwnd, buffer, sizeof buffer);
+  return buffer;
+}
+
+// A child's place in the dialog's client area, as {x, y, width, height}.
+RECT Place(HWND child) {
+  RECT r{};
+  GetWindowRect(child, &r);
+  POINT origin{0, 0};
+  ClientToScreen(PickerState.DialogWnd, &origin);
+  return RECT{r.left - origin.x, r.top - origin.y, r.right - r.left, r.bottom - r.top};
+}
+
+bool At(HWND child, LONG x, LONG y, LONG w, LONG h) {
+  const RECT p = Place(child);
+  return p.left == x && p.top == y && p.right == w && p.bottom == h;
+}
+
+void CALLBACK Step(HWND, UINT, UINT_PTR timer, DWORD) {
+  const auto& s = PickerState;
+  switch (g_step++) {
+    case 0: {
+      RECT r{};
+      GetWindowRect(s.DialogWnd, &r);
+      Check(r.right - r.left == 320 && r.bottom - r.top == 320, "dialog is 320 x 320");
+      Check(Text(s.DialogWnd) == "Select Catalog", "caption is the title");
+      Check(s.OkWnd != nullptr && s.CancelWnd != nullptr, "OK and Cancel found");
+      Check(s.TreeWnd != nullptr && s.TreeTop > 0, "tree found");
+      Check(s.StatusWnd != nullptr, "status line found");
+      Check(At(s.PathBoxWnd, 68, 213, 230, 23), "path box at 68, 213, 230 x 23");
+      Check(At(s.PathLabelWnd, 19, 219, 45, 13), "label at 19, 219, 45 x 13");
+      Check(At(s.FolderButtonWnd, 224, 249, 75, 23), "New Folder button at 224, 249");
+      Check(At(s.CancelWnd, 143, 249, 75, 23), "Cancel at 143, 249");
+      Check(At(s.OkWnd, 62, 249, 75, 23), "OK at 62, 249");
+      Check(At(s.TreeWnd, 21, s.TreeTop, 276, 320 - s.TreeTop - 120), "tree placed");
+      Check(Text(s.PathBoxWnd) == "windows", "path box shows the initial folder's name");
+      SetWindowTextA(s.PathBoxWnd, g_expected.c_str());
+      SendMessageA(s.PathBoxWnd, WM_CHAR, 13, 0);
+      break;
+    }
+    default: {
+      KillTimer(nullptr, timer);
+      std::string status = Text(s.StatusWnd);
+      Check(_stricmp(status.c_str(), g_expected.c_str()) == 0, "status line shows " + status);
+      Check(_stricmp(Text(s.PathBoxWnd).c_str(), "system32") == 0, "path box shows system32");
+      SendMessageA(s.OkWnd, BM_CLICK, 0, 0);
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+int main() {
+  g_expected = "C:\\windows\\system32";
+  BrowseOptions.Title = "Select Catalog";
+  BrowseOptions.Prompt = "Select the folder containing backup.mdb";
+  BrowseOptions.InitialFolder = "C:\\windows";
+  BrowseOptions.ShowNewFolderButton = modBrowseForFolder::kTrue;
+  BrowseOptions.ShowCheckBox = modBrowseForFolder::kTrue;
+  BrowseOptions.ShowPathBox = modBrowseForFolder::kTrue;
+  BrowseOptions.ShowStatusText = modBrowseForFolder::kTrue;
+  SetTimer(nullptr, 0, 500, Step);
+  const std::string chosen = modBrowseForFolder::BrowseForFolder();
+  Check(_stricmp(chosen.c_str(), g_expected.c_str()) == 0, "picker returned " + chosen);
+  std::printf("%d failure(s)\n", g_failures);
+  return g_failures == 0 ? 0 : 1;
+}
