@@ -216,20 +216,34 @@ void AddSizeGrip() {
   s.OldDialogProc = HookDialog();
 }
 
+// Runs one step of the callback; a step that fails is skipped and the next
+// one runs, so nothing escapes into the system dialog.
+template <typename Action>
+void Step(Action&& action) {
+  try {
+    action();
+  } catch (...) {
+  }
+}
+
 void OnInitialized() {
   PickerStateRecord& s = PickerState;
   BrowseOptionsRecord& o = BrowseOptions;
-  if (o.InitialFolder.empty()) o.InitialFolder = "c:\\";
-  const std::string initial = o.InitialFolder;
-  SendMessageA(s.DialogWnd, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(initial.c_str()));
-  s.CurrentPath = initial;
-  SizeAndPlace();
+  Step([&] {
+    if (o.InitialFolder.empty()) o.InitialFolder = "c:\\";
+    const std::string initial = o.InitialFolder;
+    SendMessageA(s.DialogWnd, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(initial.c_str()));
+  });
+  Step([&] { s.CurrentPath = o.InitialFolder; });
+  Step(SizeAndPlace);
   s.RestartPending = kFalse;
-  ScanChildren();
-  AddControls();
-  AddSizeGrip();
-  if (s.PathBoxWnd != HWND{}) SetPathBoxText(LastPathPart(s.CurrentPath));
-  LayoutControls();
+  Step(ScanChildren);
+  Step(AddControls);
+  Step(AddSizeGrip);
+  Step([&] {
+    if (s.PathBoxWnd != HWND{}) SetPathBoxText(LastPathPart(s.CurrentPath));
+  });
+  Step(LayoutControls);
 }
 
 void OnSelectionChanged(LPARAM itemList) {
@@ -249,17 +263,15 @@ void OnSelectionChanged(LPARAM itemList) {
 }  // namespace
 
 int CALLBACK BrowseCallbackProc(HWND hwnd, UINT uMsg, LPARAM lParam, LPARAM /*lpData*/) {
-  try {
-    PickerState.DialogWnd = hwnd;
+  PickerState.DialogWnd = hwnd;
+  Step([] {
     if (BrowseOptions.Title.empty()) BrowseOptions.Title = kBrowseForFolder;
-    SetWindowTextA(hwnd, BrowseOptions.Title.c_str());
-    if (uMsg == BFFM_INITIALIZED) {
-      OnInitialized();
-    } else if (uMsg == BFFM_SELCHANGED) {
-      OnSelectionChanged(lParam);
-    }
-  } catch (...) {
-    // Nothing may escape into the system dialog; a step that failed is lost.
+  });
+  SetWindowTextA(hwnd, BrowseOptions.Title.c_str());
+  if (uMsg == BFFM_INITIALIZED) {
+    OnInitialized();
+  } else if (uMsg == BFFM_SELCHANGED) {
+    Step([lParam] { OnSelectionChanged(lParam); });
   }
   return 0;
 }
