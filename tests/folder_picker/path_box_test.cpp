@@ -156,5 +156,31 @@ TEST_F(PathBoxTest, EnterWithAHighByteStillCountsAsEnter) {
   EXPECT_EQ(selected, "C:\\Data\\Other");
 }
 
+// What reaches the edit box's own procedure beneath the path box's.
+std::vector<std::pair<UINT, WPARAM>> g_reached;
+LONG g_edit_proc = 0;
+LRESULT CALLBACK EditRecorder(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (msg == WM_KEYDOWN || msg == WM_KEYUP || msg == WM_CHAR) g_reached.emplace_back(msg, wparam);
+  return CallWindowProcA(tessmark::platform::LongToWndProc(g_edit_proc), hwnd, msg, wparam, lparam);
+}
+
+TEST_F(PathBoxTest, TheEnterKeysAndOtherCharactersReachTheEditBox) {
+  BrowseOptions.InitialFolder = "c:\\Data\\Sub";
+  g_reached.clear();
+  Then([] {
+    g_edit_proc = PickerState.OldPathBoxProc;
+    PickerState.OldPathBoxProc = tessmark::platform::WndProcToLong(EditRecorder);
+    user::TypeIntoPathBox("Other");
+    PickerState.OldPathBoxProc = g_edit_proc;
+    user::ClickCancel();
+  });
+  BrowseForFolder();
+  const std::vector<std::pair<UINT, WPARAM>> expected = {
+      {WM_CHAR, 'O'}, {WM_CHAR, 't'},          {WM_CHAR, 'h'},       {WM_CHAR, 'e'},
+      {WM_CHAR, 'r'}, {WM_KEYDOWN, VK_RETURN}, {WM_KEYUP, VK_RETURN}};
+  EXPECT_EQ(g_reached, expected);
+  EXPECT_EQ(LastDialog().selected, "C:\\Data\\Other");
+}
+
 }  // namespace
 }  // namespace picker_test
