@@ -1,9 +1,10 @@
 // Drives the folder picker over the system's own folder dialog (run it under
-// Wine or on Windows): opens it with the main window's options, checks the
-// size, the controls it found and where it put them, selects a folder by
-// typing its path into the path box, makes a folder there with New Folder,
-// selects it in the reopened dialog with Enter, and accepts it. Prints what it saw and
-// exits with 0 when everything matched, 1 otherwise.
+// Wine or on Windows): opens it with the main window's options and a size
+// grip, checks the size, the controls it found and where it put them before
+// and after a resize, selects a folder by typing its path into the path box,
+// makes a folder there with New Folder, selects it in the reopened dialog
+// with Enter, and accepts it. Prints what it saw and exits with 0 when
+// everything matched, 1 otherwise.
 #include <cstdio>
 #include <string>
 
@@ -65,6 +66,21 @@ void CALLBACK Step(HWND, UINT, UINT_PTR timer, DWORD) {
       Check(At(s.OkWnd, 62, 249, 75, 23), "OK at 62, 249");
       Check(At(s.TreeWnd, 21, s.TreeTop, 276, 320 - s.TreeTop - 120), "tree placed");
       Check(Text(s.PathBoxWnd) == "windows", "path box shows the initial folder's name");
+      Check(At(s.SizeGripWnd, 296, 276, 16, 16), "size grip at 296, 276");
+      MINMAXINFO limits{};
+      limits.ptMaxSize = POINT{1000, 700};
+      SendMessageA(s.DialogWnd, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+      Check(limits.ptMinTrackSize.x == 320 && limits.ptMinTrackSize.y == 320 &&
+                limits.ptMaxSize.x == 1000,
+            "the dialog keeps at least 320 x 320");
+      // A size change lays everything out again and is remembered.
+      MoveWindow(s.DialogWnd, r.left + 10, r.top + 10, 400, 380, TRUE);
+      SendMessageA(s.DialogWnd, WM_EXITSIZEMOVE, 0, 0);
+      Check(s.DialogRect.right - s.DialogRect.left == 400 && s.DialogRect.left == r.left + 10,
+            "the new rectangle is tracked");
+      Check(At(s.PathBoxWnd, 68, 273, 310, 23), "path box at 68, 273, 310 x 23 after resizing");
+      Check(At(s.FolderButtonWnd, 304, 309, 75, 23), "New Folder button at 304, 309");
+      Check(At(s.SizeGripWnd, 376, 336, 16, 16), "size grip at 376, 336");
       SetWindowTextA(s.PathBoxWnd, g_expected.c_str());
       SendMessageA(s.PathBoxWnd, WM_CHAR, 13, 0);
       break;
@@ -103,7 +119,7 @@ void CALLBACK Step(HWND, UINT, UINT_PTR timer, DWORD) {
       GetWindowRect(s.DialogWnd, &r);
       Check(r.left == g_first.left && r.top == g_first.top && r.right == g_first.right &&
                 r.bottom == g_first.bottom,
-            "the dialog reopened on the same rectangle");
+            "the dialog reopened on its last rectangle");
       const std::string made = g_expected + "\\" + kNewFolder;
       Check((GetFileAttributesA(made.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0,
             "the folder was made: " + made);
@@ -137,6 +153,7 @@ int main() {
   BrowseOptions.ShowCheckBox = modBrowseForFolder::kTrue;
   BrowseOptions.ShowPathBox = modBrowseForFolder::kTrue;
   BrowseOptions.ShowStatusText = modBrowseForFolder::kTrue;
+  BrowseOptions.Resizable = modBrowseForFolder::kTrue;
   SetTimer(nullptr, 0, 500, Step);
   const std::string chosen = modBrowseForFolder::BrowseForFolder();
   Check(_stricmp(chosen.c_str(), g_expected.c_str()) == 0, "picker returned " + chosen);
