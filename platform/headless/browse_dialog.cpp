@@ -408,17 +408,21 @@ LPITEMIDLIST WINAPI SHBrowseForFolderA(LPBROWSEINFOA info) {
   struct Cleanup {
     Dialog& d;
     HWND owner;
+    bool reenable_owner = false;
     ~Cleanup() {
       auto& open = OpenDialogs();
       open.erase(std::remove(open.begin(), open.end(), &d), open.end());
       if (d.record < History().size()) History()[d.record].open = false;
-      if (owner != nullptr && IsWindow(owner)) EnableWindow(owner, TRUE);
+      if (reenable_owner && IsWindow(owner)) EnableWindow(owner, TRUE);
       if (IsWindow(d.hwnd)) DestroyWindow(d.hwnd);
       if (d.selected_list != nullptr) CoTaskMemFree(d.selected_list);
     }
   } cleanup{d, owner};
 
-  if (owner != nullptr && IsWindow(owner)) EnableWindow(owner, FALSE);
+  // Modal to its owner; the desktop is never disabled.
+  if (owner != nullptr && owner != GetDesktopWindow() && IsWindow(owner)) {
+    cleanup.reenable_owner = EnableWindow(owner, FALSE) == FALSE;  // it was enabled
+  }
   if (d.info.lpfn != nullptr) d.info.lpfn(d.hwnd, BFFM_INITIALIZED, 0, d.info.lParam);
   if (!d.ended) {
     ShowWindow(d.hwnd, SW_SHOWNORMAL);

@@ -208,6 +208,22 @@ TEST_F(HeadlessDialogTest, TheOwnerIsDisabledWhileTheDialogIsOpen) {
   EXPECT_FALSE(enabled_while_open);
   EXPECT_TRUE(IsWindowEnabled(owner));
   EXPECT_EQ(LastDialog().owner, owner);
+
+  // The desktop as owner is left enabled, and an owner that was disabled
+  // already stays so.
+  bool desktop_enabled = false;
+  Then([&] {
+    desktop_enabled = IsWindowEnabled(GetDesktopWindow()) != FALSE;
+    user::ClickCancel();
+  });
+  info.hwndOwner = GetDesktopWindow();
+  SHBrowseForFolderA(&info);
+  EXPECT_TRUE(desktop_enabled);
+  EnableWindow(owner, FALSE);
+  Then([] { user::ClickCancel(); });
+  info.hwndOwner = owner;
+  SHBrowseForFolderA(&info);
+  EXPECT_FALSE(IsWindowEnabled(owner));
 }
 
 }  // namespace
