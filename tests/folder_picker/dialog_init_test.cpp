@@ -249,6 +249,21 @@ TEST_F(DialogInitTest, GripBeforeVersion5IsASizeBoxWithAGripInside) {
   EXPECT_NE(PickerState.OldDialogProc, 0);
 }
 
+TEST_F(DialogInitTest, AddedWindowsTakeTheOkButtonsFont) {
+  MainWindowOptions();
+  LRESULT ok_font = 0, box_font = 0, label_font = 0, button_font = 0;
+  Show([&](HWND) {
+    ok_font = SendMessageA(PickerState.OkWnd, WM_GETFONT, 0, 0);
+    box_font = SendMessageA(PickerState.PathBoxWnd, WM_GETFONT, 0, 0);
+    label_font = SendMessageA(PickerState.PathLabelWnd, WM_GETFONT, 0, 0);
+    button_font = SendMessageA(PickerState.FolderButtonWnd, WM_GETFONT, 0, 0);
+  });
+  EXPECT_NE(ok_font, 0);
+  EXPECT_EQ(box_font, ok_font);
+  EXPECT_EQ(label_font, ok_font);
+  EXPECT_EQ(button_font, ok_font);
+}
+
 // The child scan on a dialog whose children the test makes itself.
 class ChildScanTest : public PickerTest {
  protected:
@@ -322,6 +337,21 @@ TEST_F(ChildScanTest, ALowerCasePromptMakesEveryStaticTheStatusLine) {
   BrowseOptions.Prompt = "Pick a folder";
   Initialise();
   EXPECT_EQ(PickerState.StatusWnd, last);
+}
+
+TEST_F(ChildScanTest, WithoutAnOkButtonTheAddedWindowsKeepTheSystemFont) {
+  // An OK button left from an earlier showing, with a font of its own.
+  const HWND stale_ok = CreateWindowExA(0, "BUTTON", "OK", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                        nullptr, nullptr);
+  const auto odd_font = reinterpret_cast<WPARAM>(GetStockObject(13));
+  SendMessageA(stale_ok, WM_SETFONT, odd_font, FALSE);
+  PickerState.OkWnd = stale_ok;
+  BrowseOptions.ShowPathBox = kTrue;
+  modBrowseForFolder::BeginShowing();
+  BrowseCallbackProc(dialog_, BFFM_INITIALIZED, 0, 0);
+  ASSERT_NE(PickerState.PathBoxWnd, nullptr);
+  EXPECT_EQ(PickerState.OkWnd, nullptr);
+  EXPECT_NE(static_cast<WPARAM>(SendMessageA(PickerState.PathBoxWnd, WM_GETFONT, 0, 0)), odd_font);
 }
 
 }  // namespace
