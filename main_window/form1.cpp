@@ -98,16 +98,11 @@ std::string TemporaryPath(const std::string& source) {
   const size_t slash = source.find_last_of("\\/:");
   const size_t name_start = slash == std::string::npos ? 0 : slash + 1;
   std::string result = source.substr(0, name_start);
-  bool had_dot = false;
   for (size_t i = name_start; i < source.size(); ++i) {
-    if (source[i] == '.') {
-      result += "1.";
-      had_dot = true;
-    } else {
-      result += source[i];
-    }
+    result += source[i] == '.' ? std::string("1.") : std::string(1, source[i]);
   }
-  if (!had_dot) result += "1";
+  // A name without a dot gives the source path itself; the engine refuses to
+  // compact a file onto itself, so such a file is reported, never touched.
   return result;
 }
 
