@@ -1,0 +1,132 @@
+// The added New Folder button or subfolder check box. Its subclass procedure
+// takes the mouse over from the system: a press toggles the check box, a
+// release runs the New Folder command, the help key explains the control.
+#include <string>
+#include <string_view>
+
+#include "folder_picker/picker_state.h"
+#include "platform/forms_runtime.h"
+
+namespace modBrowseForFolder {
+
+namespace rt = tessmark::platform;
+
+namespace {
+
+constexpr char kCrLf[] = "\r\n";
+
+std::string TrimBlanks(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return std::string();
+  const auto last = text.find_last_not_of(' ');
+  return text.substr(first, last - first + 1);
+}
+
+// A name that would not make a folder directly under the selected one: a
+// path separator, a drive, a wildcard or another character the file system
+// forbids, a parent reference (".."), or dots only.
+bool IsForbiddenName(const std::string& name) {
+  constexpr std::string_view kForbidden = "\\/:*?\"<>|";
+  for (const char c : name) {
+    if (kForbidden.find(c) != std::string_view::npos) return true;
+    if (static_cast<unsigned char>(c) < 32) return true;
+  }
+  if (name.find("..") != std::string::npos) return true;
+  return TrimBlanks(name).find_first_not_of('.') == std::string::npos;
+}
+
+void ToggleCheckBox() {
+  HWND box = PickerState.FolderButtonWnd;
+  BrowseOptions.SubfoldersChecked = static_cast<std::int16_t>(SendMessageA(box, BM_GETCHECK, 0, 0));
+  if (BrowseOptions.SubfoldersChecked == 0) {
+    SendMessageA(box, BM_SETCHECK, BST_CHECKED, 0);
+    BrowseOptions.SubfoldersChecked = 1;
+  } else {
+    SendMessageA(box, BM_SETCHECK, BST_UNCHECKED, 0);
+    BrowseOptions.SubfoldersChecked = 0;
+  }
+  SetFocus(PickerState.DialogWnd);
+}
+
+void DestroyAdded(HWND hwnd) {
+  if (hwnd != HWND{} && IsWindow(hwnd)) DestroyWindow(hwnd);
+}
+
+}  // namespace
+
+void CreateNewFolder() {
+  std::string parent = TrimAtNull(PickerState.CurrentPath);
+  std::string newPath;
+  for (;;) {
+    if (!parent.empty() && parent.back() == '\\') parent.pop_back();
+    std::string answer;
+    try {
+      answer =
+          rt::InputBox(std::string("Enter a name for your new folder") + kCrLf + parent + "\\...",
+                       BrowseOptions.Title, "");
+    } catch (const rt::RuntimeError&) {
+      return;  // no box could be shown: as if the user had cancelled
+    }
+    if (TrimBlanks(answer).empty()) return;  // blank or cancelled: nothing happens
+    newPath = parent + "\\" + answer;
+    if (IsForbiddenName(answer)) {
+      rt::MsgBox(answer + kCrLf + "A folder name cannot contain \\ / : * ? \" < > |" + kCrLf +
+                     "Enter a different name and try again.",
+                 rt::BoxIcon::kCritical, BrowseOptions.Title);
+      continue;
+    }
+    if (PathExists(newPath)) {
+      rt::MsgBox(std::string("A Folder of that name already exists.") + kCrLf +
+                     "Enter a different name and try again.",
+                 rt::BoxIcon::kCritical, BrowseOptions.Title);
+      continue;
+    }
+    try {
+      rt::MkDir(newPath);
+    } catch (const rt::RuntimeError& refused) {
+      // The file system refused the name: say why and ask again; nothing of
+      // the restart happens and the dialog stays as it is.
+      rt::MsgBox("The folder " + newPath + " could not be created." + kCrLf + kCrLf + "Error " +
+                     std::to_string(refused.number()) + ": " + refused.description(),
+                 rt::BoxIcon::kCritical, BrowseOptions.Title);
+      continue;
+    }
+    break;
+  }
+
+  BrowseOptions.InitialFolder = newPath;
+  PickerState.RestartPending = kTrue;
+  UnhookFolderButton();
+  UnhookDialog();
+  UnhookPathBox();
+  UnhookSizeGrip();
+  SendMessageA(PickerState.CancelWnd, BM_CLICK, 0, 0);
+  DestroyAdded(PickerState.PathLabelWnd);
+  DestroyAdded(PickerState.PathBoxWnd);
+  DestroyAdded(PickerState.FolderButtonWnd);
+  DestroyAdded(PickerState.SizeGripWnd);
+  DestroyAdded(PickerState.SizeGripInnerWnd);
+}
+
+LRESULT CALLBACK FolderButtonProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+  switch (uMsg) {
+    case WM_HELP:
+      rt::MsgBox("Creates a new folder in the currently selected directory",
+                 rt::BoxIcon::kInformation, kBrowseForFolder);
+      return 0;
+    case WM_LBUTTONDOWN:
+      if (BrowseOptions.ShowCheckBox != 0) ToggleCheckBox();
+      return 0;  // never reaches the button: no capture, no pressed look
+    case WM_LBUTTONUP: {
+      const LONG saved = PickerState.OldFolderButtonProc;
+      if (BrowseOptions.ShowNewFolderButton != 0) CreateNewFolder();
+      // After a restart the button is gone; nothing is left to pass the release to.
+      if (!IsWindow(hwnd)) return 0;
+      return CallSaved(saved, hwnd, uMsg, wParam, lParam);
+    }
+    default:
+      return CallSaved(PickerState.OldFolderButtonProc, hwnd, uMsg, wParam, lParam);
+  }
+}
+
+}  // namespace modBrowseForFolder

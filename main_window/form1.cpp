@@ -1,0 +1,364 @@
+// Form1: window, controls and handlers.
+#include "main_window/form1.h"
+
+#include <cctype>
+
+#include "folder_picker/browse_for_folder.h"
+#include "platform/database_engine.h"
+#include "platform/forms_runtime.h"
+
+namespace tessmark::main_window {
+
+using platform::RuntimeError;
+
+namespace {
+
+// Geometry is designed in twips; the screen has 15 twips to the pixel.
+constexpr int kTwipsPerPixel = 15;
+constexpr int Px(int twips) { return twips / kTwipsPerPixel; }
+
+struct ControlSpec {
+  ControlId id;
+  const char* window_class;
+  const char* caption;
+  DWORD style;
+  DWORD ex_style;
+  int left, top, width, height;  // twips, client coordinates of Form1
+};
+
+// In tab order: creation order is the order Tab walks.
+constexpr ControlSpec kControls[] = {
+    {kLabel1, "Static", "Select path for database: ", SS_LEFT | WS_GROUP, 0, 120, 120, 1335, 495},
+    {kText1, "Edit", "", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP | WS_GROUP, WS_EX_CLIENTEDGE, 1440,
+     120, 3495, 405},
+    {kCommand1, "Button", "Browse", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 0, 5160, 120, 1095, 375},
+    {kCommand2, "Button", "Compact Database", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 0, 480, 1080,
+     2415, 495},
+    {kCommand3, "Button", "Cancel", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 0, 3360, 1080, 2655,
+     495},
+    // Option1(0) and Option1(1): one group of two, the checked one is its tab stop.
+    {kOption1Server, "Button", "Server (qvd.mdb)", BS_AUTORADIOBUTTON | WS_TABSTOP | WS_GROUP, 0,
+     1560, 600, 1575, 255},
+    {kOption1Client, "Button", "Client (backup.mdb)", BS_AUTORADIOBUTTON, 0, 3240, 600, 1815, 255},
+};
+
+constexpr int kClientWidthTwips = 6450;
+constexpr int kClientHeightTwips = 2010;
+constexpr DWORD kFormStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+
+Form1* g_creating = nullptr;  // the window whose creation is under way
+Form1* g_form = nullptr;      // the window once it exists; there is only one
+
+// Runs one statement of a routine that resumes after errors: a failure is
+// dropped and the routine goes on with its next statement.
+template <typename Statement>
+void ResumeNext(Statement&& statement) {
+  try {
+    statement();
+  } catch (const RuntimeError&) {
+  }
+}
+
+// The runtime's report of an error that no handler traps: it is shown and
+// the program ends.
+void ReportUntrapped(const RuntimeError& e) {
+  platform::MsgBox("Run-time error '" + std::to_string(e.number()) + "':\r\n\r\n" + e.description(),
+                   platform::BoxIcon::kCritical);
+  platform::EndProgram();
+}
+
+// The folder that the path box names for Browse to start from. When the box
+// already names a database file (by one of the two names the option buttons
+// give, or because a file of that name exists) its folder is meant, so that
+// Browse followed by Cancel puts back the same path instead of appending the
+// file name a second time. A drive root keeps its backslash.
+std::string BrowseStartFolder(const std::string& text) {
+  const size_t slash = text.find_last_of('\\');
+  std::string name = text.substr(slash == std::string::npos ? 0 : slash + 1);
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const DWORD attributes = GetFileAttributesA(text.c_str());
+  const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+  const bool is_folder = exists && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  const bool database_name = name == "qvd.mdb" || name == "backup.mdb";
+  if (is_folder || name.empty() || !(database_name || exists)) return text;
+  if (slash == std::string::npos) return std::string();
+  std::string folder = text.substr(0, slash);
+  if (folder.size() == 2 && folder[1] == ':') folder += '\\';
+  return folder;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& file) {
+  if (!folder.empty() && folder.back() == '\\') return folder + file;
+  return folder + "\\" + file;
+}
+
+}  // namespace
+
+std::string TemporaryPath(const std::string& source) {
+  const size_t slash = source.find_last_of("\\/:");
+  const size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+  std::string result = source.substr(0, name_start);
+  for (size_t i = name_start; i < source.size(); ++i) {
+    result += source[i] == '.' ? std::string("1.") : std::string(1, source[i]);
+  }
+  // A name without a dot gives the source path itself; the engine refuses to
+  // compact a file onto itself, so such a file is reported, never touched.
+  return result;
+}
+
+Form1::~Form1() {
+  if (IsWindow(hwnd_)) DestroyWindow(hwnd_);
+  if (g_form == this) g_form = nullptr;
+}
+
+bool Form1::Create(int show_command) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = WindowProc;
+  wc.hInstance = platform::ModuleInstance();
+  wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(16));  // COLOR_BTNFACE + 1
+  wc.lpszClassName = kForm1Class;
+  RegisterClassA(&wc);  // fails harmlessly when already registered
+
+  RECT frame{0, 0, Px(kClientWidthTwips), Px(kClientHeightTwips)};
+  AdjustWindowRectEx(&frame, kFormStyle, FALSE, 0);
+  g_creating = this;
+  HWND hwnd = CreateWindowExA(0, kForm1Class, kForm1Caption, kFormStyle, CW_USEDEFAULT,
+                              CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
+                              nullptr, nullptr, platform::ModuleInstance(), nullptr);
+  g_creating = nullptr;
+  if (hwnd == nullptr) return false;
+
+  HGDIOBJ font = GetStockObject(DEFAULT_GUI_FONT);
+  for (const ControlSpec& c : kControls) {
+    HWND control = CreateWindowExA(
+        c.ex_style, c.window_class, c.caption, WS_CHILD | WS_VISIBLE | c.style, Px(c.left),
+        Px(c.top), Px(c.width), Px(c.height), hwnd,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), platform::ModuleInstance(), nullptr);
+    if (control == nullptr) {
+      DestroyWindow(hwnd);
+      return false;
+    }
+    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  }
+  SendMessageA(Control(kOption1Server), BM_SETCHECK, BST_CHECKED, 0);
+  selected_option_ = 0;
+
+  ShowWindow(hwnd, show_command);
+  UpdateWindow(hwnd);
+  // The control with the lowest tab index that can take the focus.
+  SetFocus(Control(kText1));
+  return true;
+}
+
+LRESULT CALLBACK Form1::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (msg == WM_NCCREATE && g_creating != nullptr) {
+    g_form = g_creating;
+    g_form->hwnd_ = hwnd;
+  }
+  Form1* form = g_form != nullptr && g_form->hwnd_ == hwnd ? g_form : nullptr;
+  if (form == nullptr) return DefWindowProcA(hwnd, msg, wparam, lparam);
+  return form->HandleMessage(msg, wparam, lparam);
+}
+
+LRESULT Form1::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
+  switch (msg) {
+    case WM_COMMAND:
+      try {
+        OnCommand(LOWORD(wparam), HIWORD(wparam));
+      } catch (const RuntimeError& e) {
+        ReportUntrapped(e);
+      }
+      return 0;
+    case WM_ACTIVATE:
+      // Keep the focus where the user left it when another window (a message
+      // box) comes and goes.
+      if (LOWORD(wparam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus != nullptr && GetParent(focus) == hwnd_) focus_before_deactivation_ = focus;
+        return 0;
+      }
+      if (focus_before_deactivation_ != nullptr && IsWindow(focus_before_deactivation_)) {
+        SetFocus(focus_before_deactivation_);
+        return 0;
+      }
+      return DefWindowProcA(hwnd_, msg, wparam, lparam);
+    case WM_SETCURSOR:
+      if (platform::ApplyMousePointer()) return TRUE;
+      return DefWindowProcA(hwnd_, msg, wparam, lparam);
+    case WM_DESTROY:
+      // The program's only window: with it gone the program ends.
+      PostQuitMessage(0);
+      return 0;
+    case WM_NCDESTROY: {
+      HWND gone = hwnd_;
+      hwnd_ = nullptr;
+      focus_before_deactivation_ = nullptr;
+      return DefWindowProcA(gone, msg, wparam, lparam);
+    }
+    default:
+      return DefWindowProcA(hwnd_, msg, wparam, lparam);
+  }
+}
+
+void Form1::OnCommand(int id, int code) {
+  if (code != BN_CLICKED) return;
+  switch (id) {
+    case kCommand1:
+      Command1_Click();
+      break;
+    case kCommand2:
+      Command2_Click();
+      break;
+    case kCommand3:
+      Command3_Click();
+      break;
+    case kOption1Server:
+    case kOption1Client: {
+      // The event comes when a button becomes selected, not when the
+      // selected one is clicked again.
+      const int index = id - kOption1Server;
+      if (!OptionSelected(index) || index == selected_option_) break;
+      selected_option_ = index;
+      Option1_Click(index);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+std::string Form1::Text1() const {
+  HWND box = Control(kText1);
+  const int n = GetWindowTextLengthA(box);
+  std::string text(static_cast<size_t>(n) + 1, '\0');
+  const int got = GetWindowTextA(box, text.data(), n + 1);
+  text.resize(static_cast<size_t>(got > 0 ? got : 0));
+  return text;
+}
+
+void Form1::SetText1(const std::string& text) { SetWindowTextA(Control(kText1), text.c_str()); }
+
+bool Form1::OptionSelected(int index) const {
+  HWND button = Control(index == 0 ? kOption1Server : kOption1Client);
+  return SendMessageA(button, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void Form1::ComposePath(const std::string& folder) {
+  if (OptionSelected(0)) {
+    SetText1(JoinPath(folder, "qvd.mdb"));
+  } else if (OptionSelected(1)) {
+    SetText1(JoinPath(folder, "backup.mdb"));
+  }
+}
+
+void Form1::Option1_Click(int) { ComposePath(SelectedFolder); }
+
+void Form1::Command1_Click() {
+  SelectedFolder = BrowseStartFolder(Text1());
+  BrowseFolders(*this, SelectedFolder, "Select Catalog", "Select the folder containing backup.mdb");
+  if (SelectedFolder.empty()) return;
+  ComposePath(SelectedFolder);
+}
+
+void Form1::Command2_Click() {
+  constexpr char kInvalidEntry[] = "Invalid entry. Please enter the Complete path for the catalog.";
+  // Statement by statement: a failing statement is skipped, and a test whose
+  // condition cannot be evaluated runs its branch.
+  bool empty = true;
+  ResumeNext([&] { empty = Text1().empty(); });
+  if (empty) {
+    ResumeNext([&] { platform::MsgBox(kInvalidEntry); });
+    ResumeNext([&] { SetFocus(Control(kText1)); });
+    return;
+  }
+  bool found = true;
+  ResumeNext([&] { found = !platform::Dir(Text1()).empty(); });
+  if (found) {
+    ResumeNext([&] { RandC(); });
+  } else {
+    ResumeNext([&] { platform::MsgBox(kInvalidEntry); });
+    ResumeNext([&] { SetFocus(Control(kText1)); });
+  }
+}
+
+void Form1::Command3_Click() { platform::EndProgram(); }
+
+void Form1::BrowseFolders(Form1& frm, std::string& sFolderName, const std::string& sTitle,
+                          const std::string& sPrompt) {
+  namespace picker = modBrowseForFolder;
+  std::string start;
+  std::string chosen;
+  ResumeNext([&] { start = sFolderName; });
+  ResumeNext([&] {
+    picker::BrowseOptions.Title = sTitle;
+    picker::BrowseOptions.Prompt = sPrompt;
+    picker::BrowseOptions.InitialFolder = start;
+    picker::BrowseOptions.CheckBoxCaption = "Include Subfolders";
+    picker::BrowseOptions.OkCaption = "OK";
+    picker::BrowseOptions.CancelCaption = "Cancel";
+    picker::BrowseOptions.NewFolderCaption = "New Folder";
+    picker::BrowseOptions.RootFolder = 0;
+    picker::BrowseOptions.Resizable = picker::kFalse;
+    picker::BrowseOptions.CenterOnScreen = picker::kFalse;
+    picker::BrowseOptions.LargeSize = picker::kFalse;
+    picker::BrowseOptions.FullScreen = picker::kFalse;
+    picker::BrowseOptions.ShowNewFolderButton = picker::kTrue;
+    picker::BrowseOptions.ShowCheckBox = picker::kTrue;
+    picker::BrowseOptions.ShowEditBox = picker::kFalse;
+    picker::BrowseOptions.ShowPathBox = picker::kTrue;
+    picker::BrowseOptions.ShowStatusText = picker::kTrue;
+    picker::BrowseOptions.IncludeFiles = picker::kFalse;
+    picker::BrowseOptions.OwnerWindow = frm.hwnd();
+  });
+  ResumeNext([&] { chosen = picker::BrowseForFolder(); });
+  if (chosen.empty()) ResumeNext([&] { chosen = start; });
+  ResumeNext([&] { sFolderName = StripNulls(chosen); });
+}
+
+std::string Form1::StripNulls(const std::string& sIn) {
+  std::string result;
+  const size_t length = sIn.size();
+  for (size_t i = 0; i < length; ++i) {
+    if (sIn[i] != '\0') result += sIn[i];
+  }
+  return result;
+}
+
+void Form1::RandC() {
+  // The file is compacted into a new file beside it, which then replaces
+  // it in one step; until that step the source is untouched. A file left
+  // under the temporary name by an earlier failure is never deleted here:
+  // it may be the only good copy.
+  try {
+    platform::SetMousePointer(platform::MousePointer::kHourglass);
+    if (platform::Dir(Text1()).empty()) {
+      throw RuntimeError(3024, "Could not find file '" + Text1() + "'.");
+    }
+    platform::CompactDatabase(Text1(), TemporaryPath(Text1()));
+    platform::MoveReplacing(TemporaryPath(Text1()), Text1());
+    platform::SetMousePointer(platform::MousePointer::kDefault);
+    platform::MsgBox("Compact Database Operation Completed");
+    platform::UnloadWindow(hwnd_);
+  } catch (const RuntimeError& e) {
+    platform::SetMousePointer(platform::MousePointer::kDefault);
+    platform::MsgBox(std::to_string(e.number()) + " Description: " + e.description(),
+                     platform::BoxIcon::kCritical, "RandC");
+  }
+}
+
+int RunProgram(int show_command) {
+  platform::StartProgram();
+  Form1 form;
+  if (!form.Create(show_command)) return 1;
+  MSG msg;
+  while (!platform::ProgramEnding() && GetMessageA(&msg, nullptr, 0, 0)) {
+    if (!IsWindow(form.hwnd()) || !IsDialogMessageA(form.hwnd(), &msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  }
+  return 0;
+}
+
+}  // namespace tessmark::main_window

@@ -1,0 +1,46 @@
+// The engine call: maps the Windows paths to the host's and translates the
+// engine's errors into the runtime's.
+#include "platform/database_engine.h"
+
+#include <exception>
+
+#include "engine/compact.h"
+#include "engine/error.h"
+#include "platform/forms_runtime.h"
+
+#ifndef _WIN32
+#include "platform/headless/world.h"
+#endif
+
+namespace tessmark::platform {
+namespace {
+
+std::string HostPathOf(const std::string& windows_path) {
+#ifdef _WIN32
+  return windows_path;
+#else
+  const std::string host = headless::HostPath(windows_path).string();
+  if (host.empty()) {
+    throw RuntimeError(jet::kInvalidPath, "'" + windows_path + "' is not a valid path.");
+  }
+  return host;
+#endif
+}
+
+}  // namespace
+
+void CompactDatabase(const std::string& source, const std::string& destination) {
+  const std::string from = HostPathOf(source);
+  const std::string to = HostPathOf(destination);
+  try {
+    jet::CompactDatabase(from, to);
+  } catch (const jet::Error& e) {
+    throw RuntimeError(e.number(), e.description());
+  } catch (const std::bad_alloc&) {
+    throw RuntimeError(7, "Out of memory");
+  } catch (const std::exception& e) {
+    throw RuntimeError(jet::kIoError, std::string("Disk or network error: ") + e.what());
+  }
+}
+
+}  // namespace tessmark::platform

@@ -1,0 +1,130 @@
+// Forms-runtime services over the Win32 subset.
+#include "platform/forms_runtime.h"
+
+#include <cstring>
+
+namespace tessmark::platform {
+namespace {
+
+MousePointer g_pointer = MousePointer::kDefault;
+bool g_ending = false;
+
+struct ErrorText {
+  DWORD code;
+  int32_t number;
+  const char* description;
+};
+
+// Win32 file errors as the runtime reports them.
+constexpr ErrorText kErrors[] = {
+    {ERROR_FILE_NOT_FOUND, 53, "File not found"},
+    {ERROR_PATH_NOT_FOUND, 76, "Path not found"},
+    {ERROR_ACCESS_DENIED, 75, "Path/File access error"},
+    {ERROR_INVALID_DRIVE, 68, "Device unavailable"},
+    {ERROR_NOT_READY, 68, "Device unavailable"},
+    {ERROR_NOT_SAME_DEVICE, 74, "Can't rename with different drive"},
+    {ERROR_WRITE_PROTECT, 70, "Permission denied"},
+    {ERROR_SHARING_VIOLATION, 70, "Permission denied"},
+    {ERROR_HANDLE_DISK_FULL, 61, "Disk full"},
+    {ERROR_DISK_FULL, 61, "Disk full"},
+    {ERROR_FILE_EXISTS, 58, "File already exists"},
+    {ERROR_ALREADY_EXISTS, 58, "File already exists"},
+    {ERROR_INVALID_NAME, 52, "Bad file name or number"},
+    {ERROR_DIR_NOT_EMPTY, 75, "Path/File access error"},
+};
+
+void Check(BOOL ok) {
+  if (!ok) throw ErrorFromWin32(GetLastError());
+}
+
+}  // namespace
+
+RuntimeError ErrorFromWin32(DWORD code) {
+  for (const ErrorText& e : kErrors) {
+    if (e.code == code) return RuntimeError(e.number, e.description);
+  }
+  return RuntimeError(75, "Path/File access error (system error " + std::to_string(code) + ")");
+}
+
+void MsgBox(const std::string& text, BoxIcon icon, const std::string& title) {
+  UINT type = MB_OK;
+  if (icon == BoxIcon::kInformation) type |= MB_ICONINFORMATION;
+  if (icon == BoxIcon::kCritical) type |= MB_ICONHAND;
+  MessageBoxA(GetActiveWindow(), text.c_str(), title.empty() ? kApplicationTitle : title.c_str(),
+              type);
+}
+
+void SetMousePointer(MousePointer pointer) {
+  g_pointer = pointer;
+  SetCursor(LoadCursorA(nullptr, pointer == MousePointer::kHourglass ? IDC_WAIT : IDC_ARROW));
+}
+
+MousePointer GetMousePointer() { return g_pointer; }
+
+bool ApplyMousePointer() {
+  if (g_pointer != MousePointer::kHourglass) return false;
+  SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+  return true;
+}
+
+std::string Dir(const std::string& path) {
+  std::string pattern = path;
+  if (!pattern.empty() && (pattern.back() == '\\' || pattern.back() == '/')) pattern += "*.*";
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(pattern.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+        error == ERROR_NO_MORE_FILES) {
+      return "";
+    }
+    throw ErrorFromWin32(error);
+  }
+  constexpr DWORD kNotNormal =
+      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  std::string found;
+  do {
+    if ((data.dwFileAttributes & kNotNormal) == 0) {
+      found.assign(data.cFileName, strnlen(data.cFileName, MAX_PATH));
+      break;
+    }
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  return found;
+}
+
+void Kill(const std::string& path) { Check(DeleteFileA(path.c_str())); }
+
+void Name(const std::string& from, const std::string& to) {
+  Check(MoveFileExA(from.c_str(), to.c_str(), 0));
+}
+
+void MoveReplacing(const std::string& from, const std::string& to) {
+  Check(MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+}
+
+void MkDir(const std::string& path) { Check(CreateDirectoryA(path.c_str(), nullptr)); }
+
+ScreenSize GetScreenSize() {
+  return ScreenSize{GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+}
+
+HINSTANCE ModuleInstance() { return GetModuleHandleA(nullptr); }
+
+void StartProgram() {
+  g_ending = false;
+  g_pointer = MousePointer::kDefault;
+}
+
+void EndProgram() {
+  g_ending = true;
+  PostQuitMessage(0);
+}
+
+bool ProgramEnding() { return g_ending; }
+
+void UnloadWindow(HWND window) {
+  if (IsWindow(window)) DestroyWindow(window);
+}
+
+}  // namespace tessmark::platform

@@ -1,0 +1,82 @@
+// The services the program takes from its forms runtime: message boxes, the
+// text-entry box, the application-wide mouse pointer, file search and file
+// operations, the screen size, the module instance, ending the program and
+// closing a window. All of them are written over the Win32 subset of
+// platform/win32.h, so the headless build runs this very code.
+//
+// A service that fails raises RuntimeError, which carries an error number
+// and a description all the way to the user.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "platform/win32.h"
+
+namespace tessmark::platform {
+
+// Shown by message boxes that pass no title of their own.
+inline constexpr char kApplicationTitle[] = "Tessmark";
+// Window class of the text-entry box.
+inline constexpr char kInputBoxClass[] = "TessmarkInputBox";
+
+class RuntimeError : public std::runtime_error {
+ public:
+  RuntimeError(int32_t number, const std::string& description)
+      : std::runtime_error(description), number_(number) {}
+  int32_t number() const { return number_; }
+  std::string description() const { return what(); }
+
+ private:
+  int32_t number_;
+};
+
+// The runtime's error for a failed Win32 file call (GetLastError value).
+RuntimeError ErrorFromWin32(DWORD code);
+
+// --- Boxes ------------------------------------------------------------------
+enum class BoxIcon { kNone, kInformation, kCritical };
+// Modal box with an OK button; returns when OK is pressed. An empty title
+// shows the application's title.
+void MsgBox(const std::string& text, BoxIcon icon = BoxIcon::kNone, const std::string& title = "");
+// Modal text-entry box; returns the typed text, or empty text on Cancel.
+std::string InputBox(const std::string& prompt, const std::string& title,
+                     const std::string& default_text = "");
+
+// --- Mouse pointer ------------------------------------------------------------
+enum class MousePointer { kDefault, kHourglass };
+// Applies over every window of the program until set again.
+void SetMousePointer(MousePointer pointer);
+MousePointer GetMousePointer();
+// For WM_SETCURSOR in the program's window procedures: shows the
+// application-wide pointer and returns true when one is in force.
+bool ApplyMousePointer();
+
+// --- Files ----------------------------------------------------------------------
+// Searches `path` (wildcards allowed; a path ending in a backslash searches
+// that folder's entries) for an entry that is not a folder, hidden or system
+// file, and returns its name, or empty text when none matches.
+std::string Dir(const std::string& path);
+void Kill(const std::string& path);                                  // delete a file
+void Name(const std::string& from, const std::string& to);           // rename; `to` must not exist
+void MoveReplacing(const std::string& from, const std::string& to);  // rename over `to`, durably
+void MkDir(const std::string& path);
+
+// --- Program ------------------------------------------------------------------
+struct ScreenSize {
+  int width;
+  int height;
+};
+ScreenSize GetScreenSize();
+HINSTANCE ModuleInstance();
+// Called by the program entry before it creates its first window: the
+// pointer is the default and no end has been requested.
+void StartProgram();
+// Ends the program at once: the message loop runs no further event.
+void EndProgram();
+bool ProgramEnding();
+// Closes (unloads) a window; the program ends when its last window is gone.
+void UnloadWindow(HWND window);
+
+}  // namespace tessmark::platform

@@ -1,0 +1,102 @@
+// Control panel of the headless window and file system: what a test sets up
+// before the program runs (drives, screen, system version, injected file
+// faults) and what it reads back afterwards (message log, message boxes
+// shown, pointer, whether the program has asked to quit).
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/headless/win32_api.h"
+
+namespace tessmark::headless {
+
+// Forgets every window, class, queued message, box, drive, attribute and
+// fault, and restores the default screen (1024 x 768) and system version
+// (Windows 2000, 5.0.2195).
+void Reset();
+
+// --- Drives -----------------------------------------------------------
+// Makes `letter`: (A-Z) show the contents of `host_folder`.
+void MapDrive(char letter, const std::filesystem::path& host_folder);
+void UnmapDrive(char letter);
+// The host path that a Windows path names, matching each existing component
+// without regard to case as Windows does. Empty when the path is not on a
+// mapped drive or is malformed.
+std::filesystem::path HostPath(const std::string& windows_path);
+
+// --- System -----------------------------------------------------------
+void SetScreenSize(int width, int height);
+void SetSystemVersion(DWORD major, DWORD minor, DWORD build, DWORD platform_id,
+                      const std::string& service_pack);
+
+// --- Injected faults ----------------------------------------------------
+enum class FileOperation { kFind, kDelete, kMove, kCreateDirectory, kSetAttributes };
+// The next call of `operation` whose Windows path contains `path_part`
+// (without regard to case; empty matches any path) fails with `error` and
+// changes nothing.
+void FailNextFileOperation(FileOperation operation, DWORD error, const std::string& path_part = "");
+
+// --- Message log --------------------------------------------------------
+struct LoggedMessage {
+  HWND hwnd;
+  UINT message;
+  WPARAM wparam;
+  LPARAM lparam;
+  bool posted;  // delivered by DispatchMessageA rather than sent
+  int depth;    // nesting of sent messages at delivery, 0 for the outermost
+};
+const std::vector<LoggedMessage>& MessageLog();
+void ClearMessageLog();
+
+// --- Message boxes ------------------------------------------------------
+struct MessageBoxRecord {
+  HWND owner;
+  std::string text;
+  std::string caption;
+  UINT type;
+  int answer;
+};
+const std::vector<MessageBoxRecord>& MessageBoxes();
+// Answers the next message box. The callback runs while the box is open (its
+// owner disabled, a modal level entered) and returns the button pressed.
+// Without a queued answer a box is answered with its first button (IDOK).
+void QueueMessageBoxAnswer(std::function<int(const MessageBoxRecord&)> answer);
+void QueueMessageBoxAnswer(int button);
+size_t PendingMessageBoxAnswers();
+
+// --- Message loop -------------------------------------------------------
+// Called by GetMessageA when the queue is empty, as the point where the user
+// would act. It returns false when it has nothing more to do; GetMessageA
+// then throws InputExhausted instead of waiting forever.
+void SetIdleHandler(std::function<bool()> handler);
+struct InputExhausted : std::exception {
+  const char* what() const noexcept override {
+    return "the program waits for input and the script has none left";
+  }
+};
+// Number of message loops (GetMessageA callers) and modal boxes running.
+int ModalDepth();
+bool QuitPosted();
+int QuitCode();
+// The cursor last set with SetCursor: true when it is the hourglass.
+bool HourglassShown();
+// Every cursor change in order: true for the hourglass, false otherwise.
+const std::vector<bool>& CursorHistory();
+
+// Queues keyboard input: like a posted message, but its window is the one
+// with the focus (else the active window) when a message loop takes it, as
+// with real keyboard input.
+void PostKeyboardInput(UINT message, WPARAM wparam, LPARAM lparam);
+
+// The distance the next size drag (frame or size box) moves the window's
+// bottom-right corner; used by the scripted user.
+void SetPendingDrag(int dx, int dy);
+
+// Checks the window tree (parent, children, owner links and handle table);
+// returns a description of the first inconsistency, or empty text.
+std::string VerifyTree();
+
+}  // namespace tessmark::headless

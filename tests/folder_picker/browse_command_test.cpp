@@ -1,0 +1,159 @@
+// The main window's Browse command with the real picker: the road from an
+// empty path box to a database path, cancelling, and the folder that a path
+// box naming a database file starts from.
+#include "main_window/form1.h"
+#include "picker_fixture.h"
+
+namespace picker_test {
+namespace {
+
+namespace mw = tessmark::main_window;
+
+class BrowseCommandTest : public PickerTest {
+ protected:
+  void SetUp() override {
+    PickerTest::SetUp();
+    MakeFolder("Data");
+    MakeFile("Data\\qvd.mdb");
+    tessmark::platform::StartProgram();
+    ASSERT_TRUE(form_.Create(SW_SHOWNORMAL));
+  }
+  void TearDown() override {
+    if (IsWindow(form_.hwnd())) DestroyWindow(form_.hwnd());
+    PickerTest::TearDown();
+  }
+
+  std::string PathBox() const { return TextOf(form_.Control(mw::kText1)); }
+  void SetPathBox(const std::string& text) {
+    SetWindowTextA(form_.Control(mw::kText1), text.c_str());
+  }
+  void ClickBrowse() {
+    ASSERT_TRUE(User().Click(form_.Control(mw::kCommand1)));
+    EXPECT_TRUE(ScriptDone());
+  }
+  void ClickClient() { ASSERT_TRUE(User().Click(form_.Control(mw::kOption1Client))); }
+
+  mw::Form1 form_;
+};
+
+TEST_F(BrowseCommandTest, TheRoadFromAnEmptyBoxToTheClientDatabase) {
+  ClickClient();
+  EXPECT_EQ(PathBox(), "\\backup.mdb");
+  std::string caption, prompt, box_text;
+  RECT rect{};
+  HWND owner = nullptr;
+  Then([&] {
+    const HWND dialog = hl::OpenBrowseDialog();
+    caption = TextOf(dialog);
+    prompt = TextOf(LastDialog().title_static);
+    rect = RectOf(dialog);
+    owner = LastDialog().owner;
+    user::SelectFolder("C:\\Data");
+    box_text = TextOf(user::PathBox());
+    user::ClickOk();
+  });
+  ClickBrowse();
+  EXPECT_EQ(caption, "Select Catalog");
+  EXPECT_EQ(prompt, "Select the folder containing backup.mdb");
+  EXPECT_EQ(rect.right - rect.left, 320);
+  EXPECT_EQ(rect.bottom - rect.top, 320);
+  EXPECT_EQ(owner, form_.hwnd());
+  EXPECT_EQ(box_text, "Data");
+  EXPECT_EQ(form_.SelectedFolder, "C:\\Data");
+  EXPECT_EQ(PathBox(), "C:\\Data\\backup.mdb");
+}
+
+TEST_F(BrowseCommandTest, AChosenFolderFollowsTheOptionButtons) {
+  Then([] {
+    user::SelectFolder("C:\\Data");
+    user::ClickOk();
+  });
+  ClickBrowse();
+  EXPECT_EQ(PathBox(), "C:\\Data\\qvd.mdb");
+  ClickClient();
+  EXPECT_EQ(PathBox(), "C:\\Data\\backup.mdb");
+}
+
+TEST_F(BrowseCommandTest, ATypedFolderIsWhereThePickerStarts) {
+  SetPathBox("C:\\Data");
+  std::string selected;
+  Then([&] {
+    selected = LastDialog().selected;
+    user::ClickCancel();
+  });
+  ClickBrowse();
+  EXPECT_EQ(selected, "C:\\Data");
+  EXPECT_EQ(BrowseOptions.InitialFolder, "C:\\Data");
+  // Cancel keeps the typed folder and adds the file name.
+  EXPECT_EQ(PathBox(), "C:\\Data\\qvd.mdb");
+}
+
+TEST_F(BrowseCommandTest, CancelWithAnEmptyBoxChangesNothing) {
+  Then([] { user::ClickCancel(); });
+  ClickBrowse();
+  EXPECT_EQ(PathBox(), "");
+  EXPECT_EQ(form_.SelectedFolder, "");
+}
+
+TEST_F(BrowseCommandTest, ABoxNamingTheDatabaseStartsFromItsFolderAndCancelKeepsIt) {
+  SetPathBox("C:\\Data\\qvd.mdb");
+  std::string selected;
+  Then([&] {
+    selected = LastDialog().selected;
+    user::ClickCancel();
+  });
+  ClickBrowse();
+  EXPECT_EQ(selected, "C:\\Data");
+  EXPECT_EQ(form_.SelectedFolder, "C:\\Data");
+  EXPECT_EQ(PathBox(), "C:\\Data\\qvd.mdb");
+}
+
+TEST_F(BrowseCommandTest, ADatabaseNameThatDoesNotExistYetCountsAsAFile) {
+  ClickClient();
+  SetPathBox("C:\\Data\\backup.mdb");
+  Then([] { user::ClickCancel(); });
+  ClickBrowse();
+  EXPECT_EQ(PathBox(), "C:\\Data\\backup.mdb");
+}
+
+TEST_F(BrowseCommandTest, AnyExistingFileCountsAsAFile) {
+  MakeFile("Data\\catalog.old");
+  SetPathBox("c:\\data\\catalog.old");
+  std::string selected;
+  Then([&] {
+    selected = LastDialog().selected;
+    user::ClickCancel();
+  });
+  ClickBrowse();
+  EXPECT_EQ(selected, "C:\\Data");
+  EXPECT_EQ(PathBox(), "c:\\data\\qvd.mdb");
+}
+
+TEST_F(BrowseCommandTest, ADatabaseFileAtADriveRootKeepsTheRoot) {
+  SetPathBox("C:\\qvd.mdb");
+  Then([] { user::ClickCancel(); });
+  ClickBrowse();
+  EXPECT_EQ(form_.SelectedFolder, "C:\\");
+  EXPECT_EQ(PathBox(), "C:\\qvd.mdb");
+}
+
+TEST_F(BrowseCommandTest, ADriveRootGetsExactlyOneBackslash) {
+  Then([] {
+    user::SelectFolder("C:\\");
+    user::ClickOk();
+  });
+  ClickBrowse();
+  EXPECT_EQ(form_.SelectedFolder, "C:\\");
+  EXPECT_EQ(PathBox(), "C:\\qvd.mdb");
+  ClickClient();
+  EXPECT_EQ(PathBox(), "C:\\backup.mdb");
+}
+
+TEST_F(BrowseCommandTest, StripNullsDropsEveryNul) {
+  EXPECT_EQ(form_.StripNulls(std::string("a\0b", 3)), "ab");
+  EXPECT_EQ(form_.StripNulls("C:\\Data"), "C:\\Data");
+  EXPECT_EQ(form_.StripNulls(std::string(3, '\0')), "");
+}
+
+}  // namespace
+}  // namespace picker_test

@@ -1,0 +1,112 @@
+// Fixture for Form1's tests: the window created as the program creates it,
+// drive C: in a scratch folder, and helpers for the path box and the
+// database files.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "engine/compact.h"
+#include "engine/error.h"
+#include "main_window/browse_double.h"
+#include "main_window/form1.h"
+#include "platform/forms_runtime.h"
+#include "support_ui/ui_fixture.h"
+#if !TESSMARK_REAL_ENGINE
+#include "main_window/compact_double.h"
+#endif
+
+namespace tessmark::testing {
+
+using main_window::ControlId;
+using main_window::Form1;
+
+class Form1Test : public UiTest {
+ protected:
+  void SetUp() override {
+    UiTest::SetUp();
+    ForgetBrowseCalls();
+#if !TESSMARK_REAL_ENGINE
+    ForgetCompactCalls();
+#endif
+    platform::StartProgram();
+    form_ = std::make_unique<Form1>();
+    ASSERT_TRUE(form_->Create(SW_SHOWNORMAL));
+  }
+
+  void TearDown() override {
+    form_.reset();
+    UiTest::TearDown();
+  }
+
+  // For tests that run the whole program: no window of the fixture's own,
+  // a fresh window system on the same drive C:.
+  void RunWholeProgram() {
+    form_.reset();
+    user_.reset();
+    headless::Reset();
+    headless::MapDrive('C', drive_c_);
+    user_ = std::make_unique<headless::ScriptedUser>();
+  }
+
+  HWND Control(ControlId id) const { return GetDlgItem(form_->hwnd(), id); }
+  std::string PathBox() const { return headless::ScriptedUser::Text(Control(main_window::kText1)); }
+
+  // Clicks into the path box and types `text` over what it holds.
+  void EnterPath(const std::string& text) {
+    user().Click(Control(main_window::kText1));
+    user().Retype(text);
+  }
+
+  bool Click(ControlId id) { return user().Click(Control(id)); }
+
+  // Puts a database the engine can compact at `relative` on drive C:. With
+  // the real engine that is a sample database; false when there is none.
+  bool PutDatabase(const std::string& relative) {
+#if TESSMARK_REAL_ENGINE
+    const std::filesystem::path sample =
+        std::filesystem::path(TESSMARK_SHARED_DIR) / "corpus" / "jet4" / "emptyJet4.mdb";
+    if (!std::filesystem::exists(sample)) return false;
+    std::filesystem::create_directories(OnC(relative).parent_path());
+    std::filesystem::copy_file(sample, OnC(relative));
+    std::filesystem::permissions(OnC(relative), std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+    return true;
+#else
+    std::string page(4096, '\0');
+    page.replace(0, 4, std::string("\0\1\0\0", 4));
+    page.replace(4, 15, "Standard Jet DB");
+    WriteFile(relative, page + std::string(4096, 'x'));
+    return true;
+#endif
+  }
+
+  // Every file under drive C: with its content, to show what changed.
+  std::map<std::string, std::string> Files() const {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(drive_c_)) {
+      const std::string relative = std::filesystem::relative(entry.path(), drive_c_).string();
+      files[relative] = entry.is_directory() ? "<dir>" : ReadFile(relative);
+    }
+    return files;
+  }
+
+  std::unique_ptr<Form1> form_;
+};
+
+// The error the engine itself gives for compacting `source` into
+// `destination` (host paths), or number 0 when it succeeds.
+inline jet::Error EngineVerdict(const std::filesystem::path& source,
+                                const std::filesystem::path& destination) {
+  try {
+    jet::CompactDatabase(source.string(), destination.string());
+  } catch (const jet::Error& e) {
+    return e;
+  }
+  std::filesystem::remove(destination);
+  return jet::Error(0, "");
+}
+
+}  // namespace tessmark::testing
