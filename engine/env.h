@@ -58,7 +58,8 @@ class Env {
   virtual void Remove(const std::string& path) = 0;
   // Renames `from` to `to`, replacing `to` atomically if it exists.
   virtual void RenameReplace(const std::string& from, const std::string& to) = 0;
-  virtual void CreateDirectory(const std::string& path) = 0;
+  // (Not named CreateDirectory: <windows.h> turns that name into a macro.)
+  virtual void MakeDirectory(const std::string& path) = 0;
   virtual bool FileExists(const std::string& path) = 0;
   virtual uint64_t FileSize(const std::string& path) = 0;
   // Flushes a directory entry change (a rename or new file) to stable storage.

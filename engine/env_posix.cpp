@@ -181,7 +181,7 @@ class PosixEnv final : public Env {
     if (::rename(from.c_str(), to.c_str()) != 0) ThrowErrno(errno, "rename", from);
   }
 
-  void CreateDirectory(const std::string& path) override {
+  void MakeDirectory(const std::string& path) override {
     if (::mkdir(path.c_str(), 0755) != 0) ThrowErrno(errno, "create the folder", path);
   }
 
