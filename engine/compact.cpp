@@ -1,0 +1,122 @@
+// CompactDatabase: the checks before anything is written, the exclusive
+// hold on the source, the write, the flush and the verification of the
+// result, and the clean-up when any of it fails.
+#include "engine/compact.h"
+
+#include "engine/compact_verify.h"
+#include "engine/compactor.h"
+#include "engine/database.h"
+#include "engine/env.h"
+#include "engine/error.h"
+#include "engine/index_page.h"
+#include "engine/output_file.h"
+
+namespace tessmark::jet {
+namespace {
+
+// The folder part of a path ("" for a bare file name).
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  if (slash == std::string::npos) return "";
+  if (slash == 0) return path.substr(0, 1);
+  return path.substr(0, slash);
+}
+
+void Report(const CompactOptions& options, const char* phase, uint32_t done, uint32_t total) {
+  if (options.progress) options.progress(CompactProgress{phase, done, total});
+}
+
+void CheckDestination(Env& env, const std::string& destination) {
+  if (destination.empty() || destination.find('\0') != std::string::npos ||
+      destination.back() == '/' || destination.back() == '\\')
+    throw Error(kInvalidPath, "'" + destination + "' is not a valid path to a database file.");
+  const std::string folder = FolderOf(destination);
+  if (!folder.empty() && !env.FileExists(folder)) {
+    throw Error(kInvalidPath,
+                "'" + destination + "' is not a valid path: its folder does not exist.");
+  }
+  if (env.FileExists(destination))
+    throw Error(kDatabaseExists, "The database '" + destination + "' already exists.");
+}
+
+// Hands the compactor an index's leaf entries in tree order.
+void WalkLeaves(PageFile& file, const TableDef& table, const RealIndexDef& index,
+                const IndexEntryVisitor& visit) {
+  Location where = table.where();
+  IndexWalkVisitor v;
+  v.on_leaf_entry = [&](const IndexEntry& e) { visit(e.key, e.row); };
+  WalkIndex(file, index, where, v);
+}
+
+}  // namespace
+
+void CompactDatabase(const std::string& source, const std::string& destination,
+                     const CompactOptions& options) {
+  Env* env = options.env != nullptr ? options.env : DefaultEnv();
+  if (source.empty() || source.find('\0') != std::string::npos)
+    throw Error(kInvalidPath, "'" + source + "' is not a valid path to a database file.");
+  if (!env->FileExists(source))
+    throw Error(kFileNotFound, "The file '" + source + "' could not be found.");
+  CheckDestination(*env, destination);
+
+  OpenOptions open;
+  open.env = env;
+  open.lock = LockMode::kExclusive;
+  std::unique_ptr<Database> src = Database::Open(source, open);
+  if (src->header().has_password) {
+    throw Error(kPasswordRequired,
+                "The database '" + source +
+                    "' is protected by a password; remove the password before compacting it.");
+  }
+  Report(options, "checking", 0, 1);
+  // TODO(checker): refuse a damaged source before writing anything.
+
+  std::vector<CatalogTable> tables;
+  for (const CatalogObject* t : src->Tables()) tables.push_back({t->name, t->table_page()});
+
+  Report(options, "writing", 0, static_cast<uint32_t>(tables.size()));
+  CompactResult result;
+  {
+    OutputFile out(env, destination, src->header());
+    try {
+      result = WriteCompacted(src->file(), tables, out, options, WalkLeaves);
+      out.Commit();
+    } catch (const Error&) {
+      out.Discard();
+      throw;
+    } catch (const std::exception& e) {
+      out.Discard();
+      throw Error(kIoError, std::string("Compaction failed: ") + e.what());
+    }
+  }
+
+  Report(options, "verifying", 0, 1);
+  try {
+    OpenOptions reopen;
+    reopen.env = env;
+    std::unique_ptr<Database> copy = Database::Open(destination, reopen);
+    VerifySameContent(*src, *copy, result.table_ids, options.reset_autonumber);
+  } catch (const Error& e) {
+    try {
+      env->Remove(destination);
+    } catch (...) {
+    }
+    if (e.number() == kDamaged && e.description().rfind("Compaction was abandoned", 0) == 0) throw;
+    throw Error(kDamaged,
+                "Compaction was abandoned because the compacted copy failed "
+                "verification (" +
+                    e.description() + "); the original database is untouched.");
+  }
+
+  if (options.stats != nullptr) {
+    CompactStats& s = *options.stats;
+    s.pages_before = src->page_count();
+    s.bytes_before = src->file().file_size();
+    s.pages_after = result.pages;
+    s.bytes_after = uint64_t{result.pages} * src->header().page_size;
+    s.tables = result.tables;
+    s.rows = result.rows;
+  }
+}
+
+}  // namespace tessmark::jet
