@@ -1,6 +1,7 @@
 #include "engine/header.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cmath>
 #include <cstring>
 
@@ -48,7 +49,7 @@ DatabaseHeader ParseHeader(std::span<const uint8_t> page0) {
   h.version = DetectVersion(page0);
   h.page_size = h.jet3() ? 2048 : 4096;
   if (page0.size() < h.page_size) Unrecognized("the file is shorter than one page");
-  h.decoded_page.assign(page0.begin(), page0.begin() + h.page_size);
+  h.decoded_page.assign(page0.begin(), page0.begin() + static_cast<std::ptrdiff_t>(h.page_size));
   ApplyHeaderMask(h.version, h.decoded_page);
   const uint8_t* d = h.decoded_page.data();
   h.code_page = LoadU16(d + 0x3C);

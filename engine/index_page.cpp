@@ -1,5 +1,6 @@
 #include "engine/index_page.h"
 
+#include <cstddef>
 #include <unordered_set>
 
 namespace tessmark::jet {
@@ -61,9 +62,10 @@ IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
     }
     std::vector<uint8_t> bytes;
     if (!ip.entries.empty() && ip.prefix_length > 0) {
-      bytes.assign(first.begin(), first.begin() + ip.prefix_length);
+      bytes.assign(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(ip.prefix_length));
     }
-    bytes.insert(bytes.end(), area.begin() + start, area.begin() + i);
+    bytes.insert(bytes.end(), area.begin() + static_cast<std::ptrdiff_t>(start),
+                 area.begin() + static_cast<std::ptrdiff_t>(i));
     if (ip.entries.empty()) {
       if (ip.prefix_length > bytes.size()) {
         ThrowDamaged(at, "the shared prefix of " + std::to_string(ip.prefix_length) +
