@@ -1,6 +1,7 @@
 #include "engine/checker.h"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -28,6 +29,30 @@ constexpr size_t kMaxIndexDepth = 8;
 
 uint64_t Key(RowPointer p) { return p.Stored(); }
 
+// A set of row pointers kept as one 256-bit row mask per page: a few bytes
+// per page instead of a hash node per row, so checking a table of millions
+// of rows stays within a few MiB.
+class RowSet {
+ public:
+  bool insert(RowPointer p) {
+    uint64_t& word = pages_[p.page][p.row / 64];
+    const uint64_t bit = uint64_t{1} << (p.row % 64);
+    if ((word & bit) != 0) return false;
+    word |= bit;
+    ++size_;
+    return true;
+  }
+  bool contains(RowPointer p) const {
+    auto it = pages_.find(p.page);
+    return it != pages_.end() && ((it->second[p.row / 64] >> (p.row % 64)) & 1) != 0;
+  }
+  uint64_t size() const { return size_; }
+
+ private:
+  std::unordered_map<uint32_t, std::array<uint64_t, 4>> pages_;
+  uint64_t size_ = 0;
+};
+
 class Checker {
  public:
   Checker(Database& db, const CheckOptions& options)
@@ -47,8 +72,8 @@ class Checker {
     Claim(1, global, {});
     map_hosts_ = Owner("usage-map pages");
 
-    for (const CatalogObject* t : db_.Tables()) Guard(TableLocation(*t), [&] { CheckTable(*t); });
-    Guard({}, [&] { CheckGlobalMap(); });
+    for (const CatalogObject* t : db_.Tables()) Guard([&] { CheckTable(*t); });
+    Guard([&] { CheckGlobalMap(); });
     return std::move(report_);
   }
 
@@ -69,7 +94,7 @@ class Checker {
   // Runs `body`; damage it throws becomes an error finding. The Error's text
   // already names the place.
   template <typename F>
-  void Guard(const Location& where, F&& body) {
+  void Guard(F&& body) {
     try {
       body();
     } catch (const jet::Error& e) {
@@ -78,7 +103,6 @@ class Checker {
       const std::string prefix = "The database is damaged: ";
       if (text.rfind(prefix, 0) == 0) text = text.substr(prefix.size());
       if (!text.empty() && text.back() == '.') text.pop_back();
-      (void)where;
       Error({}, text);
     }
   }
@@ -187,7 +211,7 @@ class Checker {
         for (uint32_t p : map.pages) {
           if (!Claim(p, lv_owner, cl.WithPage(p))) continue;
           pages.insert(p);
-          Guard(cl, [&] {
+          Guard([&] {
             DataPage dp = ParseDataPage(file_.Get(p, cl.WithPage(p)), f_, cl.WithPage(p));
             if (!dp.long_values()) {
               Error(cl.WithPage(p), "a page of the long-value map is not a long-value page");
@@ -215,12 +239,12 @@ class Checker {
     }
 
     // Rows: every page of the map must be a data page of this table.
-    std::unordered_set<uint64_t> live;  // header slots of live rows
-    std::unordered_set<uint64_t> targets_seen;
+    RowSet live;  // header slots of live rows
+    RowSet targets_seen;
     uint64_t rows = 0;
     for (uint32_t p : owned.pages) {
       const Location pl = where.WithPage(p);
-      Guard(pl, [&] {
+      Guard([&] {
         DataPage dp = ParseDataPage(file_.Get(p, pl), f_, pl);
         if (dp.owner != def.page) {
           Error(pl, "the table's usage map lists a page owned by " + std::to_string(dp.owner));
@@ -236,26 +260,26 @@ class Checker {
             moved_targets_.insert(Key(RowPointer{p, static_cast<uint8_t>(r)}));
             continue;
           }
-          Guard(rl, [&] {
+          Guard([&] {
             RowRef ref{dp, r};
             RowRef data = ref;
             if (slot.moved_pointer()) {
               data = FollowMovedRow(file_, def, ref, where);
-              const uint64_t tk = Key(RowPointer{data.page.number(), static_cast<uint8_t>(data.row)});
-              if (!targets_seen.insert(tk).second) {
+              if (!targets_seen.insert(
+                      RowPointer{data.page.number(), static_cast<uint8_t>(data.row)})) {
                 Error(rl, "two moved-row pointers lead to the same row");
               }
             }
             CheckRow(def, data.bytes(), rl, lv_pages);
-            live.insert(Key(RowPointer{p, static_cast<uint8_t>(r)}));
+            live.insert(RowPointer{p, static_cast<uint8_t>(r)});
             ++rows;
           });
         }
       });
     }
     for (uint64_t t : moved_targets_) {
-      if (!targets_seen.count(t)) {
-        const RowPointer rp = RowPointer::FromStored(static_cast<uint32_t>(t));
+      const RowPointer rp = RowPointer::FromStored(static_cast<uint32_t>(t));
+      if (!targets_seen.contains(rp)) {
         Error(where.WithRow(rp.page, rp.row), "a moved row's data is not pointed at by any row");
       }
     }
@@ -276,7 +300,7 @@ class Checker {
       Location il = where;
       const std::vector<const LogicalIndexDef*> names = def.LogicalIndexesOf(index.number);
       il.index = names.empty() ? "#" + std::to_string(index.number) : names.front()->name;
-      Guard(il, [&] { CheckIndex(def, index, il, owner, live); });
+      Guard([&] { CheckIndex(def, index, il, live); });
     }
     for (const LogicalIndexDef& li : def.logical_indexes) {
       Location il = where;
@@ -349,13 +373,13 @@ class Checker {
     std::vector<uint8_t> previous;  // last leaf entry seen (ordered bytes)
     bool have_previous = false;
     uint64_t entries = 0;
-    std::unordered_set<uint64_t> pointers;
+    RowSet pointers;
   };
 
   // Walks the subtree at `number`; returns the ordered bytes of its last entry.
   std::vector<uint8_t> WalkSubtree(const TableDef& def, const RealIndexDef& index,
                                    uint32_t number, size_t depth, const Location& where,
-                                   IndexWalk& w, const std::unordered_set<uint64_t>& live) {
+                                   IndexWalk& w, const RowSet& live) {
     const Location at = where.WithPage(number);
     if (depth > kMaxIndexDepth) ThrowDamaged(at, "the index tree is deeper than any real index");
     if (!w.pages.insert(number).second) {
@@ -381,11 +405,11 @@ class Checker {
         w.previous = std::move(ordered);
         w.have_previous = true;
         ++w.entries;
-        if (!live.count(Key(e.row))) {
+        if (!live.contains(e.row)) {
           Error(at, "index entry " + std::to_string(k) + " points at page " +
                         std::to_string(e.row.page) + " row " + std::to_string(e.row.row) +
                         ", which is not a live row of the table");
-        } else if (!w.pointers.insert(Key(e.row)).second) {
+        } else if (!w.pointers.insert(e.row)) {
           Error(at, "two index entries point at page " + std::to_string(e.row.page) + " row " +
                         std::to_string(e.row.row));
         }
@@ -412,7 +436,7 @@ class Checker {
   }
 
   void CheckIndex(const TableDef& def, const RealIndexDef& index, const Location& where,
-                  uint32_t table_owner, const std::unordered_set<uint64_t>& live) {
+                  const RowSet& live) {
     ++report_.stats.indexes;
     for (const IndexColumn& ic : index.columns) {
       if (!def.ColumnByNumber(ic.column_number)) {
@@ -421,7 +445,6 @@ class Checker {
       }
     }
     const uint32_t owner = Owner("index " + where.index + " of " + where.table);
-    (void)table_owner;
     IndexWalk w;
     WalkSubtree(def, index, index.root_page, 0, where, w, live);
     report_.stats.index_entries += w.entries;
@@ -506,9 +529,6 @@ class Checker {
       Warning({}, std::to_string(leaked_) +
                       " pages are marked in use but nothing refers to them (leaked pages: " + list +
                       (leaked_ > shown ? ", ..." : "") + ")");
-    }
-    for (uint32_t p : global.pages) {
-      (void)p;
     }
     const uint64_t beyond_range = global.range_first + global.range_span;
     for (uint64_t p = file_.page_count(); p < beyond_range; ++p) {
