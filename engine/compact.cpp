@@ -3,6 +3,7 @@
 // result, and the clean-up when any of it fails.
 #include "engine/compact.h"
 
+#include "engine/checker.h"
 #include "engine/compact_verify.h"
 #include "engine/compactor.h"
 #include "engine/database.h"
@@ -20,6 +21,29 @@ std::string FolderOf(const std::string& path) {
   if (slash == std::string::npos) return "";
   if (slash == 0) return path.substr(0, 1);
   return path.substr(0, slash);
+}
+
+// Whether a finding is about the global usage map (page 1) alone.
+bool ConcernsGlobalMapOnly(const Finding& f) {
+  // Damage thrown while reading the map names it in the text only.
+  return f.where.table == "global usage map" ||
+         f.message.find("(table global usage map") != std::string::npos ||
+         f.message.rfind("the global usage map marks", 0) == 0;
+}
+
+// The first findings of a check, for a message.
+std::string FirstErrors(const CheckReport& report) {
+  std::string text;
+  size_t shown = 0;
+  for (const Finding& f : report.findings) {
+    if (shown == 3) break;
+    if (!text.empty()) text += "; ";
+    text += f.Text();
+    ++shown;
+  }
+  const uint64_t total = report.errors + report.warnings;
+  if (total > shown) text += " (and " + std::to_string(total - shown) + " more)";
+  return text;
 }
 
 void Report(const CompactOptions& options, const char* phase, uint32_t done, uint32_t total) {
@@ -69,7 +93,21 @@ void CompactDatabase(const std::string& source, const std::string& destination,
                     "' is protected by a password; remove the password before compacting it.");
   }
   Report(options, "checking", 0, 1);
-  // TODO(checker): refuse a damaged source before writing anything.
+  // A damaged source is refused: copying only what can be read would
+  // silently drop the rest.
+  const CheckReport source_check = CheckDatabase(*src);
+  if (!source_check.sound()) {
+    bool only_global_map = source_check.findings.size() < CheckOptions{}.max_findings;
+    for (const Finding& f : source_check.findings) {
+      if (f.severity == Severity::kError && !ConcernsGlobalMapOnly(f)) only_global_map = false;
+    }
+    // The global usage map holds no data and is rebuilt from scratch, so
+    // damage confined to it does not stop a compaction: it repairs it.
+    if (!only_global_map) {
+      throw Error(kDamaged, "The database '" + source + "' is damaged and was not compacted: " +
+                                FirstErrors(source_check) + ".");
+    }
+  }
 
   std::vector<CatalogTable> tables;
   for (const CatalogObject* t : src->Tables()) tables.push_back({t->name, t->table_page()});
@@ -95,6 +133,13 @@ void CompactDatabase(const std::string& source, const std::string& destination,
     OpenOptions reopen;
     reopen.env = env;
     std::unique_ptr<Database> copy = Database::Open(destination, reopen);
+    const CheckReport copy_check = CheckDatabase(*copy);
+    if (copy_check.errors + copy_check.warnings != 0) {
+      throw Error(kDamaged,
+                  "Compaction was abandoned because the compacted copy did not pass "
+                  "the structure check (" +
+                      FirstErrors(copy_check) + "); the original database is untouched.");
+    }
     VerifySameContent(*src, *copy, result.table_ids, options.reset_autonumber);
   } catch (const Error& e) {
     try {
