@@ -2,6 +2,7 @@
 // crash, a hang or an unbounded allocation (the suite also runs under ASan).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <random>
 
 #include "engine/checker.h"
@@ -268,18 +269,23 @@ TEST_F(Damaged, RowSlotsOutsideTheirPage) {
   EXPECT_EQ(o.dump_error, kDamaged);
 }
 
-// Random byte damage in every kind of page: whatever happens, it is an Error
-// with a number, never a crash (ASan/UBSan builds check memory safety).
-TEST_F(Damaged, RandomBytesNeverCrash) {
-  Load("jet4/testV2000.mdb");
+// Random byte damage in the structure pages: whatever happens, it is an
+// Error with a number, never a crash (ASan/UBSan builds check memory
+// safety). TESSMARK_FUZZ_ROUNDS raises the number of rounds for a longer run.
+class RandomDamage : public Damaged, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(RandomDamage, NeverCrashes) {
+  Load(GetParam());
   const Image original = image_;
   std::mt19937 rng(20261208);
   const uint32_t pages = static_cast<uint32_t>(original.size() / page_size_);
-  for (int round = 0; round < 60; ++round) {
+  int rounds = 60;
+  if (const char* env = std::getenv("TESSMARK_FUZZ_ROUNDS")) rounds = std::atoi(env);
+  for (int round = 0; round < rounds; ++round) {
     image_ = original;
-    // Damage some of the structure pages at the front of the file.
-    for (int k = 0; k < 8; ++k) {
-      const auto page = static_cast<uint32_t>(1 + rng() % std::min<uint32_t>(pages - 1, 34));
+    const int hits = 1 + static_cast<int>(rng() % 16);
+    for (int k = 0; k < hits; ++k) {
+      const auto page = static_cast<uint32_t>(1 + rng() % std::min<uint32_t>(pages - 1, 64));
       const size_t offset = rng() % page_size_;
       image_[At(page, offset)] = static_cast<uint8_t>(rng());
     }
@@ -287,6 +293,11 @@ TEST_F(Damaged, RandomBytesNeverCrash) {
     std::filesystem::remove(dir_.path() / "fuzz.mdb");
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Samples, RandomDamage,
+                         ::testing::Values("jet3/testV1997.mdb", "jet3/testIndexCodesV1997.mdb",
+                                           "jet4/testV2000.mdb", "jet4/overflowTestV2000.mdb",
+                                           "jet4/bigIndexTestV2000.mdb"));
 
 // ---- the file environment -------------------------------------------------------------
 
