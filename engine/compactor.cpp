@@ -12,6 +12,7 @@
 #include "engine/index_key.h"
 #include "engine/long_value.h"
 #include "engine/page_image.h"
+#include "engine/page_writer.h"
 #include "engine/row.h"
 #include "engine/table_rows.h"
 
@@ -29,81 +30,6 @@ bool EqualsNoCase(const std::string& a, const char* b) {
   }
   return true;
 }
-
-// A data page whose free space is at least this is listed in the free-space
-// map, so inserts try it before growing the file.
-constexpr size_t kFreeMapThreshold = 64;
-
-uint32_t PointerValue(uint32_t page, uint8_t row) { return (page << 8) | row; }
-
-// Long values of one memo/OLE column, written into fresh LVAL pages.
-class LongValueWriter {
- public:
-  LongValueWriter(const PageGeometry& g, const Format& f, OutputFile& out)
-      : geometry_(g), format_(f), out_(out), page_(g, kLvalOwner) {}
-
-  // Stores `value` and returns the 12-byte field that points at it.
-  std::array<uint8_t, 12> Write(std::span<const uint8_t> value) {
-    std::array<uint8_t, 12> field{};
-    const auto length = static_cast<uint32_t>(value.size());
-    if (length > 0x3FFFFFFF) throw Error(kDamaged, "A long value is too long to store.");
-    if (length <= format_.lv_chain_row) {
-      if (page_number_ == 0 || !page_.Fits(length)) Open();
-      const uint8_t row = page_.Add(value);
-      PutU32(field, 0, length | 0x40000000u);
-      PutU32(field, 4, PointerValue(page_number_, row));
-      return field;
-    }
-    const uint32_t chunk = format_.lv_chain_row - 4;
-    const uint32_t count = (length + chunk - 1) / chunk;
-    Close();
-    std::vector<uint32_t> chain(count);
-    for (uint32_t& p : chain) p = out_.Allocate();
-    std::vector<uint8_t> row;
-    for (uint32_t i = 0; i < count; ++i) {
-      const size_t from = size_t{i} * chunk;
-      const size_t n = std::min<size_t>(chunk, length - from);
-      row.assign(4, 0);
-      if (i + 1 < count) PutU32(row, 0, PointerValue(chain[i + 1], 0));
-      row.insert(row.end(), value.begin() + static_cast<std::ptrdiff_t>(from),
-                 value.begin() + static_cast<std::ptrdiff_t>(from + n));
-      page_number_ = chain[i];
-      page_.Add(row);
-      if (i + 1 < count) Close();  // full pages; the last stays open for more values
-    }
-    PutU32(field, 0, length);
-    PutU32(field, 4, PointerValue(chain[0], 0));
-    return field;
-  }
-
-  void Close() {
-    if (page_number_ == 0) return;
-    if (page_.free_space() >= kFreeMapThreshold) free_pages_.push_back(page_number_);
-    pages_.push_back(page_number_);
-    out_.Write(page_number_, page_.Finish());
-    page_number_ = 0;
-  }
-
-  std::vector<uint32_t> pages() const { return Sorted(pages_); }
-  std::vector<uint32_t> free_pages() const { return Sorted(free_pages_); }
-
- private:
-  static std::vector<uint32_t> Sorted(std::vector<uint32_t> v) {
-    std::sort(v.begin(), v.end());
-    return v;
-  }
-  void Open() {
-    Close();
-    page_number_ = out_.Allocate();
-  }
-
-  PageGeometry geometry_;
-  const Format& format_;
-  OutputFile& out_;
-  DataPageBuilder page_;
-  uint32_t page_number_ = 0;
-  std::vector<uint32_t> pages_, free_pages_;
-};
 
 // Where a live row goes: planned before any page is written so that the
 // long values can follow the table's data pages.
@@ -200,7 +126,7 @@ class Compactor {
     if (!host_.empty()) out_.Write(hosts_[host_index_], host_.Finish());
     // Page 0 travels unchanged: it refers to no other page.
     out_.Write(0, src_.Get(0)->data);
-    WriteGlobalMap();
+    WriteGlobalMap(out_, geometry_);
     result_.pages = out_.page_count();
     return result_;
   }
@@ -328,7 +254,7 @@ class Compactor {
     }
     std::vector<RowPointer> map_rows_at;
     for (const auto& members : maps) {
-      std::vector<uint8_t> row = MapRow(members);
+      std::vector<uint8_t> row = WriteUsageMapRow(out_, geometry_, members);
       if (!host_.Fits(row.size())) {
         out_.Write(hosts_[host_index_++], host_.Finish());
         if (host_index_ >= hosts_.size())
@@ -360,7 +286,7 @@ class Compactor {
       PutU32(s, lm.offset + 2, map_rows_at[m++].Stored());
       PutU32(s, lm.offset + 6, map_rows_at[m++].Stored());
     }
-    WriteTableDef(s, tdef_pages);
+    WriteTableDefPages(out_, geometry_, s, tdef_pages);
   }
 
   static bool HasAutoNumber(const TableDef& def) {
@@ -505,81 +431,6 @@ class Compactor {
     index_key::Key fresh;
     index_key::AppendLong(fresh, static_cast<int32_t>(MapId(static_cast<uint32_t>(*value))), desc);
     std::copy(fresh.begin(), fresh.end(), flat.begin() + static_cast<std::ptrdiff_t>(off));
-  }
-
-  // One usage-map row over `members`: inline when they fit a standard row,
-  // otherwise a reference row with freshly written bitmap pages.
-  std::vector<uint8_t> MapRow(const std::vector<uint32_t>& members) {
-    std::vector<uint8_t> row;
-    if (InlineMapRow(geometry_, members, geometry_.map_row_length(), row)) return row;
-    std::vector<uint32_t> slots = ReferenceMapSlots(geometry_, members);
-    for (uint32_t k = 0; k < slots.size(); ++k) {
-      if (slots[k] == 0) continue;
-      slots[k] = out_.Allocate();
-      out_.Write(slots[k], MapBitmapPage(geometry_, k, members));
-    }
-    return ReferenceMapRow(geometry_, slots);
-  }
-
-  void WriteTableDef(const std::vector<uint8_t>& s, const std::vector<uint32_t>& pages) {
-    const uint32_t ps = geometry_.page_size;
-    size_t pos = 0;
-    for (size_t k = 0; k < pages.size(); ++k) {
-      PageImage img(ps, 0);
-      size_t on_page;
-      if (k == 0) {
-        on_page = std::min<size_t>(s.size(), ps);
-        std::memcpy(img.data(), s.data(), on_page);
-        pos = on_page;
-      } else {
-        const size_t n = std::min<size_t>(s.size() - pos, ps - 8);
-        std::memcpy(img.data() + 8, s.data() + pos, n);
-        pos += n;
-        on_page = 8 + n;
-      }
-      img[0] = 0x02;
-      img[1] = 0x01;
-      if (geometry_.jet3()) {
-        img[2] = 'V';
-        img[3] = 'C';
-      } else {
-        const size_t free = ps > on_page + 8 ? ps - on_page - 8 : 0;
-        PutU16(img, 2, static_cast<uint16_t>(free));
-      }
-      PutU32(img, 4, k + 1 < pages.size() ? pages[k + 1] : 0);
-      out_.Write(pages[k], img);
-    }
-  }
-
-  void WriteGlobalMap() {
-    PageImage page1;
-    if (GlobalMapPage(geometry_, out_.page_count(), page1)) {
-      out_.Write(1, page1);
-      return;
-    }
-    // Too many pages for an inline row on page 1: a reference map whose
-    // bitmap pages come last and count themselves as used.
-    const uint32_t span = geometry_.map_page_span();
-    uint32_t bitmap_pages = 0;
-    while ((uint64_t{out_.page_count()} + bitmap_pages + span - 1) / span > bitmap_pages)
-      ++bitmap_pages;
-    std::vector<uint32_t> slots;
-    for (uint32_t k = 0; k < bitmap_pages; ++k) slots.push_back(out_.Allocate());
-    const uint32_t total = out_.page_count();
-    for (uint32_t k = 0; k < bitmap_pages; ++k) {
-      PageImage bm(geometry_.page_size, 0);
-      bm[0] = 0x05;
-      bm[1] = 0x01;
-      for (uint64_t bit = 0; bit < span; ++bit) {
-        if (uint64_t{k} * span + bit >= total)
-          bm[4 + bit / 8] = static_cast<uint8_t>(bm[4 + bit / 8] | (1u << (bit % 8)));
-      }
-      out_.Write(slots[k], bm);
-    }
-    DataPageBuilder b(geometry_, 1);
-    b.Add(ReferenceMapRow(geometry_, slots));
-    b.Add(std::vector<uint8_t>(geometry_.map_row_length(), 0));
-    out_.Write(1, b.Finish());
   }
 
   PageFile& src_;

@@ -250,7 +250,8 @@ PageImage MapBitmapPage(const PageGeometry& geometry, uint32_t slot,
   return page;
 }
 
-bool GlobalMapPage(const PageGeometry& geometry, uint32_t page_count, PageImage& page) {
+bool GlobalMapPage(const PageGeometry& geometry, uint32_t page_count, PageImage& page,
+                   std::span<const uint32_t> free_pages) {
   const size_t minimum = geometry.map_row_length() - 5;
   size_t bytes = (page_count + 7) / 8;
   bytes = (bytes + 3) / 4 * 4;
@@ -258,6 +259,10 @@ bool GlobalMapPage(const PageGeometry& geometry, uint32_t page_count, PageImage&
   std::vector<uint8_t> row0(5 + bytes, 0);
   for (size_t bit = page_count; bit < bytes * 8; ++bit)
     row0[5 + bit / 8] = static_cast<uint8_t>(row0[5 + bit / 8] | (1u << (bit % 8)));
+  for (uint32_t p : free_pages) {
+    if (p >= page_count) continue;
+    row0[5 + p / 8] = static_cast<uint8_t>(row0[5 + p / 8] | (1u << (p % 8)));
+  }
   std::vector<uint8_t> row1(geometry.map_row_length(), 0);
   DataPageBuilder builder(geometry, 1);
   if (!builder.Fits(row0.size())) return false;

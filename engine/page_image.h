@@ -124,10 +124,12 @@ std::vector<uint8_t> ReferenceMapRow(const PageGeometry& geometry,
 PageImage MapBitmapPage(const PageGeometry& geometry, uint32_t slot,
                         std::span<const uint32_t> members);
 
-// Page 1 for a file of `page_count` pages, all of them in use: the global
-// map (free bits set only past the end) in row 0 and the empty second map
-// row. Returns false when the map does not fit inline on page 1.
-bool GlobalMapPage(const PageGeometry& geometry, uint32_t page_count, PageImage& page);
+// Page 1 for a file of `page_count` pages, all in use but `free_pages`
+// (ascending): the global map (free bits set for those and past the end) in
+// row 0 and the empty second map row. Returns false when the map does not
+// fit inline on page 1.
+bool GlobalMapPage(const PageGeometry& geometry, uint32_t page_count, PageImage& page,
+                   std::span<const uint32_t> free_pages = {});
 
 // Appends `value` little-endian / big-endian into a byte buffer at `at`.
 void PutU16(std::span<uint8_t> buf, size_t at, uint16_t value);
