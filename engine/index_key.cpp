@@ -53,39 +53,59 @@ void AppendSegmented(Key& key, std::span<const uint8_t> data, bool descending) {
   }
 }
 
-// Inline codes of the characters whose keys are established: index 0..9 =
-// digits '0'..'9', 10..35 = letters 'A'..'Z' (case folded), 36 = space.
-// Zero marks a character not covered.
-struct CharCodes {
-  std::array<uint8_t, 37> codes;
-};
+// Inline codes of the characters whose keys are established, by ASCII
+// code; 0 marks a character not covered. Letters are case-folded. Every
+// code below was read off real index keys of the sample databases (keys
+// without an extra section, so the character adds exactly one byte).
+using CharCodes = std::array<uint8_t, 128>;
+
+constexpr void FillLetters(CharCodes& t, const char* letters, const uint8_t* codes) {
+  for (size_t i = 0; letters[i] != 0; ++i) {
+    const auto upper = static_cast<size_t>(letters[i]);
+    t[upper] = codes[i];
+    t[upper + ('a' - 'A')] = codes[i];
+  }
+}
 
 // Jet 4 "General (legacy)": digits 0x36..0x48 in steps of two, letters from
-// 0x4A ('A') to 0x78 ('Z') with uneven gaps; only the letters whose codes
-// were confirmed on real keys are filled in.
-constexpr CharCodes kGeneralLegacy = {{
-    0x36, 0x38, 0x3A, 0x3C, 0x3E, 0x40, 0x42, 0x44, 0x46, 0x48,  // 0-9
-    0x4A, 0x4C, 0x00, 0x00, 0x51, 0x00, 0x00, 0x00, 0x00, 0x00,  // A-J
-    0x00, 0x5E, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x6B, 0x6D,  // K-T
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x78,                          // U-Z
-    0x00,                                                        // space
-}};
+// 0x4A ('A') to 0x78 ('Z') with uneven gaps, space 0x07. Q and X were never
+// seen in a key and stay uncovered; so does punctuation.
+constexpr CharCodes MakeGeneralLegacy() {
+  CharCodes t{};
+  for (size_t d = 0; d < 10; ++d) t['0' + d] = static_cast<uint8_t>(0x36 + 2 * d);
+  const uint8_t codes[] = {0x4A, 0x4C, 0x4D, 0x4F, 0x51, 0x53, 0x55, 0x57, 0x59, 0x5B, 0x5C, 0x5E,
+                           0x60, 0x62, 0x64, 0x66, 0x69, 0x6B, 0x6D, 0x6F, 0x71, 0x73, 0x76, 0x78};
+  FillLetters(t, "ABCDEFGHIJKLMNOPRSTUVWYZ", codes);
+  t[' '] = 0x07;
+  return t;
+}
 
-// Jet 3 "General 97": digits 0x56..0x5F, letters 0x60 ('A') .. 0x7E ('Z').
-constexpr CharCodes kGeneral97 = {{
-    0x56, 0x57, 0x58, 0x59, 0x5A, 0x5B, 0x5C, 0x5D, 0x5E, 0x5F,  // 0-9
-    0x60, 0x61, 0x62, 0x64, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // A-J
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // K-T
-    0x00, 0x00, 0x00, 0x00, 0x00, 0x7E,                          // U-Z
-    0x00,                                                        // space
-}};
+// Jet 3 "General 97": digits 0x56..0x5F, letters 0x60 ('A') .. 0x7E ('Z'),
+// space 0x11 and the ordinary punctuation 0x12..0x31 in ASCII order. The
+// hyphen is left out: keys holding one did not show a single code.
+constexpr CharCodes MakeGeneral97() {
+  CharCodes t{};
+  for (size_t d = 0; d < 10; ++d) t['0' + d] = static_cast<uint8_t>(0x56 + d);
+  const uint8_t codes[] = {0x60, 0x61, 0x62, 0x64, 0x66, 0x67, 0x68, 0x69, 0x6A,
+                           0x6B, 0x6C, 0x6D, 0x6F, 0x70, 0x72, 0x73, 0x74, 0x75,
+                           0x76, 0x77, 0x78, 0x7A, 0x7B, 0x7C, 0x7D, 0x7E};
+  FillLetters(t, "ABCDEFGHIJKLMNOPQRSTUVWXYZ", codes);
+  t[' '] = 0x11;
+  const char punctuation[] = "!\"#$%&'()*+,";
+  for (size_t i = 0; punctuation[i] != 0; ++i)
+    t[static_cast<size_t>(punctuation[i])] = static_cast<uint8_t>(0x12 + i);
+  const char more[] = "./:;<=>?@[\\]^_`{|}~";
+  for (size_t i = 0; more[i] != 0; ++i)
+    t[static_cast<size_t>(more[i])] = static_cast<uint8_t>(0x1F + i);
+  return t;
+}
+
+constexpr CharCodes kGeneralLegacy = MakeGeneralLegacy();
+constexpr CharCodes kGeneral97 = MakeGeneral97();
 
 uint8_t CodeOf(char c, const CharCodes& table) {
-  if (c >= '0' && c <= '9') return table.codes[static_cast<size_t>(c - '0')];
-  if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  if (c >= 'A' && c <= 'Z') return table.codes[static_cast<size_t>(10 + c - 'A')];
-  if (c == ' ') return table.codes[36];
-  return 0;
+  const auto u = static_cast<unsigned char>(c);
+  return u < table.size() ? table[u] : 0;
 }
 
 }  // namespace

@@ -46,8 +46,9 @@ void AppendNumeric(Key& key, bool negative, std::span<const uint8_t, 16> magnitu
 
 // Collations whose character codes are known for letters, digits and space.
 enum class TextCollation { kGeneralLegacy /* Jet 4 */, kGeneral97 /* Jet 3 */ };
-// Encodes a text value made only of ASCII letters, digits and spaces (after
-// trailing spaces are dropped). Returns false and leaves `key` unchanged when
+// Encodes a text value made only of the characters whose codes are
+// established (letters, digits and space; Jet 3 also ordinary punctuation)
+// after trailing spaces are dropped. Returns false and leaves `key` unchanged when
 // the value holds any other character.
 bool AppendSimpleText(Key& key, std::string_view ascii, TextCollation collation, bool descending);
 
