@@ -52,9 +52,9 @@ int Run(const std::vector<std::string>& args) {
     }
   }
   std::cout << path << ": " << (report.sound() ? "sound" : "DAMAGED") << ", " << report.errors
-            << " errors, " << report.warnings << " warnings (" << report.stats.tables
-            << " tables, " << report.stats.rows << " rows, " << report.stats.indexes
-            << " indexes, " << report.stats.pages << " pages)\n";
+            << " errors, " << report.warnings << " warnings (" << report.stats.tables << " tables, "
+            << report.stats.rows << " rows, " << report.stats.indexes << " indexes, "
+            << report.stats.pages << " pages)\n";
   return report.sound() ? kExitOk : kExitDamaged;
 }
 

@@ -53,11 +53,21 @@ std::string JsonString(const std::string& s) {
   for (char ch : s) {
     const auto c = static_cast<unsigned char>(ch);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           static const char hex[] = "0123456789abcdef";
@@ -112,7 +122,8 @@ int Run(const std::vector<std::string>& args) {
     }
   }
   if (path.empty()) return UsageError("dump: no database file given");
-  if (format != "csv" && format != "json") return UsageError("dump: unknown format '" + format + "'");
+  if (format != "csv" && format != "json")
+    return UsageError("dump: unknown format '" + format + "'");
 
   std::unique_ptr<jet::Database> db;
   try {
@@ -154,7 +165,8 @@ int Run(const std::vector<std::string>& args) {
     } else {
       out << (first_table ? "" : ",") << "\n{\"table\": " << JsonString(object->name)
           << ", \"columns\": [";
-      for (size_t i = 0; i < order.size(); ++i) out << (i ? ", " : "") << JsonString(order[i]->name);
+      for (size_t i = 0; i < order.size(); ++i)
+        out << (i ? ", " : "") << JsonString(order[i]->name);
       out << "], \"rows\": [";
     }
     bool first_row = true;
@@ -182,8 +194,7 @@ int Run(const std::vector<std::string>& args) {
   return kExitOk;
 }
 
-CommandRegistration registration{
-    {"dump", "write the rows of tables as CSV or JSON", kUsage, Run}};
+CommandRegistration registration{{"dump", "write the rows of tables as CSV or JSON", kUsage, Run}};
 
 }  // namespace
 }  // namespace tessmark::cli

@@ -56,7 +56,8 @@ int Run(const std::vector<std::string>& args) {
   return kExitOk;
 }
 
-CommandRegistration registration{{"info", "show the version, size and tables of a database", kUsage, Run}};
+CommandRegistration registration{
+    {"info", "show the version, size and tables of a database", kUsage, Run}};
 
 }  // namespace
 }  // namespace tessmark::cli

@@ -18,9 +18,7 @@ std::vector<Command>& Registry() {
 }
 }  // namespace
 
-CommandRegistration::CommandRegistration(const Command& command) {
-  Registry().push_back(command);
-}
+CommandRegistration::CommandRegistration(const Command& command) { Registry().push_back(command); }
 
 const std::vector<Command>& Commands() { return Registry(); }
 

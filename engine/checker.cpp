@@ -224,8 +224,9 @@ class Checker {
         const UsageMap map = ReadMap(m.free_map, cl);
         for (uint32_t p : map.pages) {
           if (!pages.count(p)) {
-            Error(cl.WithPage(p), "the long-value free-space map lists a page the column does "
-                                  "not own");
+            Error(cl.WithPage(p),
+                  "the long-value free-space map lists a page the column does "
+                  "not own");
           }
         }
       }
@@ -377,9 +378,9 @@ class Checker {
   };
 
   // Walks the subtree at `number`; returns the ordered bytes of its last entry.
-  std::vector<uint8_t> WalkSubtree(const TableDef& def, const RealIndexDef& index,
-                                   uint32_t number, size_t depth, const Location& where,
-                                   IndexWalk& w, const RowSet& live) {
+  std::vector<uint8_t> WalkSubtree(const TableDef& def, const RealIndexDef& index, uint32_t number,
+                                   size_t depth, const Location& where, IndexWalk& w,
+                                   const RowSet& live) {
     const Location at = where.WithPage(number);
     if (depth > kMaxIndexDepth) ThrowDamaged(at, "the index tree is deeper than any real index");
     if (!w.pages.insert(number).second) {
@@ -399,8 +400,8 @@ class Checker {
         const IndexEntry& e = ip.entries[k];
         std::vector<uint8_t> ordered = e.Ordered();
         if (w.have_previous && !(w.previous < ordered)) {
-          Error(at, "index entry " + std::to_string(k) +
-                        " is not greater than the entry before it");
+          Error(at,
+                "index entry " + std::to_string(k) + " is not greater than the entry before it");
         }
         w.previous = std::move(ordered);
         w.have_previous = true;
@@ -426,8 +427,7 @@ class Checker {
       last = WalkSubtree(def, index, e.child, depth + 1, where, w, live);
       if (last != e.Ordered()) {
         Error(at, "intermediate entry " + std::to_string(k) +
-                      " differs from the last entry of its child page " +
-                      std::to_string(e.child));
+                      " differs from the last entry of its child page " + std::to_string(e.child));
       }
     }
     if (ip.tail != 0) last = WalkSubtree(def, index, ip.tail, depth + 1, where, w, live);
@@ -457,10 +457,12 @@ class Checker {
       const std::set<uint32_t> mapped(map.pages.begin(), map.pages.end());
       if (mapped != w.pages) {
         for (uint32_t p : w.pages) {
-          if (!mapped.count(p)) Error(where.WithPage(p), "the index page is missing from the index's usage map");
+          if (!mapped.count(p))
+            Error(where.WithPage(p), "the index page is missing from the index's usage map");
         }
         for (uint32_t p : mapped) {
-          if (!w.pages.count(p)) Error(where.WithPage(p), "the index's usage map lists a page outside the index");
+          if (!w.pages.count(p))
+            Error(where.WithPage(p), "the index's usage map lists a page outside the index");
         }
       }
     }

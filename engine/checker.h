@@ -30,9 +30,9 @@ struct CheckStats {
   uint32_t free_pages = 0;    // marked free in the global map
   uint32_t leaked_pages = 0;  // marked in use but reachable from nothing
   uint32_t tables = 0;
-  uint64_t rows = 0;          // live rows of all tables
+  uint64_t rows = 0;  // live rows of all tables
   uint64_t long_values = 0;
-  uint32_t indexes = 0;       // real indexes
+  uint32_t indexes = 0;  // real indexes
   uint64_t index_entries = 0;
 };
 

@@ -13,8 +13,8 @@ namespace tessmark::jet {
 struct Location {
   std::optional<uint32_t> page;
   std::optional<uint32_t> row;
-  std::string table;  // table name, when known
-  std::string index;  // index name, when known
+  std::string table;   // table name, when known
+  std::string index;   // index name, when known
   std::string column;  // column name, when known
 
   static Location Page(uint32_t page_number) {

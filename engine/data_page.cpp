@@ -35,9 +35,8 @@ DataPage ParseDataPage(PageRef page, const Format& format, const Location& where
     if (s.offset < table_end || s.offset > end) {
       ThrowDamaged(where.WithRow(page->number, r),
                    "the row starts at offset " + std::to_string(s.offset) +
-                       ", outside the space between the slot table (" +
-                       std::to_string(table_end) + ") and the previous row (" +
-                       std::to_string(end) + ")");
+                       ", outside the space between the slot table (" + std::to_string(table_end) +
+                       ") and the previous row (" + std::to_string(end) + ")");
     }
     s.end = end;
     end = s.offset;

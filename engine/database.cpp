@@ -29,8 +29,7 @@ std::unique_ptr<Database> Database::Open(const std::string& path, const OpenOpti
   return db;
 }
 
-Database::Database(std::unique_ptr<PageFile> file)
-    : file_(std::move(file)), long_values_(*file_) {
+Database::Database(std::unique_ptr<PageFile> file) : file_(std::move(file)), long_values_(*file_) {
   LoadCatalog();
 }
 
@@ -76,8 +75,9 @@ void Database::LoadCatalog() {
   const ColumnDef* type = catalog_.FindColumn("Type");
   const ColumnDef* flags = catalog_.FindColumn("Flags");
   if (!id || !parent || !name || !type || !flags) {
-    ThrowDamaged(catalog_.where(), "the catalog lacks one of its columns Id, ParentId, Name, "
-                                   "Type and Flags");
+    ThrowDamaged(catalog_.where(),
+                 "the catalog lacks one of its columns Id, ParentId, Name, "
+                 "Type and Flags");
   }
   auto pos = [&](const ColumnDef* c) { return static_cast<size_t>(c - catalog_.columns.data()); };
   ForEachTableRow(*file_, catalog_, [&](const TableRow& row) {
@@ -127,7 +127,8 @@ std::vector<Value> Database::DecodeValues(const TableDef& table, const TableRow&
   std::vector<Value> out;
   out.reserve(table.columns.size());
   for (size_t i = 0; i < table.columns.size(); ++i) {
-    out.push_back(DecodeValue(table.columns[i], format(), d.fields[i], row.bytes, long_values_, at));
+    out.push_back(
+        DecodeValue(table.columns[i], format(), d.fields[i], row.bytes, long_values_, at));
   }
   return out;
 }

@@ -50,8 +50,7 @@ class Env {
   // Opens an existing file for reading and takes a lock of `mode` on it.
   // A file that someone else holds in a conflicting mode gives 3045.
   // Opening a directory gives 3044.
-  virtual std::unique_ptr<RandomAccessFile> OpenForRead(const std::string& path,
-                                                        LockMode mode) = 0;
+  virtual std::unique_ptr<RandomAccessFile> OpenForRead(const std::string& path, LockMode mode) = 0;
   // Creates a new file that must not exist yet (3204 if it does), holding
   // it exclusively until it is closed.
   virtual std::unique_ptr<WritableFile> CreateNew(const std::string& path) = 0;

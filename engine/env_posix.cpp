@@ -104,8 +104,7 @@ class PosixWritableFile final : public WritableFile {
   void WriteAt(uint64_t offset, const uint8_t* data, size_t n) override {
     size_t done = 0;
     while (done < n) {
-      const ssize_t put =
-          ::pwrite(fd_, data + done, n - done, static_cast<off_t>(offset + done));
+      const ssize_t put = ::pwrite(fd_, data + done, n - done, static_cast<off_t>(offset + done));
       if (put < 0) {
         if (errno == EINTR) continue;
         ThrowErrno(errno, "write", path_);

@@ -13,10 +13,10 @@ struct Format {
   uint32_t page_size;
 
   // Data pages.
-  uint32_t data_row_count;      // offset of the slot count
-  uint32_t data_first_slot;     // offset of slot 0
+  uint32_t data_row_count;   // offset of the slot count
+  uint32_t data_first_slot;  // offset of slot 0
   // Rows.
-  uint32_t row_count_size;      // bytes of num_cols / nvar / var offsets
+  uint32_t row_count_size;  // bytes of num_cols / nvar / var offsets
   // TDEF definition block.
   uint32_t tdef_row_count;
   uint32_t tdef_autonumber;
@@ -35,8 +35,8 @@ struct Format {
   uint32_t logical_idx_block;
   uint32_t name_length_size;
   // Usage maps.
-  uint32_t inline_map_bytes;      // bitmap bytes of a normal inline map row
-  uint32_t reference_map_slots;   // page slots of a reference map row
+  uint32_t inline_map_bytes;     // bitmap bytes of a normal inline map row
+  uint32_t reference_map_slots;  // page slots of a reference map row
   // Index pages.
   uint32_t idx_prev;
   uint32_t idx_next;
@@ -60,25 +60,77 @@ struct Format {
 };
 
 inline constexpr Format kJet3Format = {
-    JetVersion::kJet3, 2048,
-    0x08, 0x0A,
-    1,
-    0x0C, 0x10, 0x14, 0x15, 0x17, 0x19, 0x1B, 0x1F, 0x23, 0x27, 0x2B,
-    8, 18, 39, 20, 1,
-    128, 33,
-    0x08, 0x0C, 0x10, 0x14, 1, 0x15, 0x16, 226, 0xF8, 1800,
-    2036,
+    .version = JetVersion::kJet3,
+    .page_size = 2048,
+    .data_row_count = 0x08,
+    .data_first_slot = 0x0A,
+    .row_count_size = 1,
+    .tdef_row_count = 0x0C,
+    .tdef_autonumber = 0x10,
+    .tdef_table_type = 0x14,
+    .tdef_max_cols = 0x15,
+    .tdef_var_cols = 0x17,
+    .tdef_num_cols = 0x19,
+    .tdef_num_idx = 0x1B,
+    .tdef_num_real_idx = 0x1F,
+    .tdef_owned_map = 0x23,
+    .tdef_free_map = 0x27,
+    .tdef_var_part = 0x2B,
+    .real_idx_count_block = 8,
+    .column_block = 18,
+    .real_idx_block = 39,
+    .logical_idx_block = 20,
+    .name_length_size = 1,
+    .inline_map_bytes = 128,
+    .reference_map_slots = 33,
+    .idx_prev = 0x08,
+    .idx_next = 0x0C,
+    .idx_tail = 0x10,
+    .idx_prefix = 0x14,
+    .idx_prefix_size = 1,
+    .idx_node_marker = 0x15,
+    .idx_bitmap = 0x16,
+    .idx_bitmap_bytes = 226,
+    .idx_first_entry = 0xF8,
+    .idx_entry_area = 1800,
+    .lv_chain_row = 2036,
 };
 
 inline constexpr Format kJet4Format = {
-    JetVersion::kJet4, 4096,
-    0x0C, 0x0E,
-    2,
-    0x10, 0x14, 0x28, 0x29, 0x2B, 0x2D, 0x2F, 0x33, 0x37, 0x3B, 0x3F,
-    12, 25, 52, 28, 2,
-    64, 17,
-    0x0C, 0x10, 0x14, 0x18, 2, 0x1A, 0x1B, 453, 0x1E0, 3616,
-    4076,
+    .version = JetVersion::kJet4,
+    .page_size = 4096,
+    .data_row_count = 0x0C,
+    .data_first_slot = 0x0E,
+    .row_count_size = 2,
+    .tdef_row_count = 0x10,
+    .tdef_autonumber = 0x14,
+    .tdef_table_type = 0x28,
+    .tdef_max_cols = 0x29,
+    .tdef_var_cols = 0x2B,
+    .tdef_num_cols = 0x2D,
+    .tdef_num_idx = 0x2F,
+    .tdef_num_real_idx = 0x33,
+    .tdef_owned_map = 0x37,
+    .tdef_free_map = 0x3B,
+    .tdef_var_part = 0x3F,
+    .real_idx_count_block = 12,
+    .column_block = 25,
+    .real_idx_block = 52,
+    .logical_idx_block = 28,
+    .name_length_size = 2,
+    .inline_map_bytes = 64,
+    .reference_map_slots = 17,
+    .idx_prev = 0x0C,
+    .idx_next = 0x10,
+    .idx_tail = 0x14,
+    .idx_prefix = 0x18,
+    .idx_prefix_size = 2,
+    .idx_node_marker = 0x1A,
+    .idx_bitmap = 0x1B,
+    .idx_bitmap_bytes = 453,
+    .idx_first_entry = 0x1E0,
+    .idx_entry_area = 3616,
+    .lv_chain_row = 4076,
 };
 
 inline const Format& Format::For(JetVersion version) {

@@ -1,8 +1,8 @@
 #include "engine/header.h"
 
 #include <algorithm>
-#include <cstddef>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
 #include "engine/bytes.h"
@@ -17,8 +17,8 @@ constexpr uint8_t kHeaderMaskKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
 constexpr char kJetSignature[] = "Standard Jet DB";
 
 [[noreturn]] void Unrecognized(const std::string& why) {
-  throw Error(kUnrecognizedFormat, "The file is not a database in a recognized format (" + why +
-                                       ").");
+  throw Error(kUnrecognizedFormat,
+              "The file is not a database in a recognized format (" + why + ").");
 }
 
 }  // namespace
@@ -34,8 +34,7 @@ JetVersion DetectVersion(std::span<const uint8_t> first) {
   const uint32_t version = LoadU32(first.data() + 0x14);
   if (version == 0) return JetVersion::kJet3;
   if (version == 1) return JetVersion::kJet4;
-  Unrecognized("format version " + std::to_string(version) +
-               " is neither Jet 3 nor Jet 4");
+  Unrecognized("format version " + std::to_string(version) + " is neither Jet 3 nor Jet 4");
 }
 
 void ApplyHeaderMask(JetVersion version, std::span<uint8_t> page0) {

@@ -14,11 +14,11 @@ enum class JetVersion { kJet3, kJet4 };
 struct DatabaseHeader {
   JetVersion version = JetVersion::kJet4;
   uint32_t page_size = 4096;
-  uint16_t sort_order = 0;          // collation LCID (1033 = General)
-  uint8_t sort_order_version = 0;   // Jet 4 only; 0 = General (legacy)
-  uint16_t code_page = 0;           // default code page of the database
-  uint32_t database_key = 0;        // page-encryption key; 0 = pages not encrypted
-  double creation_date = 0;         // Jet 4 only: days since 1899-12-30
+  uint16_t sort_order = 0;         // collation LCID (1033 = General)
+  uint8_t sort_order_version = 0;  // Jet 4 only; 0 = General (legacy)
+  uint16_t code_page = 0;          // default code page of the database
+  uint32_t database_key = 0;       // page-encryption key; 0 = pages not encrypted
+  double creation_date = 0;        // Jet 4 only: days since 1899-12-30
   bool has_password = false;
   // Page 0 with the obscured block decoded (page_size bytes).
   std::vector<uint8_t> decoded_page;

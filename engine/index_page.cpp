@@ -108,7 +108,8 @@ void WalkNode(PageFile& file, const RealIndexDef& index, const Location& where, 
     }
     return;
   }
-  for (uint32_t child : ip.Children()) WalkNode(file, index, where, child, depth + 1, seen, visitor);
+  for (uint32_t child : ip.Children())
+    WalkNode(file, index, where, child, depth + 1, seen, visitor);
 }
 
 }  // namespace

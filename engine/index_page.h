@@ -30,7 +30,7 @@ struct IndexPage {
   uint32_t owner = 0;
   uint32_t prev = 0;
   uint32_t next = 0;
-  uint32_t tail = 0;        // intermediate pages: last child
+  uint32_t tail = 0;  // intermediate pages: last child
   uint32_t prefix_length = 0;
   uint32_t used_bytes = 0;  // bytes of the entry area in use (end of the last entry)
   std::vector<IndexEntry> entries;

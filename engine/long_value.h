@@ -16,9 +16,9 @@ enum class LongValueForm : uint8_t { kInline = 0x80, kSingleRow = 0x40, kChain =
 struct LongValueField {
   uint32_t length = 0;  // bytes of the value
   LongValueForm form = LongValueForm::kInline;
-  RowPointer first;     // single-row and chain forms
-  uint32_t stamp = 0;   // Jet 4 bytes 8..11
-  Bytes inline_data;    // inline form: the bytes after the 12-byte field
+  RowPointer first;    // single-row and chain forms
+  uint32_t stamp = 0;  // Jet 4 bytes 8..11
+  Bytes inline_data;   // inline form: the bytes after the 12-byte field
 };
 
 constexpr uint32_t kLongValueFieldSize = 12;

@@ -9,8 +9,8 @@ std::vector<uint32_t> DecodeJet3VarOffsets(Bytes row, uint32_t mask_bytes, uint3
   // Layout from the end: null mask, nvar (1), jump table, offsets [0..nvar].
   uint32_t jumps = (len - 1) / 256;
   if (len < mask_bytes + 1 + jumps + nvar + 1 + 1) {
-    ThrowDamaged(where, "the row is too short for its " + std::to_string(nvar) +
-                            " variable-column offsets");
+    ThrowDamaged(
+        where, "the row is too short for its " + std::to_string(nvar) + " variable-column offsets");
   }
   const uint32_t nvar_pos = len - mask_bytes - 1;
   const uint32_t first_offset_pos = nvar_pos - jumps - 1;  // offset [0]

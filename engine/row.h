@@ -21,10 +21,10 @@ struct Field {
 };
 
 struct DecodedRow {
-  uint16_t num_cols = 0;   // column count the row was written with
-  uint16_t nvar = 0;       // var-offset entries in the row
-  uint32_t fixed_end = 0;  // end of the fixed area actually present
-  uint32_t var_end = 0;    // end of the variable data (eod)
+  uint16_t num_cols = 0;              // column count the row was written with
+  uint16_t nvar = 0;                  // var-offset entries in the row
+  uint32_t fixed_end = 0;             // end of the fixed area actually present
+  uint32_t var_end = 0;               // end of the variable data (eod)
   std::vector<uint32_t> var_offsets;  // nvar + 1 entries, the last being eod
   std::vector<Field> fields;          // parallel to TableDef::columns
 
@@ -37,8 +37,7 @@ struct DecodedRow {
 // Decodes `row` for `table`. Anything inconsistent (trailer past the row,
 // offsets out of order or past the data, fixed columns past the row) throws
 // 3049 at `where`.
-DecodedRow DecodeRow(const TableDef& table, const Format& format, Bytes row,
-                     const Location& where);
+DecodedRow DecodeRow(const TableDef& table, const Format& format, Bytes row, const Location& where);
 
 // The variable-offset list of a Jet 3 row: `nvar` + 1 offsets (the last is
 // the end of variable data) restored from their low bytes and the jump

@@ -9,22 +9,38 @@ namespace tessmark::jet {
 
 const char* ColumnTypeName(uint8_t type) {
   switch (type) {
-    case 0x01: return "Boolean";
-    case 0x02: return "Byte";
-    case 0x03: return "Integer";
-    case 0x04: return "Long";
-    case 0x05: return "Currency";
-    case 0x06: return "Single";
-    case 0x07: return "Double";
-    case 0x08: return "DateTime";
-    case 0x09: return "Binary";
-    case 0x0A: return "Text";
-    case 0x0B: return "OLE";
-    case 0x0C: return "Memo";
-    case 0x0F: return "GUID";
-    case 0x10: return "Numeric";
-    case 0x11: return "FixedBinary";
-    default: return "Unknown";
+    case 0x01:
+      return "Boolean";
+    case 0x02:
+      return "Byte";
+    case 0x03:
+      return "Integer";
+    case 0x04:
+      return "Long";
+    case 0x05:
+      return "Currency";
+    case 0x06:
+      return "Single";
+    case 0x07:
+      return "Double";
+    case 0x08:
+      return "DateTime";
+    case 0x09:
+      return "Binary";
+    case 0x0A:
+      return "Text";
+    case 0x0B:
+      return "OLE";
+    case 0x0C:
+      return "Memo";
+    case 0x0F:
+      return "GUID";
+    case 0x10:
+      return "Numeric";
+    case 0x11:
+      return "FixedBinary";
+    default:
+      return "Unknown";
   }
 }
 
@@ -34,17 +50,28 @@ bool KnownColumnType(uint8_t type) {
 
 uint32_t FixedTypeSize(uint8_t type) {
   switch (type) {
-    case 0x01: return 0;
-    case 0x02: return 1;
-    case 0x03: return 2;
-    case 0x04: return 4;
-    case 0x05: return 8;
-    case 0x06: return 4;
-    case 0x07: return 8;
-    case 0x08: return 8;
-    case 0x0F: return 16;
-    case 0x10: return 17;
-    default: return 0;
+    case 0x01:
+      return 0;
+    case 0x02:
+      return 1;
+    case 0x03:
+      return 2;
+    case 0x04:
+      return 4;
+    case 0x05:
+      return 8;
+    case 0x06:
+      return 4;
+    case 0x07:
+      return 8;
+    case 0x08:
+      return 8;
+    case 0x0F:
+      return 16;
+    case 0x10:
+      return 17;
+    default:
+      return 0;
   }
 }
 

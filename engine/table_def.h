@@ -47,18 +47,18 @@ enum ColumnFlags : uint8_t {
 };
 
 struct ColumnDef {
-  uint8_t type = 0;  // ColumnType value as stored
-  uint16_t number = 0;      // null-mask bit; gaps after deletions
-  uint16_t var_index = 0;   // position in the var-offset list (variable columns)
+  uint8_t type = 0;        // ColumnType value as stored
+  uint16_t number = 0;     // null-mask bit; gaps after deletions
+  uint16_t var_index = 0;  // position in the var-offset list (variable columns)
   uint8_t flags = 0;
-  uint8_t ext_flags = 0;    // Jet 4: 0x01 compressed Unicode
+  uint8_t ext_flags = 0;  // Jet 4: 0x01 compressed Unicode
   uint16_t fixed_offset = 0;
-  uint16_t length = 0;      // declared maximum length in bytes
-  uint16_t collation = 0;   // text: LCID
-  uint16_t code_page = 0;   // Jet 3 text: code page
-  uint8_t precision = 0;    // Numeric
-  uint8_t scale = 0;        // Numeric
-  std::string name;         // UTF-8
+  uint16_t length = 0;        // declared maximum length in bytes
+  uint16_t collation = 0;     // text: LCID
+  uint16_t code_page = 0;     // Jet 3 text: code page
+  uint8_t precision = 0;      // Numeric
+  uint8_t scale = 0;          // Numeric
+  std::string name;           // UTF-8
   uint32_t block_offset = 0;  // offset of the column block in the TDEF stream
 
   ColumnType column_type() const { return static_cast<ColumnType>(type); }
@@ -102,12 +102,12 @@ struct RealIndexDef {
 struct LogicalIndexDef {
   uint32_t number = 0;
   uint32_t real_index = 0;
-  uint8_t fk_role = 0;        // 1 referenced side, 2 referencing side, 0 none
-  int32_t fk_index = -1;      // logical index number in the other table
-  uint32_t fk_table_page = 0; // TDEF page of the other table, 0 if none
+  uint8_t fk_role = 0;         // 1 referenced side, 2 referencing side, 0 none
+  int32_t fk_index = -1;       // logical index number in the other table
+  uint32_t fk_table_page = 0;  // TDEF page of the other table, 0 if none
   uint8_t update_action = 0;
   uint8_t delete_action = 0;
-  uint8_t index_type = 0;     // 0 normal, 1 primary key, 2 foreign-key reference
+  uint8_t index_type = 0;  // 0 normal, 1 primary key, 2 foreign-key reference
   std::string name;
   uint32_t block_offset = 0;
 
@@ -124,17 +124,17 @@ struct LongValueMapDef {
 };
 
 struct TableDef {
-  std::string name;          // from the catalog, when known
-  uint32_t page = 0;         // first TDEF page (= the table's Id)
-  std::vector<uint32_t> pages;  // the TDEF chain, first page first
-  std::vector<uint8_t> stream;  // logical definition (first page header included)
-  uint32_t declared_length = 0; // tdef_len field
-  uint32_t parsed_length = 0;   // bytes the parser consumed, up to the FF FF terminator
+  std::string name;                        // from the catalog, when known
+  uint32_t page = 0;                       // first TDEF page (= the table's Id)
+  std::vector<uint32_t> pages;             // the TDEF chain, first page first
+  std::vector<uint8_t> stream;             // logical definition (first page header included)
+  uint32_t declared_length = 0;            // tdef_len field
+  uint32_t parsed_length = 0;              // bytes the parser consumed, up to the FF FF terminator
   std::vector<uint16_t> page_free_fields;  // Jet 4: free-space field of each TDEF page
 
   uint32_t row_count = 0;
   uint32_t last_autonumber = 0;
-  uint8_t table_type = 0;   // 'N' user, 'S' system
+  uint8_t table_type = 0;  // 'N' user, 'S' system
   uint16_t max_columns = 0;
   uint16_t var_columns = 0;
   RowPointer owned_map;

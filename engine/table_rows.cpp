@@ -7,7 +7,7 @@ namespace tessmark::jet {
 namespace {
 // Access writes a single hop; a few more are tolerated, beyond that it is a cycle.
 constexpr int kMaxMovedHops = 8;
-}
+}  // namespace
 
 RowRef FollowMovedRow(PageFile& file, const TableDef& table, const RowRef& pointer_slot,
                       const Location& where) {

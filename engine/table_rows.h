@@ -14,9 +14,9 @@
 namespace tessmark::jet {
 
 struct TableRow {
-  RowPointer header;  // the slot indexes point at (the pointer slot for moved rows)
-  RowPointer data;    // where the bytes are (equal to header unless moved)
-  Bytes bytes;        // the row's bytes (valid during the callback)
+  RowPointer header;               // the slot indexes point at (the pointer slot for moved rows)
+  RowPointer data;                 // where the bytes are (equal to header unless moved)
+  Bytes bytes;                     // the row's bytes (valid during the callback)
   const DataPage* page = nullptr;  // the page holding `bytes`
 };
 

@@ -1,5 +1,7 @@
 #include "engine/text.h"
 
+#include "engine/error.h"
+
 namespace tessmark::jet {
 
 namespace {
@@ -103,6 +105,97 @@ std::string Jet4TextToUtf8(std::span<const uint8_t> bytes) {
     }
   }
   if (pending_high != 0) AppendUtf8(out, 0xFFFD);
+  return out;
+}
+
+}  // namespace tessmark::jet
+
+namespace tessmark::jet {
+
+std::u32string Utf8ToCodePoints(std::string_view text) {
+  std::u32string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  auto bad = [&] {
+    throw Error(kInvalidArgument, "The text \"" + std::string(text) + "\" is not valid UTF-8.");
+  };
+  while (i < text.size()) {
+    const auto b = static_cast<uint8_t>(text[i]);
+    size_t extra = 0;
+    uint32_t cp = 0;
+    if (b < 0x80) {
+      cp = b;
+    } else if ((b & 0xE0) == 0xC0) {
+      cp = b & 0x1Fu;
+      extra = 1;
+    } else if ((b & 0xF0) == 0xE0) {
+      cp = b & 0x0Fu;
+      extra = 2;
+    } else if ((b & 0xF8) == 0xF0) {
+      cp = b & 0x07u;
+      extra = 3;
+    } else {
+      bad();
+    }
+    if (i + extra >= text.size()) bad();
+    for (size_t k = 1; k <= extra; ++k) {
+      const auto c = static_cast<uint8_t>(text[i + k]);
+      if ((c & 0xC0) != 0x80) bad();
+      cp = (cp << 6) | (c & 0x3Fu);
+    }
+    if ((extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) ||
+        cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+      bad();
+    out.push_back(static_cast<char32_t>(cp));
+    i += extra + 1;
+  }
+  return out;
+}
+
+std::vector<uint8_t> Utf8ToJet4Text(std::string_view text, bool compress) {
+  const std::u32string cps = Utf8ToCodePoints(text);
+  std::vector<uint8_t> out;
+  bool one_byte = compress;
+  for (char32_t c : cps) {
+    if (c == 0 || c > 0xFF) one_byte = false;
+    if (c > 0xFFFF)
+      throw Error(kInvalidArgument, "The text \"" + std::string(text) +
+                                        "\" holds a character beyond U+FFFF, which Jet 4 "
+                                        "text cannot store.");
+  }
+  if (one_byte) {
+    out.reserve(cps.size() + 2);
+    out.push_back(0xFF);
+    out.push_back(0xFE);
+    for (char32_t c : cps) out.push_back(static_cast<uint8_t>(c));
+    return out;
+  }
+  out.reserve(cps.size() * 2);
+  for (char32_t c : cps) {
+    out.push_back(static_cast<uint8_t>(c & 0xFF));
+    out.push_back(static_cast<uint8_t>((c >> 8) & 0xFF));
+  }
+  return out;
+}
+
+std::vector<uint8_t> Utf8ToCodePage1252(std::string_view text) {
+  const std::u32string cps = Utf8ToCodePoints(text);
+  std::vector<uint8_t> out;
+  out.reserve(cps.size());
+  for (char32_t c : cps) {
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+      out.push_back(static_cast<uint8_t>(c));
+      continue;
+    }
+    int found = -1;
+    for (int k = 0; k < 32; ++k)
+      if (kCp1252High[k] != 0 && kCp1252High[k] == c) found = k;
+    if (found < 0)
+      throw Error(kInvalidArgument, "The text \"" + std::string(text) +
+                                        "\" holds a character that code page 1252 cannot "
+                                        "store.");
+    out.push_back(static_cast<uint8_t>(0x80 + found));
+  }
   return out;
 }
 

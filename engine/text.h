@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace tessmark::jet {
 
@@ -20,6 +22,19 @@ std::string Utf16LeToUtf8(std::span<const uint8_t> bytes);
 // where a 0x00 byte switches between one-byte characters (high byte 0) and
 // two-byte characters, starting with one-byte characters; otherwise UTF-16.
 std::string Jet4TextToUtf8(std::span<const uint8_t> bytes);
+
+// Code points of UTF-8 text. Malformed UTF-8 throws Error 3001.
+std::u32string Utf8ToCodePoints(std::string_view text);
+
+// Text as a Jet 4 column stores it: UTF-16 little-endian, or, when
+// `compress` is set and every character is in U+0001..U+00FF, the
+// compressed form (FF FE, then one byte per character). Characters beyond
+// U+FFFF are refused with 3001 (Jet 4 text is UCS-2).
+std::vector<uint8_t> Utf8ToJet4Text(std::string_view text, bool compress);
+
+// Text as a Jet 3 column stores it, in windows-1252. Characters the code
+// page cannot hold are refused with 3001.
+std::vector<uint8_t> Utf8ToCodePage1252(std::string_view text);
 
 // Appends the UTF-8 form of a code point.
 void AppendUtf8(std::string& out, uint32_t code_point);

@@ -16,8 +16,8 @@ enum class UsageMapKind : uint8_t { kInline = 0, kReference = 1 };
 struct UsageMap {
   RowPointer row;  // where the map row lies
   UsageMapKind kind = UsageMapKind::kInline;
-  uint32_t start_page = 0;     // inline maps
-  uint32_t bitmap_bytes = 0;   // inline maps: row length - 5
+  uint32_t start_page = 0;             // inline maps
+  uint32_t bitmap_bytes = 0;           // inline maps: row length - 5
   std::vector<uint32_t> bitmap_pages;  // reference maps: the 0x05 pages, in slot order
   // Pages whose bit is set, ascending. Pages past the end of the file are
   // kept here too (the global map sets the bits of every page beyond it);

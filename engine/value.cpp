@@ -178,7 +178,8 @@ std::string FormatValue(const Value& v) {
       return std::to_string(v.integer);
     case Value::Kind::kCurrency: {
       const bool neg = v.integer < 0;
-      const uint64_t mag = neg ? 0 - static_cast<uint64_t>(v.integer) : static_cast<uint64_t>(v.integer);
+      const uint64_t mag =
+          neg ? 0 - static_cast<uint64_t>(v.integer) : static_cast<uint64_t>(v.integer);
       char buf[32];
       std::snprintf(buf, sizeof(buf), "%s%llu.%04llu", neg ? "-" : "",
                     static_cast<unsigned long long>(mag / 10000),

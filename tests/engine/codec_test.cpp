@@ -91,7 +91,8 @@ TEST(Jet3VarOffsets, PlaceholderEntryIsIgnoredWhateverItHolds) {
     ASSERT_EQ((row.size() - 1) / 256, 1u);
     const std::vector<uint32_t> off = DecodeJet3VarOffsets(row, 4, 30, Location{});
     ASSERT_EQ(off.size(), 31u);
-    for (uint32_t i = 0; i <= 30; ++i) EXPECT_EQ(off[i], 1 + 8 * i) << "placeholder " << placeholder;
+    for (uint32_t i = 0; i <= 30; ++i)
+      EXPECT_EQ(off[i], 1 + 8 * i) << "placeholder " << placeholder;
   }
 }
 
@@ -109,7 +110,9 @@ TEST(Jet3VarOffsets, TooManyOffsetsForTheRowIsDamage) {
 
 TEST(Jet4Text, CompressedFormSwitchesBetweenOneAndTwoByteCharacters) {
   const Buf b = {0xFF, 0xFE, 'A', 'B', 0x00, 0xAC, 0x20, 0x3A, 0x04, 0x00, 'C'};
-  EXPECT_EQ(Jet4TextToUtf8(b), "AB\xE2\x82\xAC\xD0\xBA" "C");  // AB€кC
+  EXPECT_EQ(Jet4TextToUtf8(b),
+            "AB\xE2\x82\xAC\xD0\xBA"
+            "C");  // AB€кC
 }
 
 TEST(Jet4Text, UncompressedUtf16WithSurrogatePair) {
@@ -119,7 +122,9 @@ TEST(Jet4Text, UncompressedUtf16WithSurrogatePair) {
 
 TEST(Jet4Text, BrokenInputBecomesReplacementCharacters) {
   EXPECT_EQ(Utf16LeToUtf8(Buf{'a', 0, 'b'}), "a\xEF\xBF\xBD");
-  EXPECT_EQ(Utf16LeToUtf8(Buf{0x00, 0xDC, 'a', 0}), "\xEF\xBF\xBD" "a");
+  EXPECT_EQ(Utf16LeToUtf8(Buf{0x00, 0xDC, 'a', 0}),
+            "\xEF\xBF\xBD"
+            "a");
   EXPECT_EQ(Jet4TextToUtf8(Buf{0xFF, 0xFE, 0x00, 0x41}), "\xEF\xBF\xBD");
 }
 
@@ -150,7 +155,7 @@ ColumnDef Column(const std::string& name, uint8_t type, uint16_t number, bool fi
 TableDef SampleTable() {
   TableDef t;
   t.name = "Sample";
-  t.columns = {Column("Id", 0x04, 0, true, 0),      Column("Flag", 0x01, 1, true, 0, 1),
+  t.columns = {Column("Id", 0x04, 0, true, 0), Column("Flag", 0x01, 1, true, 0, 1),
                Column("Name", 0x0A, 2, false, 0, 100), Column("Note", 0x0A, 4, false, 2, 100),
                Column("Added", 0x03, 6, true, 4)};
   return t;
@@ -159,12 +164,12 @@ TableDef SampleTable() {
 // num_cols 5: Id=7, Flag=true, Name="ab", var 1 = "zz" (deleted column),
 // Note NULL (mask bit clear but var slot present).
 Buf SampleRow() {
-  Buf r = {5, 0, 7, 0, 0, 0};                       // num_cols, Id
+  Buf r = {5, 0, 7, 0, 0, 0};                           // num_cols, Id
   r.insert(r.end(), {'a', 0, 'b', 0, 'z', 0, 'z', 0});  // vars at 6, 10
-  r.insert(r.end(), {14, 0});                       // eod
-  r.insert(r.end(), {14, 0, 10, 0, 6, 0});          // offsets [2], [1], [0]
-  r.insert(r.end(), {3, 0});                        // nvar
-  r.push_back(0x0F);                                // mask: 0,1,2,3 set; 4 clear
+  r.insert(r.end(), {14, 0});                           // eod
+  r.insert(r.end(), {14, 0, 10, 0, 6, 0});              // offsets [2], [1], [0]
+  r.insert(r.end(), {3, 0});                            // nvar
+  r.push_back(0x0F);                                    // mask: 0,1,2,3 set; 4 clear
   return r;
 }
 
@@ -287,7 +292,7 @@ TEST(IndexPageDecoding, BitmapPrefixCompressionAndRowPointers) {
   // Entry 1: 7F 41 | page 0x000102 row 3; entry 2: (7F 41) 42 | page 5 row 1.
   const Buf area = {0x7F, 0x41, 0x00, 0x01, 0x02, 0x03, 0x42, 0x00, 0x00, 0x05, 0x01};
   std::memcpy(d.data() + f.idx_first_entry, area.data(), area.size());
-  d[f.idx_bitmap] = 1 << 6;           // entry ends at 6
+  d[f.idx_bitmap] = 1 << 6;             // entry ends at 6
   d[f.idx_bitmap + 1] = 1 << (11 - 8);  // and at 11
   const uint32_t free_space = f.page_size - f.idx_first_entry - 11;
   d[2] = static_cast<uint8_t>(free_space);

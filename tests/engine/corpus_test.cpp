@@ -1,5 +1,7 @@
 // Every sample database opens, checks clean, and dumps to the same values
 // the independent readers (mdb-export, mdb-reader) return.
+#include "tests/support/corpus.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +12,6 @@
 
 #include "engine/checker.h"
 #include "engine/database.h"
-#include "tests/support/corpus.h"
 #include "tests/support/readers.h"
 
 namespace tessmark::jet {
@@ -44,17 +45,18 @@ TEST_P(CorpusTest, ChecksCleanWithOnlyTheWarningsAccessLeaves) {
     // changed to "reference", so its bitmap bytes read as page numbers far
     // past the end of the file. The checker must call that damage.
     EXPECT_FALSE(report.sound());
-    const bool named = std::any_of(report.findings.begin(), report.findings.end(), [](const Finding& f) {
-      return f.severity == Severity::kError &&
-             f.message.find("beyond the end of the file") != std::string::npos;
-    });
+    const bool named =
+        std::any_of(report.findings.begin(), report.findings.end(), [](const Finding& f) {
+          return f.severity == Severity::kError &&
+                 f.message.find("beyond the end of the file") != std::string::npos;
+        });
     EXPECT_TRUE(named) << "the checker should name the global map's page numbers past the end";
     return;
   }
   for (const Finding& f : report.findings) {
     EXPECT_EQ(f.severity, Severity::kWarning) << f.Text();
-    const bool stale_system_count =
-        f.where.table.rfind("MSys", 0) == 0 && f.message.find("rows but the table has") != std::string::npos;
+    const bool stale_system_count = f.where.table.rfind("MSys", 0) == 0 &&
+                                    f.message.find("rows but the table has") != std::string::npos;
     const bool leaked = f.message.find("nothing refers to them") != std::string::npos;
     EXPECT_TRUE(stale_system_count || leaked) << "unexpected warning: " << f.Text();
   }
@@ -126,7 +128,8 @@ std::string Upper(std::string s) {
 std::string NormalGuid(std::string s) {
   // mdb-export writes Jet 3 GUID columns as the hex of their text, and
   // leaves the last dash out of that text.
-  if (s.size() >= 72 && s.size() % 2 == 0 && s.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos) {
+  if (s.size() >= 72 && s.size() % 2 == 0 &&
+      s.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos) {
     std::string text;
     for (size_t i = 0; i < s.size(); i += 2) {
       text += static_cast<char>(std::stoi(s.substr(i, 2), nullptr, 16));
@@ -142,7 +145,9 @@ std::string NormalGuid(std::string s) {
 // Empty when the values agree, else a description of the difference.
 std::string Compare(const Value& mine, const std::string& theirs, bool their_null, Reader reader) {
   const std::string my_text = FormatValue(mine);
-  auto differ = [&] { return "ours '" + my_text.substr(0, 80) + "', theirs '" + theirs.substr(0, 80) + "'"; };
+  auto differ = [&] {
+    return "ours '" + my_text.substr(0, 80) + "', theirs '" + theirs.substr(0, 80) + "'";
+  };
   if (mine.is_null()) return theirs.empty() ? "" : differ();
   switch (mine.kind) {
     case Value::Kind::kBoolean: {
@@ -223,7 +228,8 @@ std::string RowKeyMine(const std::vector<KeyKind>& kinds, const std::vector<Valu
   return key;
 }
 
-std::string RowKeyTheirs(const std::vector<KeyKind>& kinds, const std::vector<std::string>& fields) {
+std::string RowKeyTheirs(const std::vector<KeyKind>& kinds,
+                         const std::vector<std::string>& fields) {
   std::string key;
   for (size_t i = 0; i < kinds.size(); ++i) {
     const std::string& t = fields[i];
@@ -292,14 +298,16 @@ void CompareWithReader(const std::string& file, Reader reader) {
       }
       theirs_sorted.emplace_back(RowKeyTheirs(kinds, their_fields[r]), r);
     }
-    for (size_t r = 0; r < mine.rows.size(); ++r) ours_sorted.emplace_back(RowKeyMine(kinds, mine.rows[r]), r);
+    for (size_t r = 0; r < mine.rows.size(); ++r)
+      ours_sorted.emplace_back(RowKeyMine(kinds, mine.rows[r]), r);
     std::sort(ours_sorted.begin(), ours_sorted.end());
     std::sort(theirs_sorted.begin(), theirs_sorted.end());
     for (size_t k = 0; k < ours_sorted.size(); ++k) {
       const auto& ours_row = mine.rows[ours_sorted[k].second];
       const size_t tr = theirs_sorted[k].second;
       for (size_t c = 0; c < mine.columns.size(); ++c) {
-        const std::string diff = Compare(ours_row[c], their_fields[tr][c], their_nulls[tr][c], reader);
+        const std::string diff =
+            Compare(ours_row[c], their_fields[tr][c], their_nulls[tr][c], reader);
         EXPECT_EQ(diff, "") << "column " << mine.columns[c];
       }
     }

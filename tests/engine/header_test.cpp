@@ -1,5 +1,7 @@
 // The database header: version, settings, password and page encryption,
 // on copies of sample files changed the way the desktop product would.
+#include "engine/header.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +9,6 @@
 
 #include "engine/checker.h"
 #include "engine/database.h"
-#include "engine/header.h"
 #include "engine/rc4.h"
 #include "tests/support/corpus.h"
 

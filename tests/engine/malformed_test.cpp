@@ -25,9 +25,9 @@ std::filesystem::path Sample(const std::string& relative) {
   return testing::SharedDir() / "corpus" / relative;
 }
 
-#define REQUIRE_SAMPLE(rel)                                                   \
-  if (!std::filesystem::exists(Sample(rel))) {                                 \
-    GTEST_SKIP() << testing::CorpusMissingMessage();                           \
+#define REQUIRE_SAMPLE(rel)                          \
+  if (!std::filesystem::exists(Sample(rel))) {       \
+    GTEST_SKIP() << testing::CorpusMissingMessage(); \
   }
 
 // Opens the database, checks it and dumps every table; returns the error
@@ -206,7 +206,8 @@ TEST_F(Damaged, LongValueChainIntoItself) {
     db_->ForEachRow(def, [&](const TableRow& row) {
       const DecodedRow d = DecodeRow(def, db_->format(), row.bytes, Location{});
       for (size_t i = 0; i < def.columns.size(); ++i) {
-        if (!def.columns[i].long_value() || d.fields[i].is_null || d.fields[i].length < 12) continue;
+        if (!def.columns[i].long_value() || d.fields[i].is_null || d.fields[i].length < 12)
+          continue;
         const LongValueField lv = ParseLongValueField(d.FieldBytes(row.bytes, i), Location{});
         if (lv.form == LongValueForm::kChain && !first) first = lv.first;
       }
@@ -227,7 +228,8 @@ TEST_F(Damaged, MovedRowPointersInACircle) {
     const TableDef& def = db_->Table(*o);
     db_->ForEachRow(def, [&](const TableRow& row) {
       if (patched || row.header == row.data) return;
-      const DataPage dp = ParseDataPage(db_->file().Get(row.header.page), db_->format(), Location{});
+      const DataPage dp =
+          ParseDataPage(db_->file().Get(row.header.page), db_->format(), Location{});
       PutU32(image_, At(row.header.page, dp.slots[row.header.row].offset), row.header.Stored());
       // Make the slot look like a pointer to itself: flags 0x4000 stay.
       patched = true;
@@ -322,9 +324,13 @@ class FailingReadsEnv : public Env {
     };
     return std::make_unique<File>(PlatformEnv()->OpenForRead(path, mode), fail_from_);
   }
-  std::unique_ptr<WritableFile> CreateNew(const std::string& p) override { return PlatformEnv()->CreateNew(p); }
+  std::unique_ptr<WritableFile> CreateNew(const std::string& p) override {
+    return PlatformEnv()->CreateNew(p);
+  }
   void Remove(const std::string& p) override { PlatformEnv()->Remove(p); }
-  void RenameReplace(const std::string& a, const std::string& b) override { PlatformEnv()->RenameReplace(a, b); }
+  void RenameReplace(const std::string& a, const std::string& b) override {
+    PlatformEnv()->RenameReplace(a, b);
+  }
   void MakeDirectory(const std::string& p) override { PlatformEnv()->MakeDirectory(p); }
   bool FileExists(const std::string& p) override { return PlatformEnv()->FileExists(p); }
   uint64_t FileSize(const std::string& p) override { return PlatformEnv()->FileSize(p); }

@@ -12,7 +12,7 @@ namespace tessmark::testing {
 using CsvRow = std::vector<std::string>;
 struct CsvTable {
   std::vector<std::string> columns;
-  std::vector<CsvRow> rows;  // NULL fields are std::string() with null flag below
+  std::vector<CsvRow> rows;              // NULL fields are std::string() with null flag below
   std::vector<std::vector<bool>> nulls;  // parallel to rows: field was empty and unquoted
 };
 
@@ -23,8 +23,8 @@ struct ReaderRun {
   bool available = false;  // the reader is installed
   std::string missing;     // why not, when unavailable
   int exit_code = 0;
-  std::string output;      // stdout
-  std::string errors;      // stderr
+  std::string output;  // stdout
+  std::string errors;  // stderr
 };
 
 // mdb-export -b hex with ISO date-times.
