@@ -37,13 +37,6 @@ const char kUsage[] =
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of("/\\");
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return path.substr(0, 1);
-  return path.substr(0, slash);
-}
-
 std::string JsonString(const std::string& s) {
   std::string out = "\"";
   for (char ch : s) {
@@ -60,16 +53,6 @@ std::string JsonString(const std::string& s) {
     }
   }
   return out + "\"";
-}
-
-// A temporary name beside `source` that does not exist yet.
-std::string TemporaryBeside(jet::Env& env, const std::string& source) {
-  for (int n = 0; n < 1000; ++n) {
-    std::string candidate = source + ".compacting";
-    if (n > 0) candidate += "." + std::to_string(n);
-    if (!env.FileExists(candidate)) return candidate;
-  }
-  throw jet::Error(jet::kDatabaseExists, "No free temporary name is left beside '" + source + "'.");
 }
 
 int Run(const std::vector<std::string>& args) {
@@ -96,7 +79,6 @@ int Run(const std::vector<std::string>& args) {
   }
   const std::string source = paths[0];
   const bool in_place = paths.size() == 1;
-  jet::Env& env = *jet::DefaultEnv();
 
   const bool show_progress = !quiet && !json && TESSMARK_ISATTY(2);
   if (show_progress) {
@@ -109,22 +91,12 @@ int Run(const std::vector<std::string>& args) {
   jet::CompactStats stats;
   options.stats = &stats;
   const auto start = std::chrono::steady_clock::now();
-  std::string destination;
+  std::string destination = in_place ? source : paths[1];
   try {
-    destination = in_place ? TemporaryBeside(env, source) : paths[1];
-    jet::CompactDatabase(source, destination, options);
     if (in_place) {
-      try {
-        env.RenameReplace(destination, source);
-        env.SyncDirectory(FolderOf(source));
-      } catch (...) {
-        try {
-          if (env.FileExists(destination)) env.Remove(destination);
-        } catch (...) {
-        }
-        throw;
-      }
-      destination = source;
+      jet::CompactInPlace(source, options);
+    } else {
+      jet::CompactDatabase(source, destination, options);
     }
   } catch (const jet::Error& e) {
     if (show_progress) std::cerr << "\n";

@@ -147,6 +147,15 @@ void CompactDatabase(const std::string& source, const std::string& destination,
     } catch (...) {
     }
     if (e.number() == kDamaged && e.description().rfind("Compaction was abandoned", 0) == 0) throw;
+    // A failure of the file system while reading the copy back is not
+    // damage: it keeps its own number so the operator sees what happened.
+    if (e.number() == kIoError || e.number() == kDiskFull || e.number() == kFileInUse ||
+        e.number() == kFileNotFound) {
+      throw Error(e.number(),
+                  "Compaction was abandoned because the compacted copy could not be read "
+                  "back for verification (" +
+                      e.description() + "); the original database is untouched.");
+    }
     throw Error(kDamaged,
                 "Compaction was abandoned because the compacted copy failed "
                 "verification (" +

@@ -47,4 +47,11 @@ struct CompactOptions {
 void CompactDatabase(const std::string& source, const std::string& destination,
                      const CompactOptions& options = {});
 
+// Compacts the database at `path` in place: the compacted copy is written to
+// a new temporary file beside it, verified and flushed, then renamed over
+// `path` and the folder flushed. On failure throws Error and leaves the
+// original under its name, unchanged, and no temporary file behind (unless
+// the system refuses to remove it).
+void CompactInPlace(const std::string& path, const CompactOptions& options = {});
+
 }  // namespace tessmark::jet
