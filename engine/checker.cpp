@@ -139,7 +139,15 @@ class Checker {
       Error(at, "a usage map lies on a data page owned by " + std::to_string(host.page.owner));
     }
     CheckDataPageFree(host.page, at);
-    return ReadUsageMap(file_, pointer, where);
+    UsageMap map = ReadUsageMap(file_, pointer, where);
+    ClaimBitmapPages(map, at);
+    return map;
+  }
+  // The 0x05 pages of a reference map belong to that map alone.
+  void ClaimBitmapPages(const UsageMap& map, const Location& at) {
+    if (map.bitmap_pages.empty()) return;
+    const uint32_t owner = Owner("the usage map at " + at.ToString());
+    for (uint32_t p : map.bitmap_pages) Claim(p, owner, at.WithPage(p));
   }
   void CheckDataPageFree(const DataPage& page, const Location& where) {
     if (!checked_free_.insert(page.number()).second) return;
@@ -497,6 +505,7 @@ class Checker {
       }
     }
     const UsageMap global = ReadGlobalUsageMap(file_);
+    ClaimBitmapPages(global, Location::Page(1));
     std::vector<bool> free(file_.page_count(), false);
     for (uint32_t p : global.pages) {
       if (p < free.size()) free[p] = true;
