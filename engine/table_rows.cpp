@@ -33,6 +33,11 @@ uint64_t ForEachTableRow(PageFile& file, const TableDef& table,
   const Format& f = Format::For(file.version());
   const Location where = table.where();
   const UsageMap map = ReadUsageMap(file, table.owned_map, where);
+  if (map.beyond_file > 0) {
+    ThrowDamaged(where.WithRow(table.owned_map.page, table.owned_map.row),
+                 "the table's usage map lists " + std::to_string(map.beyond_file) +
+                     " pages beyond the end of the file");
+  }
   uint64_t count = 0;
   for (uint32_t number : map.pages) {
     const Location at = where.WithPage(number);

@@ -13,8 +13,10 @@ void CollectBits(Bytes bitmap, uint64_t first, uint32_t page_count, UsageMap& ma
       const int bit = __builtin_ctz(byte);
       byte = static_cast<uint8_t>(byte & (byte - 1));
       const uint64_t page = first + i * 8 + static_cast<uint64_t>(bit);
-      if (page > 0xFFFFFFu) continue;  // page numbers are 24-bit everywhere
-      if (page >= page_count) ++map.beyond_file;
+      if (page >= page_count) {
+        ++map.beyond_file;
+        continue;
+      }
       map.pages.push_back(static_cast<uint32_t>(page));
     }
   }

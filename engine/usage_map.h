@@ -19,11 +19,12 @@ struct UsageMap {
   uint32_t start_page = 0;             // inline maps
   uint32_t bitmap_bytes = 0;           // inline maps: row length - 5
   std::vector<uint32_t> bitmap_pages;  // reference maps: the 0x05 pages, in slot order
-  // Pages whose bit is set, ascending. Pages past the end of the file are
-  // kept here too (the global map sets the bits of every page beyond it);
-  // `beyond_file` counts them.
+  // Pages inside the file whose bit is set, ascending.
   std::vector<uint32_t> pages;
-  uint32_t beyond_file = 0;
+  // Set bits for pages past the end of the file (the global map sets the
+  // bit of every page beyond it); counted, not listed, so a damaged map
+  // cannot make the list larger than the file.
+  uint64_t beyond_file = 0;
   // The range of page numbers the map can describe: [first, first + span).
   uint64_t range_first = 0;
   uint64_t range_span = 0;
