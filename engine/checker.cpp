@@ -59,6 +59,7 @@ class Checker {
       : db_(db), file_(db.file()), f_(db.format()), options_(options) {
     report_.stats.pages = file_.page_count();
     owner_.assign(file_.page_count(), kNoOwner);
+    checked_free_.assign(file_.page_count(), false);
   }
 
   CheckReport Run() {
@@ -155,7 +156,8 @@ class Checker {
     for (uint32_t p : map.bitmap_pages) Claim(p, owner, at.WithPage(p));
   }
   void CheckDataPageFree(const DataPage& page, const Location& where) {
-    if (!checked_free_.insert(page.number()).second) return;
+    if (checked_free_[page.number()]) return;
+    checked_free_[page.number()] = true;
     const uint32_t computed = page.ComputedFreeSpace(f_);
     if (page.free_space != computed) {
       Error(where.WithPage(page.number()), "the page records " + std::to_string(page.free_space) +
@@ -563,7 +565,7 @@ class Checker {
   std::vector<uint32_t> owner_;
   std::vector<std::string> owner_names_;
   uint32_t map_hosts_ = 0;
-  std::unordered_set<uint32_t> checked_free_;
+  std::vector<bool> checked_free_;  // data pages whose free space was checked
   std::unordered_set<uint64_t> moved_targets_;
   std::set<uint32_t> table_pages_;
   std::vector<std::pair<Location, uint32_t>> fk_checks_;

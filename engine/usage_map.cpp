@@ -49,12 +49,11 @@ UsageMap ReadUsageMap(PageFile& file, RowPointer pointer, const Location& where)
     for (size_t k = 0; k < slots; ++k) {
       const uint32_t map_page = row.U32(1 + 4 * k);
       if (map_page == 0) continue;
-      const Location mat = where.WithPage(map_page);
-      PageRef p = file.Get(map_page, mat);
+      PageRef p = file.Get(map_page, at);
       if (p->type() != kPageUsageMap) {
-        ThrowDamaged(mat, "page " + std::to_string(map_page) +
-                              " should be a usage map page but has page type " +
-                              std::to_string(p->type()));
+        ThrowDamaged(at, "page " + std::to_string(map_page) +
+                             " should be a usage map page but has page type " +
+                             std::to_string(p->type()));
       }
       map.bitmap_pages.push_back(map_page);
       CollectBits(Bytes(p->data).subspan(4), static_cast<uint64_t>(k) * bits, file.page_count(),

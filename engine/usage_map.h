@@ -40,9 +40,7 @@ UsageMap ReadUsageMap(PageFile& file, RowPointer pointer, const Location& where)
 
 // The global usage map (page 1, row 0).
 inline UsageMap ReadGlobalUsageMap(PageFile& file) {
-  Location l;
-  l.table = "global usage map";
-  return ReadUsageMap(file, RowPointer{1, 0}, l);
+  return ReadUsageMap(file, RowPointer{1, 0}, Location::Page(1));
 }
 
 }  // namespace tessmark::jet
