@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace tessmark::jet {
@@ -37,6 +38,19 @@ JetVersion DetectVersion(std::span<const uint8_t> first_bytes);
 
 // Decodes page 0 (exactly the page size for `version`).
 DatabaseHeader ParseHeader(std::span<const uint8_t> page0);
+
+// Settings of a new database's header page.
+struct NewHeader {
+  JetVersion version = JetVersion::kJet4;
+  uint32_t database_key = 0;   // non-zero: the other pages are RC4-encoded
+  double creation_date = 0;    // days since 1899-12-30
+  std::u16string password;     // empty: none (Jet 3: at most 20 single-byte characters)
+  std::string password_bytes;  // Jet 3: the password in the code page
+};
+
+// Page 0 of a new database (sort order General, code page 1252), obscured
+// as it is stored.
+std::vector<uint8_t> EncodeHeaderPage(const NewHeader& settings);
 
 // XORs the obscured block of a raw page 0 with the fixed header mask; the
 // same call encodes a decoded page again.
