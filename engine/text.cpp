@@ -8,16 +8,14 @@ namespace {
 
 // Code points of bytes 0x80..0x9F in windows-1252 (0 = unassigned).
 constexpr uint16_t kCp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-} // namespace
+}  // namespace
 
-void AppendUtf8(std::string &out, uint32_t cp) {
-  if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-    cp = 0xFFFD;
+void AppendUtf8(std::string& out, uint32_t cp) {
+  if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
   if (cp < 0x80) {
     out += static_cast<char>(cp);
   } else if (cp < 0x800) {
@@ -35,14 +33,12 @@ void AppendUtf8(std::string &out, uint32_t cp) {
   }
 }
 
-std::string SingleByteToUtf8(std::span<const uint8_t> bytes,
-                             uint16_t code_page) {
+std::string SingleByteToUtf8(std::span<const uint8_t> bytes, uint16_t code_page) {
   std::string out;
   out.reserve(bytes.size());
   for (uint8_t b : bytes) {
     uint32_t cp = b;
-    if (code_page == 1252 && b >= 0x80 && b < 0xA0 &&
-        kCp1252High[b - 0x80] != 0) {
+    if (code_page == 1252 && b >= 0x80 && b < 0xA0 && kCp1252High[b - 0x80] != 0) {
       cp = kCp1252High[b - 0x80];
     }
     AppendUtf8(out, cp);
@@ -58,8 +54,7 @@ std::string Utf16LeToUtf8(std::span<const uint8_t> bytes) {
     uint32_t unit = static_cast<uint32_t>(bytes[i] | (bytes[i + 1] << 8));
     i += 2;
     if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < bytes.size()) {
-      const uint32_t low =
-          static_cast<uint32_t>(bytes[i] | (bytes[i + 1] << 8));
+      const uint32_t low = static_cast<uint32_t>(bytes[i] | (bytes[i + 1] << 8));
       if (low >= 0xDC00 && low < 0xE000) {
         unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
         i += 2;
@@ -67,24 +62,21 @@ std::string Utf16LeToUtf8(std::span<const uint8_t> bytes) {
     }
     AppendUtf8(out, unit);
   }
-  if (i < bytes.size())
-    AppendUtf8(out, 0xFFFD);
+  if (i < bytes.size()) AppendUtf8(out, 0xFFFD);
   return out;
 }
 
 std::string Jet4TextToUtf8(std::span<const uint8_t> bytes) {
-  if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE)
-    return Utf16LeToUtf8(bytes);
+  if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) return Utf16LeToUtf8(bytes);
   std::string out;
   out.reserve(bytes.size());
   bool one_byte = true;
   size_t i = 2;
-  uint32_t pending_high = 0; // a high surrogate waiting for its partner
+  uint32_t pending_high = 0;  // a high surrogate waiting for its partner
   auto emit = [&](uint32_t unit) {
     if (pending_high != 0) {
       if (unit >= 0xDC00 && unit < 0xE000) {
-        AppendUtf8(out,
-                   0x10000 + ((pending_high - 0xD800) << 10) + (unit - 0xDC00));
+        AppendUtf8(out, 0x10000 + ((pending_high - 0xD800) << 10) + (unit - 0xDC00));
         pending_high = 0;
         return;
       }
@@ -112,12 +104,11 @@ std::string Jet4TextToUtf8(std::span<const uint8_t> bytes) {
       ++i;
     }
   }
-  if (pending_high != 0)
-    AppendUtf8(out, 0xFFFD);
+  if (pending_high != 0) AppendUtf8(out, 0xFFFD);
   return out;
 }
 
-} // namespace tessmark::jet
+}  // namespace tessmark::jet
 
 namespace tessmark::jet {
 
@@ -126,8 +117,7 @@ std::u32string Utf8ToCodePoints(std::string_view text) {
   out.reserve(text.size());
   size_t i = 0;
   auto bad = [&] {
-    throw Error(kInvalidArgument,
-                "The text \"" + std::string(text) + "\" is not valid UTF-8.");
+    throw Error(kInvalidArgument, "The text \"" + std::string(text) + "\" is not valid UTF-8.");
   };
   while (i < text.size()) {
     const auto b = static_cast<uint8_t>(text[i]);
@@ -147,17 +137,14 @@ std::u32string Utf8ToCodePoints(std::string_view text) {
     } else {
       bad();
     }
-    if (i + extra >= text.size())
-      bad();
+    if (i + extra >= text.size()) bad();
     for (size_t k = 1; k <= extra; ++k) {
       const auto c = static_cast<uint8_t>(text[i + k]);
-      if ((c & 0xC0) != 0x80)
-        bad();
+      if ((c & 0xC0) != 0x80) bad();
       cp = (cp << 6) | (c & 0x3Fu);
     }
-    if ((extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) ||
-        (extra == 3 && cp < 0x10000) || cp > 0x10FFFF ||
-        (cp >= 0xD800 && cp <= 0xDFFF))
+    if ((extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) ||
+        cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
       bad();
     out.push_back(static_cast<char32_t>(cp));
     i += extra + 1;
@@ -170,20 +157,17 @@ std::vector<uint8_t> Utf8ToJet4Text(std::string_view text, bool compress) {
   std::vector<uint8_t> out;
   bool one_byte = compress;
   for (char32_t c : cps) {
-    if (c == 0 || c > 0xFF)
-      one_byte = false;
+    if (c == 0 || c > 0xFF) one_byte = false;
     if (c > 0xFFFF)
-      throw Error(kInvalidArgument,
-                  "The text \"" + std::string(text) +
-                      "\" holds a character beyond U+FFFF, which Jet 4 "
-                      "text cannot store.");
+      throw Error(kInvalidArgument, "The text \"" + std::string(text) +
+                                        "\" holds a character beyond U+FFFF, which Jet 4 "
+                                        "text cannot store.");
   }
   if (one_byte) {
     out.reserve(cps.size() + 2);
     out.push_back(0xFF);
     out.push_back(0xFE);
-    for (char32_t c : cps)
-      out.push_back(static_cast<uint8_t>(c));
+    for (char32_t c : cps) out.push_back(static_cast<uint8_t>(c));
     return out;
   }
   out.reserve(cps.size() * 2);
@@ -205,16 +189,14 @@ std::vector<uint8_t> Utf8ToCodePage1252(std::string_view text) {
     }
     int found = -1;
     for (int k = 0; k < 32; ++k)
-      if (kCp1252High[k] != 0 && kCp1252High[k] == c)
-        found = k;
+      if (kCp1252High[k] != 0 && kCp1252High[k] == c) found = k;
     if (found < 0)
-      throw Error(kInvalidArgument,
-                  "The text \"" + std::string(text) +
-                      "\" holds a character that code page 1252 cannot "
-                      "store.");
+      throw Error(kInvalidArgument, "The text \"" + std::string(text) +
+                                        "\" holds a character that code page 1252 cannot "
+                                        "store.");
     out.push_back(static_cast<uint8_t>(0x80 + found));
   }
   return out;
 }
 
-} // namespace tessmark::jet
+}  // namespace tessmark::jet

@@ -12,8 +12,7 @@ namespace tessmark::jet {
 
 // Single-byte text in `code_page` (1252 and its ASCII subset are mapped
 // exactly; other code pages are read as Latin-1).
-std::string SingleByteToUtf8(std::span<const uint8_t> bytes,
-                             uint16_t code_page);
+std::string SingleByteToUtf8(std::span<const uint8_t> bytes, uint16_t code_page);
 
 // UCS-2 / UTF-16 little-endian; a trailing odd byte and unpaired surrogates
 // become U+FFFD.
@@ -38,6 +37,6 @@ std::vector<uint8_t> Utf8ToJet4Text(std::string_view text, bool compress);
 std::vector<uint8_t> Utf8ToCodePage1252(std::string_view text);
 
 // Appends the UTF-8 form of a code point.
-void AppendUtf8(std::string &out, uint32_t code_point);
+void AppendUtf8(std::string& out, uint32_t code_point);
 
-} // namespace tessmark::jet
+}  // namespace tessmark::jet
