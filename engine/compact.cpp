@@ -3,6 +3,8 @@
 // result, and the clean-up when any of it fails.
 #include "engine/compact.h"
 
+#include <algorithm>
+
 #include "engine/checker.h"
 #include "engine/compact_verify.h"
 #include "engine/compactor.h"
@@ -11,6 +13,8 @@
 #include "engine/error.h"
 #include "engine/index_page.h"
 #include "engine/output_file.h"
+#include "engine/page_image.h"
+#include "engine/rc4.h"
 
 namespace tessmark::jet {
 namespace {
@@ -23,12 +27,57 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-// Whether a finding is about the global usage map (page 1) alone.
-bool ConcernsGlobalMapOnly(const Finding& f) {
-  // Damage thrown while reading the map names it in the text only.
-  return f.where.table == "global usage map" ||
-         f.message.find("(table global usage map") != std::string::npos ||
-         f.message.rfind("the global usage map marks", 0) == 0;
+// The source file as it would read with a sound global usage map on page 1
+// (every page in use), served from the open source's pages; encrypted
+// pages are sealed again so the view reads like a file.
+class RebuiltGlobalMapView final : public RandomAccessFile {
+ public:
+  RebuiltGlobalMapView(PageFile& source, PageImage page1) : src_(source), page1_(std::move(page1)) {
+    const uint32_t k = source.header().database_key ^ 1u;
+    if (source.header().encrypted()) Seal(page1_, k);
+  }
+  size_t Read(uint64_t offset, size_t n, uint8_t* out) const override {
+    const uint32_t ps = src_.page_size();
+    size_t done = 0;
+    while (done < n && offset + done < Size()) {
+      const auto page = static_cast<uint32_t>((offset + done) / ps);
+      const size_t in_page = (offset + done) % ps;
+      const size_t take = std::min<size_t>(n - done, ps - in_page);
+      std::vector<uint8_t> data;
+      if (page == 1) {
+        data = page1_;
+      } else {
+        data = src_.Get(page)->data;
+        if (page != 0 && src_.header().encrypted()) Seal(data, src_.header().database_key ^ page);
+      }
+      std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(in_page), take, out + done);
+      done += take;
+    }
+    return done;
+  }
+  uint64_t Size() const override { return uint64_t{src_.page_count()} * src_.page_size(); }
+
+ private:
+  static void Seal(std::vector<uint8_t>& page, uint32_t k) {
+    const uint8_t key[4] = {static_cast<uint8_t>(k), static_cast<uint8_t>(k >> 8),
+                            static_cast<uint8_t>(k >> 16), static_cast<uint8_t>(k >> 24)};
+    Rc4Apply(key, page);
+  }
+  PageFile& src_;
+  PageImage page1_;
+};
+
+// Whether all the damage a check found lies in the global usage map: the
+// same check on the file with a rebuilt map finds no error. That map holds
+// no data and compaction writes it afresh, so such damage is repaired, not
+// a reason to refuse.
+bool DamageConfinedToGlobalMap(Database& source) {
+  PageImage page1;
+  const PageGeometry geometry = PageGeometry::For(source.header().version);
+  if (!GlobalMapPage(geometry, source.page_count(), page1)) return false;
+  Database view(std::make_unique<PageFile>(
+      std::make_unique<RebuiltGlobalMapView>(source.file(), std::move(page1))));
+  return CheckDatabase(view).sound();
 }
 
 // The first findings of a check, for a message.
@@ -97,13 +146,7 @@ void CompactDatabase(const std::string& source, const std::string& destination,
   // silently drop the rest.
   const CheckReport source_check = CheckDatabase(*src);
   if (!source_check.sound()) {
-    bool only_global_map = source_check.findings.size() < CheckOptions{}.max_findings;
-    for (const Finding& f : source_check.findings) {
-      if (f.severity == Severity::kError && !ConcernsGlobalMapOnly(f)) only_global_map = false;
-    }
-    // The global usage map holds no data and is rebuilt from scratch, so
-    // damage confined to it does not stop a compaction: it repairs it.
-    if (!only_global_map) {
+    if (!DamageConfinedToGlobalMap(*src)) {
       throw Error(kDamaged, "The database '" + source + "' is damaged and was not compacted: " +
                                 FirstErrors(source_check) + ".");
     }

@@ -5,7 +5,6 @@
 #include <cctype>
 #include <cstring>
 #include <numeric>
-#include <unordered_map>
 
 #include "engine/data_page.h"
 #include "engine/format.h"
@@ -184,8 +183,8 @@ class Compactor {
         open_index = pr.page_index;
       }
       const Location at = where.WithRow(pr.data.page, pr.data.row);
-      RowRef ref = ReadRow(src_, pr.data, at, &def.page);
-      bytes.assign(ref.bytes().begin(), ref.bytes().end());
+      const Bytes row_bytes = SourceRow(def, pr.data, at);
+      bytes.assign(row_bytes.begin(), row_bytes.end());
       const DecodedRow decoded = DecodeRow(def, format_, bytes, at);
       for (size_t c = 0; c < def.columns.size(); ++c) {
         const ColumnDef& col = def.columns[c];
@@ -295,6 +294,18 @@ class Compactor {
     return false;
   }
 
+  // The bytes of a row of `def` whose place the plan took from a scan of the
+  // table; the page parsed last is kept, since rows mostly come in page order.
+  Bytes SourceRow(const TableDef& def, RowPointer at, const Location& where) {
+    if (!last_page_.page || last_page_.number() != at.page) {
+      last_page_ = ParseDataPage(src_.Get(at.page, where), format_, where);
+      if (last_page_.owner != def.page)
+        ThrowDamaged(where, "a row's page belongs to another table");
+    }
+    if (at.row >= last_page_.slots.size()) ThrowDamaged(where, "a row number past the page's rows");
+    return last_page_.RowBytes(at.row);
+  }
+
   std::vector<PlannedRow> PlanRows(const TableDef& def) {
     std::vector<PlannedRow> physical;
     ForEachTableRow(src_, def, [&](const TableRow& r) {
@@ -307,14 +318,23 @@ class Compactor {
         pk = &def.real_indexes[li.real_index];
     }
     if (pk != nullptr) {
-      std::unordered_map<uint32_t, size_t> by_header;
-      for (size_t i = 0; i < physical.size(); ++i) by_header[physical[i].header.Stored()] = i;
+      // The physical list is found by binary search on the header slot;
+      // it is in page and slot order already, so this costs no extra memory.
+      auto by_header = [](const PlannedRow& a, const PlannedRow& b) {
+        return a.header.Stored() < b.header.Stored();
+      };
+      if (!std::is_sorted(physical.begin(), physical.end(), by_header))
+        std::sort(physical.begin(), physical.end(), by_header);
       std::vector<bool> taken(physical.size(), false);
       walk_(src_, def, *pk, [&](Bytes, RowPointer row) {
-        auto it = by_header.find(row.Stored());
-        if (it == by_header.end() || taken[it->second]) return;
-        taken[it->second] = true;
-        plan.push_back(physical[it->second]);
+        PlannedRow probe;
+        probe.header = row;
+        auto it = std::lower_bound(physical.begin(), physical.end(), probe, by_header);
+        if (it == physical.end() || it->header != row) return;
+        const auto i = static_cast<size_t>(it - physical.begin());
+        if (taken[i]) return;
+        taken[i] = true;
+        plan.push_back(*it);
       });
       for (size_t i = 0; i < physical.size(); ++i)
         if (!taken[i]) plan.push_back(physical[i]);
@@ -433,6 +453,7 @@ class Compactor {
     std::copy(fresh.begin(), fresh.end(), flat.begin() + static_cast<std::ptrdiff_t>(off));
   }
 
+  DataPage last_page_;
   PageFile& src_;
   OutputFile& out_;
   const CompactOptions& options_;

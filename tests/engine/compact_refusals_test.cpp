@@ -6,10 +6,12 @@
 #include <cstring>
 
 #include "engine/compact.h"
+#include "engine/database.h"
 #include "engine/env.h"
 #include "engine/error.h"
 #include "engine/header.h"
 #include "engine/rc4.h"
+#include "engine/usage_map.h"
 #include "tests/engine/compact_test_support.h"
 
 namespace tessmark::jet {
@@ -130,6 +132,32 @@ TEST_F(CompactRefusalTest, TruncatedSourceIsDamage) {
   WriteAll(cut, bytes);
   const std::string why = Refused(cut, dest_, kDamaged);
   EXPECT_NE(why.find("page"), std::string::npos) << why;
+  EXPECT_FALSE(fs::exists(dest_));
+}
+
+TEST_F(CompactRefusalTest, DamagedTableIsRefusedNamingIt) {
+  // Turn the first data page of a user table into something else.
+  uint32_t page = 0;
+  std::string table;
+  {
+    auto db = Database::Open(source_);
+    for (const CatalogObject* t : db->Tables(false)) {
+      const TableDef& d = db->Table(*t);
+      const UsageMap owned = ReadUsageMap(db->file(), d.owned_map, d.where());
+      if (owned.pages.empty()) continue;
+      page = owned.pages.front();
+      table = t->name;
+      break;
+    }
+  }
+  ASSERT_NE(page, 0u);
+  const std::string bad = dir_.File("bad.mdb");
+  auto bytes = original_;
+  bytes[size_t{page} * 4096] = 0x04;
+  WriteAll(bad, bytes);
+  const std::string why = Refused(bad, dest_, kDamaged);
+  EXPECT_NE(why.find("damaged"), std::string::npos) << why;
+  EXPECT_NE(why.find(std::to_string(page)), std::string::npos) << why;
   EXPECT_FALSE(fs::exists(dest_));
 }
 
