@@ -1,5 +1,7 @@
 #include "tests/support/fault_env.h"
 
+#include <csignal>
+
 #include "engine/error.h"
 
 namespace tessmark::testing {
@@ -96,6 +98,13 @@ void FaultEnv::Step(FaultOp op, const std::string& path) {
                  (fail ? " FAILED" : ""));
   if (!fail) return;
   ++failures_;
+#ifdef SIGKILL
+  if (plan_.action == FaultPlan::Action::kKill) std::raise(SIGKILL);
+  if (plan_.action == FaultPlan::Action::kStop) {
+    std::raise(SIGSTOP);
+    return;  // continued: carry on with the operation
+  }
+#endif
   const std::string text = plan_.error == jet::kDiskFull
                                ? "There is not enough space on the disk to " +
                                      std::string(FaultOpName(op)) + " '" + path + "' (injected)."

@@ -23,6 +23,10 @@ struct FaultPlan {
   // Under a full disk, reads and removals still work; only an I/O error
   // hits every kind of operation.
   bool spare_reads_and_removals = false;
+  // Instead of failing, the process kills itself with SIGKILL (POSIX) or
+  // stops itself with SIGSTOP just before the operation: a crash or a
+  // pause at an exact moment, for tests that run the CLI as a child.
+  enum class Action { kFail, kKill, kStop } action = Action::kFail;
 };
 
 class FaultEnv final : public jet::Env {
