@@ -56,10 +56,19 @@ struct OpenPage {
   std::vector<std::pair<uint8_t, uint16_t>> flags;
 };
 
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return path.substr(0, 1);
+  return path.substr(0, slash);
+}
+
 }  // namespace
 
 struct DatabaseBuilder::Impl {
   BuildOptions options;
+  Env* env;
+  std::string path, partial;
   const Format& format;
   PageGeometry geometry;
   std::unique_ptr<OutputFile> out;
@@ -76,8 +85,13 @@ struct DatabaseBuilder::Impl {
   std::vector<std::unique_ptr<EntrySorter>> sorters;
   std::map<size_t, std::unique_ptr<LongValueWriter>> lv_writers;
 
-  Impl(const std::string& path, const BuildOptions& o)
-      : options(o), format(Format::For(o.version)), geometry(PageGeometry::For(o.version)) {
+  Impl(const std::string& target, const BuildOptions& o)
+      : options(o),
+        env(o.env != nullptr ? o.env : DefaultEnv()),
+        path(target),
+        partial(target + ".partial"),
+        format(Format::For(o.version)),
+        geometry(PageGeometry::For(o.version)) {
     if (options.creation_date == 0) options.creation_date = kDefaultCreationDate;
     if (options.password.size() > 80) Bad("The password is too long.");
     NewHeaderFor();  // validates the password before the file exists
@@ -85,7 +99,12 @@ struct DatabaseBuilder::Impl {
     h.version = o.version;
     h.page_size = geometry.page_size;
     h.database_key = o.database_key;
-    out = std::make_unique<OutputFile>(options.env, path, h);
+    // The database is written under a temporary name beside its place and
+    // only renamed into place once it is complete and flushed.
+    if (env->FileExists(path))
+      throw Error(kDatabaseExists,
+                  "The file \"" + path + "\" exists already; it is not overwritten.");
+    out = std::make_unique<OutputFile>(env, partial, h);
     out->Allocate();  // 0: header
     out->Allocate();  // 1: global usage map
     const std::vector<TableSpec> system = SystemTableSpecs(o.version);
@@ -481,6 +500,13 @@ struct DatabaseBuilder::Impl {
     End();
   }
 
+  uint64_t EstimatedSize() const {
+    uint64_t bytes = uint64_t{out->page_count()} * geometry.page_size;
+    for (const auto& sorter : sorters)
+      bytes += sorter->bytes() * geometry.page_size / geometry.index_area();
+    return bytes;
+  }
+
   BuildStats Finish() {
     if (finished) Bad("The database has been written already.");
     if (active != SIZE_MAX) End();
@@ -531,6 +557,20 @@ struct DatabaseBuilder::Impl {
     stats.pages = out->page_count();
     stats.bytes = uint64_t{stats.pages} * geometry.page_size;
     out->Commit();
+    try {
+      if (env->FileExists(path))
+        throw Error(kDatabaseExists,
+                    "The file \"" + path +
+                        "\" appeared while the database was written; it is not overwritten.");
+      env->RenameReplace(partial, path);
+      env->SyncDirectory(FolderOf(path));
+    } catch (...) {
+      try {
+        env->Remove(partial);
+      } catch (...) {
+      }
+      throw;
+    }
     finished = true;
     return stats;
   }
@@ -568,6 +608,8 @@ void DatabaseBuilder::EndTable() {
 void DatabaseBuilder::AddFreePages(uint32_t count) { impl_->AddFree(count); }
 
 BuildStats DatabaseBuilder::Finish() { return impl_->Finish(); }
+
+uint64_t DatabaseBuilder::EstimatedSize() const { return impl_->EstimatedSize(); }
 
 Value NullValue() { return Value{}; }
 Value BoolValue(bool v) {

@@ -63,7 +63,7 @@ struct BuildStats {
 
 class DatabaseBuilder {
  public:
-  // Creates `path`, which must not exist (3204).
+  // Starts the database `path`, which must not exist (3204).
   DatabaseBuilder(const std::string& path, const BuildOptions& options);
   ~DatabaseBuilder();
   DatabaseBuilder(const DatabaseBuilder&) = delete;
@@ -88,7 +88,12 @@ class DatabaseBuilder {
   // Leaves `count` pages unused (marked free in the global map).
   void AddFreePages(uint32_t count);
 
-  // Writes everything else, flushes and keeps the file.
+  // Size the file would have if the table being loaded were closed now
+  // (index pages estimated from the entries collected so far).
+  uint64_t EstimatedSize() const;
+
+  // Writes everything else, flushes, and renames the file into place: it
+  // is written as PATH.partial and appears under its name only complete.
   BuildStats Finish();
 
  private:

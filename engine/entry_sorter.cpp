@@ -76,6 +76,7 @@ void EntrySorter::Add(std::span<const uint8_t> entry) {
   items_.emplace_back(static_cast<uint32_t>(arena_.size()), static_cast<uint16_t>(entry.size()));
   arena_.insert(arena_.end(), entry.begin(), entry.end());
   ++count_;
+  bytes_ += entry.size();
 }
 
 void EntrySorter::SortBuffer() {
@@ -143,6 +144,7 @@ void EntrySorter::Drain(const std::function<void(std::span<const uint8_t>)>& vis
   items_.clear();
   items_.shrink_to_fit();
   count_ = 0;
+  bytes_ = 0;
   sorted_ = true;
 }
 

@@ -22,6 +22,8 @@ class EntrySorter {
 
   void Add(std::span<const uint8_t> entry);
   uint64_t size() const { return count_; }
+  // Bytes of all entries added so far.
+  uint64_t bytes() const { return bytes_; }
   // Visits every entry in ascending byte order; the sorter is empty after.
   void Drain(const std::function<void(std::span<const uint8_t>)>& visit);
 
@@ -34,6 +36,7 @@ class EntrySorter {
   std::vector<std::pair<uint32_t, uint16_t>> items_;  // offset, length in arena_
   std::vector<std::FILE*> runs_;
   uint64_t count_ = 0;
+  uint64_t bytes_ = 0;
   bool sorted_ = true;  // entries so far arrived in ascending order
 };
 
