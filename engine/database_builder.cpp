@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "engine/entry_sorter.h"
 #include "engine/error.h"
@@ -83,6 +84,8 @@ struct DatabaseBuilder::Impl {
   size_t active = SIZE_MAX;
   std::unique_ptr<OpenPage> page, overflow;
   std::vector<std::unique_ptr<EntrySorter>> sorters;
+  // Keys of unique indexes that hold a NULL: Jet lets those repeat.
+  std::vector<std::set<std::vector<uint8_t>>> null_keys;
   std::map<size_t, std::unique_ptr<LongValueWriter>> lv_writers;
 
   Impl(const std::string& target, const BuildOptions& o)
@@ -249,6 +252,7 @@ struct DatabaseBuilder::Impl {
     page = std::make_unique<OpenPage>(geometry, t.id);
     overflow = std::make_unique<OpenPage>(geometry, t.id);
     sorters.clear();
+    null_keys.assign(t.layout.real_indexes.size(), {});
     const size_t share = options.index_memory / std::max<size_t>(1, t.layout.real_indexes.size());
     for (size_t i = 0; i < t.layout.real_indexes.size(); ++i)
       sorters.push_back(std::make_unique<EntrySorter>(share));
@@ -324,6 +328,8 @@ struct DatabaseBuilder::Impl {
       if (any_null && (ri.flags & kIndexRequired))
         Bad("An indexed column of \"" + l.name + "\" requires a value.");
       if (all_null && (ri.flags & kIndexIgnoreNulls)) skip[i] = true;
+      if (any_null && !skip[i] && (ri.flags & kIndexUnique) && fate != RowFate::kDeleted)
+        null_keys[i].insert(keys[i]);
     }
     for (const LogicalIndexLayout& li : l.logical_indexes) {
       if (li.type != 1) continue;
@@ -423,7 +429,8 @@ struct DatabaseBuilder::Impl {
         const auto key = e.first(e.size() - 4);
         const bool same = !first && previous.size() == key.size() &&
                           std::equal(key.begin(), key.end(), previous.begin());
-        if (same && (ri.flags & kIndexUnique))
+        if (same && (ri.flags & kIndexUnique) &&
+            !null_keys[i].count(std::vector<uint8_t>(key.begin(), key.end())))
           throw Error(kDuplicateKey,
                       "Table \"" + t.layout.name + "\" holds duplicate values in a unique index.");
         if (!same) ++distinct;
