@@ -74,7 +74,10 @@ class Checker {
     map_hosts_ = Owner("usage-map pages");
 
     for (const CatalogObject* t : db_.Tables()) Guard([&] { CheckTable(*t); });
+    CheckForeignKeys();
+    area_ = FindingArea::kGlobalMap;
     Guard([&] { CheckGlobalMap(); });
+    area_ = FindingArea::kStructure;
     return std::move(report_);
   }
 
@@ -82,8 +85,9 @@ class Checker {
   // ---- findings ---------------------------------------------------------
   void Add(Severity s, const Location& where, const std::string& message) {
     (s == Severity::kError ? report_.errors : report_.warnings)++;
+    if (s == Severity::kError && area_ == FindingArea::kGlobalMap) ++report_.global_map_errors;
     if (report_.findings.size() < options_.max_findings) {
-      report_.findings.push_back(Finding{s, where, message});
+      report_.findings.push_back(Finding{s, where, message, area_});
     }
   }
   void Error(const Location& where, const std::string& message) {
@@ -504,13 +508,16 @@ class Checker {
   }
 
   // ---- global map -----------------------------------------------------------
-  void CheckGlobalMap() {
+  void CheckForeignKeys() {
     for (const auto& [where, page] : fk_checks_) {
       if (!table_pages_.count(page)) {
         Error(where, "the foreign key refers to page " + std::to_string(page) +
                          ", which is not a table of the catalog");
       }
     }
+  }
+
+  void CheckGlobalMap() {
     const UsageMap global = ReadGlobalUsageMap(file_);
     ClaimBitmapPages(global, Location::Page(1));
     std::vector<bool> free(file_.page_count(), false);
@@ -570,6 +577,7 @@ class Checker {
   std::set<uint32_t> table_pages_;
   std::vector<std::pair<Location, uint32_t>> fk_checks_;
   uint32_t leaked_ = 0;
+  FindingArea area_ = FindingArea::kStructure;  // area of the findings being made
 };
 
 }  // namespace

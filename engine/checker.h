@@ -16,10 +16,17 @@ class Database;
 
 enum class Severity { kWarning, kError };
 
+// What a finding concerns. Damage confined to the global usage map (page 1)
+// loses no data: the map only records which pages are free, and a writer
+// that rebuilds it from what the catalog reaches (as compaction does)
+// repairs it.
+enum class FindingArea { kStructure, kGlobalMap };
+
 struct Finding {
   Severity severity = Severity::kError;
   Location where;
   std::string message;
+  FindingArea area = FindingArea::kStructure;
 
   // "error: <message> (<where>)" / "warning: ...".
   std::string Text() const;
@@ -42,7 +49,11 @@ struct CheckReport {
   uint64_t warnings = 0;
   CheckStats stats;
 
+  uint64_t global_map_errors = 0;  // errors with FindingArea::kGlobalMap
+
   bool sound() const { return errors == 0; }
+  // True when every error concerns the global usage map only.
+  bool data_intact() const { return errors == global_map_errors; }
 };
 
 struct CheckOptions {

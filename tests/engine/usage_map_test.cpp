@@ -108,6 +108,7 @@ TEST_F(ReferenceMap, BitmapPageSharedWithAnotherOwnerIsDamage) {
   EXPECT_TRUE(std::any_of(report.findings.begin(), report.findings.end(), [&](const Finding& f) {
     return f.message.find("used by both") != std::string::npos && f.where.page == bitmap_page_;
   })) << "the checker names the page with two owners";
+  EXPECT_FALSE(report.data_intact());
 }
 
 TEST_F(ReferenceMap, SlotNamingAPageOfAnotherTypeIsDamage) {
@@ -121,6 +122,26 @@ TEST_F(ReferenceMap, SlotNamingAPageOfAnotherTypeIsDamage) {
     EXPECT_EQ(e.number(), kDamaged);
   }
   EXPECT_FALSE(CheckDatabase(*db).sound());
+}
+
+TEST(GlobalMap, PageInUseMarkedFreeIsGlobalMapDamageOnly) {
+  const auto path = testing::SharedDir() / "corpus/jet3/testV1997.mdb";
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << testing::CorpusMissingMessage();
+  Image img = testing::ReadWholeFile(path);
+  std::unique_ptr<Database> original = Database::Open(path.string());
+  const TableDef& def = original->Table(*original->FindTable("Table1"));
+  const uint32_t page = def.pages.front();
+  const DataPage global = ParseDataPage(original->file().Get(1), kJet3Format, Location{});
+  uint8_t* bits = img.data() + 2048 + global.slots[0].offset + 5;  // start page 0
+  bits[page / 8] = static_cast<uint8_t>(bits[page / 8] | (1u << (page % 8)));
+  testing::TempDir dir;
+  auto db = Database::Open(dir.Write("free.mdb", img).string());
+  const CheckReport report = CheckDatabase(*db);
+  EXPECT_FALSE(report.sound());
+  EXPECT_TRUE(report.data_intact());
+  ASSERT_FALSE(report.findings.empty());
+  EXPECT_EQ(report.findings.front().area, FindingArea::kGlobalMap);
+  EXPECT_EQ(report.findings.front().where.page, page);
 }
 
 }  // namespace
