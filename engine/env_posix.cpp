@@ -177,6 +177,16 @@ class PosixEnv final : public Env {
   }
 
   void RenameReplace(const std::string& from, const std::string& to) override {
+    // A file that replaces another takes over its permissions and, where
+    // the system lets us, its owner: a catalog that belongs to a service
+    // account must stay writable by it after an administrator compacted it.
+    struct stat st {};
+    if (::stat(to.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      if (::chmod(from.c_str(), st.st_mode & 07777) != 0)
+        ThrowErrno(errno, "set the permissions of", from);
+      if (::chown(from.c_str(), st.st_uid, st.st_gid) != 0 && errno != EPERM)
+        ThrowErrno(errno, "set the owner of", from);
+    }
     if (::rename(from.c_str(), to.c_str()) != 0) ThrowErrno(errno, "rename", from);
   }
 
