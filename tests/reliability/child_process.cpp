@@ -24,7 +24,7 @@ std::string Slurp(const std::string& path) {
 
 Child::Child(const std::string& program, const std::vector<std::string>& args,
              const std::vector<std::pair<std::string, std::string>>& env,
-             const std::string& scratch) {
+             const std::string& scratch, int run_as) {
   const std::string stem = scratch + "/child" + std::to_string(++g_serial);
   out_path_ = stem + ".out";
   err_path_ = stem + ".err";
@@ -36,6 +36,9 @@ Child::Child(const std::string& program, const std::vector<std::string>& args,
     if (out < 0 || err < 0) ::_exit(127);
     ::dup2(out, 1);
     ::dup2(err, 2);
+    if (run_as >= 0 &&
+        (::setgid(static_cast<gid_t>(run_as)) != 0 || ::setuid(static_cast<uid_t>(run_as)) != 0))
+      ::_exit(126);
     for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));

@@ -20,9 +20,11 @@ struct ChildResult {
 class Child {
  public:
   // Starts `program` with `args`; stdout and stderr go to files beside
-  // `scratch` (a folder that exists).
+  // `scratch` (a folder that exists). With `run_as` (a user id; the test
+  // must be root) the child drops to that user before it starts.
   Child(const std::string& program, const std::vector<std::string>& args,
-        const std::vector<std::pair<std::string, std::string>>& env, const std::string& scratch);
+        const std::vector<std::pair<std::string, std::string>>& env, const std::string& scratch,
+        int run_as = -1);
   ~Child();
   // Waits until the child stops itself (SIGSTOP); false when it ended instead.
   bool WaitStopped();
@@ -38,8 +40,8 @@ class Child {
 
 inline ChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
                             const std::vector<std::pair<std::string, std::string>>& env,
-                            const std::string& scratch) {
-  return Child(program, args, env, scratch).Wait();
+                            const std::string& scratch, int run_as = -1) {
+  return Child(program, args, env, scratch, run_as).Wait();
 }
 
 }  // namespace tessmark::testing
