@@ -121,11 +121,13 @@ void WriteGlobalMap(OutputFile& out, const PageGeometry& geometry,
     return;
   }
   // Too many pages for an inline row on page 1: a reference map whose
-  // bitmap pages come last and count themselves as used.
+  // bitmap pages come last and count themselves as used. Every slot of the
+  // row gets its page, so that the whole range the map can describe says
+  // "free" past the end of the file.
   const uint32_t span = geometry.map_page_span();
-  uint32_t bitmap_pages = 0;
-  while ((uint64_t{out.page_count()} + bitmap_pages + span - 1) / span > bitmap_pages)
-    ++bitmap_pages;
+  const uint32_t bitmap_pages = (geometry.map_row_length() - 1) / 4;
+  if (uint64_t{out.page_count()} + bitmap_pages > uint64_t{bitmap_pages} * span)
+    throw Error(kIoError, "The database is too large for the global usage map.");
   std::vector<uint32_t> slots;
   for (uint32_t k = 0; k < bitmap_pages; ++k) slots.push_back(out.Allocate());
   const uint32_t total = out.page_count();
