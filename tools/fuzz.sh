@@ -5,8 +5,9 @@
 #   tools/fuzz.sh [SECONDS] [HARNESS...]
 #
 # Harnesses: fuzz_open_check fuzz_compact fuzz_decoders (default: all).
-# Seeds: the sample databases of ../shared/corpus (when present), the kept
-# regression inputs, and slices of the samples for the decoders. The
+# Seeds: the sample databases of ../shared/corpus (when present), small
+# catalogs made by tessmark-cli generate, the kept regression inputs, and
+# slices of the samples for the decoders. The
 # growing corpora live in build/fuzz/corpus/<harness>; anything found is
 # written to build/fuzz/artifacts/ and the script exits 1. Keep a finding
 # as a regression input in tests/reliability/regressions/ once it is fixed.
@@ -23,7 +24,7 @@ if ! command -v clang++ >/dev/null 2>&1; then
   exit 0
 fi
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j 2 --target "${harnesses[@]}"
+cmake --build --preset fuzz -j 2 --target "${harnesses[@]}" tessmark-cli
 
 out=build/fuzz
 corpus_src=../shared/corpus
@@ -37,6 +38,21 @@ if [ -d "$corpus_src" ]; then
 else
   echo "fuzz: $corpus_src is missing; seeding with the regression inputs only"
 fi
+
+# Small generated catalogs of both kinds and formats, aged with deleted and
+# moved rows, one encrypted.
+gen="$out/seeds/databases"
+for jet in 3 4; do
+  for kind in server client; do
+    f="$gen/generated-$kind-jet$jet.mdb"
+    [ -f "$f" ] || "$out/cli/tessmark-cli" generate --kind $kind --jet $jet --rows 40 \
+        --deleted 20% --moved 10% --seed 7 --quiet "$f" || echo "fuzz: could not generate $f"
+  done
+done
+[ -f "$gen/generated-server-jet4-rc4.mdb" ] || "$out/cli/tessmark-cli" generate --kind server \
+    --rows 40 --encrypt --seed 8 --quiet "$gen/generated-server-jet4-rc4.mdb" || true
+
+[ -d "$gen" ] && python3 tools/fuzz_seeds.py "$gen" "$out/seeds/decoders"
 
 status=0
 for h in "${harnesses[@]}"; do
