@@ -47,6 +47,15 @@ class RowSet {
     return it != pages_.end() && ((it->second[p.row / 64] >> (p.row % 64)) & 1) != 0;
   }
   uint64_t size() const { return size_; }
+  template <typename F>
+  void ForEach(F&& visit) const {
+    for (const auto& [page, words] : pages_) {
+      for (uint32_t r = 0; r < 256; ++r) {
+        if (((words[r / 64] >> (r % 64)) & 1) != 0)
+          visit(RowPointer{page, static_cast<uint8_t>(r)});
+      }
+    }
+  }
 
  private:
   std::unordered_map<uint32_t, std::array<uint64_t, 4>> pages_;
@@ -390,7 +399,8 @@ class Checker {
   struct IndexWalk {
     std::vector<uint32_t> leaves;  // in tree order
     std::set<uint32_t> pages;
-    std::vector<uint8_t> previous;  // last leaf entry seen (ordered bytes)
+    std::vector<uint8_t> previous;      // last leaf entry seen (ordered bytes)
+    std::vector<uint8_t> previous_key;  // its key bytes
     bool have_previous = false;
     uint64_t entries = 0;
     RowSet pointers;
@@ -422,6 +432,12 @@ class Checker {
           Error(at,
                 "index entry " + std::to_string(k) + " is not greater than the entry before it");
         }
+        if (index.unique() && w.have_previous && e.key == w.previous_key &&
+            !AllNullKey(index, e.key)) {
+          Error(at, "index entry " + std::to_string(k) +
+                        " repeats the key of the entry before it in a unique index");
+        }
+        w.previous_key = e.key;
         w.previous = std::move(ordered);
         w.have_previous = true;
         ++w.entries;
@@ -452,6 +468,16 @@ class Checker {
     if (ip.tail != 0) last = WalkSubtree(def, index, ip.tail, depth + 1, where, w, live);
     if (ip.entries.empty() && ip.tail == 0) Error(at, "an intermediate index page has no children");
     return last;
+  }
+
+  // A key made only of NULL flags: one byte per column, 0x00 ascending or
+  // 0xFF descending.
+  static bool AllNullKey(const RealIndexDef& index, const std::vector<uint8_t>& key) {
+    if (key.size() != index.columns.size()) return false;
+    for (size_t i = 0; i < key.size(); ++i) {
+      if (key[i] != (index.columns[i].ascending ? 0x00 : 0xFF)) return false;
+    }
+    return true;
   }
 
   void CheckIndex(const TableDef& def, const RealIndexDef& index, const Location& where,
@@ -490,6 +516,27 @@ class Checker {
       if (!(index.ignore_nulls() && w.entries < live.size())) {
         Error(where, "the index has " + std::to_string(w.entries) + " entries for " +
                          std::to_string(live.size()) + " rows");
+      } else {
+        // An index that ignores NULLs leaves out exactly the rows whose
+        // indexed columns are all NULL.
+        live.ForEach([&](RowPointer rp) {
+          if (w.pointers.contains(rp)) return;
+          const Location rl = where.WithRow(rp.page, rp.row);
+          Guard([&] {
+            RowRef ref = ReadRow(file_, rp, where, &def.page);
+            if (ref.slot().moved_pointer()) ref = FollowMovedRow(file_, def, ref, where);
+            const DecodedRow d = DecodeRow(def, f_, ref.bytes(), rl);
+            for (const IndexColumn& ic : index.columns) {
+              for (size_t i = 0; i < def.columns.size(); ++i) {
+                if (def.columns[i].number == ic.column_number && !d.fields[i].is_null) {
+                  Error(rl, "the row is missing from the index although column " +
+                                def.columns[i].name + " has a value");
+                  return;
+                }
+              }
+            }
+          });
+        });
       }
     }
 
