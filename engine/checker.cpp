@@ -432,8 +432,9 @@ class Checker {
           Error(at,
                 "index entry " + std::to_string(k) + " is not greater than the entry before it");
         }
-        if (index.unique() && w.have_previous && e.key == w.previous_key &&
-            !AllNullKey(index, e.key)) {
+        // Jet lets a unique index repeat a key in which a column is NULL.
+        if (index.unique() && w.have_previous && e.key == w.previous_key && live.contains(e.row) &&
+            IndexedValues(def, index, e.row, where).size() == index.columns.size()) {
           Error(at, "index entry " + std::to_string(k) +
                         " repeats the key of the entry before it in a unique index");
         }
@@ -470,14 +471,22 @@ class Checker {
     return last;
   }
 
-  // A key made only of NULL flags: one byte per column, 0x00 ascending or
-  // 0xFF descending.
-  static bool AllNullKey(const RealIndexDef& index, const std::vector<uint8_t>& key) {
-    if (key.size() != index.columns.size()) return false;
-    for (size_t i = 0; i < key.size(); ++i) {
-      if (key[i] != (index.columns[i].ascending ? 0x00 : 0xFF)) return false;
+  // The indexed columns of a row that hold a value (not NULL), in index order.
+  std::vector<std::string> IndexedValues(const TableDef& def, const RealIndexDef& index,
+                                         RowPointer rp, const Location& where) {
+    const Location rl = where.WithRow(rp.page, rp.row);
+    RowRef ref = ReadRow(file_, rp, where, &def.page);
+    if (ref.slot().moved_pointer()) ref = FollowMovedRow(file_, def, ref, where);
+    const DecodedRow d = DecodeRow(def, f_, ref.bytes(), rl);
+    std::vector<std::string> out;
+    for (const IndexColumn& ic : index.columns) {
+      for (size_t i = 0; i < def.columns.size(); ++i) {
+        if (def.columns[i].number == ic.column_number && !d.fields[i].is_null) {
+          out.push_back(def.columns[i].name);
+        }
+      }
     }
-    return true;
+    return out;
   }
 
   void CheckIndex(const TableDef& def, const RealIndexDef& index, const Location& where,
@@ -521,19 +530,12 @@ class Checker {
         // indexed columns are all NULL.
         live.ForEach([&](RowPointer rp) {
           if (w.pointers.contains(rp)) return;
-          const Location rl = where.WithRow(rp.page, rp.row);
           Guard([&] {
-            RowRef ref = ReadRow(file_, rp, where, &def.page);
-            if (ref.slot().moved_pointer()) ref = FollowMovedRow(file_, def, ref, where);
-            const DecodedRow d = DecodeRow(def, f_, ref.bytes(), rl);
-            for (const IndexColumn& ic : index.columns) {
-              for (size_t i = 0; i < def.columns.size(); ++i) {
-                if (def.columns[i].number == ic.column_number && !d.fields[i].is_null) {
-                  Error(rl, "the row is missing from the index although column " +
-                                def.columns[i].name + " has a value");
-                  return;
-                }
-              }
+            const std::vector<std::string> values = IndexedValues(def, index, rp, where);
+            if (!values.empty()) {
+              Error(where.WithRow(rp.page, rp.row),
+                    "the row is missing from the index although column " + values.front() +
+                        " has a value");
             }
           });
         });
