@@ -1,15 +1,43 @@
 // Compaction: writes a compacted, verified copy of a Jet database.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 namespace tessmark::jet {
+
+class Env;
+
+// What a compaction did, for reports.
+struct CompactStats {
+  uint32_t pages_before = 0;
+  uint32_t pages_after = 0;
+  uint64_t bytes_before = 0;
+  uint64_t bytes_after = 0;
+  uint32_t tables = 0;
+  uint64_t rows = 0;
+};
+
+// Progress of a compaction: a phase name ("checking", "writing",
+// "verifying"), and within it the number of tables done out of all.
+struct CompactProgress {
+  const char* phase = "";
+  uint32_t done = 0;
+  uint32_t total = 0;
+};
 
 struct CompactOptions {
   // Restart every AutoNumber column after its highest remaining value, as
   // the desktop product's own compaction does. Off by default: a catalog
   // must never hand out a number it has already used.
   bool reset_autonumber = false;
+  // File environment; the default Env when null.
+  Env* env = nullptr;
+  // Called now and then while the compaction runs.
+  std::function<void(const CompactProgress&)> progress;
+  // Filled in on success when set.
+  CompactStats* stats = nullptr;
 };
 
 // Compacts the database at `source` into a new file at `destination`.
@@ -18,5 +46,12 @@ struct CompactOptions {
 // On failure throws Error and leaves no destination file behind.
 void CompactDatabase(const std::string& source, const std::string& destination,
                      const CompactOptions& options = {});
+
+// Compacts the database at `path` in place: the compacted copy is written to
+// a new temporary file beside it, verified and flushed, then renamed over
+// `path` and the folder flushed. On failure throws Error and leaves the
+// original under its name, unchanged, and no temporary file behind (unless
+// the system refuses to remove it).
+void CompactInPlace(const std::string& path, const CompactOptions& options = {});
 
 }  // namespace tessmark::jet

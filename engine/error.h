@@ -9,6 +9,7 @@
 namespace tessmark::jet {
 
 enum ErrorNumber : int32_t {
+  kInvalidArgument = 3001,
   kFileNotFound = 3024,
   kDiskFull = 3026,
   kPasswordRequired = 3031,
@@ -16,6 +17,7 @@ enum ErrorNumber : int32_t {
   kInvalidPath = 3044,
   kFileInUse = 3045,
   kDamaged = 3049,
+  kDuplicateKey = 3022,
   kDatabaseExists = 3204,
   kUnrecognizedFormat = 3343,
 };

@@ -1,0 +1,43 @@
+// Realistic backup catalogs for tests, demos and benchmarks, built with
+// the DatabaseBuilder: the server's catalog (jobs, sessions, media,
+// clients and a large files table) or a client's (settings, selections,
+// history and the files of each run). Deterministic for a seed; can be
+// aged with deleted and moved rows, orphaned long values and free pages.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "engine/database_builder.h"
+
+namespace tessmark::jet {
+
+enum class CatalogKind { kServer, kClient };
+
+struct CatalogOptions {
+  CatalogKind kind = CatalogKind::kServer;
+  JetVersion version = JetVersion::kJet4;
+  // Size of the file to aim at; when 0, `rows` rows go into the bulk table
+  // (files of the server, history files of the client).
+  uint64_t target_bytes = 0;
+  uint64_t rows = 1000;
+  double deleted = 0;  // share of rows loaded as deleted, 0 .. 0.95
+  double moved = 0;    // share of the live rows loaded as moved, 0 .. 0.5
+  uint64_t seed = 1;
+  std::string password;
+  bool encrypt = false;  // RC4 page encryption with a key drawn from the seed
+  Env* env = nullptr;
+  // Called now and then while the bulk table loads: rows so far, bytes so far.
+  std::function<void(uint64_t, uint64_t)> progress;
+};
+
+struct CatalogResult {
+  BuildStats stats;
+  uint64_t bulk_rows = 0;  // rows given to the bulk table, deleted ones included
+};
+
+// Writes a new catalog to `path` (3204 if it exists; 3001 for bad options).
+CatalogResult GenerateCatalog(const std::string& path, const CatalogOptions& options);
+
+}  // namespace tessmark::jet

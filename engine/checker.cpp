@@ -1,0 +1,638 @@
+#include "engine/checker.h"
+
+#include <algorithm>
+#include <array>
+#include <map>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "engine/data_page.h"
+#include "engine/database.h"
+#include "engine/index_page.h"
+#include "engine/row.h"
+#include "engine/usage_map.h"
+
+namespace tessmark::jet {
+
+std::string Finding::Text() const {
+  std::string text = (severity == Severity::kError ? "error: " : "warning: ") + message;
+  const std::string place = where.ToString();
+  if (!place.empty()) text += " (" + place + ")";
+  return text;
+}
+
+namespace {
+
+constexpr uint32_t kNoOwner = 0xFFFFFFFF;
+constexpr size_t kMaxIndexDepth = 8;
+
+uint64_t Key(RowPointer p) { return p.Stored(); }
+
+// A set of row pointers kept as one 256-bit row mask per page: a few bytes
+// per page instead of a hash node per row, so checking a table of millions
+// of rows stays within a few MiB.
+class RowSet {
+ public:
+  bool insert(RowPointer p) {
+    uint64_t& word = pages_[p.page][p.row / 64];
+    const uint64_t bit = uint64_t{1} << (p.row % 64);
+    if ((word & bit) != 0) return false;
+    word |= bit;
+    ++size_;
+    return true;
+  }
+  bool contains(RowPointer p) const {
+    auto it = pages_.find(p.page);
+    return it != pages_.end() && ((it->second[p.row / 64] >> (p.row % 64)) & 1) != 0;
+  }
+  uint64_t size() const { return size_; }
+  template <typename F>
+  void ForEach(F&& visit) const {
+    for (const auto& [page, words] : pages_) {
+      for (uint32_t r = 0; r < 256; ++r) {
+        if (((words[r / 64] >> (r % 64)) & 1) != 0)
+          visit(RowPointer{page, static_cast<uint8_t>(r)});
+      }
+    }
+  }
+
+ private:
+  std::unordered_map<uint32_t, std::array<uint64_t, 4>> pages_;
+  uint64_t size_ = 0;
+};
+
+class Checker {
+ public:
+  Checker(Database& db, const CheckOptions& options)
+      : db_(db), file_(db.file()), f_(db.format()), options_(options) {
+    report_.stats.pages = file_.page_count();
+    owner_.assign(file_.page_count(), kNoOwner);
+    checked_free_.assign(file_.page_count(), false);
+  }
+
+  CheckReport Run() {
+    if (file_.trailing_bytes() != 0) {
+      Error({}, "the file ends with " + std::to_string(file_.trailing_bytes()) +
+                    " bytes that do not fill a page");
+    }
+    const uint32_t header = Owner("database header");
+    Claim(0, header, {});
+    const uint32_t global = Owner("global usage map");
+    Claim(1, global, {});
+    map_hosts_ = Owner("usage-map pages");
+
+    for (const CatalogObject* t : db_.Tables()) Guard([&] { CheckTable(*t); });
+    CheckForeignKeys();
+    area_ = FindingArea::kGlobalMap;
+    Guard([&] { CheckGlobalMap(); });
+    area_ = FindingArea::kStructure;
+    return std::move(report_);
+  }
+
+ private:
+  // ---- findings ---------------------------------------------------------
+  void Add(Severity s, const Location& where, const std::string& message) {
+    (s == Severity::kError ? report_.errors : report_.warnings)++;
+    if (s == Severity::kError && area_ == FindingArea::kGlobalMap) ++report_.global_map_errors;
+    if (report_.findings.size() < options_.max_findings) {
+      report_.findings.push_back(Finding{s, where, message, area_});
+    }
+  }
+  void Error(const Location& where, const std::string& message) {
+    Add(Severity::kError, where, message);
+  }
+  void Warning(const Location& where, const std::string& message) {
+    Add(Severity::kWarning, where, message);
+  }
+  // Runs `body`; damage it throws becomes an error finding. The Error's text
+  // already names the place.
+  template <typename F>
+  void Guard(F&& body) {
+    try {
+      body();
+    } catch (const jet::Error& e) {
+      if (e.number() != kDamaged) throw;
+      std::string text = e.description();
+      const std::string prefix = "The database is damaged: ";
+      if (text.rfind(prefix, 0) == 0) text = text.substr(prefix.size());
+      if (!text.empty() && text.back() == '.') text.pop_back();
+      Error({}, text);
+    }
+  }
+
+  // ---- page ownership ---------------------------------------------------
+  uint32_t Owner(const std::string& name) {
+    owner_names_.push_back(name);
+    return static_cast<uint32_t>(owner_names_.size() - 1);
+  }
+  // Records that `owner` uses `page`; a page used by two owners, or a page
+  // outside the file, is an error.
+  bool Claim(uint32_t page, uint32_t owner, const Location& where) {
+    if (page >= owner_.size()) {
+      Error(where, "page " + std::to_string(page) + " lies beyond the end of the file (" +
+                       std::to_string(owner_.size()) + " pages)");
+      return false;
+    }
+    if (owner_[page] == kNoOwner) {
+      owner_[page] = owner;
+      return true;
+    }
+    if (owner_[page] != owner) {
+      Error(where.WithPage(page), "the page is used by both " + owner_names_[owner_[page]] +
+                                      " and " + owner_names_[owner]);
+    }
+    return false;
+  }
+  // Map rows live on shared host pages (owner field 0).
+  UsageMap ReadMap(RowPointer pointer, const Location& where) {
+    Claim(pointer.page, map_hosts_, where);
+    const Location at = where.WithRow(pointer.page, pointer.row);
+    RowRef host = ReadRow(file_, pointer, where);
+    if (host.page.owner != 0 && pointer.page != 1) {
+      Error(at, "a usage map lies on a data page owned by " + std::to_string(host.page.owner));
+    }
+    CheckDataPageFree(host.page, at);
+    UsageMap map = ReadUsageMap(file_, pointer, where);
+    ClaimBitmapPages(map, at);
+    if (map.beyond_file > 0) {
+      Error(at, "the usage map lists " + std::to_string(map.beyond_file) +
+                    " pages beyond the end of the file (" + std::to_string(file_.page_count()) +
+                    " pages)");
+    }
+    return map;
+  }
+  // The 0x05 pages of a reference map belong to that map alone.
+  void ClaimBitmapPages(const UsageMap& map, const Location& at) {
+    if (map.bitmap_pages.empty()) return;
+    const uint32_t owner = Owner("the usage map at " + at.ToString());
+    for (uint32_t p : map.bitmap_pages) Claim(p, owner, at.WithPage(p));
+  }
+  void CheckDataPageFree(const DataPage& page, const Location& where) {
+    if (checked_free_[page.number()]) return;
+    checked_free_[page.number()] = true;
+    const uint32_t computed = page.ComputedFreeSpace(f_);
+    if (page.free_space != computed) {
+      Error(where.WithPage(page.number()), "the page records " + std::to_string(page.free_space) +
+                                               " bytes free but has " + std::to_string(computed));
+    }
+  }
+
+  Location TableLocation(const CatalogObject& t) {
+    Location l;
+    l.table = t.name;
+    return l;
+  }
+
+  // ---- tables -------------------------------------------------------------
+  void CheckTable(const CatalogObject& object) {
+    Location where = TableLocation(object);
+    if (object.id < 0 || (static_cast<uint32_t>(object.id) >> 24) != 0) {
+      Error(where, "the catalog gives the table the Id " + std::to_string(object.id) +
+                       ", which is not a page number");
+      return;
+    }
+    const TableDef& def = db_.Table(object);
+    ++report_.stats.tables;
+    const uint32_t owner = Owner("table " + object.name);
+    table_pages_.insert(def.page);
+    for (uint32_t p : def.pages) Claim(p, owner, where.WithPage(p));
+    CheckTableDefLengths(def, where);
+
+    // Data pages and rows.
+    if (def.owned_map.null()) {
+      Error(where, "the table has no usage map of its pages");
+      return;
+    }
+    const UsageMap owned = ReadMap(def.owned_map, where);
+    std::set<uint32_t> owned_pages(owned.pages.begin(), owned.pages.end());
+    for (uint32_t p : owned.pages) {
+      if (p >= file_.page_count()) {
+        Error(where, "the table's usage map lists page " + std::to_string(p) +
+                         " beyond the end of the file");
+        return;
+      }
+      Claim(p, owner, where.WithPage(p));
+    }
+    if (!def.free_map.null()) {
+      const UsageMap free_map = ReadMap(def.free_map, where);
+      for (uint32_t p : free_map.pages) {
+        if (!owned_pages.count(p)) {
+          Error(where.WithPage(p), "the table's free-space map lists a page it does not own");
+        }
+      }
+    }
+
+    // Long-value column maps.
+    std::map<uint16_t, std::set<uint32_t>> lv_pages;  // column number -> owned LVAL pages
+    for (const LongValueMapDef& m : def.long_value_maps) {
+      const ColumnDef* column = def.ColumnByNumber(m.column_number);
+      Location cl = where;
+      cl.column = column ? column->name : "#" + std::to_string(m.column_number);
+      if (!column || !column->long_value()) {
+        Error(cl, "a long-value map names a column that is not a memo or OLE column");
+      }
+      const uint32_t lv_owner = Owner("long values of " + object.name + "." + cl.column);
+      std::set<uint32_t>& pages = lv_pages[m.column_number];
+      if (!m.owned_map.null()) {
+        const UsageMap map = ReadMap(m.owned_map, cl);
+        for (uint32_t p : map.pages) {
+          if (!Claim(p, lv_owner, cl.WithPage(p))) continue;
+          pages.insert(p);
+          Guard([&] {
+            DataPage dp = ParseDataPage(file_.Get(p, cl.WithPage(p)), f_, cl.WithPage(p));
+            if (!dp.long_values()) {
+              Error(cl.WithPage(p), "a page of the long-value map is not a long-value page");
+            }
+            CheckDataPageFree(dp, cl);
+          });
+        }
+      }
+      if (!m.free_map.null()) {
+        const UsageMap map = ReadMap(m.free_map, cl);
+        for (uint32_t p : map.pages) {
+          if (!pages.count(p)) {
+            Error(cl.WithPage(p),
+                  "the long-value free-space map lists a page the column does "
+                  "not own");
+          }
+        }
+      }
+    }
+    for (const ColumnDef& c : def.columns) {
+      if (c.long_value() && !lv_pages.count(c.number)) {
+        Location cl = where;
+        cl.column = c.name;
+        Error(cl, "the memo or OLE column has no long-value map");
+      }
+    }
+
+    // Rows: every page of the map must be a data page of this table.
+    RowSet live;  // header slots of live rows
+    RowSet targets_seen;
+    uint64_t rows = 0;
+    for (uint32_t p : owned.pages) {
+      const Location pl = where.WithPage(p);
+      Guard([&] {
+        DataPage dp = ParseDataPage(file_.Get(p, pl), f_, pl);
+        if (dp.owner != def.page) {
+          Error(pl, "the table's usage map lists a page owned by " + std::to_string(dp.owner));
+          return;
+        }
+        CheckDataPageFree(dp, pl);
+        for (uint32_t r = 0; r < dp.slots.size(); ++r) {
+          const RowSlot& slot = dp.slots[r];
+          const Location rl = where.WithRow(p, r);
+          if ((slot.raw & 0x2000) != 0) Warning(rl, "the row slot has the unknown flag 0x2000");
+          if (slot.deleted()) continue;
+          if (slot.moved_target()) {
+            moved_targets_.insert(Key(RowPointer{p, static_cast<uint8_t>(r)}));
+            continue;
+          }
+          Guard([&] {
+            RowRef ref{dp, r};
+            RowRef data = ref;
+            if (slot.moved_pointer()) {
+              data = FollowMovedRow(file_, def, ref, where);
+              if (!targets_seen.insert(
+                      RowPointer{data.page.number(), static_cast<uint8_t>(data.row)})) {
+                Error(rl, "two moved-row pointers lead to the same row");
+              }
+            }
+            CheckRow(def, data.bytes(), rl, lv_pages);
+            live.insert(RowPointer{p, static_cast<uint8_t>(r)});
+            ++rows;
+          });
+        }
+      });
+    }
+    for (uint64_t t : moved_targets_) {
+      const RowPointer rp = RowPointer::FromStored(static_cast<uint32_t>(t));
+      if (!targets_seen.contains(rp)) {
+        Error(where.WithRow(rp.page, rp.row), "a moved row's data is not pointed at by any row");
+      }
+    }
+    moved_targets_.clear();
+    report_.stats.rows += rows;
+    if (rows != def.row_count) {
+      const std::string text = "the table definition counts " + std::to_string(def.row_count) +
+                               " rows but the table has " + std::to_string(rows);
+      if (object.system()) {
+        Warning(where, text);  // Access leaves these stale in system tables
+      } else {
+        Error(where, text);
+      }
+    }
+
+    // Indexes.
+    for (const RealIndexDef& index : def.real_indexes) {
+      Location il = where;
+      const std::vector<const LogicalIndexDef*> names = def.LogicalIndexesOf(index.number);
+      il.index = names.empty() ? "#" + std::to_string(index.number) : names.front()->name;
+      Guard([&] { CheckIndex(def, index, il, live); });
+    }
+    for (const LogicalIndexDef& li : def.logical_indexes) {
+      Location il = where;
+      il.index = li.name;
+      if (li.real_index >= def.real_indexes.size()) {
+        Error(il, "the index refers to physical index " + std::to_string(li.real_index) +
+                      ", which the table does not have");
+      }
+      if (li.foreign_key()) fk_checks_.push_back({il, li.fk_table_page});
+    }
+  }
+
+  void CheckTableDefLengths(const TableDef& def, const Location& where) {
+    if (def.declared_length != def.parsed_length) {
+      Error(where, "the table definition declares " + std::to_string(def.declared_length) +
+                       " bytes but holds " + std::to_string(def.parsed_length));
+    }
+    if (f_.jet3()) return;
+    // Bytes of the logical stream on each page, header included; the free
+    // field is what is left of the page less 8.
+    uint64_t remaining = def.declared_length;
+    for (size_t i = 0; i < def.pages.size(); ++i) {
+      uint64_t on_page;
+      if (i == 0) {
+        on_page = std::min<uint64_t>(remaining, f_.page_size);
+        remaining -= on_page;
+      } else {
+        const uint64_t chunk = std::min<uint64_t>(remaining, f_.page_size - 8);
+        remaining -= chunk;
+        on_page = chunk + 8;
+      }
+      const uint64_t expected = on_page + 8 >= f_.page_size ? 0 : f_.page_size - on_page - 8;
+      if (def.page_free_fields[i] != expected) {
+        Error(where.WithPage(def.pages[i]),
+              "the table definition page records " + std::to_string(def.page_free_fields[i]) +
+                  " bytes free instead of " + std::to_string(expected));
+      }
+    }
+  }
+
+  void CheckRow(const TableDef& def, Bytes row, const Location& where,
+                const std::map<uint16_t, std::set<uint32_t>>& lv_pages) {
+    DecodedRow d = DecodeRow(def, f_, row, where);
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      const ColumnDef& c = def.columns[i];
+      if (c.long_value() && !d.fields[i].is_null && d.fields[i].length > 0) {
+        Location cl = where;
+        cl.column = c.name;
+        const LongValueField lv = ParseLongValueField(d.FieldBytes(row, i), cl);
+        std::vector<RowPointer> rows;
+        db_.long_values().Read(lv, cl, &rows);
+        ++report_.stats.long_values;
+        auto it = lv_pages.find(c.number);
+        for (const RowPointer& rp : rows) {
+          if (it == lv_pages.end() || !it->second.count(rp.page)) {
+            Error(cl.WithRow(rp.page, rp.row),
+                  "the long value lies on a page outside the column's long-value map");
+          }
+        }
+        continue;
+      }
+      DecodeValue(c, f_, d.fields[i], row, db_.long_values(), where);
+    }
+  }
+
+  // ---- indexes ------------------------------------------------------------
+  struct IndexWalk {
+    std::vector<uint32_t> leaves;  // in tree order
+    std::set<uint32_t> pages;
+    std::vector<uint8_t> previous;      // last leaf entry seen (ordered bytes)
+    std::vector<uint8_t> previous_key;  // its key bytes
+    bool have_previous = false;
+    uint64_t entries = 0;
+    RowSet pointers;
+  };
+
+  // Walks the subtree at `number`; returns the ordered bytes of its last entry.
+  std::vector<uint8_t> WalkSubtree(const TableDef& def, const RealIndexDef& index, uint32_t number,
+                                   size_t depth, const Location& where, IndexWalk& w,
+                                   const RowSet& live) {
+    const Location at = where.WithPage(number);
+    if (depth > kMaxIndexDepth) ThrowDamaged(at, "the index tree is deeper than any real index");
+    if (!w.pages.insert(number).second) {
+      ThrowDamaged(at, "the index page is reached twice in the tree");
+    }
+    const IndexPage ip = ParseIndexPage(file_.Get(number, at), f_, at);
+    if (ip.owner != def.page) {
+      Error(at, "the index page is owned by " + std::to_string(ip.owner));
+    }
+    if (ip.free_space != ip.ComputedFreeSpace(f_)) {
+      Error(at, "the index page records " + std::to_string(ip.free_space) + " bytes free but has " +
+                    std::to_string(ip.ComputedFreeSpace(f_)));
+    }
+    if (ip.leaf) {
+      w.leaves.push_back(number);
+      for (size_t k = 0; k < ip.entries.size(); ++k) {
+        const IndexEntry& e = ip.entries[k];
+        std::vector<uint8_t> ordered = e.Ordered();
+        if (w.have_previous && !(w.previous < ordered)) {
+          Error(at,
+                "index entry " + std::to_string(k) + " is not greater than the entry before it");
+        }
+        // Jet lets a unique index repeat a key in which a column is NULL.
+        if (index.unique() && w.have_previous && e.key == w.previous_key && live.contains(e.row) &&
+            IndexedValues(def, index, e.row, where).size() == index.columns.size()) {
+          Error(at, "index entry " + std::to_string(k) +
+                        " repeats the key of the entry before it in a unique index");
+        }
+        w.previous_key = e.key;
+        w.previous = std::move(ordered);
+        w.have_previous = true;
+        ++w.entries;
+        if (!live.contains(e.row)) {
+          Error(at, "index entry " + std::to_string(k) + " points at page " +
+                        std::to_string(e.row.page) + " row " + std::to_string(e.row.row) +
+                        ", which is not a live row of the table");
+        } else if (!w.pointers.insert(e.row)) {
+          Error(at, "two index entries point at page " + std::to_string(e.row.page) + " row " +
+                        std::to_string(e.row.row));
+        }
+      }
+      if (ip.entries.empty()) {
+        if (depth > 0) Error(at, "a leaf page of the index holds no entries");
+        return {};
+      }
+      return ip.entries.back().Ordered();
+    }
+    std::vector<uint8_t> last;
+    for (size_t k = 0; k < ip.entries.size(); ++k) {
+      const IndexEntry& e = ip.entries[k];
+      last = WalkSubtree(def, index, e.child, depth + 1, where, w, live);
+      if (last != e.Ordered()) {
+        Error(at, "intermediate entry " + std::to_string(k) +
+                      " differs from the last entry of its child page " + std::to_string(e.child));
+      }
+    }
+    if (ip.tail != 0) last = WalkSubtree(def, index, ip.tail, depth + 1, where, w, live);
+    if (ip.entries.empty() && ip.tail == 0) Error(at, "an intermediate index page has no children");
+    return last;
+  }
+
+  // The indexed columns of a row that hold a value (not NULL), in index order.
+  std::vector<std::string> IndexedValues(const TableDef& def, const RealIndexDef& index,
+                                         RowPointer rp, const Location& where) {
+    const Location rl = where.WithRow(rp.page, rp.row);
+    RowRef ref = ReadRow(file_, rp, where, &def.page);
+    if (ref.slot().moved_pointer()) ref = FollowMovedRow(file_, def, ref, where);
+    const DecodedRow d = DecodeRow(def, f_, ref.bytes(), rl);
+    std::vector<std::string> out;
+    for (const IndexColumn& ic : index.columns) {
+      for (size_t i = 0; i < def.columns.size(); ++i) {
+        if (def.columns[i].number == ic.column_number && !d.fields[i].is_null) {
+          out.push_back(def.columns[i].name);
+        }
+      }
+    }
+    return out;
+  }
+
+  void CheckIndex(const TableDef& def, const RealIndexDef& index, const Location& where,
+                  const RowSet& live) {
+    ++report_.stats.indexes;
+    for (const IndexColumn& ic : index.columns) {
+      if (!def.ColumnByNumber(ic.column_number)) {
+        Error(where, "the index names column number " + std::to_string(ic.column_number) +
+                         ", which the table does not have");
+      }
+    }
+    const uint32_t owner = Owner("index " + where.index + " of " + where.table);
+    IndexWalk w;
+    WalkSubtree(def, index, index.root_page, 0, where, w, live);
+    report_.stats.index_entries += w.entries;
+    for (uint32_t p : w.pages) Claim(p, owner, where.WithPage(p));
+
+    if (index.usage_map.null()) {
+      Error(where, "the index has no usage map");
+    } else {
+      const UsageMap map = ReadMap(index.usage_map, where);
+      const std::set<uint32_t> mapped(map.pages.begin(), map.pages.end());
+      if (mapped != w.pages) {
+        for (uint32_t p : w.pages) {
+          if (!mapped.count(p))
+            Error(where.WithPage(p), "the index page is missing from the index's usage map");
+        }
+        for (uint32_t p : mapped) {
+          if (!w.pages.count(p))
+            Error(where.WithPage(p), "the index's usage map lists a page outside the index");
+        }
+      }
+    }
+
+    if (w.entries != live.size()) {
+      if (!(index.ignore_nulls() && w.entries < live.size())) {
+        Error(where, "the index has " + std::to_string(w.entries) + " entries for " +
+                         std::to_string(live.size()) + " rows");
+      } else {
+        // An index that ignores NULLs leaves out exactly the rows whose
+        // indexed columns are all NULL.
+        live.ForEach([&](RowPointer rp) {
+          if (w.pointers.contains(rp)) return;
+          Guard([&] {
+            const std::vector<std::string> values = IndexedValues(def, index, rp, where);
+            if (!values.empty()) {
+              Error(where.WithRow(rp.page, rp.row),
+                    "the row is missing from the index although column " + values.front() +
+                        " has a value");
+            }
+          });
+        });
+      }
+    }
+
+    // The leaf level's links must give the leaves in tree order.
+    for (size_t i = 0; i < w.leaves.size(); ++i) {
+      const Location at = where.WithPage(w.leaves[i]);
+      const IndexPage ip = ParseIndexPage(file_.Get(w.leaves[i], at), f_, at);
+      const uint32_t prev = i == 0 ? 0 : w.leaves[i - 1];
+      const uint32_t next = i + 1 == w.leaves.size() ? 0 : w.leaves[i + 1];
+      if (ip.prev != prev || ip.next != next) {
+        Error(at, "the leaf links (previous " + std::to_string(ip.prev) + ", next " +
+                      std::to_string(ip.next) + ") differ from the tree order (previous " +
+                      std::to_string(prev) + ", next " + std::to_string(next) + ")");
+      }
+    }
+  }
+
+  // ---- global map -----------------------------------------------------------
+  void CheckForeignKeys() {
+    for (const auto& [where, page] : fk_checks_) {
+      if (!table_pages_.count(page)) {
+        Error(where, "the foreign key refers to page " + std::to_string(page) +
+                         ", which is not a table of the catalog");
+      }
+    }
+  }
+
+  void CheckGlobalMap() {
+    const UsageMap global = ReadGlobalUsageMap(file_);
+    ClaimBitmapPages(global, Location::Page(1));
+    std::vector<bool> free(file_.page_count(), false);
+    for (uint32_t p : global.pages) {
+      if (p < free.size()) free[p] = true;
+    }
+    for (uint32_t p = 0; p < file_.page_count(); ++p) {
+      const bool covered = global.Covers(p);
+      if (free[p]) {
+        ++report_.stats.free_pages;
+        if (owner_[p] != kNoOwner) {
+          Error(Location::Page(p), "the global usage map marks the page free, but it is used by " +
+                                       owner_names_[owner_[p]]);
+        }
+      } else if (owner_[p] == kNoOwner) {
+        if (!covered) {
+          ++report_.stats.free_pages;  // beyond the map: free by convention
+          continue;
+        }
+        ++report_.stats.leaked_pages;
+        ++leaked_;
+      }
+    }
+    if (leaked_ > 0) {
+      // One finding for the lot, naming the first few.
+      std::string list;
+      uint32_t shown = 0;
+      for (uint32_t p = 0; p < file_.page_count() && shown < 8; ++p) {
+        if (!free[p] && owner_[p] == kNoOwner && global.Covers(p)) {
+          list += (shown ? ", " : "") + std::to_string(p);
+          ++shown;
+        }
+      }
+      Warning({}, std::to_string(leaked_) +
+                      " pages are marked in use but nothing refers to them (leaked pages: " + list +
+                      (leaked_ > shown ? ", ..." : "") + ")");
+    }
+    const uint64_t range_end = global.range_first + global.range_span;
+    const uint64_t beyond = range_end > file_.page_count() ? range_end - file_.page_count() : 0;
+    if (global.beyond_file < beyond) {
+      Warning(Location::Page(1), "the global usage map marks " +
+                                     std::to_string(beyond - global.beyond_file) +
+                                     " pages beyond the end of the file as in use");
+    }
+  }
+
+  Database& db_;
+  PageFile& file_;
+  const Format& f_;
+  CheckOptions options_;
+  CheckReport report_;
+  std::vector<uint32_t> owner_;
+  std::vector<std::string> owner_names_;
+  uint32_t map_hosts_ = 0;
+  std::vector<bool> checked_free_;  // data pages whose free space was checked
+  std::unordered_set<uint64_t> moved_targets_;
+  std::set<uint32_t> table_pages_;
+  std::vector<std::pair<Location, uint32_t>> fk_checks_;
+  uint32_t leaked_ = 0;
+  FindingArea area_ = FindingArea::kStructure;  // area of the findings being made
+};
+
+}  // namespace
+
+CheckReport CheckDatabase(Database& db, const CheckOptions& options) {
+  return Checker(db, options).Run();
+}
+
+}  // namespace tessmark::jet

@@ -1,0 +1,219 @@
+// CompactDatabase: the checks before anything is written, the exclusive
+// hold on the source, the write, the flush and the verification of the
+// result, and the clean-up when any of it fails.
+#include "engine/compact.h"
+
+#include <algorithm>
+
+#include "engine/checker.h"
+#include "engine/compact_verify.h"
+#include "engine/compactor.h"
+#include "engine/database.h"
+#include "engine/env.h"
+#include "engine/error.h"
+#include "engine/index_page.h"
+#include "engine/output_file.h"
+#include "engine/page_image.h"
+#include "engine/rc4.h"
+
+namespace tessmark::jet {
+namespace {
+
+// The folder part of a path ("" for a bare file name).
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  if (slash == std::string::npos) return "";
+  if (slash == 0) return path.substr(0, 1);
+  return path.substr(0, slash);
+}
+
+// The source file as it would read with a sound global usage map on page 1
+// (every page in use), served from the open source's pages; encrypted
+// pages are sealed again so the view reads like a file.
+class RebuiltGlobalMapView final : public RandomAccessFile {
+ public:
+  RebuiltGlobalMapView(PageFile& source, PageImage page1) : src_(source), page1_(std::move(page1)) {
+    const uint32_t k = source.header().database_key ^ 1u;
+    if (source.header().encrypted()) Seal(page1_, k);
+  }
+  size_t Read(uint64_t offset, size_t n, uint8_t* out) const override {
+    const uint32_t ps = src_.page_size();
+    size_t done = 0;
+    while (done < n && offset + done < Size()) {
+      const auto page = static_cast<uint32_t>((offset + done) / ps);
+      const size_t in_page = (offset + done) % ps;
+      const size_t take = std::min<size_t>(n - done, ps - in_page);
+      std::vector<uint8_t> data;
+      if (page == 1) {
+        data = page1_;
+      } else {
+        data = src_.Get(page)->data;
+        if (page != 0 && src_.header().encrypted()) Seal(data, src_.header().database_key ^ page);
+      }
+      std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(in_page), take, out + done);
+      done += take;
+    }
+    return done;
+  }
+  uint64_t Size() const override { return uint64_t{src_.page_count()} * src_.page_size(); }
+
+ private:
+  static void Seal(std::vector<uint8_t>& page, uint32_t k) {
+    const uint8_t key[4] = {static_cast<uint8_t>(k), static_cast<uint8_t>(k >> 8),
+                            static_cast<uint8_t>(k >> 16), static_cast<uint8_t>(k >> 24)};
+    Rc4Apply(key, page);
+  }
+  PageFile& src_;
+  PageImage page1_;
+};
+
+// Whether all the damage a check found lies in the global usage map: the
+// same check on the file with a rebuilt map finds no error. That map holds
+// no data and compaction writes it afresh, so such damage is repaired, not
+// a reason to refuse.
+bool DamageConfinedToGlobalMap(Database& source) {
+  PageImage page1;
+  const PageGeometry geometry = PageGeometry::For(source.header().version);
+  if (!GlobalMapPage(geometry, source.page_count(), page1)) return false;
+  Database view(std::make_unique<PageFile>(
+      std::make_unique<RebuiltGlobalMapView>(source.file(), std::move(page1))));
+  return CheckDatabase(view).sound();
+}
+
+// The first findings of a check, for a message.
+std::string FirstErrors(const CheckReport& report) {
+  std::string text;
+  size_t shown = 0;
+  for (const Finding& f : report.findings) {
+    if (shown == 3) break;
+    if (!text.empty()) text += "; ";
+    text += f.Text();
+    ++shown;
+  }
+  const uint64_t total = report.errors + report.warnings;
+  if (total > shown) text += " (and " + std::to_string(total - shown) + " more)";
+  return text;
+}
+
+void Report(const CompactOptions& options, const char* phase, uint32_t done, uint32_t total) {
+  if (options.progress) options.progress(CompactProgress{phase, done, total});
+}
+
+void CheckDestination(Env& env, const std::string& destination) {
+  if (destination.empty() || destination.find('\0') != std::string::npos ||
+      destination.back() == '/' || destination.back() == '\\')
+    throw Error(kInvalidPath, "'" + destination + "' is not a valid path to a database file.");
+  const std::string folder = FolderOf(destination);
+  if (!folder.empty() && !env.FileExists(folder)) {
+    throw Error(kInvalidPath,
+                "'" + destination + "' is not a valid path: its folder does not exist.");
+  }
+  if (env.FileExists(destination))
+    throw Error(kDatabaseExists, "The database '" + destination + "' already exists.");
+}
+
+// Hands the compactor an index's leaf entries in tree order.
+void WalkLeaves(PageFile& file, const TableDef& table, const RealIndexDef& index,
+                const IndexEntryVisitor& visit) {
+  Location where = table.where();
+  IndexWalkVisitor v;
+  v.on_leaf_entry = [&](const IndexEntry& e) { visit(e.key, e.row); };
+  WalkIndex(file, index, where, v);
+}
+
+}  // namespace
+
+void CompactDatabase(const std::string& source, const std::string& destination,
+                     const CompactOptions& options) {
+  Env* env = options.env != nullptr ? options.env : DefaultEnv();
+  if (source.empty() || source.find('\0') != std::string::npos)
+    throw Error(kInvalidPath, "'" + source + "' is not a valid path to a database file.");
+  if (!env->FileExists(source))
+    throw Error(kFileNotFound, "The file '" + source + "' could not be found.");
+  CheckDestination(*env, destination);
+
+  OpenOptions open;
+  open.env = env;
+  open.lock = LockMode::kExclusive;
+  std::unique_ptr<Database> src = Database::Open(source, open);
+  if (src->header().has_password) {
+    throw Error(kPasswordRequired,
+                "The database '" + source +
+                    "' is protected by a password; remove the password before compacting it.");
+  }
+  Report(options, "checking", 0, 1);
+  // A damaged source is refused: copying only what can be read would
+  // silently drop the rest.
+  const CheckReport source_check = CheckDatabase(*src);
+  if (!source_check.sound()) {
+    if (!DamageConfinedToGlobalMap(*src)) {
+      throw Error(kDamaged, "The database '" + source + "' is damaged and was not compacted: " +
+                                FirstErrors(source_check) + ".");
+    }
+  }
+
+  std::vector<CatalogTable> tables;
+  for (const CatalogObject* t : src->Tables()) tables.push_back({t->name, t->table_page()});
+
+  Report(options, "writing", 0, static_cast<uint32_t>(tables.size()));
+  CompactResult result;
+  {
+    OutputFile out(env, destination, src->header());
+    try {
+      result = WriteCompacted(src->file(), tables, out, options, WalkLeaves);
+      out.Commit();
+    } catch (const Error&) {
+      out.Discard();
+      throw;
+    } catch (const std::exception& e) {
+      out.Discard();
+      throw Error(kIoError, std::string("Compaction failed: ") + e.what());
+    }
+  }
+
+  Report(options, "verifying", 0, 1);
+  try {
+    OpenOptions reopen;
+    reopen.env = env;
+    std::unique_ptr<Database> copy = Database::Open(destination, reopen);
+    const CheckReport copy_check = CheckDatabase(*copy);
+    if (copy_check.errors + copy_check.warnings != 0) {
+      throw Error(kDamaged,
+                  "Compaction was abandoned because the compacted copy did not pass "
+                  "the structure check (" +
+                      FirstErrors(copy_check) + "); the original database is untouched.");
+    }
+    VerifySameContent(*src, *copy, result.table_ids, options.reset_autonumber);
+  } catch (const Error& e) {
+    try {
+      env->Remove(destination);
+    } catch (...) {
+    }
+    if (e.number() == kDamaged && e.description().rfind("Compaction was abandoned", 0) == 0) throw;
+    // A failure of the file system while reading the copy back is not
+    // damage: it keeps its own number so the operator sees what happened.
+    if (e.number() == kIoError || e.number() == kDiskFull || e.number() == kFileInUse ||
+        e.number() == kFileNotFound) {
+      throw Error(e.number(),
+                  "Compaction was abandoned because the compacted copy could not be read "
+                  "back for verification (" +
+                      e.description() + "); the original database is untouched.");
+    }
+    throw Error(kDamaged,
+                "Compaction was abandoned because the compacted copy failed "
+                "verification (" +
+                    e.description() + "); the original database is untouched.");
+  }
+
+  if (options.stats != nullptr) {
+    CompactStats& s = *options.stats;
+    s.pages_before = src->page_count();
+    s.bytes_before = src->file().file_size();
+    s.pages_after = result.pages;
+    s.bytes_after = uint64_t{result.pages} * src->header().page_size;
+    s.tables = result.tables;
+    s.rows = result.rows;
+  }
+}
+
+}  // namespace tessmark::jet

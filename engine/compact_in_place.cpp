@@ -1,0 +1,61 @@
+// CompactInPlace: compaction of a database under its own name, through a
+// temporary file beside it, so that at every moment the name holds either
+// the original or the verified compacted copy.
+#include "engine/compact.h"
+#include "engine/env.h"
+#include "engine/error.h"
+
+namespace tessmark::jet {
+namespace {
+
+// The folder part of a path, "." for a bare file name.
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return path.substr(0, 1);
+  return path.substr(0, slash);
+}
+
+// A temporary name beside `path` that does not exist yet.
+std::string TemporaryBeside(Env& env, const std::string& path) {
+  for (int n = 0; n < 1000; ++n) {
+    std::string candidate = path + ".compacting";
+    if (n > 0) candidate += "." + std::to_string(n);
+    if (!env.FileExists(candidate)) return candidate;
+  }
+  throw Error(kDatabaseExists, "No free temporary name is left beside '" + path + "'.");
+}
+
+}  // namespace
+
+void CompactInPlace(const std::string& path, const CompactOptions& options) {
+  Env& env = options.env != nullptr ? *options.env : *DefaultEnv();
+  if (path.empty() || path.find('\0') != std::string::npos)
+    throw Error(kInvalidPath, "'" + path + "' is not a valid path to a database file.");
+  if (!env.FileExists(path))
+    throw Error(kFileNotFound, "The file '" + path + "' could not be found.");
+  const std::string temporary = TemporaryBeside(env, path);
+  // CompactDatabase leaves no temporary file behind when it fails.
+  CompactDatabase(path, temporary, options);
+  try {
+    env.RenameReplace(temporary, path);
+  } catch (...) {
+    try {
+      if (env.FileExists(temporary)) env.Remove(temporary);
+    } catch (...) {
+    }
+    throw;
+  }
+  // The rename is done: the compacted copy is under the name. A failure to
+  // flush the folder entry is still reported, with what it means.
+  try {
+    env.SyncDirectory(FolderOf(path));
+  } catch (const Error& e) {
+    throw Error(e.number(),
+                "The database was compacted, but the change of its folder entry "
+                "could not be flushed to the disk: " +
+                    e.description());
+  }
+}
+
+}  // namespace tessmark::jet

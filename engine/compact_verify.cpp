@@ -1,0 +1,184 @@
+#include "engine/compact_verify.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "engine/compactor.h"
+#include "engine/row.h"
+
+namespace tessmark::jet {
+namespace {
+
+[[noreturn]] void Differs(const std::string& what) {
+  throw Error(kDamaged,
+              "Compaction was abandoned because the compacted copy differs from the "
+              "original (" +
+                  what + "); the original database is untouched.");
+}
+
+// The canonical bytes of a row are gathered and then hashed twice, eight
+// bytes at a time, with two independent multiply-and-mix functions.
+class RowDigest {
+ public:
+  void Byte(uint8_t b) { buf_.push_back(b); }
+  void Bytes32(uint32_t v) {
+    for (int i = 0; i < 4; ++i) buf_.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  }
+  void Span(std::span<const uint8_t> s) {
+    Bytes32(static_cast<uint32_t>(s.size()));
+    buf_.insert(buf_.end(), s.begin(), s.end());
+  }
+  void Clear() { buf_.clear(); }
+  std::pair<uint64_t, uint64_t> Value() const {
+    uint64_t a = 0x9E3779B97F4A7C15ull ^ buf_.size();
+    uint64_t b = 0xC2B2AE3D27D4EB4Full + buf_.size();
+    size_t i = 0;
+    for (; i + 8 <= buf_.size(); i += 8) {
+      uint64_t w;
+      std::memcpy(&w, buf_.data() + i, 8);
+      a = Mix((a ^ w) * 0xFF51AFD7ED558CCDull);
+      b = Mix((b + w) * 0xC4CEB9FE1A85EC53ull) ^ a;
+    }
+    uint64_t tail = 0;
+    if (i < buf_.size()) std::memcpy(&tail, buf_.data() + i, buf_.size() - i);
+    a = Mix((a ^ tail) * 0xFF51AFD7ED558CCDull);
+    b = Mix((b + tail) * 0xC4CEB9FE1A85EC53ull);
+    return {a, b};
+  }
+
+ private:
+  static uint64_t Mix(uint64_t x) {
+    x ^= x >> 33;
+    x *= 0x9FB21C651E98DF25ull;
+    return x ^ (x >> 29);
+  }
+  std::vector<uint8_t> buf_;
+};
+
+using Digests = std::vector<std::pair<uint64_t, uint64_t>>;
+
+Digests RowDigests(Database& db, const TableDef& def, const std::map<uint32_t, uint32_t>* ids) {
+  std::vector<bool> id_column(def.columns.size());
+  for (size_t c = 0; c < def.columns.size(); ++c) {
+    id_column[c] = def.columns[c].column_type() == ColumnType::kLong &&
+                   HoldsTableIds(def.name, def.columns[c].name);
+  }
+  Digests out;
+  RowDigest h;
+  db.ForEachRow(def, [&](const TableRow& row) {
+    const Location at = def.where().WithRow(row.data.page, row.data.row);
+    const DecodedRow d = DecodeRow(def, db.format(), row.bytes, at);
+    h.Clear();
+    for (size_t c = 0; c < def.columns.size(); ++c) {
+      const Field& f = d.fields[c];
+      const ColumnDef& col = def.columns[c];
+      h.Byte(f.is_null ? 0 : 1);
+      if (col.boolean()) {
+        h.Byte(f.bool_value ? 1 : 0);
+        continue;
+      }
+      if (f.is_null) continue;
+      const auto field = row.bytes.subspan(f.offset, f.length);
+      if (col.long_value()) {
+        const LongValueField lv = ParseLongValueField(field, at);
+        if (lv.form == LongValueForm::kInline) {
+          h.Span(lv.inline_data);
+        } else {
+          h.Span(db.long_values().Read(lv, at));
+        }
+      } else if (ids != nullptr && id_column[c] && f.length == 4) {
+        uint32_t v = LoadU32(field.data());
+        auto it = ids->find(v);
+        if (it != ids->end()) v = it->second;
+        h.Bytes32(4);
+        h.Bytes32(v);
+      } else {
+        h.Span(field);
+      }
+    }
+    out.push_back(h.Value());
+  });
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+uint32_t MapId(const std::map<uint32_t, uint32_t>& ids, uint32_t id) {
+  auto it = ids.find(id);
+  return it == ids.end() ? id : it->second;
+}
+
+void CompareDefinitions(const TableDef& a, const TableDef& b,
+                        const std::map<uint32_t, uint32_t>& ids, bool autonumber_reset) {
+  const std::string t = "table '" + a.name + "'";
+  if (a.table_type != b.table_type || a.max_columns != b.max_columns ||
+      a.var_columns != b.var_columns)
+    Differs(t + ": the definition header differs");
+  if (!autonumber_reset && a.last_autonumber != b.last_autonumber)
+    Differs(t + ": the AutoNumber counter differs");
+  if (a.columns.size() != b.columns.size()) Differs(t + ": the number of columns differs");
+  for (size_t i = 0; i < a.columns.size(); ++i) {
+    const ColumnDef& x = a.columns[i];
+    const ColumnDef& y = b.columns[i];
+    if (x.type != y.type || x.number != y.number || x.var_index != y.var_index ||
+        x.flags != y.flags || x.fixed_offset != y.fixed_offset || x.length != y.length ||
+        x.name != y.name || x.ext_flags != y.ext_flags)
+      Differs(t + ": column '" + x.name + "' differs");
+  }
+  if (a.real_indexes.size() != b.real_indexes.size() ||
+      a.logical_indexes.size() != b.logical_indexes.size())
+    Differs(t + ": the number of indexes differs");
+  for (size_t i = 0; i < a.real_indexes.size(); ++i) {
+    const RealIndexDef& x = a.real_indexes[i];
+    const RealIndexDef& y = b.real_indexes[i];
+    bool same = x.flags == y.flags && x.columns.size() == y.columns.size();
+    for (size_t k = 0; same && k < x.columns.size(); ++k) {
+      same = x.columns[k].column_number == y.columns[k].column_number &&
+             x.columns[k].ascending == y.columns[k].ascending;
+    }
+    if (!same) Differs(t + ": physical index " + std::to_string(i) + " differs");
+  }
+  for (size_t i = 0; i < a.logical_indexes.size(); ++i) {
+    const LogicalIndexDef& x = a.logical_indexes[i];
+    const LogicalIndexDef& y = b.logical_indexes[i];
+    if (x.name != y.name || x.number != y.number || x.real_index != y.real_index ||
+        x.fk_role != y.fk_role || x.fk_index != y.fk_index ||
+        MapId(ids, x.fk_table_page) != y.fk_table_page || x.update_action != y.update_action ||
+        x.delete_action != y.delete_action || x.index_type != y.index_type)
+      Differs(t + ": index '" + x.name + "' differs");
+  }
+  if (a.long_value_maps.size() != b.long_value_maps.size())
+    Differs(t + ": the long-value columns differ");
+}
+
+}  // namespace
+
+void VerifySameContent(Database& source, Database& copy,
+                       const std::map<uint32_t, uint32_t>& table_ids, bool autonumber_reset) {
+  if (source.header().version != copy.header().version ||
+      source.header().decoded_page != copy.header().decoded_page)
+    Differs("the header page differs");
+  const auto src_tables = source.Tables();
+  const auto dst_tables = copy.Tables();
+  if (src_tables.size() != dst_tables.size()) Differs("the number of tables differs");
+  for (const CatalogObject* s : src_tables) {
+    const CatalogObject* d = copy.FindTable(s->name);
+    if (d == nullptr) Differs("table '" + s->name + "' is missing");
+    if (d->table_page() != MapId(table_ids, s->table_page()))
+      Differs("table '" + s->name + "' has an unexpected Id");
+    const TableDef& a = source.Table(*s);
+    const TableDef& b = copy.Table(*d);
+    CompareDefinitions(a, b, table_ids, autonumber_reset);
+    const Digests x = RowDigests(source, a, &table_ids);
+    const Digests y = RowDigests(copy, b, nullptr);
+    if (x.size() != y.size()) {
+      Differs("table '" + s->name + "' has " + std::to_string(y.size()) + " rows instead of " +
+              std::to_string(x.size()));
+    }
+    if (x != y) Differs("rows of table '" + s->name + "' differ");
+    if (b.row_count != y.size()) Differs("table '" + s->name + "' records a wrong row count");
+  }
+}
+
+}  // namespace tessmark::jet

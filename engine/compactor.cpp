@@ -1,0 +1,485 @@
+#include "engine/compactor.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstring>
+#include <numeric>
+
+#include "engine/data_page.h"
+#include "engine/format.h"
+#include "engine/index_key.h"
+#include "engine/long_value.h"
+#include "engine/page_image.h"
+#include "engine/page_writer.h"
+#include "engine/row.h"
+#include "engine/table_rows.h"
+
+namespace tessmark::jet {
+
+namespace {
+
+bool EqualsNoCase(const std::string& a, const char* b) {
+  const size_t n = std::strlen(b);
+  if (a.size() != n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+// Where a live row goes: planned before any page is written so that the
+// long values can follow the table's data pages.
+struct PlannedRow {
+  RowPointer header;  // what the source's indexes point at
+  RowPointer data;    // where the bytes are in the source
+  uint32_t length = 0;
+  uint32_t page_index = 0;  // data page of the table, counted from its first
+  uint8_t row = 0;
+};
+
+// Old row pointer (stored form) -> new one, for one table.
+class PointerMap {
+ public:
+  void Add(RowPointer from, RowPointer to) { pairs_.emplace_back(from.Stored(), to.Stored()); }
+  void Seal() { std::sort(pairs_.begin(), pairs_.end()); }
+  bool Find(RowPointer from, RowPointer& to) const {
+    auto it =
+        std::lower_bound(pairs_.begin(), pairs_.end(), std::make_pair(from.Stored(), uint32_t{0}));
+    if (it == pairs_.end() || it->first != from.Stored()) return false;
+    to = RowPointer::FromStored(it->second);
+    return true;
+  }
+
+ private:
+  std::vector<std::pair<uint32_t, uint32_t>> pairs_;
+};
+
+// Size of a key segment whose value bytes have a fixed length (flag byte
+// included), or 0 when the length depends on the value.
+size_t FixedSegmentSize(uint8_t type) {
+  switch (static_cast<ColumnType>(type)) {
+    case ColumnType::kBoolean:
+    case ColumnType::kByte:
+      return 2;
+    case ColumnType::kInteger:
+      return 3;
+    case ColumnType::kLong:
+    case ColumnType::kSingle:
+      return 5;
+    case ColumnType::kCurrency:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+      return 9;
+    case ColumnType::kGuid:
+      return 19;
+    case ColumnType::kNumeric:
+      return 18;
+    default:
+      return 0;
+  }
+}
+
+class Compactor {
+ public:
+  Compactor(PageFile& source, OutputFile& out, const CompactOptions& options,
+            const IndexWalker& walk)
+      : src_(source),
+        out_(out),
+        options_(options),
+        walk_(walk),
+        format_(Format::For(source.version())),
+        geometry_(PageGeometry::For(source.version())) {}
+
+  CompactResult Run(const std::vector<CatalogTable>& catalog) {
+    out_.Allocate();  // page 0: the header
+    out_.Allocate();  // page 1: the global usage map
+    std::vector<CatalogTable> tables = catalog;
+    std::sort(tables.begin(), tables.end(),
+              [](const CatalogTable& a, const CatalogTable& b) { return a.id < b.id; });
+    if (tables.empty() || tables.front().id != 2)
+      throw Error(kDamaged, "The database is damaged: the catalog does not list itself at page 2.");
+    // Every table's first definition page comes first, so that every table
+    // Id is known before any row that mentions one is written.
+    for (const CatalogTable& t : tables) result_.table_ids[t.id] = out_.Allocate();
+    std::vector<TableDef> defs;
+    size_t map_rows = 0;
+    for (const CatalogTable& t : tables) {
+      defs.push_back(ReadTableDef(src_, t.id, t.name));
+      map_rows += 2 + defs.back().real_indexes.size() + 2 * defs.back().long_value_maps.size();
+    }
+    // The usage maps of all tables share host pages, allocated up front.
+    const size_t per_host = std::min<size_t>(
+        kMaxRowsPerPage, geometry_.data_capacity() / (geometry_.map_row_length() + 2));
+    hosts_.resize((map_rows + per_host - 1) / per_host);
+    for (uint32_t& h : hosts_) h = out_.Allocate();
+    for (size_t i = 0; i < defs.size(); ++i) {
+      WriteTable(defs[i], result_.table_ids.at(tables[i].id));
+      ++result_.tables;
+      if (options_.progress)
+        options_.progress(
+            CompactProgress{"writing", result_.tables, static_cast<uint32_t>(tables.size())});
+    }
+    if (!host_.empty()) out_.Write(hosts_[host_index_], host_.Finish());
+    // Page 0 travels unchanged: it refers to no other page.
+    out_.Write(0, src_.Get(0)->data);
+    WriteGlobalMap(out_, geometry_);
+    result_.pages = out_.page_count();
+    return result_;
+  }
+
+ private:
+  uint32_t MapId(uint32_t id) const {
+    auto it = result_.table_ids.find(id);
+    return it == result_.table_ids.end() ? id : it->second;
+  }
+
+  void WriteTable(const TableDef& def, uint32_t tdef_page) {
+    const Location where = def.where();
+    // Definition continuation pages and usage-map host pages come first.
+    const uint32_t length = def.declared_length;
+    if (length > def.stream.size() || length < format_.tdef_var_part)
+      ThrowDamaged(where, "the table definition's length field is wrong");
+    std::vector<uint32_t> tdef_pages = {tdef_page};
+    if (length > geometry_.page_size) {
+      const uint32_t per = geometry_.page_size - 8;
+      const uint32_t extra = (length - geometry_.page_size + per - 1) / per;
+      for (uint32_t i = 0; i < extra; ++i) tdef_pages.push_back(out_.Allocate());
+    }
+    // Plan the rows: primary-key order when there is a primary key.
+    std::vector<PlannedRow> plan = PlanRows(def);
+    const uint32_t data_pages = plan.empty() ? 0 : plan.back().page_index + 1;
+    const uint32_t first_data = out_.page_count();
+    for (uint32_t i = 0; i < data_pages; ++i) out_.Allocate();
+
+    // Long-value writers, one per memo/OLE column, and the columns whose
+    // values are table Ids.
+    std::map<uint16_t, LongValueWriter> lv_writers;
+    for (const LongValueMapDef& m : def.long_value_maps)
+      lv_writers.try_emplace(m.column_number, geometry_, format_, out_);
+    std::vector<bool> id_column(def.columns.size(), false);
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      id_column[i] = def.columns[i].column_type() == ColumnType::kLong &&
+                     HoldsTableIds(def.name, def.columns[i].name);
+    }
+    int64_t max_autonumber = 0;
+
+    PointerMap pointers;
+    LongValueReader lv_reader(src_);
+    DataPageBuilder page(geometry_, tdef_page);
+    std::vector<uint32_t> free_data_pages;
+    uint32_t open_index = 0;
+    std::vector<uint8_t> bytes;
+    auto flush_page = [&] {
+      if (page.free_space() >= kFreeMapThreshold)
+        free_data_pages.push_back(first_data + open_index);
+      out_.Write(first_data + open_index, page.Finish());
+    };
+    for (const PlannedRow& pr : plan) {
+      if (pr.page_index != open_index) {
+        flush_page();
+        open_index = pr.page_index;
+      }
+      const Location at = where.WithRow(pr.data.page, pr.data.row);
+      const Bytes row_bytes = SourceRow(def, pr.data, at);
+      bytes.assign(row_bytes.begin(), row_bytes.end());
+      const DecodedRow decoded = DecodeRow(def, format_, bytes, at);
+      for (size_t c = 0; c < def.columns.size(); ++c) {
+        const ColumnDef& col = def.columns[c];
+        const Field& f = decoded.fields[c];
+        if (f.is_null) continue;
+        if (col.long_value()) {
+          auto w = lv_writers.find(col.number);
+          if (w == lv_writers.end())
+            ThrowDamaged(at, "memo/OLE column '" + col.name + "' has no long-value map");
+          const LongValueField lv =
+              ParseLongValueField(Bytes(bytes).subspan(f.offset, f.length), at);
+          if (lv.form == LongValueForm::kInline) continue;
+          const std::vector<uint8_t> value = lv_reader.Read(lv, at);
+          const auto field = w->second.Write(value);
+          std::memcpy(bytes.data() + f.offset, field.data(), field.size());
+        } else if (id_column[c] && f.length == 4) {
+          const uint32_t old_id = LoadU32(bytes.data() + f.offset);
+          PutU32(bytes, f.offset, MapId(old_id));
+        }
+        if (col.autonumber() && col.column_type() == ColumnType::kLong && f.length == 4) {
+          max_autonumber = std::max<int64_t>(
+              max_autonumber, static_cast<int32_t>(LoadU32(bytes.data() + f.offset)));
+        }
+      }
+      if (!page.Fits(bytes.size()))
+        throw Error(kIoError, "internal: the planned row layout does not fit its page");
+      const uint8_t row = page.Add(bytes);
+      if (row != pr.row)
+        throw Error(kIoError, "internal: a row landed in another slot than planned");
+      pointers.Add(pr.header, RowPointer{first_data + pr.page_index, row});
+    }
+    if (!plan.empty()) flush_page();
+    for (auto& [col, w] : lv_writers) w.Close();
+    pointers.Seal();
+    result_.rows += plan.size();
+
+    // Indexes, rebuilt from their entries.
+    struct BuiltIndex {
+      uint32_t root = 0;
+      std::vector<uint32_t> pages;
+      uint32_t entries = 0, distinct = 0;
+    };
+    std::vector<BuiltIndex> built;
+    built.resize(def.real_indexes.size());
+    for (size_t i = 0; i < def.real_indexes.size(); ++i) {
+      BuildIndex(def, def.real_indexes[i], tdef_page, pointers, built[i].root, built[i].pages,
+                 built[i].entries, built[i].distinct);
+    }
+
+    // Usage maps on the host pages: owned, free, one per index, then the
+    // owned and free maps of each long-value column.
+    std::vector<std::vector<uint32_t>> maps;
+    std::vector<uint32_t> owned(data_pages);
+    std::iota(owned.begin(), owned.end(), first_data);
+    maps.push_back(owned);
+    maps.push_back(free_data_pages);
+    for (const BuiltIndex& b : built) {
+      std::vector<uint32_t> p = b.pages;
+      std::sort(p.begin(), p.end());
+      maps.push_back(p);
+    }
+    for (const LongValueMapDef& m : def.long_value_maps) {
+      const LongValueWriter& w = lv_writers.at(m.column_number);
+      maps.push_back(w.pages());
+      maps.push_back(w.free_pages());
+    }
+    std::vector<RowPointer> map_rows_at;
+    for (const auto& members : maps) {
+      std::vector<uint8_t> row = WriteUsageMapRow(out_, geometry_, members);
+      if (!host_.Fits(row.size())) {
+        out_.Write(hosts_[host_index_++], host_.Finish());
+        if (host_index_ >= hosts_.size())
+          throw Error(kIoError, "internal: more usage maps than planned");
+      }
+      map_rows_at.push_back(RowPointer{hosts_[host_index_], host_.Add(row)});
+    }
+
+    // The definition, patched with every new page number and true counts.
+    std::vector<uint8_t> s(def.stream.begin(), def.stream.begin() + length);
+    PutU32(s, format_.tdef_row_count, static_cast<uint32_t>(plan.size()));
+    if (options_.reset_autonumber && HasAutoNumber(def))
+      PutU32(s, format_.tdef_autonumber, static_cast<uint32_t>(max_autonumber));
+    size_t m = 0;
+    PutU32(s, format_.tdef_owned_map, map_rows_at[m++].Stored());
+    PutU32(s, format_.tdef_free_map, map_rows_at[m++].Stored());
+    const uint32_t ri_base = format_.jet3() ? 0 : 4;
+    for (size_t i = 0; i < def.real_indexes.size(); ++i) {
+      const RealIndexDef& ri = def.real_indexes[i];
+      PutU32(s, ri.count_block_offset, built[i].entries);
+      PutU32(s, ri.count_block_offset + 4, built[i].distinct);
+      PutU32(s, ri.block_offset + ri_base + 30, map_rows_at[m++].Stored());
+      PutU32(s, ri.block_offset + ri_base + 34, built[i].root);
+    }
+    for (const LogicalIndexDef& li : def.logical_indexes) {
+      if (li.fk_table_page != 0) PutU32(s, li.block_offset + ri_base + 13, MapId(li.fk_table_page));
+    }
+    for (const LongValueMapDef& lm : def.long_value_maps) {
+      PutU32(s, lm.offset + 2, map_rows_at[m++].Stored());
+      PutU32(s, lm.offset + 6, map_rows_at[m++].Stored());
+    }
+    WriteTableDefPages(out_, geometry_, s, tdef_pages);
+  }
+
+  static bool HasAutoNumber(const TableDef& def) {
+    for (const ColumnDef& c : def.columns)
+      if (c.autonumber() && c.column_type() == ColumnType::kLong) return true;
+    return false;
+  }
+
+  // The bytes of a row of `def` whose place the plan took from a scan of the
+  // table; the page parsed last is kept, since rows mostly come in page order.
+  Bytes SourceRow(const TableDef& def, RowPointer at, const Location& where) {
+    if (!last_page_.page || last_page_.number() != at.page) {
+      last_page_ = ParseDataPage(src_.Get(at.page, where), format_, where);
+      if (last_page_.owner != def.page)
+        ThrowDamaged(where, "a row's page belongs to another table");
+    }
+    if (at.row >= last_page_.slots.size()) ThrowDamaged(where, "a row number past the page's rows");
+    return last_page_.RowBytes(at.row);
+  }
+
+  std::vector<PlannedRow> PlanRows(const TableDef& def) {
+    std::vector<PlannedRow> physical;
+    ForEachTableRow(src_, def, [&](const TableRow& r) {
+      physical.push_back({r.header, r.data, static_cast<uint32_t>(r.bytes.size()), 0, 0});
+    });
+    std::vector<PlannedRow> plan;
+    const RealIndexDef* pk = nullptr;
+    for (const LogicalIndexDef& li : def.logical_indexes) {
+      if (li.primary_key() && li.real_index < def.real_indexes.size())
+        pk = &def.real_indexes[li.real_index];
+    }
+    if (pk != nullptr) {
+      // The physical list is found by binary search on the header slot;
+      // it is in page and slot order already, so this costs no extra memory.
+      auto by_header = [](const PlannedRow& a, const PlannedRow& b) {
+        return a.header.Stored() < b.header.Stored();
+      };
+      if (!std::is_sorted(physical.begin(), physical.end(), by_header))
+        std::sort(physical.begin(), physical.end(), by_header);
+      std::vector<bool> taken(physical.size(), false);
+      walk_(src_, def, *pk, [&](Bytes, RowPointer row) {
+        PlannedRow probe;
+        probe.header = row;
+        auto it = std::lower_bound(physical.begin(), physical.end(), probe, by_header);
+        if (it == physical.end() || it->header != row) return;
+        const auto i = static_cast<size_t>(it - physical.begin());
+        if (taken[i]) return;
+        taken[i] = true;
+        plan.push_back(*it);
+      });
+      for (size_t i = 0; i < physical.size(); ++i)
+        if (!taken[i]) plan.push_back(physical[i]);
+    } else {
+      plan = std::move(physical);
+    }
+    // Pack densely, exactly as DataPageBuilder will.
+    size_t free = geometry_.data_capacity(), rows = 0;
+    uint32_t page_index = 0;
+    for (PlannedRow& pr : plan) {
+      if (pr.length + 2 > geometry_.data_capacity())
+        ThrowDamaged(def.where().WithRow(pr.data.page, pr.data.row), "a row is longer than a page");
+      if (rows >= kMaxRowsPerPage || pr.length + 2 > free) {
+        ++page_index;
+        free = geometry_.data_capacity();
+        rows = 0;
+      }
+      pr.page_index = page_index;
+      pr.row = static_cast<uint8_t>(rows++);
+      free -= pr.length + 2;
+    }
+    return plan;
+  }
+
+  void BuildIndex(const TableDef& def, const RealIndexDef& ri, uint32_t owner,
+                  const PointerMap& pointers, uint32_t& root, std::vector<uint32_t>& pages,
+                  uint32_t& entries, uint32_t& distinct) {
+    Location where = def.where();
+    // Key segments that hold table Ids are re-encoded with the new Ids.
+    std::vector<const ColumnDef*> cols;
+    int id_segment = -1;
+    for (size_t k = 0; k < ri.columns.size(); ++k) {
+      const ColumnDef* c = def.ColumnByNumber(ri.columns[k].column_number);
+      if (c == nullptr) ThrowDamaged(where, "an index names a column the table does not have");
+      cols.push_back(c);
+      if (c->column_type() == ColumnType::kLong && HoldsTableIds(def.name, c->name))
+        id_segment = static_cast<int>(k);
+    }
+    std::vector<uint8_t> flat;     // entries, concatenated
+    std::vector<uint32_t> starts;  // start of each entry in `flat`
+    walk_(src_, def, ri, [&](Bytes key, RowPointer old_row) {
+      RowPointer row;
+      if (!pointers.Find(old_row, row)) {
+        ThrowDamaged(where, "an index entry points at page " + std::to_string(old_row.page) +
+                                " row " + std::to_string(old_row.row) +
+                                ", which holds no row of the table");
+      }
+      starts.push_back(static_cast<uint32_t>(flat.size()));
+      const size_t begin = flat.size();
+      flat.insert(flat.end(), key.begin(), key.end());
+      if (id_segment >= 0) RemapIdSegment(flat, begin, cols, ri, static_cast<size_t>(id_segment));
+      const size_t at = flat.size();
+      flat.resize(at + 4);
+      PutU24BE(flat, at, row.page);
+      flat[at + 3] = row.row;
+    });
+    starts.push_back(static_cast<uint32_t>(flat.size()));
+    const size_t n = starts.size() - 1;
+    std::vector<uint32_t> order(n);
+    std::iota(order.begin(), order.end(), 0u);
+    auto span_of = [&](uint32_t i) {
+      return std::span<const uint8_t>(flat.data() + starts[i], starts[i + 1] - starts[i]);
+    };
+    auto less = [&](uint32_t a, uint32_t b) {
+      auto x = span_of(a), y = span_of(b);
+      return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end());
+    };
+    std::sort(order.begin(), order.end(), less);
+    IndexTreeBuilder builder(
+        geometry_, owner,
+        PageOutput{[this] { return out_.Allocate(); },
+                   [this](uint32_t p, const PageImage& img) { out_.Write(p, img); }});
+    entries = static_cast<uint32_t>(n);
+    distinct = 0;
+    std::span<const uint8_t> prev_key;
+    for (size_t i = 0; i < n; ++i) {
+      auto e = span_of(order[i]);
+      auto key = e.first(e.size() - 4);
+      if (i == 0 || !std::equal(key.begin(), key.end(), prev_key.begin(), prev_key.end()))
+        ++distinct;
+      else if (i > 0 && std::equal(e.begin(), e.end(), span_of(order[i - 1]).begin(),
+                                   span_of(order[i - 1]).end()))
+        ThrowDamaged(where, "two index entries point at the same row");
+      prev_key = key;
+      builder.Add(e);
+    }
+    root = builder.Finish();
+    pages = builder.pages();
+  }
+
+  void RemapIdSegment(std::vector<uint8_t>& flat, size_t begin,
+                      const std::vector<const ColumnDef*>& cols, const RealIndexDef& ri,
+                      size_t segment) {
+    size_t off = begin;
+    for (size_t k = 0; k < segment; ++k) {
+      if (off >= flat.size()) ThrowDamaged(Location{}, "an index key is shorter than its columns");
+      const bool desc = !ri.columns[k].ascending;
+      if (flat[off] == (desc ? index_key::kNullDescending : index_key::kNullAscending)) {
+        off += 1;
+        continue;
+      }
+      const size_t size = FixedSegmentSize(cols[k]->type);
+      if (size == 0) {
+        throw Error(kDamaged,
+                    "Cannot rewrite a table Id inside an index whose earlier columns "
+                    "have keys of variable length.");
+      }
+      off += size;
+    }
+    const bool desc = !ri.columns[segment].ascending;
+    const auto value =
+        index_key::ReadLong(std::span<const uint8_t>(flat).subspan(0, flat.size()), off, desc);
+    if (!value) return;
+    index_key::Key fresh;
+    index_key::AppendLong(fresh, static_cast<int32_t>(MapId(static_cast<uint32_t>(*value))), desc);
+    std::copy(fresh.begin(), fresh.end(), flat.begin() + static_cast<std::ptrdiff_t>(off));
+  }
+
+  DataPage last_page_;
+  PageFile& src_;
+  OutputFile& out_;
+  const CompactOptions& options_;
+  const IndexWalker& walk_;
+  const Format& format_;
+  PageGeometry geometry_;
+  CompactResult result_;
+  std::vector<uint32_t> hosts_;  // usage-map host pages
+  size_t host_index_ = 0;        // the one being filled
+  DataPageBuilder host_{geometry_, 0};
+};
+
+}  // namespace
+
+bool HoldsTableIds(const std::string& table, const std::string& column) {
+  return (EqualsNoCase(table, "MSysObjects") && EqualsNoCase(column, "Id")) ||
+         (EqualsNoCase(table, "MSysACEs") && EqualsNoCase(column, "ObjectId")) ||
+         (EqualsNoCase(table, "MSysNavPaneObjectIDs") && EqualsNoCase(column, "Id")) ||
+         (EqualsNoCase(table, "MSysNavPaneGroupToObjects") && EqualsNoCase(column, "ObjectID"));
+}
+
+CompactResult WriteCompacted(PageFile& source, const std::vector<CatalogTable>& tables,
+                             OutputFile& out, const CompactOptions& options,
+                             const IndexWalker& walk_index) {
+  Compactor c(source, out, options, walk_index);
+  return c.Run(tables);
+}
+
+}  // namespace tessmark::jet

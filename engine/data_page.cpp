@@ -1,0 +1,62 @@
+#include "engine/data_page.h"
+
+namespace tessmark::jet {
+
+uint32_t DataPage::ComputedFreeSpace(const Format& format) const {
+  uint32_t lowest = format.page_size;
+  for (const RowSlot& s : slots) lowest = std::min(lowest, s.offset);
+  const uint32_t used = format.data_header_size() + 2 * static_cast<uint32_t>(slots.size());
+  return lowest > used ? lowest - used : 0;
+}
+
+DataPage ParseDataPage(PageRef page, const Format& format, const Location& where) {
+  const Location at = where.page ? where : where.WithPage(page->number);
+  DataPage d;
+  d.page = page;
+  ByteView v = page->View(at);
+  if (v.U8(0) != kPageData) {
+    ThrowDamaged(at, "page " + std::to_string(page->number) +
+                         " should be a data page but has page type " + std::to_string(v.U8(0)));
+  }
+  d.free_space = v.U16(2);
+  d.owner = v.U32(4);
+  if (!format.jet3()) d.stamp = v.U32(8);
+  const uint32_t n = v.U16(format.data_row_count);
+  const uint32_t table_end = format.data_first_slot + 2 * n;
+  if (n > 256 || table_end > format.page_size) {
+    ThrowDamaged(at, "the page claims " + std::to_string(n) + " rows, more than fit on a page");
+  }
+  d.slots.resize(n);
+  uint32_t end = format.page_size;
+  for (uint32_t r = 0; r < n; ++r) {
+    RowSlot& s = d.slots[r];
+    s.raw = v.U16(format.data_first_slot + 2 * r);
+    s.offset = s.raw & kSlotOffsetMask;
+    if (s.offset < table_end || s.offset > end) {
+      ThrowDamaged(where.WithRow(page->number, r),
+                   "the row starts at offset " + std::to_string(s.offset) +
+                       ", outside the space between the slot table (" + std::to_string(table_end) +
+                       ") and the previous row (" + std::to_string(end) + ")");
+    }
+    s.end = end;
+    end = s.offset;
+  }
+  return d;
+}
+
+RowRef ReadRow(PageFile& file, RowPointer pointer, const Location& where,
+               const uint32_t* expected_owner) {
+  const Location at = where.WithRow(pointer.page, pointer.row);
+  PageRef p = file.Get(pointer.page, at);
+  RowRef ref{ParseDataPage(p, Format::For(file.version()), at), pointer.row};
+  if (expected_owner != nullptr && ref.page.owner != *expected_owner) {
+    ThrowDamaged(at, "the row lies on a page owned by " + std::to_string(ref.page.owner) +
+                         " instead of " + std::to_string(*expected_owner));
+  }
+  if (pointer.row >= ref.page.slots.size()) {
+    ThrowDamaged(at, "the page has only " + std::to_string(ref.page.slots.size()) + " rows");
+  }
+  return ref;
+}
+
+}  // namespace tessmark::jet

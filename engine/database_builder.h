@@ -1,0 +1,117 @@
+// Creates a new Jet 3 or Jet 4 database from scratch: header, global map,
+// the system tables and catalog of a new database, and user tables with
+// their rows, long values and indexes.
+//
+// Tables are declared first (with the relationships between them); rows
+// are then loaded one table at a time and written straight to data pages,
+// while each index collects its entries in a bounded sorter. Closing a
+// table builds its index trees bottom-up. Finish() writes the catalog, the
+// usage maps and table definitions, page 1 and page 0, flushes, and only
+// then leaves the file in place; a builder destroyed before that removes it.
+//
+// Rows can be loaded as the desktop product leaves them after use:
+// deleted (the slot flagged, the bytes released, no index entries) or moved
+// (the slot holding a pointer to the row's data on a later page), and a
+// database can be aged with free pages and orphaned long values.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/env.h"
+#include "engine/header.h"
+#include "engine/table_layout.h"
+#include "engine/value.h"
+
+namespace tessmark::jet {
+
+struct BuildOptions {
+  JetVersion version = JetVersion::kJet4;
+  std::string password;             // UTF-8; empty = none
+  uint32_t database_key = 0;        // non-zero: every page after the header RC4-encoded
+  double creation_date = 0;         // days since 1899-12-30 (0: 2020-01-01)
+  Env* env = nullptr;               // the default Env when null
+  size_t index_memory = 64u << 20;  // sort buffer for all indexes of one table
+};
+
+// Foreign key: `table`.`column` refers to the primary key column
+// `referenced_table`.`referenced_column`.
+struct RelationshipSpec {
+  std::string name;
+  std::string table, column;
+  std::string referenced_table, referenced_column;
+};
+
+enum class RowFate {
+  kLive,
+  kDeleted,  // written and then deleted: slot flagged, bytes released
+  kMoved,    // live, but its data moved to another page behind a pointer
+};
+
+struct BuildStats {
+  uint32_t pages = 0;
+  uint64_t bytes = 0;
+  uint64_t live_rows = 0;
+  uint64_t deleted_rows = 0;
+  uint64_t moved_rows = 0;
+  uint32_t free_pages = 0;
+  uint64_t orphaned_long_values = 0;
+};
+
+class DatabaseBuilder {
+ public:
+  // Starts the database `path`, which must not exist (3204).
+  DatabaseBuilder(const std::string& path, const BuildOptions& options);
+  ~DatabaseBuilder();
+  DatabaseBuilder(const DatabaseBuilder&) = delete;
+  DatabaseBuilder& operator=(const DatabaseBuilder&) = delete;
+
+  // Declarations, before the first row. Bad ones throw 3001 and leave the
+  // builder as it was.
+  void AddTable(const TableSpec& spec);
+  void AddRelationship(const RelationshipSpec& relationship);
+
+  // Loads rows into `table`; each user table is loaded at most once.
+  void BeginTable(const std::string& table);
+  // Inserts a row (values in declaration order). A NULL AutoNumber value
+  // is handed out by the table; the value used is returned (0 without an
+  // AutoNumber column). Deleted rows also consume their AutoNumber.
+  int64_t Insert(std::vector<Value> values, RowFate fate = RowFate::kLive);
+  // Writes a long value of `column` that no row refers to (as a row update
+  // or delete leaves behind).
+  void AddOrphanedLongValue(const std::string& column, const Value& value);
+  void EndTable();
+
+  // Leaves `count` pages unused (marked free in the global map).
+  void AddFreePages(uint32_t count);
+
+  // Size the file would have if the table being loaded were closed now
+  // (index pages estimated from the entries collected so far).
+  uint64_t EstimatedSize() const;
+
+  // Writes everything else, flushes, and renames the file into place: it
+  // is written as PATH.partial and appears under its name only complete.
+  BuildStats Finish();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Values for building rows.
+Value NullValue();
+Value BoolValue(bool v);
+Value IntValue(int64_t v);  // Byte, Integer, Long
+Value CurrencyValue(int64_t ten_thousandths);
+Value SingleValue(float v);
+Value DoubleValue(double v);
+Value DateValue(double days_since_1899_12_30);
+Value TextValue(std::string utf8);              // Text and Memo
+Value BinaryValue(std::vector<uint8_t> bytes);  // Binary and OLE
+Value GuidValue(const std::array<uint8_t, 16>& stored);
+Value NumericValue(std::string decimal);
+
+}  // namespace tessmark::jet

@@ -1,0 +1,76 @@
+// The engine's view of the file system, in the style of LevelDB's Env: every
+// file operation the engine performs goes through an Env, so tests can put a
+// fault-injecting one in its place and each platform supplies its own
+// (env_posix.cpp here; the Windows one lives with the platform layer).
+//
+// All operations throw Error with a Jet error number on failure:
+//   3024 file not found, 3044 not a valid path, 3045 file in use,
+//   3026 disk full, 3043 any other input/output failure.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tessmark::jet {
+
+// A file opened for reading. Reads may come from any offset in any order.
+class RandomAccessFile {
+ public:
+  virtual ~RandomAccessFile() = default;
+  // Reads up to `n` bytes at `offset` into `out` and returns how many were
+  // read; fewer than `n` only at the end of the file.
+  virtual size_t Read(uint64_t offset, size_t n, uint8_t* out) const = 0;
+  // Size of the file in bytes, as it was when it was opened.
+  virtual uint64_t Size() const = 0;
+};
+
+// A file opened for writing; created by Env::NewWritableFile.
+class WritableFile {
+ public:
+  virtual ~WritableFile() = default;
+  virtual void WriteAt(uint64_t offset, const uint8_t* data, size_t n) = 0;
+  virtual void Append(const uint8_t* data, size_t n) = 0;
+  // Flushes the file's data to stable storage.
+  virtual void Sync() = 0;
+  // Closes the file; errors the system reports on close are thrown.
+  virtual void Close() = 0;
+};
+
+enum class LockMode {
+  kShared,     // other readers may open the file; writers and exclusive holders may not
+  kExclusive,  // nobody else may hold the file (compaction)
+};
+
+class Env {
+ public:
+  virtual ~Env() = default;
+
+  // Opens an existing file for reading and takes a lock of `mode` on it.
+  // A file that someone else holds in a conflicting mode gives 3045.
+  // Opening a directory gives 3044.
+  virtual std::unique_ptr<RandomAccessFile> OpenForRead(const std::string& path, LockMode mode) = 0;
+  // Creates a new file that must not exist yet (3204 if it does), holding
+  // it exclusively until it is closed.
+  virtual std::unique_ptr<WritableFile> CreateNew(const std::string& path) = 0;
+  virtual void Remove(const std::string& path) = 0;
+  // Renames `from` to `to`, replacing `to` atomically if it exists.
+  virtual void RenameReplace(const std::string& from, const std::string& to) = 0;
+  // (Not named CreateDirectory: <windows.h> turns that name into a macro.)
+  virtual void MakeDirectory(const std::string& path) = 0;
+  virtual bool FileExists(const std::string& path) = 0;
+  virtual uint64_t FileSize(const std::string& path) = 0;
+  // Flushes a directory entry change (a rename or new file) to stable storage.
+  virtual void SyncDirectory(const std::string& path) = 0;
+};
+
+// The environment the engine uses when none is passed in. Initially the
+// platform's own; tests may replace it (pass nullptr to restore the platform's).
+Env* DefaultEnv();
+void SetDefaultEnv(Env* env);
+
+// The platform's own environment (defined by the platform's Env source file).
+Env* PlatformEnv();
+
+}  // namespace tessmark::jet

@@ -1,0 +1,124 @@
+#include "engine/header.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+
+#include "engine/bytes.h"
+#include "engine/error.h"
+#include "engine/rc4.h"
+
+namespace tessmark::jet {
+
+namespace {
+
+constexpr uint8_t kHeaderMaskKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
+constexpr char kJetSignature[] = "Standard Jet DB";
+
+[[noreturn]] void Unrecognized(const std::string& why) {
+  throw Error(kUnrecognizedFormat,
+              "The file is not a database in a recognized format (" + why + ").");
+}
+
+}  // namespace
+
+uint32_t ObscuredLength(JetVersion version) { return version == JetVersion::kJet3 ? 126 : 128; }
+
+JetVersion DetectVersion(std::span<const uint8_t> first) {
+  if (first.size() < kObscuredOffset) Unrecognized("the file is too short for a database header");
+  if (first[0] != 0) Unrecognized("page 0 is not a database header");
+  if (std::memcmp(first.data() + 4, kJetSignature, sizeof(kJetSignature)) != 0) {
+    Unrecognized("the header does not carry the Jet signature");
+  }
+  const uint32_t version = LoadU32(first.data() + 0x14);
+  if (version == 0) return JetVersion::kJet3;
+  if (version == 1) return JetVersion::kJet4;
+  Unrecognized("format version " + std::to_string(version) + " is neither Jet 3 nor Jet 4");
+}
+
+void ApplyHeaderMask(JetVersion version, std::span<uint8_t> page0) {
+  const uint32_t len = ObscuredLength(version);
+  if (page0.size() < kObscuredOffset + len) return;
+  Rc4Apply(kHeaderMaskKey, page0.subspan(kObscuredOffset, len));
+}
+
+DatabaseHeader ParseHeader(std::span<const uint8_t> page0) {
+  DatabaseHeader h;
+  h.version = DetectVersion(page0);
+  h.page_size = h.jet3() ? 2048 : 4096;
+  if (page0.size() < h.page_size) Unrecognized("the file is shorter than one page");
+  h.decoded_page.assign(page0.begin(), page0.begin() + static_cast<std::ptrdiff_t>(h.page_size));
+  ApplyHeaderMask(h.version, h.decoded_page);
+  const uint8_t* d = h.decoded_page.data();
+  h.code_page = LoadU16(d + 0x3C);
+  h.database_key = LoadU32(d + 0x3E);
+  if (h.jet3()) {
+    h.sort_order = LoadU16(d + 0x3A);
+    h.has_password = std::any_of(d + 0x42, d + 0x42 + 20, [](uint8_t b) { return b != 0; });
+  } else {
+    h.sort_order = LoadU16(d + 0x6E);
+    h.sort_order_version = d[0x71];
+    std::memcpy(&h.creation_date, d + 0x72, sizeof(double));
+    // The password area is masked with the creation date, truncated and
+    // repeated; anything but the bare mask is a password.
+    const double day = std::floor(h.creation_date);
+    uint32_t mask = 0;
+    if (day >= -2147483648.0 && day < 2147483648.0) {
+      mask = static_cast<uint32_t>(static_cast<int32_t>(day));
+    }
+    for (uint32_t i = 0; i < 40; ++i) {
+      const uint8_t m = static_cast<uint8_t>(mask >> (8 * (i % 4)));
+      if ((d[0x42 + i] ^ m) != 0) h.has_password = true;
+    }
+  }
+  return h;
+}
+
+std::vector<uint8_t> EncodeHeaderPage(const NewHeader& n) {
+  const bool j3 = n.version == JetVersion::kJet3;
+  const uint32_t ps = j3 ? 2048 : 4096;
+  std::vector<uint8_t> p(ps, 0);
+  auto put16 = [&](size_t at, uint32_t v) {
+    p[at] = static_cast<uint8_t>(v);
+    p[at + 1] = static_cast<uint8_t>(v >> 8);
+  };
+  auto put32 = [&](size_t at, uint32_t v) {
+    for (size_t i = 0; i < 4; ++i) p[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  p[1] = 0x01;
+  std::memcpy(p.data() + 4, kJetSignature, sizeof(kJetSignature));
+  put32(0x14, j3 ? 0 : 1);
+  // The constant opening of the obscured block.
+  for (uint32_t i = 0; i < 6; ++i) put32(0x18 + 4 * i, i == 0 ? 0x100u : i);
+  p[0x1C] = 0x01;
+  p[0x1D] = 0x01;
+  put16(0x3C, 1252);
+  put32(0x3E, n.database_key);
+  if (j3) {
+    put16(0x38, 1);
+    put16(0x3A, 1033);  // General
+    if (n.password_bytes.size() > 20)
+      throw Error(kInvalidArgument, "A Jet 3 password has at most 20 characters.");
+    std::memcpy(p.data() + 0x42, n.password_bytes.data(), n.password_bytes.size());
+  } else {
+    put16(0x6E, 1033);  // General, legacy sort-order version 0
+    std::memcpy(p.data() + 0x72, &n.creation_date, sizeof(double));
+    if (n.password.size() > 20)
+      throw Error(kInvalidArgument, "A Jet 4 password has at most 20 characters.");
+    const double day = std::floor(n.creation_date);
+    const auto mask = static_cast<uint32_t>(static_cast<int32_t>(day));
+    for (uint32_t i = 0; i < 40; ++i) {
+      uint8_t b = 0;
+      if (i / 2 < n.password.size()) b = static_cast<uint8_t>(n.password[i / 2] >> (8 * (i % 2)));
+      p[0x42 + i] = static_cast<uint8_t>(b ^ static_cast<uint8_t>(mask >> (8 * (i % 4))));
+    }
+    put32(0x98, 1620);
+    std::memcpy(p.data() + 0x9C, "4.0", 4);
+  }
+  for (uint32_t at = ps - 512; at < ps; at += 2) put16(at, 0x0100);
+  ApplyHeaderMask(n.version, p);
+  return p;
+}
+
+}  // namespace tessmark::jet

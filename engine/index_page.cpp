@@ -1,0 +1,139 @@
+#include "engine/index_page.h"
+
+#include <cstddef>
+#include <unordered_set>
+
+namespace tessmark::jet {
+
+namespace {
+// Real indexes of the corpus have at most two levels; eight levels of
+// 4 KiB pages would index far more rows than a file can hold.
+constexpr uint32_t kMaxIndexDepth = 8;
+}  // namespace
+
+std::vector<uint8_t> IndexEntry::Ordered() const {
+  std::vector<uint8_t> out = key;
+  out.push_back(static_cast<uint8_t>(row.page >> 16));
+  out.push_back(static_cast<uint8_t>(row.page >> 8));
+  out.push_back(static_cast<uint8_t>(row.page));
+  out.push_back(row.row);
+  return out;
+}
+
+std::vector<uint32_t> IndexPage::Children() const {
+  std::vector<uint32_t> out;
+  if (leaf) return out;
+  for (const IndexEntry& e : entries) out.push_back(e.child);
+  if (tail != 0) out.push_back(tail);
+  return out;
+}
+
+IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
+  const Location at = where.WithPage(page->number);
+  ByteView v = page->View(at);
+  IndexPage ip;
+  ip.page = page;
+  const uint8_t type = v.U8(0);
+  if (type != kPageIndexNode && type != kPageIndexLeaf) {
+    ThrowDamaged(at, "page " + std::to_string(page->number) +
+                         " should be an index page but has page type " + std::to_string(type));
+  }
+  ip.leaf = type == kPageIndexLeaf;
+  ip.free_space = v.U16(2);
+  ip.owner = v.U32(4);
+  ip.prev = v.U32(f.idx_prev);
+  ip.next = v.U32(f.idx_next);
+  ip.tail = v.U32(f.idx_tail);
+  ip.prefix_length = f.idx_prefix_size == 1 ? v.U8(f.idx_prefix) : v.U16(f.idx_prefix);
+
+  const Bytes bitmap = v.Sub(f.idx_bitmap, f.idx_bitmap_bytes);
+  const Bytes area = v.Sub(f.idx_first_entry, f.page_size - f.idx_first_entry);
+  const uint32_t tail_bytes = ip.leaf ? 4 : 8;
+  uint32_t start = 0;
+  std::vector<uint8_t> first;
+  for (uint32_t i = 0; i < f.idx_bitmap_bytes * 8; ++i) {
+    if (((bitmap[i / 8] >> (i % 8)) & 1) == 0) continue;
+    if (i > f.idx_entry_area || i > area.size()) {
+      ThrowDamaged(at, "the entry bitmap marks an entry ending at " + std::to_string(i) +
+                           ", past the entry area");
+    }
+    if (i <= start) {
+      ThrowDamaged(at, "the entry bitmap marks an empty entry at " + std::to_string(i));
+    }
+    std::vector<uint8_t> bytes;
+    if (!ip.entries.empty() && ip.prefix_length > 0) {
+      bytes.assign(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(ip.prefix_length));
+    }
+    bytes.insert(bytes.end(), area.begin() + static_cast<std::ptrdiff_t>(start),
+                 area.begin() + static_cast<std::ptrdiff_t>(i));
+    if (ip.entries.empty()) {
+      if (ip.prefix_length > bytes.size()) {
+        ThrowDamaged(at, "the shared prefix of " + std::to_string(ip.prefix_length) +
+                             " bytes is longer than the first entry");
+      }
+      first = bytes;
+    }
+    if (bytes.size() < tail_bytes) {
+      ThrowDamaged(at, "an index entry of " + std::to_string(bytes.size()) +
+                           " bytes is too short for its row pointer");
+    }
+    ByteView e(bytes, at);
+    IndexEntry entry;
+    entry.page = page->number;
+    const size_t ptr = bytes.size() - tail_bytes;
+    entry.row = RowPointer{e.U24BE(ptr), e.U8(ptr + 3)};
+    if (!ip.leaf) entry.child = e.U32BE(ptr + 4);
+    entry.key.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(ptr));
+    ip.entries.push_back(std::move(entry));
+    start = i;
+  }
+  ip.used_bytes = start;
+  return ip;
+}
+
+namespace {
+
+void WalkNode(PageFile& file, const RealIndexDef& index, const Location& where, uint32_t number,
+              uint32_t depth, std::unordered_set<uint32_t>& seen, const IndexWalkVisitor& visitor) {
+  const Location at = where.WithPage(number);
+  if (depth >= kMaxIndexDepth) ThrowDamaged(at, "the index tree is deeper than any real index");
+  if (!seen.insert(number).second) {
+    ThrowDamaged(at, "index page " + std::to_string(number) + " is reached twice in the tree");
+  }
+  const IndexPage ip = ParseIndexPage(file.Get(number, at), Format::For(file.version()), at);
+  if (visitor.on_page) visitor.on_page(ip, depth);
+  if (ip.leaf) {
+    if (visitor.on_leaf_entry) {
+      for (const IndexEntry& e : ip.entries) visitor.on_leaf_entry(e);
+    }
+    return;
+  }
+  for (uint32_t child : ip.Children())
+    WalkNode(file, index, where, child, depth + 1, seen, visitor);
+}
+
+}  // namespace
+
+void WalkIndex(PageFile& file, const RealIndexDef& index, const Location& where,
+               const IndexWalkVisitor& visitor) {
+  std::unordered_set<uint32_t> seen;
+  WalkNode(file, index, where, index.root_page, 0, seen, visitor);
+}
+
+void WalkLeafChain(PageFile& file, uint32_t first_leaf, const Location& where,
+                   const std::function<void(const IndexPage&)>& visit) {
+  std::unordered_set<uint32_t> seen;
+  uint32_t number = first_leaf;
+  while (number != 0) {
+    const Location at = where.WithPage(number);
+    if (!seen.insert(number).second) {
+      ThrowDamaged(at, "the leaf chain of the index returns to page " + std::to_string(number));
+    }
+    const IndexPage ip = ParseIndexPage(file.Get(number, at), Format::For(file.version()), at);
+    if (!ip.leaf) ThrowDamaged(at, "the leaf chain of the index reaches an intermediate page");
+    visit(ip);
+    number = ip.next;
+  }
+}
+
+}  // namespace tessmark::jet

@@ -1,0 +1,71 @@
+// Index pages (0x03 intermediate, 0x04 leaf) and walking an index: the page
+// header, the entry-end bitmap, prefix compression, and each entry as (key
+// bytes, row pointer, child page) together with the page it came from.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "engine/format.h"
+#include "engine/page_file.h"
+#include "engine/table_def.h"
+
+namespace tessmark::jet {
+
+struct IndexEntry {
+  std::vector<uint8_t> key;  // key bytes (without row pointer and child page)
+  RowPointer row;            // table row the entry points at (u24 BE page, u8 row on disk)
+  uint32_t child = 0;        // intermediate entries: child page; 0 on leaves
+  uint32_t page = 0;         // index page holding the entry
+
+  // key ‖ page (3 bytes BE) ‖ row: the bytes entries are ordered by.
+  std::vector<uint8_t> Ordered() const;
+};
+
+struct IndexPage {
+  PageRef page;
+  bool leaf = true;
+  uint16_t free_space = 0;  // as stored
+  uint32_t owner = 0;
+  uint32_t prev = 0;
+  uint32_t next = 0;
+  uint32_t tail = 0;  // intermediate pages: last child
+  uint32_t prefix_length = 0;
+  uint32_t used_bytes = 0;  // bytes of the entry area in use (end of the last entry)
+  std::vector<IndexEntry> entries;
+
+  uint32_t number() const { return page->number; }
+  // Free space by the formula Access writes.
+  uint32_t ComputedFreeSpace(const Format& format) const {
+    return format.page_size - (format.idx_first_entry + used_bytes);
+  }
+  // Children in walking order: entries' children, then the tail.
+  std::vector<uint32_t> Children() const;
+};
+
+// Parses an index page. Throws 3049 at `where` when the page type is not
+// 0x03/0x04, the bitmap marks entries past the entry area, an entry is too
+// short for its row pointer (and child) or the prefix is longer than the
+// first entry.
+IndexPage ParseIndexPage(PageRef page, const Format& format, const Location& where);
+
+struct IndexWalkVisitor {
+  // Every page of the tree, parents before children. `depth` 0 is the root.
+  std::function<void(const IndexPage&, uint32_t depth)> on_page;
+  // Every leaf entry, in tree order.
+  std::function<void(const IndexEntry&)> on_leaf_entry;
+};
+
+// Walks the tree of `index` depth-first from its root. A page reached twice
+// (a cycle or a shared child), a tree deeper than any real one, or a child
+// of the wrong page type is damage (3049 at `where`).
+void WalkIndex(PageFile& file, const RealIndexDef& index, const Location& where,
+               const IndexWalkVisitor& visitor);
+
+// Follows the `next` links of the leaf level from `first_leaf`, calling
+// `visit` for each leaf. A cycle is damage.
+void WalkLeafChain(PageFile& file, uint32_t first_leaf, const Location& where,
+                   const std::function<void(const IndexPage&)>& visit);
+
+}  // namespace tessmark::jet

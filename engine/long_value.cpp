@@ -1,0 +1,93 @@
+#include "engine/long_value.h"
+
+#include <unordered_set>
+
+#include "engine/data_page.h"
+
+namespace tessmark::jet {
+
+LongValueField ParseLongValueField(Bytes field, const Location& where) {
+  ByteView v(field, where);
+  if (field.size() < kLongValueFieldSize) {
+    ThrowDamaged(where, "the long-value field has " + std::to_string(field.size()) +
+                            " bytes instead of at least 12");
+  }
+  LongValueField lv;
+  const uint32_t head = v.U32(0);
+  lv.length = head & 0x3FFFFFFF;
+  const uint32_t form = head >> 30;
+  lv.first = RowPointer::FromStored(v.U32(4));
+  lv.stamp = v.U32(8);
+  if (form == 2) {
+    lv.form = LongValueForm::kInline;
+    lv.inline_data = field.subspan(kLongValueFieldSize);
+    if (lv.inline_data.size() != lv.length) {
+      ThrowDamaged(where, "the inline long value declares " + std::to_string(lv.length) +
+                              " bytes but holds " + std::to_string(lv.inline_data.size()));
+    }
+  } else if (form == 1) {
+    lv.form = LongValueForm::kSingleRow;
+  } else if (form == 0) {
+    lv.form = LongValueForm::kChain;
+  } else {
+    ThrowDamaged(where, "the long-value field has the unknown form 0xC0");
+  }
+  return lv;
+}
+
+std::vector<uint8_t> LongValueReader::Read(const LongValueField& field, const Location& where,
+                                           std::vector<RowPointer>* rows) {
+  if (field.form == LongValueForm::kInline) {
+    return std::vector<uint8_t>(field.inline_data.begin(), field.inline_data.end());
+  }
+  // No value can be larger than the file that holds it.
+  if (field.length > file_.file_size()) {
+    ThrowDamaged(where, "the long value declares " + std::to_string(field.length) +
+                            " bytes, more than the whole file");
+  }
+  const uint32_t lval = kLongValueOwner;
+  std::vector<uint8_t> out;
+  if (field.form == LongValueForm::kSingleRow) {
+    RowRef r = ReadRow(file_, field.first, where, &lval);
+    const Location at = where.WithRow(field.first.page, field.first.row);
+    if (!r.slot().plain()) ThrowDamaged(at, "the long value's row is deleted or moved");
+    Bytes b = r.bytes();
+    if (b.size() != field.length) {
+      ThrowDamaged(at, "the long value declares " + std::to_string(field.length) +
+                           " bytes but its row holds " + std::to_string(b.size()));
+    }
+    if (rows) rows->push_back(field.first);
+    out.assign(b.begin(), b.end());
+    return out;
+  }
+  out.reserve(std::min<uint32_t>(field.length, 1u << 20));
+  std::unordered_set<uint32_t> seen;
+  RowPointer at_ptr = field.first;
+  while (true) {
+    const Location at = where.WithRow(at_ptr.page, at_ptr.row);
+    if (!seen.insert(at_ptr.Stored()).second) {
+      ThrowDamaged(at, "the long-value chain returns to a row it already visited");
+    }
+    RowRef r = ReadRow(file_, at_ptr, where, &lval);
+    if (!r.slot().plain()) ThrowDamaged(at, "a row of the long-value chain is deleted or moved");
+    ByteView b(r.bytes(), at);
+    const RowPointer next = RowPointer::FromStored(b.U32(0));
+    Bytes chunk = b.Sub(4, b.size() - 4);
+    if (out.size() + chunk.size() > field.length) {
+      ThrowDamaged(at, "the long-value chain holds more than the declared " +
+                           std::to_string(field.length) + " bytes");
+    }
+    out.insert(out.end(), chunk.begin(), chunk.end());
+    if (rows) rows->push_back(at_ptr);
+    if (next.null()) break;
+    at_ptr = next;
+  }
+  if (out.size() != field.length) {
+    ThrowDamaged(where.WithRow(field.first.page, field.first.row),
+                 "the long-value chain holds " + std::to_string(out.size()) +
+                     " bytes instead of the declared " + std::to_string(field.length));
+  }
+  return out;
+}
+
+}  // namespace tessmark::jet

@@ -1,0 +1,51 @@
+// The new database file a compaction writes: created exclusively through
+// the Env, written page by page (encrypted with each page's own number when
+// the database has a key), flushed and closed; removed again unless the
+// caller commits it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "engine/env.h"
+#include "engine/header.h"
+
+namespace tessmark::jet {
+
+class OutputFile {
+ public:
+  // Creates `path`, which must not exist (3204). Page 0 and onwards are
+  // written by the caller; `header` supplies the page size and the key.
+  OutputFile(Env* env, std::string path, const DatabaseHeader& header);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Reserves the next page number at the end of the file.
+  uint32_t Allocate() { return next_page_++; }
+  uint32_t page_count() const { return next_page_; }
+  uint64_t bytes_written() const { return bytes_written_; }
+
+  // Writes one page image (exactly the page size) at its place.
+  void Write(uint32_t page, std::span<const uint8_t> image);
+  // Flushes everything to stable storage and closes the file; it stays.
+  void Commit();
+  // Closes and removes the file, ignoring errors (used on failure paths).
+  void Discard() noexcept;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  Env* env_;
+  std::string path_;
+  uint32_t page_size_;
+  uint32_t key_;
+  std::unique_ptr<WritableFile> file_;
+  uint32_t next_page_ = 0;
+  uint64_t bytes_written_ = 0;
+  bool committed_ = false;
+};
+
+}  // namespace tessmark::jet

@@ -1,0 +1,77 @@
+#include "engine/page_file.h"
+
+#include <algorithm>
+
+#include "engine/error.h"
+#include "engine/rc4.h"
+
+namespace tessmark::jet {
+
+std::unique_ptr<PageFile> PageFile::Open(const std::string& path, Env* env, LockMode mode,
+                                         size_t cache_bytes) {
+  if (env == nullptr) env = DefaultEnv();
+  return std::make_unique<PageFile>(env->OpenForRead(path, mode), cache_bytes);
+}
+
+PageFile::PageFile(std::unique_ptr<RandomAccessFile> file, size_t cache_bytes)
+    : file_(std::move(file)) {
+  file_size_ = file_->Size();
+  uint8_t first[0x18] = {};
+  const size_t got = file_->Read(0, sizeof(first), first);
+  const JetVersion version = DetectVersion(std::span<const uint8_t>(first, got));
+  const uint32_t size = version == JetVersion::kJet3 ? 2048 : 4096;
+  std::vector<uint8_t> page0(size);
+  if (file_->Read(0, size, page0.data()) != size) {
+    throw Error(kUnrecognizedFormat,
+                "The file is not a database in a recognized format (it is shorter than one "
+                "page).");
+  }
+  header_ = ParseHeader(page0);
+  const uint64_t pages = file_size_ / header_.page_size;
+  // Row pointers hold 24-bit page numbers; nothing beyond can be addressed.
+  page_count_ = static_cast<uint32_t>(std::min<uint64_t>(pages, 0x1000000));
+  capacity_pages_ = std::max<size_t>(16, cache_bytes / header_.page_size);
+}
+
+PageRef PageFile::Get(uint32_t number, const Location& where) {
+  if (number >= page_count_) {
+    ThrowDamaged(where, "a reference to page " + std::to_string(number) +
+                            " lies beyond the end of the file (" + std::to_string(page_count_) +
+                            " pages)");
+  }
+  auto it = cached_.find(number);
+  if (it != cached_.end()) {
+    lru_.splice(lru_.begin(), lru_, it->second);
+    return *it->second;
+  }
+  PageRef page = Load(number);
+  lru_.push_front(page);
+  cached_[number] = lru_.begin();
+  while (lru_.size() > capacity_pages_) {
+    cached_.erase(lru_.back()->number);
+    lru_.pop_back();
+  }
+  return page;
+}
+
+PageRef PageFile::Load(uint32_t number) {
+  auto page = std::make_shared<Page>();
+  page->number = number;
+  page->data.resize(page_size());
+  const uint64_t offset = static_cast<uint64_t>(number) * page_size();
+  const size_t got = file_->Read(offset, page_size(), page->data.data());
+  ++reads_;
+  if (got != page_size()) {
+    throw Error(kIoError, "Could not read page " + std::to_string(number) +
+                              " of the database: the file ended early.");
+  }
+  if (number != 0 && header_.encrypted()) {
+    const uint32_t k = header_.database_key ^ number;
+    const uint8_t key[4] = {static_cast<uint8_t>(k), static_cast<uint8_t>(k >> 8),
+                            static_cast<uint8_t>(k >> 16), static_cast<uint8_t>(k >> 24)};
+    Rc4Apply(key, page->data);
+  }
+  return page;
+}
+
+}  // namespace tessmark::jet

@@ -1,0 +1,276 @@
+#include "engine/page_image.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "engine/error.h"
+
+namespace tessmark::jet {
+
+void PutU16(std::span<uint8_t> buf, size_t at, uint16_t value) {
+  buf[at] = static_cast<uint8_t>(value);
+  buf[at + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+void PutU32(std::span<uint8_t> buf, size_t at, uint32_t value) {
+  for (size_t i = 0; i < 4; ++i) buf[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+void PutU24BE(std::span<uint8_t> buf, size_t at, uint32_t value) {
+  buf[at] = static_cast<uint8_t>(value >> 16);
+  buf[at + 1] = static_cast<uint8_t>(value >> 8);
+  buf[at + 2] = static_cast<uint8_t>(value);
+}
+
+void PutU32BE(std::span<uint8_t> buf, size_t at, uint32_t value) {
+  for (size_t i = 0; i < 4; ++i) buf[at + i] = static_cast<uint8_t>(value >> (8 * (3 - i)));
+}
+
+// ---------------------------------------------------------------- data pages
+
+DataPageBuilder::DataPageBuilder(const PageGeometry& geometry, uint32_t owner)
+    : geometry_(geometry), owner_(owner) {
+  Finish();  // sets up an empty page
+}
+
+uint8_t DataPageBuilder::Add(std::span<const uint8_t> row) {
+  if (!Fits(row.size())) throw Error(kIoError, "internal: a row was added to a full data page");
+  low_ -= row.size();
+  if (!row.empty()) std::memcpy(page_.data() + low_, row.data(), row.size());
+  const size_t slot = geometry_.data_header() + 2 * rows_;
+  PutU16(page_, slot, static_cast<uint16_t>(low_));
+  free_ -= row.size() + 2;
+  PutU16(page_, 2, static_cast<uint16_t>(free_));
+  PutU16(page_, geometry_.jet3() ? 8 : 12, static_cast<uint16_t>(rows_ + 1));
+  return static_cast<uint8_t>(rows_++);
+}
+
+PageImage DataPageBuilder::Finish() {
+  PageImage done = std::move(page_);
+  page_.assign(geometry_.page_size, 0);
+  page_[0] = 0x01;
+  page_[1] = 0x01;
+  PutU32(page_, 4, owner_);
+  rows_ = 0;
+  free_ = geometry_.data_capacity();
+  low_ = geometry_.page_size;
+  PutU16(page_, 2, static_cast<uint16_t>(free_));
+  return done;
+}
+
+// --------------------------------------------------------------- index pages
+
+IndexTreeBuilder::IndexTreeBuilder(const PageGeometry& geometry, uint32_t owner, PageOutput output)
+    : geometry_(geometry), owner_(owner), out_(std::move(output)) {}
+
+void IndexTreeBuilder::Add(std::span<const uint8_t> entry) {
+  if (entry.size() > geometry_.index_area() / 2)
+    throw Error(kDamaged, "An index entry of " + std::to_string(entry.size()) +
+                              " bytes is longer than an index page can hold.");
+  if (leaf_bytes_.size() + entry.size() > geometry_.index_area()) FlushLeaf(false);
+  if (leaf_ends_.empty() && leaf_page_ == 0) {
+    leaf_page_ = out_.allocate();
+    pages_.push_back(leaf_page_);
+  }
+  leaf_bytes_.insert(leaf_bytes_.end(), entry.begin(), entry.end());
+  leaf_ends_.push_back(leaf_bytes_.size());
+  ++entries_;
+}
+
+void IndexTreeBuilder::FlushLeaf(bool last) {
+  if (leaf_page_ == 0) {
+    leaf_page_ = out_.allocate();
+    pages_.push_back(leaf_page_);
+  }
+  uint32_t next = 0;
+  if (!last) {
+    next = out_.allocate();
+    pages_.push_back(next);
+  }
+  std::vector<std::span<const uint8_t>> entries;
+  size_t start = 0;
+  for (size_t end : leaf_ends_) {
+    entries.emplace_back(leaf_bytes_.data() + start, end - start);
+    start = end;
+  }
+  out_.write(leaf_page_, IndexPage(true, prev_leaf_, next, 0, entries));
+  Child child;
+  if (!entries.empty()) child.last_entry.assign(entries.back().begin(), entries.back().end());
+  child.page = leaf_page_;
+  children_.push_back(std::move(child));
+  prev_leaf_ = leaf_page_;
+  leaf_page_ = next;
+  leaf_bytes_.clear();
+  leaf_ends_.clear();
+}
+
+uint32_t IndexTreeBuilder::Finish() {
+  FlushLeaf(true);
+  return BuildUpperLevels(std::move(children_));
+}
+
+uint32_t IndexTreeBuilder::BuildUpperLevels(std::vector<Child> level) {
+  while (level.size() > 1) {
+    // Group children into pages: entries for every child but the last of
+    // each page, whose page number goes into the tail field.
+    struct Group {
+      size_t first, count;  // children [first, first+count)
+    };
+    std::vector<Group> groups;
+    size_t i = 0;
+    while (i < level.size()) {
+      size_t used = 0, count = 0;
+      while (i + count < level.size()) {
+        const size_t need = level[i + count].last_entry.size() + 4;
+        if (i + count + 1 == level.size()) {  // the final child becomes the tail
+          ++count;
+          break;
+        }
+        if (used + need > geometry_.index_area()) {  // no room: this child is the tail
+          ++count;
+          break;
+        }
+        used += need;
+        ++count;
+      }
+      groups.push_back({i, count});
+      i += count;
+    }
+    std::vector<uint32_t> group_pages;
+    for (size_t g = 0; g < groups.size(); ++g) {
+      group_pages.push_back(out_.allocate());
+      pages_.push_back(group_pages.back());
+    }
+    std::vector<Child> parents;
+    for (size_t g = 0; g < groups.size(); ++g) {
+      const Group& grp = groups[g];
+      std::vector<std::vector<uint8_t>> owned;
+      uint32_t tail = 0;
+      size_t listed = grp.count;
+      if (grp.count > 1) {
+        tail = level[grp.first + grp.count - 1].page;
+        listed = grp.count - 1;
+      }
+      for (size_t c = 0; c < listed; ++c) {
+        const Child& child = level[grp.first + c];
+        std::vector<uint8_t> e = child.last_entry;
+        e.resize(e.size() + 4);
+        PutU32BE(e, e.size() - 4, child.page);
+        owned.push_back(std::move(e));
+      }
+      std::vector<std::span<const uint8_t>> entries(owned.begin(), owned.end());
+      const uint32_t prev = g > 0 ? group_pages[g - 1] : 0;
+      const uint32_t next = g + 1 < groups.size() ? group_pages[g + 1] : 0;
+      out_.write(group_pages[g], IndexPage(false, prev, next, tail, entries));
+      parents.push_back({level[grp.first + grp.count - 1].last_entry, group_pages[g]});
+    }
+    level = std::move(parents);
+  }
+  return level.front().page;
+}
+
+PageImage IndexTreeBuilder::IndexPage(bool leaf, uint32_t prev, uint32_t next, uint32_t tail,
+                                      const std::vector<std::span<const uint8_t>>& entries) const {
+  const bool j3 = geometry_.jet3();
+  PageImage page(geometry_.page_size, 0);
+  page[0] = leaf ? 0x04 : 0x03;
+  page[1] = 0x01;
+  PutU32(page, 4, owner_);
+  const size_t link = j3 ? 0x08 : 0x0C;
+  PutU32(page, link, prev);
+  PutU32(page, link + 4, next);
+  PutU32(page, link + 8, tail);
+  // Prefix length stays 0: every entry is stored in full.
+  page[j3 ? 0x15 : 0x1A] = leaf ? 0x00 : 0x01;
+  const size_t bitmap = j3 ? 0x16 : 0x1B;
+  size_t pos = 0;
+  for (auto e : entries) {
+    std::memcpy(page.data() + geometry_.index_entries_offset() + pos, e.data(), e.size());
+    pos += e.size();
+    page[bitmap + pos / 8] = static_cast<uint8_t>(page[bitmap + pos / 8] | (1u << (pos % 8)));
+  }
+  PutU16(page, 2,
+         static_cast<uint16_t>(geometry_.page_size - geometry_.index_entries_offset() - pos));
+  return page;
+}
+
+// ---------------------------------------------------------------- usage maps
+
+bool InlineMapRow(const PageGeometry& geometry, std::span<const uint32_t> members,
+                  size_t row_length, std::vector<uint8_t>& row) {
+  (void)geometry;
+  row.assign(row_length, 0);
+  const uint32_t start = members.empty() ? 0 : members.front() & ~7u;
+  const uint64_t span = (row_length - 5) * 8;
+  if (!members.empty() && uint64_t{members.back()} - start >= span) return false;
+  row[0] = 0x00;
+  PutU32(row, 1, start);
+  for (uint32_t p : members) {
+    const uint32_t bit = p - start;
+    row[5 + bit / 8] = static_cast<uint8_t>(row[5 + bit / 8] | (1u << (bit % 8)));
+  }
+  return true;
+}
+
+std::vector<uint32_t> ReferenceMapSlots(const PageGeometry& geometry,
+                                        std::span<const uint32_t> members) {
+  std::vector<uint32_t> slots;
+  const uint32_t span = geometry.map_page_span();
+  for (uint32_t p : members) {
+    const size_t slot = p / span;
+    if (slots.size() <= slot) slots.resize(slot + 1, 0);
+    slots[slot] = 1;
+  }
+  return slots;
+}
+
+std::vector<uint8_t> ReferenceMapRow(const PageGeometry& geometry,
+                                     std::span<const uint32_t> slot_pages) {
+  std::vector<uint8_t> row(geometry.map_row_length(), 0);
+  if (1 + 4 * slot_pages.size() > row.size())
+    throw Error(kIoError, "The database is too large for a usage map.");
+  row[0] = 0x01;
+  for (size_t k = 0; k < slot_pages.size(); ++k) PutU32(row, 1 + 4 * k, slot_pages[k]);
+  return row;
+}
+
+PageImage MapBitmapPage(const PageGeometry& geometry, uint32_t slot,
+                        std::span<const uint32_t> members) {
+  PageImage page(geometry.page_size, 0);
+  page[0] = 0x05;
+  page[1] = 0x01;
+  const uint64_t first = uint64_t{slot} * geometry.map_page_span();
+  const uint64_t end = first + geometry.map_page_span();
+  for (uint32_t p : members) {
+    if (p < first || p >= end) continue;
+    const uint64_t bit = p - first;
+    page[4 + bit / 8] = static_cast<uint8_t>(page[4 + bit / 8] | (1u << (bit % 8)));
+  }
+  return page;
+}
+
+bool GlobalMapPage(const PageGeometry& geometry, uint32_t page_count, PageImage& page,
+                   std::span<const uint32_t> free_pages) {
+  const size_t minimum = geometry.map_row_length() - 5;
+  size_t bytes = (page_count + 7) / 8;
+  bytes = (bytes + 3) / 4 * 4;
+  bytes = std::max(bytes, minimum);
+  std::vector<uint8_t> row0(5 + bytes, 0);
+  for (size_t bit = page_count; bit < bytes * 8; ++bit)
+    row0[5 + bit / 8] = static_cast<uint8_t>(row0[5 + bit / 8] | (1u << (bit % 8)));
+  for (uint32_t p : free_pages) {
+    if (p >= page_count) continue;
+    row0[5 + p / 8] = static_cast<uint8_t>(row0[5 + p / 8] | (1u << (p % 8)));
+  }
+  std::vector<uint8_t> row1(geometry.map_row_length(), 0);
+  DataPageBuilder builder(geometry, 1);
+  if (!builder.Fits(row0.size())) return false;
+  builder.Add(row0);
+  if (!builder.Fits(row1.size())) return false;
+  builder.Add(row1);
+  page = builder.Finish();
+  return true;
+}
+
+}  // namespace tessmark::jet

@@ -1,0 +1,140 @@
+// Builders of the page images the compactor writes: data pages packed from
+// row byte strings, index pages built from sorted entries, usage-map rows
+// (inline and reference form) and the bitmap pages of reference maps.
+// Nothing here reads a database; the builders only lay out bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+#include "engine/header.h"
+
+namespace tessmark::jet {
+
+using PageImage = std::vector<uint8_t>;
+
+// Geometry of the structures written for one format version.
+struct PageGeometry {
+  JetVersion version = JetVersion::kJet4;
+  uint32_t page_size = 4096;
+
+  static PageGeometry For(JetVersion v) {
+    return PageGeometry{v, v == JetVersion::kJet3 ? 2048u : 4096u};
+  }
+  bool jet3() const { return version == JetVersion::kJet3; }
+  // Data pages.
+  uint32_t data_header() const { return jet3() ? 10 : 14; }
+  uint32_t data_capacity() const { return page_size - data_header(); }
+  // Index pages.
+  uint32_t index_entries_offset() const { return jet3() ? 0xF8 : 0x1E0; }
+  uint32_t index_area() const { return jet3() ? 1800 : 3616; }
+  // Usage maps: the standard row length and the pages one 0x05 page covers.
+  uint32_t map_row_length() const { return jet3() ? 133 : 69; }
+  uint32_t map_page_span() const { return (page_size - 4) * 8; }
+  // Long values: largest single-row value; data bytes of a full chain row.
+  uint32_t lval_single_max() const { return data_capacity() - 2; }
+  uint32_t lval_chunk() const { return data_capacity() - 2 - 4; }
+};
+
+inline constexpr uint32_t kLvalOwner = 0x4C41564C;  // "LVAL" read as a little-endian u32
+inline constexpr size_t kMaxRowsPerPage = 255;
+
+// Packs rows into one data page from the end downwards, keeping the slot
+// table and the free-space field exact.
+class DataPageBuilder {
+ public:
+  DataPageBuilder(const PageGeometry& geometry, uint32_t owner);
+
+  bool Fits(size_t row_length) const { return rows_ < kMaxRowsPerPage && row_length + 2 <= free_; }
+  // Adds a row and returns its row number. The caller checks Fits first.
+  uint8_t Add(std::span<const uint8_t> row);
+  size_t rows() const { return rows_; }
+  size_t free_space() const { return free_; }
+  bool empty() const { return rows_ == 0; }
+  // Returns the finished page and starts an empty one for the same owner.
+  PageImage Finish();
+
+ private:
+  PageGeometry geometry_;
+  uint32_t owner_;
+  PageImage page_;
+  size_t rows_ = 0;
+  size_t free_ = 0;
+  size_t low_ = 0;  // offset of the lowest row written so far
+};
+
+// Receives the finished pages of a builder that allocates as it goes.
+struct PageOutput {
+  std::function<uint32_t()> allocate;  // next free page number of the output
+  std::function<void(uint32_t page, const PageImage& image)> write;
+};
+
+// Builds an index tree bottom-up from entries given in ascending order of
+// their full bytes (key, then the 4-byte big-endian row pointer). Leaves are
+// packed densely and linked; intermediate levels name each child by its
+// last entry except the right-most child of a page, which only the page's
+// tail field names.
+class IndexTreeBuilder {
+ public:
+  IndexTreeBuilder(const PageGeometry& geometry, uint32_t owner, PageOutput output);
+
+  void Add(std::span<const uint8_t> entry);
+  // Writes every remaining page and returns the root page.
+  uint32_t Finish();
+  const std::vector<uint32_t>& pages() const { return pages_; }
+  uint64_t entries() const { return entries_; }
+
+ private:
+  struct Child {
+    std::vector<uint8_t> last_entry;  // key and row pointer of the subtree's last entry
+    uint32_t page;
+  };
+  void FlushLeaf(bool last);
+  PageImage IndexPage(bool leaf, uint32_t prev, uint32_t next, uint32_t tail,
+                      const std::vector<std::span<const uint8_t>>& entries) const;
+  uint32_t BuildUpperLevels(std::vector<Child> level);
+
+  PageGeometry geometry_;
+  uint32_t owner_;
+  PageOutput out_;
+  std::vector<uint8_t> leaf_bytes_;         // entries of the open leaf, concatenated
+  std::vector<size_t> leaf_ends_;           // end offset of each entry in leaf_bytes_
+  uint32_t leaf_page_ = 0, prev_leaf_ = 0;  // page of the open leaf, of the one before
+  std::vector<Child> children_;             // finished leaves
+  std::vector<uint32_t> pages_;
+  uint64_t entries_ = 0;
+};
+
+// Usage maps. `members` are sorted ascending and unique.
+// Returns true and the inline row when every member fits a standard-length
+// inline row (start page rounded down to a multiple of 8).
+bool InlineMapRow(const PageGeometry& geometry, std::span<const uint32_t> members,
+                  size_t row_length, std::vector<uint8_t>& row);
+// The bitmap page numbers a reference map over `members` needs, by slot
+// (0 where a slot's range holds no member).
+std::vector<uint32_t> ReferenceMapSlots(const PageGeometry& geometry,
+                                        std::span<const uint32_t> members);
+// Builds the reference row from the allocated bitmap pages (one per slot, 0
+// for none) and the bitmap pages themselves.
+std::vector<uint8_t> ReferenceMapRow(const PageGeometry& geometry,
+                                     std::span<const uint32_t> slot_pages);
+PageImage MapBitmapPage(const PageGeometry& geometry, uint32_t slot,
+                        std::span<const uint32_t> members);
+
+// Page 1 for a file of `page_count` pages, all in use but `free_pages`
+// (ascending): the global map (free bits set for those and past the end) in
+// row 0 and the empty second map row. Returns false when the map does not
+// fit inline on page 1.
+bool GlobalMapPage(const PageGeometry& geometry, uint32_t page_count, PageImage& page,
+                   std::span<const uint32_t> free_pages = {});
+
+// Appends `value` little-endian / big-endian into a byte buffer at `at`.
+void PutU16(std::span<uint8_t> buf, size_t at, uint16_t value);
+void PutU32(std::span<uint8_t> buf, size_t at, uint32_t value);
+void PutU24BE(std::span<uint8_t> buf, size_t at, uint32_t value);
+void PutU32BE(std::span<uint8_t> buf, size_t at, uint32_t value);
+
+}  // namespace tessmark::jet

@@ -1,0 +1,108 @@
+#include "engine/row.h"
+
+namespace tessmark::jet {
+
+std::vector<uint32_t> DecodeJet3VarOffsets(Bytes row, uint32_t mask_bytes, uint32_t nvar,
+                                           const Location& where) {
+  ByteView v(row, where);
+  const uint32_t len = static_cast<uint32_t>(row.size());
+  // Layout from the end: null mask, nvar (1), jump table, offsets [0..nvar].
+  uint32_t jumps = (len - 1) / 256;
+  if (len < mask_bytes + 1 + jumps + nvar + 1 + 1) {
+    ThrowDamaged(
+        where, "the row is too short for its " + std::to_string(nvar) + " variable-column offsets");
+  }
+  const uint32_t nvar_pos = len - mask_bytes - 1;
+  const uint32_t first_offset_pos = nvar_pos - jumps - 1;  // offset [0]
+  // The jump table's length is derived from the row length, so its farthest
+  // entry is a placeholder when the variable data ends before that many
+  // 256-byte steps.
+  if ((first_offset_pos - nvar) / 256 < jumps) --jumps;
+  std::vector<uint32_t> offsets(nvar + 1);
+  uint32_t used = 0;
+  for (uint32_t i = 0; i <= nvar; ++i) {
+    while (used < jumps && v.U8(nvar_pos - 1 - used) == i) ++used;
+    offsets[i] = v.U8(first_offset_pos - i) + 256 * used;
+  }
+  return offsets;
+}
+
+DecodedRow DecodeRow(const TableDef& table, const Format& f, Bytes row, const Location& where) {
+  ByteView v(row, where);
+  DecodedRow out;
+  const uint32_t len = static_cast<uint32_t>(row.size());
+  const uint32_t cs = f.row_count_size;
+  out.num_cols = f.jet3() ? v.U8(0) : v.U16(0);
+  const uint32_t mask_bytes = (out.num_cols + 7u) / 8u;
+  if (len < cs + mask_bytes + cs) {
+    ThrowDamaged(where, "the row of " + std::to_string(len) +
+                            " bytes is too short for its column count and null mask");
+  }
+  const uint32_t mask_pos = len - mask_bytes;
+  const uint32_t nvar_pos = mask_pos - cs;
+  out.nvar = f.jet3() ? v.U8(nvar_pos) : v.U16(nvar_pos);
+
+  uint32_t trailer_start;  // lowest byte of the trailer
+  if (f.jet3()) {
+    out.var_offsets = DecodeJet3VarOffsets(row, mask_bytes, out.nvar, where);
+    trailer_start = nvar_pos - (len - 1) / 256 - (out.nvar + 1u);
+  } else {
+    const uint64_t need = static_cast<uint64_t>(cs) * (out.nvar + 1u);
+    if (need > nvar_pos || nvar_pos - need < cs) {
+      ThrowDamaged(where, "the row is too short for its " + std::to_string(out.nvar) +
+                              " variable-column offsets");
+    }
+    out.var_offsets.resize(out.nvar + 1u);
+    for (uint32_t i = 0; i <= out.nvar; ++i) out.var_offsets[i] = v.U16(nvar_pos - 2 * (i + 1));
+    trailer_start = static_cast<uint32_t>(nvar_pos - need);
+  }
+  out.var_end = out.var_offsets[out.nvar];
+  if (out.var_end > trailer_start) {
+    ThrowDamaged(where, "the variable data ends at " + std::to_string(out.var_end) +
+                            ", inside the row trailer at " + std::to_string(trailer_start));
+  }
+  for (uint32_t i = 0; i < out.nvar; ++i) {
+    if (out.var_offsets[i] > out.var_offsets[i + 1] || out.var_offsets[i] < cs) {
+      ThrowDamaged(where, "variable-column offset " + std::to_string(i) + " (" +
+                              std::to_string(out.var_offsets[i]) + ") is out of order");
+    }
+  }
+  const uint32_t var_start = out.nvar > 0 ? out.var_offsets[0] : out.var_end;
+
+  Bytes mask = row.subspan(mask_pos, mask_bytes);
+  auto bit = [&](uint16_t number) {
+    if (number >= out.num_cols) return false;
+    return ((mask[number / 8] >> (number % 8)) & 1) != 0;
+  };
+
+  out.fields.resize(table.columns.size());
+  out.fixed_end = cs;
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    const ColumnDef& c = table.columns[i];
+    Field& fl = out.fields[i];
+    if (c.boolean()) {
+      fl.is_null = false;
+      fl.bool_value = bit(c.number);
+      continue;
+    }
+    if (!bit(c.number)) continue;
+    if (c.fixed()) {
+      fl.offset = cs + c.fixed_offset;
+      fl.length = c.fixed_size();
+      if (fl.offset + fl.length > var_start) {
+        Location at = where;
+        at.column = c.name;
+        ThrowDamaged(at, "the fixed-length value lies past the fixed area of the row");
+      }
+      out.fixed_end = std::max(out.fixed_end, fl.offset + fl.length);
+    } else {
+      if (c.var_index >= out.nvar) continue;
+      fl.offset = out.var_offsets[c.var_index];
+      fl.length = out.var_offsets[c.var_index + 1u] - fl.offset;
+    }
+    fl.is_null = false;
+  }
+  return out;
+}
+
+}  // namespace tessmark::jet

@@ -1,0 +1,48 @@
+// Decoding a table row into its fields: the fixed area, the variable-length
+// data with its offset table (Jet 3 with the jump table), the null mask and
+// the booleans that live in it. Produces, per column of the table, where the
+// column's bytes lie in the row; value.h turns them into typed values.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/bytes.h"
+#include "engine/format.h"
+#include "engine/table_def.h"
+
+namespace tessmark::jet {
+
+struct Field {
+  bool is_null = true;      // false: a value is present (booleans: never null)
+  bool bool_value = false;  // booleans: the null-mask bit
+  uint32_t offset = 0;      // where the column's bytes start in the row
+  uint32_t length = 0;
+};
+
+struct DecodedRow {
+  uint16_t num_cols = 0;              // column count the row was written with
+  uint16_t nvar = 0;                  // var-offset entries in the row
+  uint32_t fixed_end = 0;             // end of the fixed area actually present
+  uint32_t var_end = 0;               // end of the variable data (eod)
+  std::vector<uint32_t> var_offsets;  // nvar + 1 entries, the last being eod
+  std::vector<Field> fields;          // parallel to TableDef::columns
+
+  Bytes FieldBytes(Bytes row, size_t column_pos) const {
+    const Field& fl = fields[column_pos];
+    return row.subspan(fl.offset, fl.length);
+  }
+};
+
+// Decodes `row` for `table`. Anything inconsistent (trailer past the row,
+// offsets out of order or past the data, fixed columns past the row) throws
+// 3049 at `where`.
+DecodedRow DecodeRow(const TableDef& table, const Format& format, Bytes row, const Location& where);
+
+// The variable-offset list of a Jet 3 row: `nvar` + 1 offsets (the last is
+// the end of variable data) restored from their low bytes and the jump
+// table. Exposed for tests of the codec.
+std::vector<uint32_t> DecodeJet3VarOffsets(Bytes row, uint32_t null_mask_bytes, uint32_t nvar,
+                                           const Location& where);
+
+}  // namespace tessmark::jet

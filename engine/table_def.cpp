@@ -1,0 +1,310 @@
+#include "engine/table_def.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "engine/text.h"
+
+namespace tessmark::jet {
+
+const char* ColumnTypeName(uint8_t type) {
+  switch (type) {
+    case 0x01:
+      return "Boolean";
+    case 0x02:
+      return "Byte";
+    case 0x03:
+      return "Integer";
+    case 0x04:
+      return "Long";
+    case 0x05:
+      return "Currency";
+    case 0x06:
+      return "Single";
+    case 0x07:
+      return "Double";
+    case 0x08:
+      return "DateTime";
+    case 0x09:
+      return "Binary";
+    case 0x0A:
+      return "Text";
+    case 0x0B:
+      return "OLE";
+    case 0x0C:
+      return "Memo";
+    case 0x0F:
+      return "GUID";
+    case 0x10:
+      return "Numeric";
+    case 0x11:
+      return "FixedBinary";
+    default:
+      return "Unknown";
+  }
+}
+
+bool KnownColumnType(uint8_t type) {
+  return (type >= 0x01 && type <= 0x0C) || type == 0x0F || type == 0x10 || type == 0x11;
+}
+
+uint32_t FixedTypeSize(uint8_t type) {
+  switch (type) {
+    case 0x01:
+      return 0;
+    case 0x02:
+      return 1;
+    case 0x03:
+      return 2;
+    case 0x04:
+      return 4;
+    case 0x05:
+      return 8;
+    case 0x06:
+      return 4;
+    case 0x07:
+      return 8;
+    case 0x08:
+      return 8;
+    case 0x0F:
+      return 16;
+    case 0x10:
+      return 17;
+    default:
+      return 0;
+  }
+}
+
+uint32_t ColumnDef::fixed_size() const {
+  if (boolean()) return 0;
+  const uint32_t size = FixedTypeSize(type);
+  return size != 0 ? size : length;
+}
+
+const ColumnDef* TableDef::FindColumn(const std::string& column_name) const {
+  for (const ColumnDef& c : columns) {
+    if (c.name == column_name) return &c;
+  }
+  return nullptr;
+}
+
+const ColumnDef* TableDef::ColumnByNumber(uint16_t number) const {
+  for (const ColumnDef& c : columns) {
+    if (c.number == number) return &c;
+  }
+  return nullptr;
+}
+
+std::vector<const ColumnDef*> TableDef::ColumnsByNumber() const {
+  std::vector<const ColumnDef*> out;
+  for (const ColumnDef& c : columns) out.push_back(&c);
+  std::stable_sort(out.begin(), out.end(),
+                   [](const ColumnDef* a, const ColumnDef* b) { return a->number < b->number; });
+  return out;
+}
+
+std::vector<const LogicalIndexDef*> TableDef::LogicalIndexesOf(uint32_t real_index) const {
+  std::vector<const LogicalIndexDef*> out;
+  for (const LogicalIndexDef& l : logical_indexes) {
+    if (l.real_index == real_index) out.push_back(&l);
+  }
+  return out;
+}
+
+Location TableDef::where() const {
+  Location l;
+  l.table = name.empty() ? "#" + std::to_string(page) : name;
+  l.page = page;
+  return l;
+}
+
+namespace {
+
+// No definition of 255 columns and their indexes comes near this.
+constexpr size_t kMaxTableDefBytes = 1u << 20;
+
+// Reads names and blocks from the logical stream, remembering how far it got.
+class StreamReader {
+ public:
+  StreamReader(const TableDef& def, const Format& format, const Location& where)
+      : view_(def.stream, where), format_(format) {}
+
+  const ByteView& view() const { return view_; }
+
+  std::string Name(uint32_t& pos) const {
+    uint32_t len;
+    if (format_.jet3()) {
+      len = view_.U8(pos);
+      pos += 1;
+      const std::string s = SingleByteToUtf8(view_.Sub(pos, len), 1252);
+      pos += len;
+      return s;
+    }
+    len = view_.U16(pos);
+    pos += 2;
+    const std::string s = Utf16LeToUtf8(view_.Sub(pos, len));
+    pos += len;
+    return s;
+  }
+
+ private:
+  ByteView view_;
+  const Format& format_;
+};
+
+}  // namespace
+
+TableDef ReadTableDef(PageFile& file, uint32_t page, const std::string& name) {
+  const Format& f = Format::For(file.version());
+  TableDef def;
+  def.name = name;
+  def.page = page;
+  Location where = def.where();
+
+  // Gather the chain: the first page whole, continuation pages without
+  // their 8-byte header.
+  std::unordered_set<uint32_t> seen;
+  uint32_t current = page;
+  while (true) {
+    Location at = where.WithPage(current);
+    if (!seen.insert(current).second) {
+      ThrowDamaged(at, "the table definition chain returns to page " + std::to_string(current));
+    }
+    PageRef p = file.Get(current, at);
+    if (p->type() != kPageTableDef) {
+      ThrowDamaged(at, "page " + std::to_string(current) +
+                           " should hold a table definition but has page type " +
+                           std::to_string(p->type()));
+    }
+    ByteView v = p->View(at);
+    def.pages.push_back(current);
+    if (!f.jet3()) def.page_free_fields.push_back(v.U16(2));
+    if (def.pages.size() == 1) {
+      def.stream.insert(def.stream.end(), p->data.begin(), p->data.end());
+    } else {
+      def.stream.insert(def.stream.end(), p->data.begin() + 8, p->data.end());
+    }
+    const uint32_t next = v.U32(4);
+    if (next == 0) break;
+    const uint32_t declared = LoadU32(def.stream.data() + 8);
+    if (def.stream.size() >= declared || def.stream.size() >= kMaxTableDefBytes) {
+      ThrowDamaged(at, "the table definition chain continues past the definition's length of " +
+                           std::to_string(declared) + " bytes");
+    }
+    current = next;
+  }
+
+  StreamReader r(def, f, where);
+  const ByteView& s = r.view();
+  def.declared_length = s.U32(0x08);
+  def.row_count = s.U32(f.tdef_row_count);
+  def.last_autonumber = s.U32(f.tdef_autonumber);
+  def.table_type = s.U8(f.tdef_table_type);
+  def.max_columns = s.U16(f.tdef_max_cols);
+  def.var_columns = s.U16(f.tdef_var_cols);
+  const uint16_t num_cols = s.U16(f.tdef_num_cols);
+  const uint32_t num_idx = s.U32(f.tdef_num_idx);
+  const uint32_t num_real = s.U32(f.tdef_num_real_idx);
+  def.owned_map = RowPointer::FromStored(s.U32(f.tdef_owned_map));
+  def.free_map = RowPointer::FromStored(s.U32(f.tdef_free_map));
+
+  // Counts are bounded by the bytes their blocks need; this keeps a damaged
+  // count from asking for huge allocations.
+  const size_t room = def.stream.size();
+  if (num_real > room / f.real_idx_count_block || num_idx > room / f.logical_idx_block ||
+      num_cols > room / f.column_block) {
+    ThrowDamaged(where, "the table definition declares more columns or indexes than it holds");
+  }
+
+  uint32_t pos = f.tdef_var_part;
+  def.real_indexes.resize(num_real);
+  for (uint32_t i = 0; i < num_real; ++i) {
+    RealIndexDef& ri = def.real_indexes[i];
+    ri.number = i;
+    ri.count_block_offset = pos;
+    ri.stat_entries = s.U32(pos);
+    ri.stat_unique = s.U32(pos + 4);
+    pos += f.real_idx_count_block;
+  }
+
+  def.columns.resize(num_cols);
+  for (ColumnDef& c : def.columns) {
+    c.block_offset = pos;
+    c.type = s.U8(pos);
+    if (f.jet3()) {
+      c.number = s.U16(pos + 1);
+      c.var_index = s.U16(pos + 3);
+      c.collation = s.U16(pos + 9);
+      c.code_page = s.U16(pos + 11);
+      c.flags = s.U8(pos + 13);
+      c.fixed_offset = s.U16(pos + 14);
+      c.length = s.U16(pos + 16);
+    } else {
+      c.number = s.U16(pos + 5);
+      c.var_index = s.U16(pos + 7);
+      c.collation = s.U16(pos + 11);
+      c.precision = s.U8(pos + 11);
+      c.scale = s.U8(pos + 12);
+      c.flags = s.U8(pos + 15);
+      c.ext_flags = s.U8(pos + 16);
+      c.fixed_offset = s.U16(pos + 21);
+      c.length = s.U16(pos + 23);
+    }
+    if (f.jet3() && c.type == 0x10) {
+      c.precision = s.U8(pos + 11);
+      c.scale = s.U8(pos + 12);
+    }
+    pos += f.column_block;
+  }
+  for (ColumnDef& c : def.columns) c.name = r.Name(pos);
+
+  for (RealIndexDef& ri : def.real_indexes) {
+    ri.block_offset = pos;
+    const uint32_t cols = pos + (f.jet3() ? 0 : 4);
+    for (uint32_t k = 0; k < 10; ++k) {
+      const uint16_t number = s.U16(cols + 3 * k);
+      if (number == 0xFFFF) continue;
+      ri.columns.push_back(IndexColumn{number, s.U8(cols + 3 * k + 2) != 0});
+    }
+    const uint32_t after = cols + 30;
+    ri.usage_map = RowPointer::FromStored(s.U32(after));
+    ri.root_page = s.U32(after + 4);
+    ri.flags = s.U8(f.jet3() ? after + 8 : after + 12);
+    pos += f.real_idx_block;
+  }
+
+  def.logical_indexes.resize(num_idx);
+  for (LogicalIndexDef& li : def.logical_indexes) {
+    li.block_offset = pos;
+    const uint32_t b = pos + (f.jet3() ? 0 : 4);
+    li.number = s.U32(b);
+    li.real_index = s.U32(b + 4);
+    li.fk_role = s.U8(b + 8);
+    li.fk_index = static_cast<int32_t>(s.U32(b + 9));
+    li.fk_table_page = s.U32(b + 13);
+    li.update_action = s.U8(b + 17);
+    li.delete_action = s.U8(b + 18);
+    li.index_type = s.U8(b + 19);
+    pos += f.logical_idx_block;
+  }
+  for (LogicalIndexDef& li : def.logical_indexes) li.name = r.Name(pos);
+
+  while (true) {
+    const uint16_t column = s.U16(pos);
+    if (column == 0xFFFF) {
+      pos += 2;
+      break;
+    }
+    LongValueMapDef m;
+    m.offset = pos;
+    m.column_number = column;
+    m.owned_map = RowPointer::FromStored(s.U32(pos + 2));
+    m.free_map = RowPointer::FromStored(s.U32(pos + 6));
+    def.long_value_maps.push_back(m);
+    pos += 10;
+  }
+  def.parsed_length = pos;
+  return def;
+}
+
+}  // namespace tessmark::jet

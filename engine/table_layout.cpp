@@ -1,0 +1,588 @@
+#include "engine/table_layout.h"
+
+#include <algorithm>
+#include <bit>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+
+#include "engine/error.h"
+#include "engine/index_key.h"
+#include "engine/page_image.h"
+#include "engine/text.h"
+
+namespace tessmark::jet {
+namespace {
+
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+[[noreturn]] void Bad(const std::string& what) { throw Error(kInvalidArgument, what); }
+
+constexpr uint32_t kJet4Constant = 1625;
+constexpr uint32_t kJet4IndexConstant = 1923;
+constexpr uint16_t kGeneralLcid = 1033;
+
+void Append16(std::vector<uint8_t>& b, uint32_t v) {
+  b.push_back(static_cast<uint8_t>(v));
+  b.push_back(static_cast<uint8_t>(v >> 8));
+}
+void Append32(std::vector<uint8_t>& b, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+std::vector<uint8_t> NameBytes(const std::string& name, bool jet3) {
+  std::vector<uint8_t> text = jet3 ? Utf8ToCodePage1252(name) : Utf8ToJet4Text(name, false);
+  std::vector<uint8_t> out;
+  if (jet3) {
+    if (text.size() > 255) Bad("The name \"" + name + "\" is too long.");
+    out.push_back(static_cast<uint8_t>(text.size()));
+  } else {
+    Append16(out, static_cast<uint32_t>(text.size()));
+  }
+  out.insert(out.end(), text.begin(), text.end());
+  return out;
+}
+
+std::string Describe(const TableLayout& l, size_t column) {
+  return "column \"" + l.columns[column].spec.name + "\" of table \"" + l.name + "\"";
+}
+
+}  // namespace
+
+size_t TableLayout::ColumnPosition(const std::string& column) const {
+  for (size_t i = 0; i < columns.size(); ++i)
+    if (SameName(columns[i].spec.name, column)) return i;
+  Bad("Table \"" + name + "\" has no column \"" + column + "\".");
+}
+
+uint32_t TableLayout::RealIndexFor(const std::vector<std::pair<size_t, bool>>& cols) {
+  for (size_t i = 0; i < real_indexes.size(); ++i)
+    if (real_indexes[i].columns == cols) return static_cast<uint32_t>(i);
+  real_indexes.push_back({cols, 0});
+  return static_cast<uint32_t>(real_indexes.size() - 1);
+}
+
+TableLayout LayOutTable(const TableSpec& spec, JetVersion version) {
+  const bool j3 = version == JetVersion::kJet3;
+  TableLayout l;
+  l.version = version;
+  l.name = spec.name;
+  l.system = spec.system;
+  if (spec.name.empty() || spec.name.size() > 64) Bad("A table name must have 1 to 64 characters.");
+  if (spec.columns.empty() || spec.columns.size() > 255)
+    Bad("Table \"" + spec.name + "\" must have 1 to 255 columns.");
+  for (const ColumnSpec& c : spec.columns) {
+    for (const ColumnLayout& other : l.columns)
+      if (SameName(other.spec.name, c.name))
+        Bad("Table \"" + spec.name + "\" declares column \"" + c.name + "\" twice.");
+    if (c.name.empty() || c.name.size() > 64)
+      Bad("Column names of table \"" + spec.name + "\" must have 1 to 64 characters.");
+    ColumnLayout col;
+    col.spec = c;
+    col.number = static_cast<uint16_t>(l.columns.size());
+    const uint8_t type = static_cast<uint8_t>(c.type);
+    if (!KnownColumnType(type) || c.type == ColumnType::kFixedBinary)
+      Bad("The type of column \"" + c.name + "\" cannot be created.");
+    if (c.autonumber && c.type != ColumnType::kLong)
+      Bad("AutoNumber column \"" + c.name + "\" must be of type Long.");
+    if (c.autonumber && l.autonumber)
+      Bad("Table \"" + spec.name + "\" has two AutoNumber columns.");
+    col.fixed_size = FixedTypeSize(type);
+    col.fixed = col.fixed_size > 0 || c.type == ColumnType::kBoolean;
+    switch (c.type) {
+      case ColumnType::kText: {
+        const uint16_t chars = c.length == 0 ? 255 : c.length;
+        if (chars > 255) Bad("Text column \"" + c.name + "\" can hold at most 255 characters.");
+        col.length_bytes = static_cast<uint16_t>(j3 ? chars : 2 * chars);
+        break;
+      }
+      case ColumnType::kBinary: {
+        const uint16_t bytes = c.length == 0 ? 255 : c.length;
+        if (bytes > (j3 ? 255 : 510))
+          Bad("Binary column \"" + c.name + "\" is longer than the format allows.");
+        col.length_bytes = bytes;
+        break;
+      }
+      case ColumnType::kBoolean:
+        col.length_bytes = 1;
+        break;
+      case ColumnType::kMemo:
+      case ColumnType::kOle:
+        col.length_bytes = 0;
+        break;
+      default:
+        col.length_bytes = static_cast<uint16_t>(col.fixed_size);
+    }
+    if (c.type == ColumnType::kNumeric &&
+        (c.precision == 0 || c.precision > 28 || c.scale > c.precision))
+      Bad("Numeric column \"" + c.name + "\" needs a precision of 1 to 28 and a scale up to it.");
+    col.flags = static_cast<uint8_t>(0x02 | (col.fixed ? kColumnFixed : 0) |
+                                     (c.autonumber ? kColumnAutoNumber : 0) | c.system_flags);
+    if (!j3 && c.compressed && (c.type == ColumnType::kText || c.type == ColumnType::kMemo))
+      col.ext_flags = 0x01;
+    if (c.autonumber) l.autonumber = l.columns.size();
+    l.columns.push_back(col);
+  }
+  // Fixed columns in column order; booleans live in the null mask.
+  for (ColumnLayout& col : l.columns) {
+    if (col.fixed) {
+      col.fixed_offset =
+          static_cast<uint16_t>(col.spec.type == ColumnType::kBoolean ? 0 : l.fixed_area);
+      l.fixed_area += col.fixed_size;
+    } else {
+      col.var_index = l.var_count++;
+    }
+  }
+  const uint32_t max_row = j3 ? 2012 : 4060;
+  if (l.fixed_area + 64 > max_row)
+    Bad("The fixed-length columns of table \"" + spec.name + "\" do not fit a row.");
+
+  // Indexes: one real index per distinct column list, numbered in the
+  // order of declaration.
+  if (std::count_if(spec.indexes.begin(), spec.indexes.end(),
+                    [](const IndexSpec& ix) { return ix.primary; }) > 1)
+    Bad("Table \"" + spec.name + "\" declares two primary keys.");
+  for (const IndexSpec& index : spec.indexes) {
+    const IndexSpec* ix = &index;
+    for (const LogicalIndexLayout& other : l.logical_indexes)
+      if (SameName(other.name, ix->name))
+        Bad("Table \"" + spec.name + "\" declares index \"" + ix->name + "\" twice.");
+    if (ix->columns.empty() || ix->columns.size() > 10)
+      Bad("Index \"" + ix->name + "\" must have 1 to 10 columns.");
+    std::vector<std::pair<size_t, bool>> cols;
+    for (const IndexColumnSpec& ic : ix->columns) {
+      const size_t pos = l.ColumnPosition(ic.column);
+      if (l.columns[pos].long_value())
+        Bad("Memo and OLE columns cannot be indexed (index \"" + ix->name + "\").");
+      cols.emplace_back(pos, ic.ascending);
+    }
+    const uint32_t real = l.RealIndexFor(cols);
+    uint8_t flags = 0;
+    if (ix->primary || ix->unique) flags |= kIndexUnique;
+    if (ix->ignore_nulls) flags |= kIndexIgnoreNulls;
+    if (ix->required) flags |= kIndexRequired;
+    l.real_indexes[real].flags |= flags;
+    LogicalIndexLayout li;
+    li.name = ix->name;
+    li.number = static_cast<uint32_t>(l.logical_indexes.size());
+    li.real = real;
+    li.type = ix->primary ? 1 : 0;
+    l.logical_indexes.push_back(li);
+  }
+  return l;
+}
+
+std::vector<uint8_t> EncodeTableDef(const TableLayout& l, const TableDefNumbers& n) {
+  const Format& f = Format::For(l.version);
+  const bool j3 = f.jet3();
+  std::vector<uint8_t> s(f.tdef_var_part, 0);
+  s[0] = 0x02;
+  s[1] = 0x01;
+  if (!j3) {
+    PutU32(s, 0x0C, kJet4Constant);
+    s[0x18] = 0x01;
+  }
+  PutU32(s, f.tdef_row_count, n.row_count);
+  PutU32(s, f.tdef_autonumber, n.last_autonumber);
+  s[f.tdef_table_type] = l.system ? 'S' : 'N';
+  const auto ncols = static_cast<uint16_t>(l.columns.size());
+  PutU16(s, f.tdef_max_cols, ncols);
+  PutU16(s, f.tdef_var_cols, l.var_count);
+  PutU16(s, f.tdef_num_cols, ncols);
+  PutU32(s, f.tdef_num_idx, static_cast<uint32_t>(l.logical_indexes.size()));
+  PutU32(s, f.tdef_num_real_idx, static_cast<uint32_t>(l.real_indexes.size()));
+  PutU32(s, f.tdef_owned_map, n.owned_map.Stored());
+  PutU32(s, f.tdef_free_map, n.free_map.Stored());
+
+  for (size_t i = 0; i < l.real_indexes.size(); ++i) {
+    const TableDefNumbers::Index& x = n.indexes.at(i);
+    Append32(s, x.entries);
+    Append32(s, x.unique_keys);
+    if (!j3) Append32(s, 0);
+  }
+  for (const ColumnLayout& c : l.columns) {
+    const size_t at = s.size();
+    s.resize(at + f.column_block, 0);
+    const bool text = c.spec.type == ColumnType::kText || c.spec.type == ColumnType::kMemo;
+    s[at] = static_cast<uint8_t>(c.spec.type);
+    if (j3) {
+      PutU16(s, at + 1, c.number);
+      PutU16(s, at + 3, c.var_index);
+      if (c.spec.type == ColumnType::kNumeric) {
+        s[at + 11] = c.spec.precision;
+        s[at + 12] = c.spec.scale;
+      } else {
+        PutU16(s, at + 9, kGeneralLcid);
+        PutU16(s, at + 11, 1252);
+      }
+      s[at + 13] = c.flags;
+      PutU16(s, at + 14, c.fixed_offset);
+      PutU16(s, at + 16, c.length_bytes);
+    } else {
+      PutU32(s, at + 1, kJet4Constant);
+      PutU16(s, at + 5, c.number);
+      PutU16(s, at + 7, c.var_index);
+      if (c.spec.type == ColumnType::kNumeric) {
+        s[at + 11] = c.spec.precision;
+        s[at + 12] = c.spec.scale;
+      } else if (text) {
+        PutU16(s, at + 11, kGeneralLcid);
+      }
+      s[at + 15] = c.flags;
+      s[at + 16] = c.ext_flags;
+      PutU16(s, at + 21, c.fixed_offset);
+      PutU16(s, at + 23, c.length_bytes);
+    }
+  }
+  for (const ColumnLayout& c : l.columns) {
+    const auto name = NameBytes(c.spec.name, j3);
+    s.insert(s.end(), name.begin(), name.end());
+  }
+  for (size_t i = 0; i < l.real_indexes.size(); ++i) {
+    const RealIndexLayout& ri = l.real_indexes[i];
+    const TableDefNumbers::Index& x = n.indexes.at(i);
+    const size_t at = s.size();
+    s.resize(at + f.real_idx_block, 0);
+    size_t p = at;
+    if (!j3) {
+      PutU32(s, p, kJet4IndexConstant);
+      p += 4;
+    }
+    for (size_t k = 0; k < 10; ++k) {
+      if (k < ri.columns.size()) {
+        PutU16(s, p + 3 * k, l.columns[ri.columns[k].first].number);
+        s[p + 3 * k + 2] = ri.columns[k].second ? 0x01 : 0x00;
+      } else {
+        PutU16(s, p + 3 * k, 0xFFFF);
+      }
+    }
+    p += 30;
+    PutU32(s, p, x.map.Stored());
+    PutU32(s, p + 4, x.root);
+    if (j3) {
+      s[p + 8] = ri.flags;
+    } else {
+      s[p + 12] = static_cast<uint8_t>(ri.flags | 0x80);
+    }
+  }
+  // Logical index blocks and names go in case-insensitive name order.
+  std::vector<const LogicalIndexLayout*> logical;
+  for (const LogicalIndexLayout& li : l.logical_indexes) logical.push_back(&li);
+  auto lower = [](std::string v) {
+    for (char& ch : v) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return v;
+  };
+  std::stable_sort(logical.begin(), logical.end(),
+                   [&](const auto* a, const auto* b) { return lower(a->name) < lower(b->name); });
+  for (const LogicalIndexLayout* li : logical) {
+    const size_t at = s.size();
+    s.resize(at + f.logical_idx_block, 0);
+    size_t p = at;
+    if (!j3) {
+      PutU32(s, p, kJet4Constant);
+      p += 4;
+    }
+    PutU32(s, p, li->number);
+    PutU32(s, p + 4, li->real);
+    s[p + 8] = li->fk_role;
+    PutU32(s, p + 9, static_cast<uint32_t>(li->fk_index));
+    PutU32(s, p + 13, n.fk_table_pages.empty() ? 0 : n.fk_table_pages.at(li->number));
+    s[p + 17] = li->update_action;
+    s[p + 18] = li->delete_action;
+    s[p + 19] = li->type;
+  }
+  for (const LogicalIndexLayout* li : logical) {
+    const auto name = NameBytes(li->name, j3);
+    s.insert(s.end(), name.begin(), name.end());
+  }
+  size_t lv = 0;
+  for (const ColumnLayout& c : l.columns) {
+    if (!c.long_value()) continue;
+    const TableDefNumbers::LongValueMaps& m = n.long_values.at(lv++);
+    Append16(s, c.number);
+    Append32(s, m.owned.Stored());
+    Append32(s, m.free.Stored());
+  }
+  Append16(s, 0xFFFF);
+  PutU32(s, 8, static_cast<uint32_t>(s.size()));
+  return s;
+}
+
+std::array<uint8_t, 17> EncodeNumeric(const std::string& text, uint8_t scale) {
+  std::string t = text;
+  bool negative = false;
+  if (!t.empty() && (t[0] == '-' || t[0] == '+')) {
+    negative = t[0] == '-';
+    t.erase(0, 1);
+  }
+  std::string whole = t, frac;
+  if (const size_t dot = t.find('.'); dot != std::string::npos) {
+    whole = t.substr(0, dot);
+    frac = t.substr(dot + 1);
+  }
+  auto digits_only = [](const std::string& v) {
+    return std::all_of(v.begin(), v.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
+  };
+  if ((whole.empty() && frac.empty()) || !digits_only(whole) || !digits_only(frac))
+    Bad("\"" + text + "\" is not a decimal number.");
+  while (!frac.empty() && frac.size() > scale && frac.back() == '0') frac.pop_back();
+  if (frac.size() > scale) Bad("\"" + text + "\" has more decimals than the column's scale.");
+  frac.append(scale - frac.size(), '0');
+  const std::string all = whole + frac;
+  // Magnitude as four 32-bit words, most significant first.
+  uint32_t words[4] = {0, 0, 0, 0};
+  for (char ch : all) {
+    uint64_t carry = static_cast<uint64_t>(ch - '0');
+    for (int i = 3; i >= 0; --i) {
+      const uint64_t cur = uint64_t{words[i]} * 10 + carry;
+      words[i] = static_cast<uint32_t>(cur);
+      carry = cur >> 32;
+    }
+    if (carry != 0) Bad("\"" + text + "\" is too large for a decimal column.");
+  }
+  std::array<uint8_t, 17> out{};
+  const bool zero = (words[0] | words[1] | words[2] | words[3]) == 0;
+  out[0] = negative && !zero ? 0x80 : 0x00;
+  for (int i = 0; i < 4; ++i) PutU32(out, 1 + 4 * static_cast<size_t>(i), words[i]);
+  return out;
+}
+
+std::vector<uint8_t> LongValueBytes(const TableLayout& l, size_t column, const Value& v) {
+  const ColumnLayout& c = l.columns[column];
+  if (c.spec.type == ColumnType::kOle) {
+    if (v.kind != Value::Kind::kBinary) Bad(Describe(l, column) + " takes binary data.");
+    return v.bytes;
+  }
+  if (v.kind != Value::Kind::kText) Bad(Describe(l, column) + " takes text.");
+  if (l.version == JetVersion::kJet3) return Utf8ToCodePage1252(v.text);
+  const bool compress = (c.ext_flags & 0x01) != 0 && v.text.size() <= 1024;
+  return Utf8ToJet4Text(v.text, compress);
+}
+
+std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& values,
+                               const std::vector<std::vector<uint8_t>>& long_fields) {
+  const bool j3 = l.version == JetVersion::kJet3;
+  const uint32_t cs = j3 ? 1 : 2;
+  const size_t ncols = l.columns.size();
+  if (values.size() != ncols)
+    Bad("A row of table \"" + l.name + "\" has the wrong number of values.");
+  std::vector<uint8_t> row(cs + l.fixed_area, 0);
+  if (j3) {
+    row[0] = static_cast<uint8_t>(ncols);
+  } else {
+    PutU16(row, 0, static_cast<uint16_t>(ncols));
+  }
+  std::vector<uint8_t> mask((ncols + 7) / 8, 0);
+  auto set_bit = [&](uint16_t number) {
+    mask[number / 8] = static_cast<uint8_t>(mask[number / 8] | (1u << (number % 8)));
+  };
+  auto wrong = [&](size_t i, const char* what) { Bad(Describe(l, i) + " " + what + "."); };
+  std::vector<std::vector<uint8_t>> var(l.var_count);
+  std::vector<bool> var_present(l.var_count, false);
+  for (size_t i = 0; i < ncols; ++i) {
+    const ColumnLayout& c = l.columns[i];
+    const Value& v = values[i];
+    using K = Value::Kind;
+    if (c.spec.type == ColumnType::kBoolean) {
+      if (v.kind != K::kBoolean && !v.is_null()) wrong(i, "takes Yes/No values");
+      if (v.boolean) set_bit(c.number);
+      continue;
+    }
+    if (v.is_null()) {
+      if (c.spec.required) wrong(i, "requires a value");
+      continue;
+    }
+    set_bit(c.number);
+    uint8_t* at = row.data() + cs + c.fixed_offset;
+    auto need = [&](K kind, const char* what) {
+      if (v.kind != kind) wrong(i, what);
+    };
+    switch (c.spec.type) {
+      case ColumnType::kByte:
+        need(K::kInteger, "takes whole numbers");
+        if (v.integer < 0 || v.integer > 255) wrong(i, "takes numbers from 0 to 255");
+        *at = static_cast<uint8_t>(v.integer);
+        break;
+      case ColumnType::kInteger:
+        need(K::kInteger, "takes whole numbers");
+        if (v.integer < -32768 || v.integer > 32767) wrong(i, "takes numbers from -32768 to 32767");
+        PutU16(std::span<uint8_t>(at, 2), 0, static_cast<uint16_t>(v.integer));
+        break;
+      case ColumnType::kLong:
+        need(K::kInteger, "takes whole numbers");
+        if (v.integer < INT32_MIN || v.integer > INT32_MAX) wrong(i, "takes 32-bit numbers");
+        PutU32(std::span<uint8_t>(at, 4), 0, static_cast<uint32_t>(v.integer));
+        break;
+      case ColumnType::kCurrency: {
+        need(K::kCurrency, "takes currency amounts");
+        const auto bits = static_cast<uint64_t>(v.integer);
+        for (size_t k = 0; k < 8; ++k) at[k] = static_cast<uint8_t>(bits >> (8 * k));
+        break;
+      }
+      case ColumnType::kSingle: {
+        need(K::kSingle, "takes Single numbers");
+        const uint32_t bits = std::bit_cast<uint32_t>(static_cast<float>(v.real));
+        PutU32(std::span<uint8_t>(at, 4), 0, bits);
+        break;
+      }
+      case ColumnType::kDouble:
+      case ColumnType::kDateTime: {
+        if (v.kind != K::kDouble && v.kind != K::kDateTime) wrong(i, "takes a number or a date");
+        const uint64_t bits = std::bit_cast<uint64_t>(v.real);
+        for (size_t k = 0; k < 8; ++k) at[k] = static_cast<uint8_t>(bits >> (8 * k));
+        break;
+      }
+      case ColumnType::kGuid:
+        need(K::kGuid, "takes GUIDs");
+        if (v.bytes.size() != 16) wrong(i, "takes 16-byte GUIDs");
+        std::memcpy(at, v.bytes.data(), 16);
+        break;
+      case ColumnType::kNumeric: {
+        need(K::kNumeric, "takes decimal numbers");
+        const auto stored = EncodeNumeric(v.text, c.spec.scale);
+        std::memcpy(at, stored.data(), stored.size());
+        break;
+      }
+      case ColumnType::kText: {
+        need(K::kText, "takes text");
+        std::vector<uint8_t> b =
+            j3 ? Utf8ToCodePage1252(v.text) : Utf8ToJet4Text(v.text, (c.ext_flags & 0x01) != 0);
+        const size_t chars = Utf8ToCodePoints(v.text).size();
+        if (chars > (j3 ? c.length_bytes : c.length_bytes / 2u))
+          wrong(i, "cannot hold a text that long");
+        var[c.var_index] = std::move(b);
+        var_present[c.var_index] = true;
+        break;
+      }
+      case ColumnType::kBinary:
+        need(K::kBinary, "takes binary data");
+        if (v.bytes.size() > c.length_bytes) wrong(i, "cannot hold that many bytes");
+        var[c.var_index] = v.bytes;
+        var_present[c.var_index] = true;
+        break;
+      case ColumnType::kMemo:
+      case ColumnType::kOle:
+        var[c.var_index] = long_fields.at(i);
+        var_present[c.var_index] = true;
+        break;
+      default:
+        wrong(i, "has a type rows cannot hold");
+    }
+  }
+  // Variable data in slot order, then the trailer.
+  std::vector<uint32_t> offsets;
+  for (uint16_t k = 0; k < l.var_count; ++k) {
+    offsets.push_back(static_cast<uint32_t>(row.size()));
+    row.insert(row.end(), var[k].begin(), var[k].end());
+  }
+  const auto eod = static_cast<uint32_t>(row.size());
+  offsets.push_back(eod);
+  const uint32_t nvar = l.var_count;
+  if (!j3) {
+    for (size_t k = offsets.size(); k-- > 0;) Append16(row, offsets[k]);
+    Append16(row, nvar);
+  } else {
+    // Jump table: its length follows from the row length, and entry k
+    // names the first offset at or past 256 * (k + 1).
+    uint32_t jumps = 0;
+    for (;;) {
+      const uint32_t len = eod + 1 + nvar + jumps + 1 + static_cast<uint32_t>(mask.size());
+      const uint32_t want = (len - 1) / 256;
+      if (want == jumps) break;
+      jumps = want;
+    }
+    const uint32_t real = eod / 256;
+    if (real + 1 < jumps || real > jumps)
+      Bad("A row of table \"" + l.name + "\" has too many variable columns for its length.");
+    for (size_t k = offsets.size(); k-- > 0;)
+      row.push_back(static_cast<uint8_t>(offsets[k] & 0xFF));
+    std::vector<uint8_t> table(jumps, 0xFF);
+    for (uint32_t k = 0; k < real; ++k) {
+      uint32_t idx = 0;
+      while (offsets[idx] < 256 * (k + 1)) ++idx;
+      table[k] = static_cast<uint8_t>(idx);
+    }
+    for (uint32_t k = jumps; k-- > 0;) row.push_back(table[k]);
+    row.push_back(static_cast<uint8_t>(nvar));
+  }
+  row.insert(row.end(), mask.begin(), mask.end());
+  (void)var_present;
+  if (row.size() > (j3 ? 2012u : 4060u))
+    Bad("A row of table \"" + l.name + "\" is longer than a data page can hold (" +
+        std::to_string(row.size()) + " bytes).");
+  return row;
+}
+
+void AppendKeySegment(const TableLayout& l, size_t column, const Value& v, bool ascending,
+                      std::vector<uint8_t>& key) {
+  namespace ik = index_key;
+  const ColumnLayout& c = l.columns[column];
+  const bool desc = !ascending;
+  if (c.spec.type == ColumnType::kBoolean) {
+    ik::AppendBoolean(key, v.boolean, desc);
+    return;
+  }
+  if (v.is_null()) {
+    ik::AppendNull(key, desc);
+    return;
+  }
+  switch (c.spec.type) {
+    case ColumnType::kByte:
+      ik::AppendByte(key, static_cast<uint8_t>(v.integer), desc);
+      break;
+    case ColumnType::kInteger:
+      ik::AppendInteger(key, static_cast<int16_t>(v.integer), desc);
+      break;
+    case ColumnType::kLong:
+      ik::AppendLong(key, static_cast<int32_t>(v.integer), desc);
+      break;
+    case ColumnType::kCurrency:
+      ik::AppendCurrency(key, v.integer, desc);
+      break;
+    case ColumnType::kSingle:
+      ik::AppendSingle(key, static_cast<float>(v.real), desc);
+      break;
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+      ik::AppendDouble(key, v.real, desc);
+      break;
+    case ColumnType::kGuid:
+      ik::AppendGuid(key, std::span<const uint8_t, 16>(v.bytes.data(), 16), desc);
+      break;
+    case ColumnType::kBinary:
+      ik::AppendBinary(key, v.bytes, desc);
+      break;
+    case ColumnType::kNumeric: {
+      const auto stored = EncodeNumeric(v.text, c.spec.scale);
+      std::array<uint8_t, 16> be{};
+      for (size_t w = 0; w < 4; ++w) {
+        const uint32_t word = LoadU32(stored.data() + 1 + 4 * w);
+        PutU32BE(be, 4 * w, word);
+      }
+      ik::AppendNumeric(key, (stored[0] & 0x80) != 0, be, desc);
+      break;
+    }
+    case ColumnType::kText: {
+      const auto coll = l.version == JetVersion::kJet3 ? ik::TextCollation::kGeneral97
+                                                       : ik::TextCollation::kGeneralLegacy;
+      if (!ik::AppendSimpleText(key, v.text, coll, desc))
+        Bad("The text \"" + v.text + "\" of indexed " + Describe(l, column) +
+            " holds characters whose index codes are not known; only letters, digits and "
+            "spaces" +
+            std::string(l.version == JetVersion::kJet3 ? " and ordinary punctuation" : "") +
+            " can be indexed.");
+      break;
+    }
+    default:
+      Bad(Describe(l, column) + " cannot be indexed.");
+  }
+}
+
+}  // namespace tessmark::jet

@@ -1,0 +1,202 @@
+#include "engine/text.h"
+
+#include "engine/error.h"
+
+namespace tessmark::jet {
+
+namespace {
+
+// Code points of bytes 0x80..0x9F in windows-1252 (0 = unassigned).
+constexpr uint16_t kCp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+}  // namespace
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+  if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+std::string SingleByteToUtf8(std::span<const uint8_t> bytes, uint16_t code_page) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (uint8_t b : bytes) {
+    uint32_t cp = b;
+    if (code_page == 1252 && b >= 0x80 && b < 0xA0 && kCp1252High[b - 0x80] != 0) {
+      cp = kCp1252High[b - 0x80];
+    }
+    AppendUtf8(out, cp);
+  }
+  return out;
+}
+
+std::string Utf16LeToUtf8(std::span<const uint8_t> bytes) {
+  std::string out;
+  out.reserve(bytes.size() / 2);
+  size_t i = 0;
+  while (i + 1 < bytes.size()) {
+    uint32_t unit = static_cast<uint32_t>(bytes[i] | (bytes[i + 1] << 8));
+    i += 2;
+    if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < bytes.size()) {
+      const uint32_t low = static_cast<uint32_t>(bytes[i] | (bytes[i + 1] << 8));
+      if (low >= 0xDC00 && low < 0xE000) {
+        unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+        i += 2;
+      }
+    }
+    AppendUtf8(out, unit);
+  }
+  if (i < bytes.size()) AppendUtf8(out, 0xFFFD);
+  return out;
+}
+
+std::string Jet4TextToUtf8(std::span<const uint8_t> bytes) {
+  if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) return Utf16LeToUtf8(bytes);
+  std::string out;
+  out.reserve(bytes.size());
+  bool one_byte = true;
+  size_t i = 2;
+  uint32_t pending_high = 0;  // a high surrogate waiting for its partner
+  auto emit = [&](uint32_t unit) {
+    if (pending_high != 0) {
+      if (unit >= 0xDC00 && unit < 0xE000) {
+        AppendUtf8(out, 0x10000 + ((pending_high - 0xD800) << 10) + (unit - 0xDC00));
+        pending_high = 0;
+        return;
+      }
+      AppendUtf8(out, 0xFFFD);
+      pending_high = 0;
+    }
+    if (unit >= 0xD800 && unit < 0xDC00) {
+      pending_high = unit;
+      return;
+    }
+    AppendUtf8(out, unit);
+  };
+  while (i < bytes.size()) {
+    if (bytes[i] == 0) {
+      one_byte = !one_byte;
+      ++i;
+    } else if (one_byte) {
+      emit(bytes[i]);
+      ++i;
+    } else if (i + 1 < bytes.size()) {
+      emit(static_cast<uint32_t>(bytes[i] | (bytes[i + 1] << 8)));
+      i += 2;
+    } else {
+      emit(0xFFFD);
+      ++i;
+    }
+  }
+  if (pending_high != 0) AppendUtf8(out, 0xFFFD);
+  return out;
+}
+
+}  // namespace tessmark::jet
+
+namespace tessmark::jet {
+
+std::u32string Utf8ToCodePoints(std::string_view text) {
+  std::u32string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  auto bad = [&] {
+    throw Error(kInvalidArgument, "The text \"" + std::string(text) + "\" is not valid UTF-8.");
+  };
+  while (i < text.size()) {
+    const auto b = static_cast<uint8_t>(text[i]);
+    size_t extra = 0;
+    uint32_t cp = 0;
+    if (b < 0x80) {
+      cp = b;
+    } else if ((b & 0xE0) == 0xC0) {
+      cp = b & 0x1Fu;
+      extra = 1;
+    } else if ((b & 0xF0) == 0xE0) {
+      cp = b & 0x0Fu;
+      extra = 2;
+    } else if ((b & 0xF8) == 0xF0) {
+      cp = b & 0x07u;
+      extra = 3;
+    } else {
+      bad();
+    }
+    if (i + extra >= text.size()) bad();
+    for (size_t k = 1; k <= extra; ++k) {
+      const auto c = static_cast<uint8_t>(text[i + k]);
+      if ((c & 0xC0) != 0x80) bad();
+      cp = (cp << 6) | (c & 0x3Fu);
+    }
+    if ((extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) ||
+        cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+      bad();
+    out.push_back(static_cast<char32_t>(cp));
+    i += extra + 1;
+  }
+  return out;
+}
+
+std::vector<uint8_t> Utf8ToJet4Text(std::string_view text, bool compress) {
+  const std::u32string cps = Utf8ToCodePoints(text);
+  std::vector<uint8_t> out;
+  bool one_byte = compress;
+  for (char32_t c : cps) {
+    if (c == 0 || c > 0xFF) one_byte = false;
+    if (c > 0xFFFF)
+      throw Error(kInvalidArgument, "The text \"" + std::string(text) +
+                                        "\" holds a character beyond U+FFFF, which Jet 4 "
+                                        "text cannot store.");
+  }
+  if (one_byte) {
+    out.reserve(cps.size() + 2);
+    out.push_back(0xFF);
+    out.push_back(0xFE);
+    for (char32_t c : cps) out.push_back(static_cast<uint8_t>(c));
+    return out;
+  }
+  out.reserve(cps.size() * 2);
+  for (char32_t c : cps) {
+    out.push_back(static_cast<uint8_t>(c & 0xFF));
+    out.push_back(static_cast<uint8_t>((c >> 8) & 0xFF));
+  }
+  return out;
+}
+
+std::vector<uint8_t> Utf8ToCodePage1252(std::string_view text) {
+  const std::u32string cps = Utf8ToCodePoints(text);
+  std::vector<uint8_t> out;
+  out.reserve(cps.size());
+  for (char32_t c : cps) {
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+      out.push_back(static_cast<uint8_t>(c));
+      continue;
+    }
+    int found = -1;
+    for (int k = 0; k < 32; ++k)
+      if (kCp1252High[k] != 0 && kCp1252High[k] == c) found = k;
+    if (found < 0)
+      throw Error(kInvalidArgument, "The text \"" + std::string(text) +
+                                        "\" holds a character that code page 1252 cannot "
+                                        "store.");
+    out.push_back(static_cast<uint8_t>(0x80 + found));
+  }
+  return out;
+}
+
+}  // namespace tessmark::jet

@@ -1,0 +1,63 @@
+// Typed values of row fields, and their canonical text form (used by dumps
+// and by comparisons with other readers).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/format.h"
+#include "engine/long_value.h"
+#include "engine/row.h"
+#include "engine/table_def.h"
+
+namespace tessmark::jet {
+
+struct Value {
+  enum class Kind {
+    kNull,
+    kBoolean,
+    kInteger,   // Byte, Integer, Long
+    kCurrency,  // `integer` holds the amount times 10 000
+    kSingle,
+    kDouble,
+    kDateTime,  // `real` holds days since 1899-12-30
+    kBinary,    // Binary, OLE, fixed binary
+    kText,      // Text, Memo (UTF-8 in `text`)
+    kGuid,      // `bytes` as stored (16)
+    kNumeric,   // `text` holds the decimal number
+  };
+  Kind kind = Kind::kNull;
+  bool boolean = false;
+  int64_t integer = 0;
+  double real = 0;
+  std::string text;
+  std::vector<uint8_t> bytes;
+
+  bool is_null() const { return kind == Kind::kNull; }
+};
+
+// Decodes the value of column `column` whose field in `row` is `field`.
+// Long values are read through `long_values`. Fields of the wrong size for
+// their type are damage (3049 at `where`).
+Value DecodeValue(const ColumnDef& column, const Format& format, const Field& field, Bytes row,
+                  LongValueReader& long_values, const Location& where);
+
+// Text of a stored value of `column` (Jet 3 code page, Jet 4 UCS-2 or
+// compressed Unicode).
+std::string DecodeText(const ColumnDef& column, const Format& format, Bytes bytes);
+
+// Numeric (decimal) column value: 17 bytes, sign then magnitude.
+std::string DecodeNumeric(Bytes stored, uint8_t scale);
+
+// Canonical text of a value:
+//   integers in decimal; Currency with four decimals ("12.3400");
+//   Single/Double in the shortest form that reads back exactly;
+//   DateTime as "YYYY-MM-DD HH:MM:SS"; GUID as "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}";
+//   binary as upper-case hex; Boolean "true"/"false"; NULL as an empty string.
+std::string FormatValue(const Value& value);
+
+// DateTime text for days since 1899-12-30 ("YYYY-MM-DD HH:MM:SS").
+std::string FormatDateTime(double days);
+
+}  // namespace tessmark::jet

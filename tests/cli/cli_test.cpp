@@ -1,0 +1,145 @@
+// tessmark-cli as a user sees it: exit status, output and error lines.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+
+#include "tests/support/corpus.h"
+
+namespace tessmark::cli {
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+Result RunCli(const std::string& args) {
+  testing::TempDir dir;
+  const std::string err_file = (dir.path() / "stderr").string();
+  const std::string command = std::string(TESSMARK_CLI) + " " + args + " 2>" + err_file;
+  Result r;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return r;
+  std::array<char, 4096> buf{};
+  size_t n;
+  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) r.out.append(buf.data(), n);
+  const int status = ::pclose(pipe);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream in(err_file);
+  r.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return r;
+}
+
+std::string Sample(const std::string& rel) {
+  return "'" + (testing::SharedDir() / "corpus" / rel).string() + "'";
+}
+
+bool HaveSample(const std::string& rel) {
+  return std::filesystem::exists(testing::SharedDir() / "corpus" / rel);
+}
+
+TEST(Cli, HelpForTheProgramAndEachCommand) {
+  Result r = RunCli("--help");
+  EXPECT_EQ(r.status, 0);
+  for (const char* command : {"info", "check", "dump"}) {
+    EXPECT_NE(r.out.find(command), std::string::npos) << command;
+    Result c = RunCli(std::string(command) + " --help");
+    EXPECT_EQ(c.status, 0) << command;
+    EXPECT_EQ(c.out.rfind(std::string("Usage: tessmark-cli ") + command, 0), 0u) << c.out;
+  }
+  r = RunCli("frobnicate");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("unknown command 'frobnicate'"), std::string::npos);
+}
+
+TEST(Cli, FilesThatCannotBeOpenedExitTwoWithTheJetError) {
+  testing::TempDir dir;
+  const auto empty = dir.Write("empty.mdb", {});
+  struct Case {
+    std::string args;
+    std::string error;
+  } cases[] = {
+      {"check '" + (dir.path() / "none.mdb").string() + "'", "tessmark-cli: error 3024: "},
+      {"check '" + dir.path().string() + "'", "tessmark-cli: error 3044: "},
+      {"check '" + empty.string() + "'", "tessmark-cli: error 3343: "},
+      {"info '" + empty.string() + "'", "tessmark-cli: error 3343: "},
+      {"dump '" + empty.string() + "'", "tessmark-cli: error 3343: "},
+  };
+  for (const Case& c : cases) {
+    const Result r = RunCli(c.args);
+    EXPECT_EQ(r.status, 2) << c.args;
+    EXPECT_EQ(r.err.rfind(c.error, 0), 0u) << c.args << "\n" << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
+  }
+}
+
+TEST(Cli, CheckSoundDamagedAndInfo) {
+  if (!HaveSample("jet4/testV2000.mdb")) GTEST_SKIP() << testing::CorpusMissingMessage();
+  Result r = RunCli("check " + Sample("jet4/testV2000.mdb"));
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("sound, 0 errors, 2 warnings"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("warning: 693 pages are marked in use"), std::string::npos) << r.out;
+
+  r = RunCli("check " + Sample("jet4/testRefGlobalV2000.mdb"));
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("error: "), std::string::npos);
+  EXPECT_NE(r.out.find("DAMAGED"), std::string::npos);
+
+  r = RunCli("info " + Sample("jet3/testV1997.mdb"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char* part : {"Jet 3", "page size:   2048", "pages:       58", "Table1: 2 rows",
+                           "leaked:      0", "state:       sound"}) {
+    EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
+  }
+}
+
+TEST(Cli, CheckOfADamagedCopyNamesThePlace) {
+  if (!HaveSample("jet4/emptyJet4.mdb")) GTEST_SKIP() << testing::CorpusMissingMessage();
+  std::vector<uint8_t> img =
+      testing::ReadWholeFile(testing::SharedDir() / "corpus/jet4/emptyJet4.mdb");
+  img[2 * 4096 + 4] = 2;  // the catalog's definition continues on itself
+  testing::TempDir dir;
+  const auto file = dir.Write("bad.mdb", img);
+  const Result r = RunCli("check '" + file.string() + "'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("tessmark-cli: error 3049: ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("MSysObjects"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("page 2"), std::string::npos) << r.err;
+}
+
+TEST(Cli, DumpAsCsvAndJson) {
+  if (!HaveSample("jet4/testV2000.mdb")) GTEST_SKIP() << testing::CorpusMissingMessage();
+  Result r = RunCli("dump " + Sample("jet4/testV2000.mdb") + " Table1");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(
+      r.out,
+      "A,B,C,D,E,F,G,H,I\n"
+      "\"abcdefg\",\"hijklmnop\",2,222,333333333,444.555,\"1974-09-21 00:00:00\",\"3.5000\",true\n"
+      "\"a\",\"b\",0,0,0,0,\"1981-12-12 00:00:00\",\"0.0000\",false\n");
+  r = RunCli("dump " + Sample("jet4/testV2000.mdb") + " table1 --format json");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("{\"table\": \"Table1\", \"columns\": [\"A\", \"B\""), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("[\"a\", \"b\", 0, 0, 0, 0, \"1981-12-12 00:00:00\", \"0.0000\", false]"),
+            std::string::npos)
+      << r.out;
+
+  r = RunCli("dump " + Sample("jet4/testV2000.mdb"));
+  EXPECT_EQ(r.out.find("# MSysObjects"), std::string::npos) << "system tables only on request";
+  EXPECT_NE(r.out.find("# Table4"), std::string::npos);
+  r = RunCli("dump " + Sample("jet4/testV2000.mdb") + " --system");
+  EXPECT_NE(r.out.find("# MSysObjects"), std::string::npos);
+
+  r = RunCli("dump " + Sample("jet4/testV2000.mdb") + " NoSuchTable");
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("NoSuchTable"), std::string::npos);
+  r = RunCli("dump " + Sample("jet4/testV2000.mdb") + " --format xml");
+  EXPECT_EQ(r.status, 2);
+}
+
+}  // namespace
+}  // namespace tessmark::cli

@@ -1,0 +1,314 @@
+// Codecs of the read side, on hand-made byte strings: Jet 3 variable-offset
+// tables with jump entries, Jet 4 compressed Unicode, row and null-mask
+// decoding, value formats, RC4 and index page entries.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "engine/format.h"
+#include "engine/index_page.h"
+#include "engine/rc4.h"
+#include "engine/row.h"
+#include "engine/text.h"
+#include "engine/value.h"
+
+namespace tessmark::jet {
+namespace {
+
+using Buf = std::vector<uint8_t>;
+
+// ---- Jet 3 rows ----------------------------------------------------------------
+
+// Lays out a Jet 3 row: num_cols, `fixed` bytes, the variable values, then
+// eod, offsets in reverse, the jump table, nvar and the null mask. Jump entry
+// k names the first offset-list index whose offset is at least 256*(k+1); an
+// entry with no such index is the placeholder 0xFF, or `placeholder` if given.
+Buf Jet3Row(uint8_t num_cols, const Buf& fixed, const std::vector<Buf>& vars, const Buf& mask,
+            int placeholder = 0xFF) {
+  std::vector<uint32_t> offsets;
+  uint32_t pos = 1 + static_cast<uint32_t>(fixed.size());
+  for (const Buf& v : vars) {
+    offsets.push_back(pos);
+    pos += static_cast<uint32_t>(v.size());
+  }
+  offsets.push_back(pos);  // eod
+  const uint32_t nvar = static_cast<uint32_t>(vars.size());
+  uint32_t len = pos + (nvar + 1) + 1 + static_cast<uint32_t>(mask.size());
+  uint32_t jumps = 0;
+  while ((len + jumps - 1) / 256 > jumps) ++jumps;
+  len += jumps;
+  Buf row;
+  row.push_back(num_cols);
+  row.insert(row.end(), fixed.begin(), fixed.end());
+  for (const Buf& v : vars) row.insert(row.end(), v.begin(), v.end());
+  for (uint32_t i = nvar + 1; i-- > 0;) row.push_back(static_cast<uint8_t>(offsets[i] & 0xFF));
+  Buf jump(jumps, static_cast<uint8_t>(placeholder));
+  for (uint32_t k = 0; k < jumps; ++k) {
+    for (uint32_t i = 0; i <= nvar; ++i) {
+      if (offsets[i] >= 256 * (k + 1)) {
+        jump[k] = static_cast<uint8_t>(i);
+        break;
+      }
+    }
+  }
+  // Entry 0 sits next to nvar, later entries at lower addresses.
+  for (uint32_t k = jumps; k-- > 0;) row.push_back(jump[k]);
+  row.push_back(static_cast<uint8_t>(nvar));
+  row.insert(row.end(), mask.begin(), mask.end());
+  EXPECT_EQ(row.size(), len);
+  return row;
+}
+
+TEST(Jet3VarOffsets, ShortRowHasNoJumpTable) {
+  const Buf row = Jet3Row(2, {}, {Buf(10, 'a'), Buf(5, 'b')}, {0x03});
+  const std::vector<uint32_t> off = DecodeJet3VarOffsets(row, 1, 2, Location{});
+  EXPECT_EQ(off, (std::vector<uint32_t>{1, 11, 16}));
+}
+
+TEST(Jet3VarOffsets, JumpEntryAddsTwoHundredFiftySixFromItsIndexOn) {
+  const Buf row = Jet3Row(2, {}, {Buf(200, 'a'), Buf(100, 'b')}, {0x03});
+  ASSERT_EQ((row.size() - 1) / 256, 1u);
+  const std::vector<uint32_t> off = DecodeJet3VarOffsets(row, 1, 2, Location{});
+  EXPECT_EQ(off, (std::vector<uint32_t>{1, 201, 301}));
+}
+
+TEST(Jet3VarOffsets, SeveralJumpEntriesIncludingTwoForOneIndex) {
+  // Offsets 1, 300, 900 (eod): index 1 needs one jump, index 2 three.
+  const Buf row = Jet3Row(2, {}, {Buf(299, 'a'), Buf(600, 'b')}, {0x03});
+  const uint32_t jumps = static_cast<uint32_t>((row.size() - 1) / 256);
+  ASSERT_EQ(jumps, 3u);
+  const std::vector<uint32_t> off = DecodeJet3VarOffsets(row, 1, 2, Location{});
+  EXPECT_EQ(off, (std::vector<uint32_t>{1, 300, 900}));
+}
+
+TEST(Jet3VarOffsets, PlaceholderEntryIsIgnoredWhateverItHolds) {
+  // 30 small columns: the data ends below 256 but the row is longer, so the
+  // single jump entry is a placeholder. Filling it with 0 (a valid index)
+  // must not add 256 to any offset.
+  std::vector<Buf> vars(30, Buf(8, 'x'));
+  for (int placeholder : {0xFF, 0x00, 0x05}) {
+    const Buf row = Jet3Row(30, {}, vars, {0xFF, 0xFF, 0xFF, 0x3F}, placeholder);
+    ASSERT_EQ((row.size() - 1) / 256, 1u);
+    const std::vector<uint32_t> off = DecodeJet3VarOffsets(row, 4, 30, Location{});
+    ASSERT_EQ(off.size(), 31u);
+    for (uint32_t i = 0; i <= 30; ++i)
+      EXPECT_EQ(off[i], 1 + 8 * i) << "placeholder " << placeholder;
+  }
+}
+
+TEST(Jet3VarOffsets, TooManyOffsetsForTheRowIsDamage) {
+  const Buf row = {1, 'a', 2, 1, 1, 0x01};  // nvar byte claims 1; ask for 40
+  try {
+    DecodeJet3VarOffsets(row, 1, 40, Location{});
+    FAIL() << "expected damage";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), kDamaged);
+  }
+}
+
+// ---- Jet 4 text ---------------------------------------------------------------
+
+TEST(Jet4Text, CompressedFormSwitchesBetweenOneAndTwoByteCharacters) {
+  const Buf b = {0xFF, 0xFE, 'A', 'B', 0x00, 0xAC, 0x20, 0x3A, 0x04, 0x00, 'C'};
+  EXPECT_EQ(Jet4TextToUtf8(b),
+            "AB\xE2\x82\xAC\xD0\xBA"
+            "C");  // AB€кC
+}
+
+TEST(Jet4Text, UncompressedUtf16WithSurrogatePair) {
+  const Buf b = {'h', 0, 'i', 0, 0x3D, 0xD8, 0x00, 0xDE};  // "hi😀"
+  EXPECT_EQ(Jet4TextToUtf8(b), "hi\xF0\x9F\x98\x80");
+}
+
+TEST(Jet4Text, BrokenInputBecomesReplacementCharacters) {
+  EXPECT_EQ(Utf16LeToUtf8(Buf{'a', 0, 'b'}), "a\xEF\xBF\xBD");
+  EXPECT_EQ(Utf16LeToUtf8(Buf{0x00, 0xDC, 'a', 0}),
+            "\xEF\xBF\xBD"
+            "a");
+  EXPECT_EQ(Jet4TextToUtf8(Buf{0xFF, 0xFE, 0x00, 0x41}), "\xEF\xBF\xBD");
+}
+
+TEST(SingleByteText, CodePage1252HighRange) {
+  EXPECT_EQ(SingleByteToUtf8(Buf{0x80, 0xE9, 0x81}, 1252), "\xE2\x82\xAC\xC3\xA9\xC2\x81");
+}
+
+// ---- Jet 4 rows -----------------------------------------------------------------
+
+ColumnDef Column(const std::string& name, uint8_t type, uint16_t number, bool fixed,
+                 uint16_t offset_or_var, uint16_t length = 0) {
+  ColumnDef c;
+  c.name = name;
+  c.type = type;
+  c.number = number;
+  c.flags = static_cast<uint8_t>(fixed ? kColumnFixed : 0);
+  if (fixed) {
+    c.fixed_offset = offset_or_var;
+  } else {
+    c.var_index = offset_or_var;
+  }
+  c.length = length;
+  return c;
+}
+
+// Columns 0 Long (fixed @0), 1 Boolean, 2 Text (var 0), 3 deleted (var 1),
+// 4 Text (var 2), 6 Integer (fixed @4, added after the rows were written).
+TableDef SampleTable() {
+  TableDef t;
+  t.name = "Sample";
+  t.columns = {Column("Id", 0x04, 0, true, 0), Column("Flag", 0x01, 1, true, 0, 1),
+               Column("Name", 0x0A, 2, false, 0, 100), Column("Note", 0x0A, 4, false, 2, 100),
+               Column("Added", 0x03, 6, true, 4)};
+  return t;
+}
+
+// num_cols 5: Id=7, Flag=true, Name="ab", var 1 = "zz" (deleted column),
+// Note NULL (mask bit clear but var slot present).
+Buf SampleRow() {
+  Buf r = {5, 0, 7, 0, 0, 0};                           // num_cols, Id
+  r.insert(r.end(), {'a', 0, 'b', 0, 'z', 0, 'z', 0});  // vars at 6, 10
+  r.insert(r.end(), {14, 0});                           // eod
+  r.insert(r.end(), {14, 0, 10, 0, 6, 0});              // offsets [2], [1], [0]
+  r.insert(r.end(), {3, 0});                            // nvar
+  r.push_back(0x0F);                                    // mask: 0,1,2,3 set; 4 clear
+  return r;
+}
+
+TEST(RowDecoding, FixedVariableNullMaskAndBooleans) {
+  const TableDef t = SampleTable();
+  const Buf row = SampleRow();
+  const DecodedRow d = DecodeRow(t, kJet4Format, row, Location{});
+  EXPECT_EQ(d.num_cols, 5);
+  EXPECT_EQ(d.nvar, 3);
+  ASSERT_EQ(d.fields.size(), 5u);
+  EXPECT_FALSE(d.fields[0].is_null);
+  EXPECT_EQ(d.fields[0].offset, 2u);
+  EXPECT_EQ(d.fields[0].length, 4u);
+  EXPECT_FALSE(d.fields[1].is_null);
+  EXPECT_TRUE(d.fields[1].bool_value);
+  EXPECT_EQ(d.fields[2].offset, 6u);
+  EXPECT_EQ(d.fields[2].length, 4u);
+  EXPECT_TRUE(d.fields[3].is_null) << "mask bit 4 is clear";
+  EXPECT_TRUE(d.fields[4].is_null) << "column 6 was added after the row was written";
+}
+
+TEST(RowDecoding, BooleanFalseWhenMaskBitClear) {
+  const TableDef t = SampleTable();
+  Buf row = SampleRow();
+  row.back() = 0x0D;  // clear bit 1
+  const DecodedRow d = DecodeRow(t, kJet4Format, row, Location{});
+  EXPECT_FALSE(d.fields[1].is_null);
+  EXPECT_FALSE(d.fields[1].bool_value);
+}
+
+TEST(RowDecoding, DamagedTrailersAreReportedNotRead) {
+  const TableDef t = SampleTable();
+  struct Case {
+    const char* what;
+    size_t at;
+    uint8_t value;
+  } cases[] = {
+      {"nvar far beyond the row", 22, 0xFF},
+      {"offsets out of order", 20, 12},  // [0] = 12 > [1] = 10
+      {"eod inside the trailer", 14, 40},
+      {"offset before the data", 20, 0},
+      {"column count needing a longer mask", 0, 200},
+  };
+  for (const Case& c : cases) {
+    Buf row = SampleRow();
+    row[c.at] = c.value;
+    try {
+      DecodeRow(t, kJet4Format, row, Location{});
+      ADD_FAILURE() << c.what << ": no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), kDamaged) << c.what;
+    }
+  }
+  for (size_t len = 0; len < 4; ++len) {
+    Buf row(len, 0);
+    EXPECT_THROW(DecodeRow(t, kJet4Format, row, Location{}), Error) << len << " bytes";
+  }
+}
+
+TEST(RowDecoding, FixedColumnPastTheFixedAreaIsDamage) {
+  TableDef t = SampleTable();
+  t.columns[0].fixed_offset = 6;  // would overlap the variable data
+  EXPECT_THROW(DecodeRow(t, kJet4Format, SampleRow(), Location{}), Error);
+}
+
+// ---- values -------------------------------------------------------------------
+
+TEST(Values, NumericCurrencyDateAndGuidText) {
+  // 17-byte decimal: sign, then four LE words, most significant first.
+  Buf dec(17, 0);
+  dec[0] = 0x80;
+  dec[13] = 0x39;  // 12345 in the least significant word
+  dec[14] = 0x30;
+  EXPECT_EQ(DecodeNumeric(dec, 2), "-123.45");
+  dec[0] = 0;
+  EXPECT_EQ(DecodeNumeric(dec, 6), "0.012345");
+  Buf big(17, 0);
+  big[1] = 1;  // 2^96: lowest byte of the most significant word
+  EXPECT_EQ(DecodeNumeric(big, 0), "79228162514264337593543950336");
+
+  Value cur;
+  cur.kind = Value::Kind::kCurrency;
+  cur.integer = -12345;
+  EXPECT_EQ(FormatValue(cur), "-1.2345");
+
+  EXPECT_EQ(FormatDateTime(0), "1899-12-30 00:00:00");
+  EXPECT_EQ(FormatDateTime(27293.5), "1974-09-21 12:00:00");
+  EXPECT_EQ(FormatDateTime(-1.25), "1899-12-29 06:00:00");
+  EXPECT_EQ(FormatDateTime(1.99999999), "1900-01-01 00:00:00");
+
+  Value g;
+  g.kind = Value::Kind::kGuid;
+  g.bytes = {0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66,
+             0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
+  EXPECT_EQ(FormatValue(g), "{00112233-4455-6677-8899-AABBCCDDEEFF}");
+}
+
+TEST(Rc4, KnownVectorAndHeaderMask) {
+  Buf data = {'P', 'l', 'a', 'i', 'n', 't', 'e', 'x', 't'};
+  const uint8_t key[] = {'K', 'e', 'y'};
+  Rc4Apply(key, data);
+  EXPECT_EQ(data, (Buf{0xBB, 0xF3, 0x16, 0xE8, 0xD9, 0x40, 0xAF, 0x0A, 0xD3}));
+  Buf mask(4, 0);
+  const uint8_t header_key[] = {0xC7, 0xDA, 0x39, 0x6B};
+  Rc4Apply(header_key, mask);
+  EXPECT_EQ(mask, (Buf{0xB5, 0x6F, 0x03, 0x62}));
+}
+
+// ---- index pages ----------------------------------------------------------------
+
+TEST(IndexPageDecoding, BitmapPrefixCompressionAndRowPointers) {
+  const Format& f = kJet4Format;
+  auto page = std::make_shared<Page>();
+  page->number = 9;
+  page->data.assign(f.page_size, 0);
+  Buf& d = page->data;
+  d[0] = kPageIndexLeaf;
+  d[1] = 1;
+  d[f.idx_prefix] = 2;  // entries after the first omit 2 bytes
+  // Entry 1: 7F 41 | page 0x000102 row 3; entry 2: (7F 41) 42 | page 5 row 1.
+  const Buf area = {0x7F, 0x41, 0x00, 0x01, 0x02, 0x03, 0x42, 0x00, 0x00, 0x05, 0x01};
+  std::memcpy(d.data() + f.idx_first_entry, area.data(), area.size());
+  d[f.idx_bitmap] = 1 << 6;             // entry ends at 6
+  d[f.idx_bitmap + 1] = 1 << (11 - 8);  // and at 11
+  const uint32_t free_space = f.page_size - f.idx_first_entry - 11;
+  d[2] = static_cast<uint8_t>(free_space);
+  d[3] = static_cast<uint8_t>(free_space >> 8);
+  const IndexPage ip = ParseIndexPage(page, f, Location{});
+  ASSERT_EQ(ip.entries.size(), 2u);
+  EXPECT_EQ(ip.entries[0].key, (Buf{0x7F, 0x41}));
+  EXPECT_EQ(ip.entries[0].row, (RowPointer{0x102, 3}));
+  EXPECT_EQ(ip.entries[1].key, (Buf{0x7F, 0x41, 0x42}));
+  EXPECT_EQ(ip.entries[1].row, (RowPointer{5, 1}));
+  EXPECT_EQ(ip.entries[1].page, 9u);
+  EXPECT_EQ(ip.ComputedFreeSpace(f), ip.free_space);
+
+  d[f.idx_prefix] = 9;  // longer than the first entry
+  EXPECT_THROW(ParseIndexPage(page, f, Location{}), Error);
+}
+
+}  // namespace
+}  // namespace tessmark::jet

@@ -1,0 +1,194 @@
+// Page images written by the compactor: data-page packing, index trees,
+// usage-map rows and page 1.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <vector>
+
+#include "engine/page_image.h"
+
+namespace tessmark::jet {
+namespace {
+
+uint16_t U16(const PageImage& p, size_t at) {
+  return static_cast<uint16_t>(p[at] | p[at + 1] << 8);
+}
+uint32_t U32(const PageImage& p, size_t at) {
+  return uint32_t{p[at]} | uint32_t{p[at + 1]} << 8 | uint32_t{p[at + 2]} << 16 |
+         uint32_t{p[at + 3]} << 24;
+}
+
+TEST(DataPageBuilderTest, PacksFromTheEndWithExactFreeSpace) {
+  for (JetVersion v : {JetVersion::kJet3, JetVersion::kJet4}) {
+    const PageGeometry g = PageGeometry::For(v);
+    DataPageBuilder b(g, 77);
+    const std::vector<uint8_t> row(100, 0xAB);
+    size_t n = 0;
+    while (b.Fits(row.size())) {
+      EXPECT_EQ(b.Add(row), n);
+      ++n;
+    }
+    EXPECT_EQ(n, g.data_capacity() / 102);
+    const PageImage p = b.Finish();
+    const size_t count_at = g.jet3() ? 8 : 12;
+    EXPECT_EQ(p[0], 0x01);
+    EXPECT_EQ(U32(p, 4), 77u);
+    EXPECT_EQ(U16(p, count_at), n);
+    const size_t lowest = U16(p, g.data_header() + 2 * (n - 1));
+    EXPECT_EQ(U16(p, 2), lowest - (g.data_header() + 2 * n));
+    for (size_t r = 0; r < n; ++r)
+      EXPECT_EQ(U16(p, g.data_header() + 2 * r), g.page_size - 100 * (r + 1));
+    EXPECT_TRUE(b.empty());
+    EXPECT_EQ(b.free_space(), g.data_capacity());
+  }
+}
+
+TEST(DataPageBuilderTest, StopsAt255RowsEvenWhenBytesRemain) {
+  DataPageBuilder b(PageGeometry::For(JetVersion::kJet4), 5);
+  const std::vector<uint8_t> empty_row;
+  size_t n = 0;
+  while (b.Fits(0)) {
+    b.Add(empty_row);
+    ++n;
+  }
+  EXPECT_EQ(n, 255u);
+}
+
+struct TreePages {
+  std::map<uint32_t, PageImage> pages;
+  uint32_t next = 10;
+  PageOutput Output() {
+    return {[this] { return next++; }, [this](uint32_t n, const PageImage& p) { pages[n] = p; }};
+  }
+};
+
+// Decodes the entries of one page written with no prefix compression.
+std::vector<std::vector<uint8_t>> Entries(const PageGeometry& g, const PageImage& p) {
+  const size_t bitmap = g.jet3() ? 0x16 : 0x1B;
+  std::vector<std::vector<uint8_t>> out;
+  size_t start = 0;
+  for (size_t bit = 1; bit <= g.index_area(); ++bit) {
+    if (p[bitmap + bit / 8] & (1u << (bit % 8))) {
+      const auto* base = p.data() + g.index_entries_offset();
+      out.emplace_back(base + start, base + bit);
+      start = bit;
+    }
+  }
+  return out;
+}
+
+std::vector<uint8_t> EntryFor(uint32_t i) {
+  std::vector<uint8_t> e = {0x7F,
+                            0x80,
+                            0,
+                            static_cast<uint8_t>(i >> 8),
+                            static_cast<uint8_t>(i),
+                            0,
+                            0,
+                            static_cast<uint8_t>(i / 200 + 1),
+                            static_cast<uint8_t>(i % 200)};
+  return e;
+}
+
+// Collects the leaf entries reachable from `page` by descending the tree
+// (entries' children, then the tail), checking the node invariants.
+void Walk(const PageGeometry& g, TreePages& t, uint32_t page,
+          std::vector<std::vector<uint8_t>>& out) {
+  const PageImage& p = t.pages.at(page);
+  const size_t tail_at = g.jet3() ? 0x10 : 0x14;
+  if (p[0] == 0x04) {
+    for (auto& e : Entries(g, p)) out.push_back(e);
+    return;
+  }
+  ASSERT_EQ(p[0], 0x03);
+  for (auto& e : Entries(g, p)) {
+    const uint32_t child = uint32_t{e[e.size() - 4]} << 24 | uint32_t{e[e.size() - 3]} << 16 |
+                           uint32_t{e[e.size() - 2]} << 8 | e[e.size() - 1];
+    const size_t before = out.size();
+    Walk(g, t, child, out);
+    ASSERT_GT(out.size(), before);
+    e.resize(e.size() - 4);
+    EXPECT_EQ(e, out.back()) << "node entry differs from its child's last entry";
+  }
+  const uint32_t tail = U32(p, tail_at);
+  if (tail != 0) Walk(g, t, tail, out);
+}
+
+TEST(IndexTreeBuilderTest, BuildsLinkedLeavesAndTailRuledNodes) {
+  for (JetVersion v : {JetVersion::kJet3, JetVersion::kJet4}) {
+    for (uint32_t count : {0u, 1u, 300u, 5000u, 60000u}) {
+      const PageGeometry g = PageGeometry::For(v);
+      TreePages t;
+      IndexTreeBuilder b(g, 42, t.Output());
+      for (uint32_t i = 0; i < count; ++i) b.Add(EntryFor(i));
+      const uint32_t root = b.Finish();
+      EXPECT_EQ(b.pages().size(), t.pages.size());
+      std::vector<std::vector<uint8_t>> walked;
+      Walk(g, t, root, walked);
+      ASSERT_EQ(walked.size(), count) << "jet3=" << g.jet3();
+      for (uint32_t i = 0; i < count; ++i) ASSERT_EQ(walked[i], EntryFor(i));
+      // Leaves: follow next links from the first leaf; free space exact.
+      const size_t link = g.jet3() ? 0x08 : 0x0C;
+      uint32_t page = 0;
+      for (auto& [n, p] : t.pages) {
+        if (p[0] == 0x04 && U32(p, link) == 0) page = n;
+      }
+      ASSERT_NE(page, 0u);
+      uint32_t prev = 0, seen = 0;
+      for (; page != 0; page = U32(t.pages.at(page), link + 4)) {
+        const PageImage& p = t.pages.at(page);
+        EXPECT_EQ(U32(p, 4), 42u);
+        EXPECT_EQ(U32(p, link), prev);
+        size_t used = 0;
+        for (auto& e : Entries(g, p)) used += e.size();
+        EXPECT_EQ(U16(p, 2), g.page_size - g.index_entries_offset() - used);
+        if (U32(p, link + 4) != 0) {
+          EXPECT_GT(used + 9, g.index_area()) << "leaf not packed";
+        }
+        seen += static_cast<uint32_t>(Entries(g, p).size());
+        prev = page;
+      }
+      EXPECT_EQ(seen, count);
+    }
+  }
+}
+
+TEST(UsageMapTest, InlineRowsAndReferenceFallback) {
+  const PageGeometry g = PageGeometry::For(JetVersion::kJet4);
+  std::vector<uint8_t> row;
+  const std::vector<uint32_t> members = {13, 14, 20, 500};
+  ASSERT_TRUE(InlineMapRow(g, members, g.map_row_length(), row));
+  EXPECT_EQ(row.size(), 69u);
+  EXPECT_EQ(row[1], 8);  // start rounded down to a multiple of 8
+  EXPECT_EQ(row[5], 0b01100000);
+  EXPECT_EQ(row[5 + 12 / 8], (1 << (12 % 8)) | 0);
+  const std::vector<uint32_t> wide = {13, 600};
+  EXPECT_FALSE(InlineMapRow(g, wide, g.map_row_length(), row));
+  auto slots = ReferenceMapSlots(g, std::vector<uint32_t>{5, 40000});
+  EXPECT_EQ(slots, (std::vector<uint32_t>{1, 1}));
+  const PageImage bitmap = MapBitmapPage(g, 1, std::vector<uint32_t>{5, 40000});
+  const uint32_t bit = 40000 - g.map_page_span();
+  EXPECT_EQ(bitmap[0], 0x05);
+  EXPECT_TRUE(bitmap[4 + bit / 8] & (1 << (bit % 8)));
+}
+
+TEST(UsageMapTest, GlobalMapMarksOnlyPagesPastTheEndFree) {
+  for (uint32_t count : {16u, 700u, 20000u}) {
+    const PageGeometry g = PageGeometry::For(JetVersion::kJet4);
+    PageImage p;
+    ASSERT_TRUE(GlobalMapPage(g, count, p));
+    EXPECT_EQ(U32(p, 4), 1u);
+    EXPECT_EQ(U16(p, 12), 2);
+    const size_t row0 = U16(p, 14);
+    const size_t len = g.page_size - row0;
+    EXPECT_GE((len - 5) * 8, count);
+    EXPECT_EQ((len - 5) % 4, 0u);
+    for (size_t bit = 0; bit < (len - 5) * 8; ++bit)
+      ASSERT_EQ(((p[row0 + 5 + bit / 8] >> (bit % 8)) & 1) != 0, bit >= count) << bit;
+  }
+  PageImage p;
+  EXPECT_FALSE(GlobalMapPage(PageGeometry::For(JetVersion::kJet3), 20000, p));
+}
+
+}  // namespace
+}  // namespace tessmark::jet

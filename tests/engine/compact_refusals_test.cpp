@@ -1,0 +1,263 @@
+// Every way CompactDatabase refuses or fails: the error number, nothing left
+// at the destination, an existing destination and the source untouched.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "engine/compact.h"
+#include "engine/database.h"
+#include "engine/env.h"
+#include "engine/error.h"
+#include "engine/header.h"
+#include "engine/rc4.h"
+#include "engine/usage_map.h"
+#include "tests/engine/compact_test_support.h"
+
+namespace tessmark::jet {
+namespace {
+
+using namespace compact_test;
+
+// Runs a compaction that must fail with `number`; returns the description.
+std::string Refused(const std::string& source, const std::string& destination, int32_t number,
+                    const CompactOptions& options = {}) {
+  try {
+    CompactDatabase(source, destination, options);
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), number) << e.description();
+    return e.description();
+  }
+  ADD_FAILURE() << "compaction of " << source << " succeeded, expected error " << number;
+  return {};
+}
+
+class CompactRefusalTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TESSMARK_REQUIRE_CORPUS();
+    source_ = dir_.File("source.mdb");
+    WriteAll(source_, ReadAll(CorpusFile("jet4/delTestV2000.mdb")));
+    original_ = ReadAll(source_);
+    dest_ = dir_.File("dest.mdb");
+  }
+  void TearDown() override {
+    if (!source_.empty()) {
+      EXPECT_TRUE(ReadAll(source_) == original_) << "the source was changed";
+    }
+  }
+
+  ScratchDir dir_;
+  std::string source_, dest_;
+  std::vector<uint8_t> original_;
+};
+
+TEST_F(CompactRefusalTest, MissingSource) {
+  Refused(dir_.File("nothing.mdb"), dest_, kFileNotFound);
+  EXPECT_FALSE(fs::exists(dest_));
+}
+
+TEST_F(CompactRefusalTest, DestinationFolderMissingOrPathInvalid) {
+  Refused(source_, dir_.File("no/such/folder/d.mdb"), kInvalidPath);
+  EXPECT_FALSE(fs::exists(dir_.path() / "no"));
+  Refused(source_, "", kInvalidPath);
+  Refused(source_, dir_.File("d.mdb") + "/", kInvalidPath);
+  // A destination under a plain file cannot be created either.
+  Refused(source_, source_ + "/d.mdb", kInvalidPath);
+}
+
+TEST_F(CompactRefusalTest, ExistingDestinationIsLeftAlone) {
+  WriteAll(dest_, {1, 2, 3});
+  Refused(source_, dest_, kDatabaseExists);
+  EXPECT_EQ(ReadAll(dest_), (std::vector<uint8_t>{1, 2, 3}));
+}
+
+TEST_F(CompactRefusalTest, DestinationIsTheSourceUnderAnySpelling) {
+  Refused(source_, source_, kDatabaseExists);
+  Refused(source_, (dir_.path() / "." / "source.mdb").string(), kDatabaseExists);
+  Refused(source_, (dir_.path() / ".." / dir_.path().filename() / "source.mdb").string(),
+          kDatabaseExists);
+  fs::create_symlink(source_, dir_.File("link.mdb"));
+  Refused(source_, dir_.File("link.mdb"), kDatabaseExists);
+}
+
+TEST_F(CompactRefusalTest, NotADatabase) {
+  const std::string text = dir_.File("notes.mdb");
+  WriteAll(text, std::vector<uint8_t>(5000, 'x'));
+  Refused(text, dest_, kUnrecognizedFormat);
+  EXPECT_FALSE(fs::exists(dest_));
+  WriteAll(text, {});
+  Refused(text, dest_, kUnrecognizedFormat);
+  Refused(dir_.path().string(), dest_, kInvalidPath);  // a folder is no database
+  EXPECT_FALSE(fs::exists(dest_));
+}
+
+// Sets a password in a copy of a sample database: the password area of the
+// decoded header differs from its bare mask.
+void GivePassword(const std::string& file) {
+  std::vector<uint8_t> bytes = ReadAll(file);
+  const JetVersion v = DetectVersion(bytes);
+  const size_t ps = v == JetVersion::kJet3 ? 2048 : 4096;
+  std::span<uint8_t> page0(bytes.data(), ps);
+  ApplyHeaderMask(v, page0);
+  page0[0x42] ^= 'p';
+  page0[0x43] ^= v == JetVersion::kJet3 ? 'w' : 0;
+  ApplyHeaderMask(v, page0);
+  WriteAll(file, bytes);
+}
+
+TEST_F(CompactRefusalTest, PasswordProtected) {
+  for (const char* sample : {"jet4/delTestV2000.mdb", "jet3/delTestV1997.mdb"}) {
+    const std::string locked = dir_.File("locked.mdb");
+    WriteAll(locked, ReadAll(CorpusFile(sample)));
+    GivePassword(locked);
+    Refused(locked, dest_, kPasswordRequired);
+    EXPECT_FALSE(fs::exists(dest_));
+    fs::remove(locked);
+  }
+}
+
+TEST_F(CompactRefusalTest, SourceInUse) {
+  for (LockMode mode : {LockMode::kShared, LockMode::kExclusive}) {
+    auto held = PlatformEnv()->OpenForRead(source_, mode);
+    Refused(source_, dest_, kFileInUse);
+    EXPECT_FALSE(fs::exists(dest_));
+  }
+}
+
+TEST_F(CompactRefusalTest, TruncatedSourceIsDamage) {
+  const std::string cut = dir_.File("cut.mdb");
+  auto bytes = ReadAll(CorpusFile("jet4/testV2000.mdb"));
+  bytes.resize(bytes.size() / 2 + 100);
+  WriteAll(cut, bytes);
+  const std::string why = Refused(cut, dest_, kDamaged);
+  EXPECT_NE(why.find("page"), std::string::npos) << why;
+  EXPECT_FALSE(fs::exists(dest_));
+}
+
+TEST_F(CompactRefusalTest, DamagedTableIsRefusedNamingIt) {
+  // Turn the first data page of a user table into something else.
+  uint32_t page = 0;
+  std::string table;
+  {
+    auto db = Database::Open(source_);
+    for (const CatalogObject* t : db->Tables(false)) {
+      const TableDef& d = db->Table(*t);
+      const UsageMap owned = ReadUsageMap(db->file(), d.owned_map, d.where());
+      if (owned.pages.empty()) continue;
+      page = owned.pages.front();
+      table = t->name;
+      break;
+    }
+  }
+  ASSERT_NE(page, 0u);
+  const std::string bad = dir_.File("bad.mdb");
+  auto bytes = original_;
+  bytes[size_t{page} * 4096] = 0x04;
+  WriteAll(bad, bytes);
+  const std::string why = Refused(bad, dest_, kDamaged);
+  EXPECT_NE(why.find("damaged"), std::string::npos) << why;
+  EXPECT_NE(why.find(std::to_string(page)), std::string::npos) << why;
+  EXPECT_FALSE(fs::exists(dest_));
+}
+
+TEST_F(CompactRefusalTest, ReadOnlyDestinationFolder) {
+  fs::path ro = dir_.path() / "ro";
+  if (geteuid() == 0) {
+    // Permission bits do not stop root; sysfs refuses new files to anyone.
+    ro = "/sys/kernel";
+    if (!fs::is_directory(ro)) GTEST_SKIP() << "running as root and /sys is absent";
+  } else {
+    fs::create_directory(ro);
+    fs::permissions(ro, fs::perms::owner_read | fs::perms::owner_exec);
+  }
+  try {
+    CompactDatabase(source_, (ro / "tessmark-d.mdb").string());
+    ADD_FAILURE() << "compaction into a read-only folder succeeded";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), kIoError) << e.description();
+  }
+  EXPECT_FALSE(fs::exists(ro / "tessmark-d.mdb"));
+  if (geteuid() != 0) fs::permissions(ro, fs::perms::owner_all);
+}
+
+// An Env that passes everything through but lets a test spoil the writes.
+class FaultyEnv : public Env {
+ public:
+  enum class Fault { kNone, kDiskFull, kIoError, kCorruptRows };
+  explicit FaultyEnv(Fault fault, uint64_t after_bytes = 0) : fault_(fault), after_(after_bytes) {}
+
+  std::unique_ptr<RandomAccessFile> OpenForRead(const std::string& p, LockMode m) override {
+    return base_->OpenForRead(p, m);
+  }
+  std::unique_ptr<WritableFile> CreateNew(const std::string& p) override {
+    return std::make_unique<File>(base_->CreateNew(p), *this);
+  }
+  void Remove(const std::string& p) override { base_->Remove(p); }
+  void RenameReplace(const std::string& a, const std::string& b) override {
+    base_->RenameReplace(a, b);
+  }
+  void MakeDirectory(const std::string& p) override { base_->MakeDirectory(p); }
+  bool FileExists(const std::string& p) override { return base_->FileExists(p); }
+  uint64_t FileSize(const std::string& p) override { return base_->FileSize(p); }
+  void SyncDirectory(const std::string& p) override { base_->SyncDirectory(p); }
+
+ private:
+  class File : public WritableFile {
+   public:
+    File(std::unique_ptr<WritableFile> f, FaultyEnv& env) : f_(std::move(f)), env_(env) {}
+    void WriteAt(uint64_t offset, const uint8_t* data, size_t n) override {
+      env_.written_ += n;
+      if (env_.written_ > env_.after_) {
+        if (env_.fault_ == Fault::kDiskFull) throw Error(kDiskFull, "The disk is full.");
+        if (env_.fault_ == Fault::kIoError) throw Error(kIoError, "Write failed.");
+      }
+      if (env_.fault_ == Fault::kCorruptRows && n > 16 && data[0] == 0x01 && offset > 0) {
+        // Alter the last byte of every data page: the end of its first row.
+        std::vector<uint8_t> copy(data, data + n);
+        copy[n - 1] ^= 0x5A;
+        f_->WriteAt(offset, copy.data(), n);
+        return;
+      }
+      f_->WriteAt(offset, data, n);
+    }
+    void Append(const uint8_t* data, size_t n) override { f_->Append(data, n); }
+    void Sync() override { f_->Sync(); }
+    void Close() override { f_->Close(); }
+
+   private:
+    std::unique_ptr<WritableFile> f_;
+    FaultyEnv& env_;
+  };
+
+  Env* base_ = PlatformEnv();
+  Fault fault_;
+  uint64_t after_;
+  uint64_t written_ = 0;
+};
+
+TEST_F(CompactRefusalTest, WriteFailuresRemoveThePartialCopy) {
+  for (auto [fault, number] : {std::pair{FaultyEnv::Fault::kDiskFull, kDiskFull},
+                               std::pair{FaultyEnv::Fault::kIoError, kIoError}}) {
+    for (uint64_t after : {uint64_t{0}, uint64_t{40000}}) {
+      FaultyEnv env(fault, after);
+      CompactOptions o;
+      o.env = &env;
+      Refused(source_, dest_, number, o);
+      EXPECT_FALSE(fs::exists(dest_)) << "partial copy left behind";
+    }
+  }
+}
+
+TEST_F(CompactRefusalTest, CopyThatDiffersIsAbandoned) {
+  FaultyEnv env(FaultyEnv::Fault::kCorruptRows);
+  CompactOptions o;
+  o.env = &env;
+  const std::string why = Refused(source_, dest_, kDamaged, o);
+  EXPECT_NE(why.find("abandoned"), std::string::npos) << why;
+  EXPECT_NE(why.find("untouched"), std::string::npos) << why;
+  EXPECT_FALSE(fs::exists(dest_));
+}
+
+}  // namespace
+}  // namespace tessmark::jet

@@ -1,0 +1,95 @@
+// The checker's index rules on real indexes changed by hand: unique keys,
+// and the rows an ignore-NULLs index may leave out.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/checker.h"
+#include "engine/data_page.h"
+#include "engine/database.h"
+#include "engine/index_page.h"
+#include "engine/row.h"
+#include "tests/support/corpus.h"
+
+namespace tessmark::jet {
+namespace {
+
+using Image = std::vector<uint8_t>;
+
+bool HasFinding(const CheckReport& report, const std::string& text) {
+  return std::any_of(report.findings.begin(), report.findings.end(), [&](const Finding& f) {
+    return f.severity == Severity::kError && f.message.find(text) != std::string::npos;
+  });
+}
+
+TEST(IndexCheck, RepeatedKeyInAUniqueIndex) {
+  const auto path = testing::SharedDir() / "corpus/jet3/testV1997.mdb";
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << testing::CorpusMissingMessage();
+  Image img = testing::ReadWholeFile(path);
+  auto db = Database::Open(path.string());
+  const TableDef& catalog = db->catalog_table();
+  const RealIndexDef* id_index = nullptr;
+  for (const RealIndexDef& ri : catalog.real_indexes) {
+    if (ri.unique() && ri.columns.size() == 1) id_index = &ri;
+  }
+  ASSERT_NE(id_index, nullptr);
+  const IndexPage leaf =
+      ParseIndexPage(db->file().Get(id_index->root_page), kJet3Format, Location{});
+  ASSERT_TRUE(leaf.leaf);
+  ASSERT_EQ(leaf.prefix_length, 0u);
+  ASSERT_GE(leaf.entries.size(), 2u);
+  // Entries are key (5 bytes) + row pointer (4): give entry 1 the key of entry 0.
+  const size_t entry1 = size_t{id_index->root_page} * 2048 + kJet3Format.idx_first_entry + 9;
+  std::memcpy(img.data() + entry1, leaf.entries[0].key.data(), leaf.entries[0].key.size());
+  testing::TempDir dir;
+  auto damaged = Database::Open(dir.Write("dup.mdb", img).string());
+  const CheckReport report = CheckDatabase(*damaged);
+  EXPECT_TRUE(HasFinding(report, "repeats the key of the entry before it in a unique index"));
+}
+
+TEST(IndexCheck, IgnoreNullsIndexMayOnlyLeaveOutRowsWithoutValues) {
+  const auto path = testing::SharedDir() / "corpus/jet4/testIndexPropertiesV2000.mdb";
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << testing::CorpusMissingMessage();
+  auto db = Database::Open(path.string());
+  EXPECT_TRUE(CheckDatabase(*db).sound()) << "the sample leaves rows out of ignore-NULLs indexes";
+
+  // Give one of the left-out rows a value in the indexed column.
+  const TableDef& def = db->Table(*db->FindTable("TableIgnoreNulls1"));
+  const RealIndexDef* index = nullptr;
+  for (const RealIndexDef& ri : def.real_indexes) {
+    if (ri.ignore_nulls()) index = &ri;
+  }
+  ASSERT_NE(index, nullptr);
+  std::vector<RowPointer> indexed;
+  WalkIndex(db->file(), *index, Location{},
+            IndexWalkVisitor{nullptr, [&](const IndexEntry& e) { indexed.push_back(e.row); }});
+  std::optional<TableRow> left_out;
+  std::vector<uint8_t> bytes;
+  db->ForEachRow(def, [&](const TableRow& row) {
+    if (!left_out && std::find(indexed.begin(), indexed.end(), row.header) == indexed.end()) {
+      left_out = row;
+      bytes.assign(row.bytes.begin(), row.bytes.end());
+    }
+  });
+  ASSERT_TRUE(left_out.has_value());
+  const DecodedRow d = DecodeRow(def, db->format(), bytes, Location{});
+  const ColumnDef* column = def.ColumnByNumber(index->columns.front().column_number);
+  ASSERT_NE(column, nullptr);
+  const DataPage page = ParseDataPage(db->file().Get(left_out->data.page), kJet4Format, Location{});
+  const uint32_t row_end = page.slots[left_out->data.row].end;
+  const uint32_t mask_bytes = (d.num_cols + 7u) / 8u;
+  ASSERT_LT(column->number, d.num_cols);
+  Image img = testing::ReadWholeFile(path);
+  uint8_t& mask =
+      img[size_t{left_out->data.page} * 4096 + row_end - mask_bytes + column->number / 8];
+  mask = static_cast<uint8_t>(mask | (1u << (column->number % 8)));
+  testing::TempDir dir;
+  auto damaged = Database::Open(dir.Write("ignore.mdb", img).string());
+  const CheckReport report = CheckDatabase(*damaged);
+  EXPECT_TRUE(HasFinding(report, "missing from the index although column " + column->name))
+      << (report.findings.empty() ? "no findings" : report.findings.front().Text());
+}
+
+}  // namespace
+}  // namespace tessmark::jet
