@@ -7,6 +7,7 @@
 #include <numeric>
 
 #include "engine/data_page.h"
+#include "engine/entry_sorter.h"
 #include "engine/format.h"
 #include "engine/index_key.h"
 #include "engine/long_value.h"
@@ -18,6 +19,9 @@
 namespace tessmark::jet {
 
 namespace {
+
+// Memory an index rebuild may use for sorting before it spills to disk.
+constexpr size_t kIndexSortMemory = 32u << 20;
 
 bool EqualsNoCase(const std::string& a, const char* b) {
   const size_t n = std::strlen(b);
@@ -356,8 +360,10 @@ class Compactor {
       if (c->column_type() == ColumnType::kLong && HoldsTableIds(def.name, c->name))
         id_segment = static_cast<int>(k);
     }
-    std::vector<uint8_t> flat;     // entries, concatenated
-    std::vector<uint32_t> starts;  // start of each entry in `flat`
+    // Entries go through a sorter that spills to scratch files beyond its
+    // memory budget, so an index of any size is rebuilt in bounded memory.
+    EntrySorter sorter(kIndexSortMemory);
+    std::vector<uint8_t> entry;
     walk_(src_, def, ri, [&](Bytes key, RowPointer old_row) {
       RowPointer row;
       if (!pointers.Find(old_row, row)) {
@@ -365,45 +371,34 @@ class Compactor {
                                 " row " + std::to_string(old_row.row) +
                                 ", which holds no row of the table");
       }
-      starts.push_back(static_cast<uint32_t>(flat.size()));
-      const size_t begin = flat.size();
-      flat.insert(flat.end(), key.begin(), key.end());
-      if (id_segment >= 0) RemapIdSegment(flat, begin, cols, ri, static_cast<size_t>(id_segment));
-      const size_t at = flat.size();
-      flat.resize(at + 4);
-      PutU24BE(flat, at, row.page);
-      flat[at + 3] = row.row;
+      entry.assign(key.begin(), key.end());
+      if (id_segment >= 0) RemapIdSegment(entry, 0, cols, ri, static_cast<size_t>(id_segment));
+      const size_t at = entry.size();
+      entry.resize(at + 4);
+      PutU24BE(entry, at, row.page);
+      entry[at + 3] = row.row;
+      sorter.Add(entry);
     });
-    starts.push_back(static_cast<uint32_t>(flat.size()));
-    const size_t n = starts.size() - 1;
-    std::vector<uint32_t> order(n);
-    std::iota(order.begin(), order.end(), 0u);
-    auto span_of = [&](uint32_t i) {
-      return std::span<const uint8_t>(flat.data() + starts[i], starts[i + 1] - starts[i]);
-    };
-    auto less = [&](uint32_t a, uint32_t b) {
-      auto x = span_of(a), y = span_of(b);
-      return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end());
-    };
-    std::sort(order.begin(), order.end(), less);
     IndexTreeBuilder builder(
         geometry_, owner,
         PageOutput{[this] { return out_.Allocate(); },
                    [this](uint32_t p, const PageImage& img) { out_.Write(p, img); }});
-    entries = static_cast<uint32_t>(n);
+    entries = static_cast<uint32_t>(sorter.size());
     distinct = 0;
-    std::span<const uint8_t> prev_key;
-    for (size_t i = 0; i < n; ++i) {
-      auto e = span_of(order[i]);
-      auto key = e.first(e.size() - 4);
-      if (i == 0 || !std::equal(key.begin(), key.end(), prev_key.begin(), prev_key.end()))
+    std::vector<uint8_t> prev;
+    bool first = true;
+    sorter.Drain([&](std::span<const uint8_t> e) {
+      const auto key = e.first(e.size() - 4);
+      if (first || prev.size() < 4 ||
+          !std::equal(key.begin(), key.end(), prev.begin(), prev.end() - 4)) {
         ++distinct;
-      else if (i > 0 && std::equal(e.begin(), e.end(), span_of(order[i - 1]).begin(),
-                                   span_of(order[i - 1]).end()))
+      } else if (std::equal(e.begin(), e.end(), prev.begin(), prev.end())) {
         ThrowDamaged(where, "two index entries point at the same row");
-      prev_key = key;
+      }
+      first = false;
+      prev.assign(e.begin(), e.end());
       builder.Add(e);
-    }
+    });
     root = builder.Finish();
     pages = builder.pages();
   }
