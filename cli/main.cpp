@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -74,7 +75,14 @@ int main(int argc, char** argv) {
       ReportError(e);
       return e.number() == tessmark::jet::kDamaged ? kExitDamaged : kExitCannotOpen;
     } catch (const std::bad_alloc&) {
-      std::cerr << "tessmark-cli: out of memory\n";
+      std::cerr << "tessmark-cli: error " << tessmark::jet::kIoError
+                << ": There is not enough memory to finish the command.\n";
+      return kExitCannotOpen;
+    } catch (const std::exception& e) {
+      // Not expected: every engine failure is an Error. Still report it in
+      // the usual form rather than abort.
+      std::cerr << "tessmark-cli: error " << tessmark::jet::kIoError
+                << ": The command failed unexpectedly (" << e.what() << ").\n";
       return kExitCannotOpen;
     }
   }

@@ -26,7 +26,7 @@ class Random {
   bool Chance(double p) { return Unit() < p; }
   template <typename T, size_t N>
   const T& Pick(const std::array<T, N>& items) {
-    return items[Below(N)];
+    return items[static_cast<size_t>(Below(N))];
   }
 
  private:
@@ -141,11 +141,11 @@ class Generator {
     const double u = rng_.Unit();
     size_t len;
     if (u < 0.6) {
-      len = 10 + rng_.Below(50);  // inline
+      len = static_cast<size_t>(10 + rng_.Below(50));  // inline
     } else if (u < 0.97) {
-      len = 100 + rng_.Below(1500);  // one LVAL row
+      len = static_cast<size_t>(100 + rng_.Below(1500));  // one LVAL row
     } else {
-      len = 3000 + rng_.Below(6000);  // a chain
+      len = static_cast<size_t>(3000 + rng_.Below(6000));  // a chain
     }
     std::string s;
     while (s.size() < len) s += Word() + (rng_.Chance(0.1) ? ".\r\n" : " ");

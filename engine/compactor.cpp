@@ -7,6 +7,7 @@
 #include <numeric>
 
 #include "engine/data_page.h"
+#include "engine/entry_sorter.h"
 #include "engine/format.h"
 #include "engine/index_key.h"
 #include "engine/long_value.h"
@@ -19,6 +20,9 @@ namespace tessmark::jet {
 
 namespace {
 
+// Memory an index rebuild may use for sorting before it spills to disk.
+constexpr size_t kIndexSortMemory = 32u << 20;
+
 bool EqualsNoCase(const std::string& a, const char* b) {
   const size_t n = std::strlen(b);
   if (a.size() != n) return false;
@@ -29,16 +33,6 @@ bool EqualsNoCase(const std::string& a, const char* b) {
   }
   return true;
 }
-
-// Where a live row goes: planned before any page is written so that the
-// long values can follow the table's data pages.
-struct PlannedRow {
-  RowPointer header;  // what the source's indexes point at
-  RowPointer data;    // where the bytes are in the source
-  uint32_t length = 0;
-  uint32_t page_index = 0;  // data page of the table, counted from its first
-  uint8_t row = 0;
-};
 
 // Old row pointer (stored form) -> new one, for one table.
 class PointerMap {
@@ -148,9 +142,23 @@ class Compactor {
       const uint32_t extra = (length - geometry_.page_size + per - 1) / per;
       for (uint32_t i = 0; i < extra; ++i) tdef_pages.push_back(out_.Allocate());
     }
-    // Plan the rows: primary-key order when there is a primary key.
-    std::vector<PlannedRow> plan = PlanRows(def);
-    const uint32_t data_pages = plan.empty() ? 0 : plan.back().page_index + 1;
+    // First pass over the rows, in output order: their lengths alone fix
+    // how many data pages the table takes, so its long values can follow.
+    uint32_t data_pages = 0;
+    {
+      size_t free = 0, rows = kMaxRowsPerPage;
+      ForEachRowInOrder(def, [&](RowPointer, RowPointer data, Bytes bytes) {
+        if (bytes.size() + 2 > geometry_.data_capacity())
+          ThrowDamaged(where.WithRow(data.page, data.row), "a row is longer than a page");
+        if (rows >= kMaxRowsPerPage || bytes.size() + 2 > free) {
+          ++data_pages;
+          free = geometry_.data_capacity();
+          rows = 0;
+        }
+        free -= bytes.size() + 2;
+        ++rows;
+      });
+    }
     const uint32_t first_data = out_.page_count();
     for (uint32_t i = 0; i < data_pages; ++i) out_.Allocate();
 
@@ -166,24 +174,24 @@ class Compactor {
     }
     int64_t max_autonumber = 0;
 
+    // Second pass, in the same order: the rows themselves.
     PointerMap pointers;
     LongValueReader lv_reader(src_);
     DataPageBuilder page(geometry_, tdef_page);
     std::vector<uint32_t> free_data_pages;
     uint32_t open_index = 0;
+    uint64_t written = 0;
     std::vector<uint8_t> bytes;
     auto flush_page = [&] {
+      if (open_index >= data_pages)
+        throw Error(kIoError, "internal: the rows need more pages than planned");
       if (page.free_space() >= kFreeMapThreshold)
         free_data_pages.push_back(first_data + open_index);
       out_.Write(first_data + open_index, page.Finish());
+      ++open_index;
     };
-    for (const PlannedRow& pr : plan) {
-      if (pr.page_index != open_index) {
-        flush_page();
-        open_index = pr.page_index;
-      }
-      const Location at = where.WithRow(pr.data.page, pr.data.row);
-      const Bytes row_bytes = SourceRow(def, pr.data, at);
+    ForEachRowInOrder(def, [&](RowPointer header, RowPointer data, Bytes row_bytes) {
+      const Location at = where.WithRow(data.page, data.row);
       bytes.assign(row_bytes.begin(), row_bytes.end());
       const DecodedRow decoded = DecodeRow(def, format_, bytes, at);
       for (size_t c = 0; c < def.columns.size(); ++c) {
@@ -209,17 +217,17 @@ class Compactor {
               max_autonumber, static_cast<int32_t>(LoadU32(bytes.data() + f.offset)));
         }
       }
-      if (!page.Fits(bytes.size()))
-        throw Error(kIoError, "internal: the planned row layout does not fit its page");
+      if (!page.Fits(bytes.size())) flush_page();
       const uint8_t row = page.Add(bytes);
-      if (row != pr.row)
-        throw Error(kIoError, "internal: a row landed in another slot than planned");
-      pointers.Add(pr.header, RowPointer{first_data + pr.page_index, row});
-    }
-    if (!plan.empty()) flush_page();
+      pointers.Add(header, RowPointer{first_data + open_index, row});
+      ++written;
+    });
+    if (written > 0) flush_page();
+    if (open_index != data_pages)
+      throw Error(kIoError, "internal: the rows took fewer pages than planned");
     for (auto& [col, w] : lv_writers) w.Close();
     pointers.Seal();
-    result_.rows += plan.size();
+    result_.rows += written;
 
     // Indexes, rebuilt from their entries.
     struct BuiltIndex {
@@ -264,7 +272,7 @@ class Compactor {
 
     // The definition, patched with every new page number and true counts.
     std::vector<uint8_t> s(def.stream.begin(), def.stream.begin() + length);
-    PutU32(s, format_.tdef_row_count, static_cast<uint32_t>(plan.size()));
+    PutU32(s, format_.tdef_row_count, static_cast<uint32_t>(written));
     if (options_.reset_autonumber && HasAutoNumber(def))
       PutU32(s, format_.tdef_autonumber, static_cast<uint32_t>(max_autonumber));
     size_t m = 0;
@@ -294,8 +302,8 @@ class Compactor {
     return false;
   }
 
-  // The bytes of a row of `def` whose place the plan took from a scan of the
-  // table; the page parsed last is kept, since rows mostly come in page order.
+  // The bytes of the row in slot `at` of a page of `def`; the page parsed
+  // last is kept, since rows mostly come in page order.
   Bytes SourceRow(const TableDef& def, RowPointer at, const Location& where) {
     if (!last_page_.page || last_page_.number() != at.page) {
       last_page_ = ParseDataPage(src_.Get(at.page, where), format_, where);
@@ -306,57 +314,36 @@ class Compactor {
     return last_page_.RowBytes(at.row);
   }
 
-  std::vector<PlannedRow> PlanRows(const TableDef& def) {
-    std::vector<PlannedRow> physical;
-    ForEachTableRow(src_, def, [&](const TableRow& r) {
-      physical.push_back({r.header, r.data, static_cast<uint32_t>(r.bytes.size()), 0, 0});
-    });
-    std::vector<PlannedRow> plan;
+  // Visits the live rows of `def` in the order they are written: by the
+  // primary key when the table has one (its leaves name every row once,
+  // as the checker has made sure), else in page and slot order. `header`
+  // is the slot indexes point at, `data` where the bytes lie.
+  void ForEachRowInOrder(
+      const TableDef& def,
+      const std::function<void(RowPointer header, RowPointer data, Bytes)>& visit) {
     const RealIndexDef* pk = nullptr;
     for (const LogicalIndexDef& li : def.logical_indexes) {
       if (li.primary_key() && li.real_index < def.real_indexes.size())
         pk = &def.real_indexes[li.real_index];
     }
-    if (pk != nullptr) {
-      // The physical list is found by binary search on the header slot;
-      // it is in page and slot order already, so this costs no extra memory.
-      auto by_header = [](const PlannedRow& a, const PlannedRow& b) {
-        return a.header.Stored() < b.header.Stored();
-      };
-      if (!std::is_sorted(physical.begin(), physical.end(), by_header))
-        std::sort(physical.begin(), physical.end(), by_header);
-      std::vector<bool> taken(physical.size(), false);
-      walk_(src_, def, *pk, [&](Bytes, RowPointer row) {
-        PlannedRow probe;
-        probe.header = row;
-        auto it = std::lower_bound(physical.begin(), physical.end(), probe, by_header);
-        if (it == physical.end() || it->header != row) return;
-        const auto i = static_cast<size_t>(it - physical.begin());
-        if (taken[i]) return;
-        taken[i] = true;
-        plan.push_back(*it);
-      });
-      for (size_t i = 0; i < physical.size(); ++i)
-        if (!taken[i]) plan.push_back(physical[i]);
-    } else {
-      plan = std::move(physical);
+    if (pk == nullptr) {
+      ForEachTableRow(src_, def, [&](const TableRow& r) { visit(r.header, r.data, r.bytes); });
+      return;
     }
-    // Pack densely, exactly as DataPageBuilder will.
-    size_t free = geometry_.data_capacity(), rows = 0;
-    uint32_t page_index = 0;
-    for (PlannedRow& pr : plan) {
-      if (pr.length + 2 > geometry_.data_capacity())
-        ThrowDamaged(def.where().WithRow(pr.data.page, pr.data.row), "a row is longer than a page");
-      if (rows >= kMaxRowsPerPage || pr.length + 2 > free) {
-        ++page_index;
-        free = geometry_.data_capacity();
-        rows = 0;
+    walk_(src_, def, *pk, [&](Bytes, RowPointer header) {
+      const Location at = def.where().WithRow(header.page, header.row);
+      const Bytes bytes = SourceRow(def, header, at);
+      const RowSlot& slot = last_page_.slots[header.row];
+      if (slot.plain()) {
+        visit(header, header, bytes);
+        return;
       }
-      pr.page_index = page_index;
-      pr.row = static_cast<uint8_t>(rows++);
-      free -= pr.length + 2;
-    }
-    return plan;
+      if (!slot.moved_pointer()) ThrowDamaged(at, "an index entry points at a deleted row");
+      RowRef ref = ReadRow(src_, header, at, &def.page);
+      RowRef target = FollowMovedRow(src_, def, ref, at);
+      visit(header, RowPointer{target.page.number(), static_cast<uint8_t>(target.row)},
+            target.bytes());
+    });
   }
 
   void BuildIndex(const TableDef& def, const RealIndexDef& ri, uint32_t owner,
@@ -373,8 +360,10 @@ class Compactor {
       if (c->column_type() == ColumnType::kLong && HoldsTableIds(def.name, c->name))
         id_segment = static_cast<int>(k);
     }
-    std::vector<uint8_t> flat;     // entries, concatenated
-    std::vector<uint32_t> starts;  // start of each entry in `flat`
+    // Entries go through a sorter that spills to scratch files beyond its
+    // memory budget, so an index of any size is rebuilt in bounded memory.
+    EntrySorter sorter(kIndexSortMemory);
+    std::vector<uint8_t> entry;
     walk_(src_, def, ri, [&](Bytes key, RowPointer old_row) {
       RowPointer row;
       if (!pointers.Find(old_row, row)) {
@@ -382,45 +371,34 @@ class Compactor {
                                 " row " + std::to_string(old_row.row) +
                                 ", which holds no row of the table");
       }
-      starts.push_back(static_cast<uint32_t>(flat.size()));
-      const size_t begin = flat.size();
-      flat.insert(flat.end(), key.begin(), key.end());
-      if (id_segment >= 0) RemapIdSegment(flat, begin, cols, ri, static_cast<size_t>(id_segment));
-      const size_t at = flat.size();
-      flat.resize(at + 4);
-      PutU24BE(flat, at, row.page);
-      flat[at + 3] = row.row;
+      entry.assign(key.begin(), key.end());
+      if (id_segment >= 0) RemapIdSegment(entry, 0, cols, ri, static_cast<size_t>(id_segment));
+      const size_t at = entry.size();
+      entry.resize(at + 4);
+      PutU24BE(entry, at, row.page);
+      entry[at + 3] = row.row;
+      sorter.Add(entry);
     });
-    starts.push_back(static_cast<uint32_t>(flat.size()));
-    const size_t n = starts.size() - 1;
-    std::vector<uint32_t> order(n);
-    std::iota(order.begin(), order.end(), 0u);
-    auto span_of = [&](uint32_t i) {
-      return std::span<const uint8_t>(flat.data() + starts[i], starts[i + 1] - starts[i]);
-    };
-    auto less = [&](uint32_t a, uint32_t b) {
-      auto x = span_of(a), y = span_of(b);
-      return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end());
-    };
-    std::sort(order.begin(), order.end(), less);
     IndexTreeBuilder builder(
         geometry_, owner,
         PageOutput{[this] { return out_.Allocate(); },
                    [this](uint32_t p, const PageImage& img) { out_.Write(p, img); }});
-    entries = static_cast<uint32_t>(n);
+    entries = static_cast<uint32_t>(sorter.size());
     distinct = 0;
-    std::span<const uint8_t> prev_key;
-    for (size_t i = 0; i < n; ++i) {
-      auto e = span_of(order[i]);
-      auto key = e.first(e.size() - 4);
-      if (i == 0 || !std::equal(key.begin(), key.end(), prev_key.begin(), prev_key.end()))
+    std::vector<uint8_t> prev;
+    bool first = true;
+    sorter.Drain([&](std::span<const uint8_t> e) {
+      const auto key = e.first(e.size() - 4);
+      if (first || prev.size() < 4 ||
+          !std::equal(key.begin(), key.end(), prev.begin(), prev.end() - 4)) {
         ++distinct;
-      else if (i > 0 && std::equal(e.begin(), e.end(), span_of(order[i - 1]).begin(),
-                                   span_of(order[i - 1]).end()))
+      } else if (std::equal(e.begin(), e.end(), prev.begin(), prev.end())) {
         ThrowDamaged(where, "two index entries point at the same row");
-      prev_key = key;
+      }
+      first = false;
+      prev.assign(e.begin(), e.end());
       builder.Add(e);
-    }
+    });
     root = builder.Finish();
     pages = builder.pages();
   }

@@ -100,7 +100,8 @@ void EntrySorter::Spill() {
   for (const auto& [off, len] : items_) {
     out.push_back(static_cast<uint8_t>(len));
     out.push_back(static_cast<uint8_t>(len >> 8));
-    out.insert(out.end(), arena_.begin() + off, arena_.begin() + off + len);
+    const uint8_t* from = arena_.data() + off;
+    out.insert(out.end(), from, from + len);
     if (out.size() >= (1 << 20)) {
       if (std::fwrite(out.data(), 1, out.size(), f) != out.size())
         throw Error(kDiskFull, "The scratch file of an index sort could not be written.");

@@ -82,8 +82,8 @@ uint32_t TableDefPageCount(const PageGeometry& geometry, size_t stream_length) {
   return static_cast<uint32_t>(1 + (stream_length - ps + (ps - 8) - 1) / (ps - 8));
 }
 
-void WriteTableDefPages(OutputFile& out, const PageGeometry& geometry,
-                        std::span<const uint8_t> s, std::span<const uint32_t> pages) {
+void WriteTableDefPages(OutputFile& out, const PageGeometry& geometry, std::span<const uint8_t> s,
+                        std::span<const uint32_t> pages) {
   const uint32_t ps = geometry.page_size;
   size_t pos = 0;
   for (size_t k = 0; k < pages.size(); ++k) {
@@ -135,7 +135,7 @@ void WriteGlobalMap(OutputFile& out, const PageGeometry& geometry,
     PageImage bm(geometry.page_size, 0);
     bm[0] = 0x05;
     bm[1] = 0x01;
-    for (uint64_t bit = 0; bit < span; ++bit) {
+    for (uint32_t bit = 0; bit < span; ++bit) {
       if (uint64_t{k} * span + bit >= total)
         bm[4 + bit / 8] = static_cast<uint8_t>(bm[4 + bit / 8] | (1u << (bit % 8)));
     }

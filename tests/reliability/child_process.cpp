@@ -25,7 +25,8 @@ std::string Slurp(const std::string& path) {
 Child::Child(const std::string& program, const std::vector<std::string>& args,
              const std::vector<std::pair<std::string, std::string>>& env,
              const std::string& scratch, int run_as) {
-  const std::string stem = scratch + "/child" + std::to_string(++g_serial);
+  const std::string stem =
+      scratch + "/child-" + std::to_string(::getpid()) + "-" + std::to_string(++g_serial);
   out_path_ = stem + ".out";
   err_path_ = stem + ".err";
   pid_ = ::fork();

@@ -21,12 +21,14 @@ namespace {
 namespace fs = std::filesystem;
 
 struct FaultCase {
+  const char* sample;  // below corpus/
   int32_t error;
   bool persistent;
 };
 
 std::string CaseName(const ::testing::TestParamInfo<FaultCase>& info) {
-  return std::string(info.param.error == jet::kDiskFull ? "DiskFull" : "IoError") +
+  std::string name = fs::path(info.param.sample).stem().string();
+  return name + (info.param.error == jet::kDiskFull ? "DiskFull" : "IoError") +
          (info.param.persistent ? "FromThenOn" : "Once");
 }
 
@@ -46,9 +48,9 @@ std::vector<std::string> Leftovers(const fs::path& dir, const std::string& keep)
 }
 
 TEST_P(InPlaceFaults, EveryOperationFailsInTurnAndTheDatabaseSurvives) {
-  const fs::path sample = SharedDir() / "corpus" / "jet4" / "delTestV2000.mdb";
-  if (!fs::exists(sample)) GTEST_SKIP() << CorpusMissingMessage();
   const FaultCase fc = GetParam();
+  const fs::path sample = SharedDir() / "corpus" / fc.sample;
+  if (!fs::exists(sample)) GTEST_SKIP() << CorpusMissingMessage();
   TempDir dir;
   const fs::path db = dir.path() / "catalog.mdb";
   const std::vector<uint8_t> original = ReadWholeFile(sample);
@@ -116,12 +118,15 @@ TEST_P(InPlaceFaults, EveryOperationFailsInTurnAndTheDatabaseSurvives) {
   RecordProperty("replaced_runs", static_cast<int>(replaced_runs));
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, InPlaceFaults,
-                         ::testing::Values(FaultCase{jet::kIoError, false},
-                                           FaultCase{jet::kIoError, true},
-                                           FaultCase{jet::kDiskFull, false},
-                                           FaultCase{jet::kDiskFull, true}),
-                         CaseName);
+INSTANTIATE_TEST_SUITE_P(
+    Faults, InPlaceFaults,
+    ::testing::Values(FaultCase{"jet4/delTestV2000.mdb", jet::kIoError, false},
+                      FaultCase{"jet4/delTestV2000.mdb", jet::kIoError, true},
+                      FaultCase{"jet4/delTestV2000.mdb", jet::kDiskFull, false},
+                      FaultCase{"jet4/delTestV2000.mdb", jet::kDiskFull, true},
+                      FaultCase{"jet3/delTestV1997.mdb", jet::kIoError, false},
+                      FaultCase{"jet3/delTestV1997.mdb", jet::kDiskFull, true}),
+    CaseName);
 
 }  // namespace
 }  // namespace tessmark::testing

@@ -1,0 +1,118 @@
+// The POSIX file environment: every operation's failures carry the Jet
+// error number the engine promises, and writes reach the file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "engine/env.h"
+#include "engine/error.h"
+#include "tests/support/corpus.h"
+
+namespace tessmark::jet {
+namespace {
+
+int32_t NumberOf(const std::function<void()>& op) {
+  try {
+    op();
+  } catch (const Error& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+TEST(PosixEnv, ErrorNumbersOfEachOperation) {
+  Env* env = PlatformEnv();
+  testing::TempDir dir;
+  const std::string existing = dir.Write("a.mdb", {1, 2, 3}).string();
+  const std::string missing = (dir.path() / "missing.mdb").string();
+  const std::string under_file = existing + "/x";
+  const std::string long_name = (dir.path() / std::string(300, 'n')).string();
+
+  EXPECT_EQ(NumberOf([&] { env->OpenForRead(missing, LockMode::kShared); }), kFileNotFound);
+  EXPECT_EQ(NumberOf([&] { env->OpenForRead(under_file, LockMode::kShared); }), kInvalidPath);
+  EXPECT_EQ(NumberOf([&] { env->OpenForRead(long_name, LockMode::kShared); }), kInvalidPath);
+  EXPECT_EQ(NumberOf([&] { env->OpenForRead(dir.path().string(), LockMode::kShared); }),
+            kInvalidPath);
+  EXPECT_EQ(NumberOf([&] { env->OpenForRead(std::string("a\0b", 3), LockMode::kShared); }),
+            kInvalidPath);
+  EXPECT_EQ(NumberOf([&] { env->CreateNew(existing); }), kDatabaseExists);
+  EXPECT_EQ(NumberOf([&] { env->CreateNew(under_file); }), kInvalidPath);
+  EXPECT_EQ(NumberOf([&] { env->CreateNew((dir.path() / "no/such/dir.mdb").string()); }),
+            kFileNotFound);
+  EXPECT_EQ(NumberOf([&] { env->Remove(missing); }), kFileNotFound);
+  EXPECT_EQ(NumberOf([&] { env->RenameReplace(missing, existing); }), kFileNotFound);
+  EXPECT_EQ(NumberOf([&] { env->FileSize(missing); }), kFileNotFound);
+  EXPECT_EQ(NumberOf([&] { env->SyncDirectory(missing); }), kFileNotFound);
+  EXPECT_FALSE(env->FileExists(missing));
+  EXPECT_TRUE(env->FileExists(existing));
+  EXPECT_EQ(env->FileSize(existing), 3u);
+}
+
+TEST(PosixEnv, WriteSyncRenameOverAndRead) {
+  Env* env = PlatformEnv();
+  testing::TempDir dir;
+  const std::string target = dir.Write("db.mdb", {9, 9}).string();
+  const std::string temp = (dir.path() / "db.tmp").string();
+  {
+    std::unique_ptr<WritableFile> f = env->CreateNew(temp);
+    const uint8_t a[] = {1, 2, 3, 4};
+    f->Append(a, 4);
+    const uint8_t b[] = {7};
+    f->WriteAt(1, b, 1);
+    f->Append(a, 2);
+    f->Sync();
+    f->Close();
+  }
+  env->RenameReplace(temp, target);
+  env->SyncDirectory(dir.path().string());
+  EXPECT_FALSE(env->FileExists(temp));
+  std::unique_ptr<RandomAccessFile> r = env->OpenForRead(target, LockMode::kShared);
+  ASSERT_EQ(r->Size(), 6u);
+  uint8_t got[8] = {};
+  EXPECT_EQ(r->Read(0, 8, got), 6u) << "a read past the end returns what there is";
+  EXPECT_EQ(std::vector<uint8_t>(got, got + 6), (std::vector<uint8_t>{1, 7, 3, 4, 1, 2}));
+  EXPECT_EQ(r->Read(100, 4, got), 0u);
+
+  const std::string sub = (dir.path() / "sub").string();
+  env->MakeDirectory(sub);
+  EXPECT_EQ(NumberOf([&] { env->MakeDirectory(sub); }), kDatabaseExists);
+}
+
+TEST(PosixEnv, FileBeingWrittenByANewFileHolderIsInUse) {
+  Env* env = PlatformEnv();
+  testing::TempDir dir;
+  const std::string path = (dir.path() / "new.mdb").string();
+  std::unique_ptr<WritableFile> writer = env->CreateNew(path);
+  EXPECT_EQ(NumberOf([&] { env->OpenForRead(path, LockMode::kShared); }), kFileInUse);
+  writer->Close();
+  writer.reset();
+  EXPECT_EQ(NumberOf([&] { env->OpenForRead(path, LockMode::kShared); }), 0);
+}
+
+TEST(Env, DefaultCanBeReplacedAndRestored) {
+  EXPECT_EQ(DefaultEnv(), PlatformEnv());
+  class NoFiles : public Env {
+   public:
+    std::unique_ptr<RandomAccessFile> OpenForRead(const std::string&, LockMode) override {
+      throw Error(kIoError, "no files here");
+    }
+    std::unique_ptr<WritableFile> CreateNew(const std::string&) override {
+      throw Error(kIoError, "no files here");
+    }
+    void Remove(const std::string&) override {}
+    void RenameReplace(const std::string&, const std::string&) override {}
+    void MakeDirectory(const std::string&) override {}
+    bool FileExists(const std::string&) override { return false; }
+    uint64_t FileSize(const std::string&) override { return 0; }
+    void SyncDirectory(const std::string&) override {}
+  } none;
+  SetDefaultEnv(&none);
+  EXPECT_EQ(DefaultEnv(), &none);
+  EXPECT_EQ(NumberOf([&] { DefaultEnv()->OpenForRead("x", LockMode::kShared); }), kIoError);
+  SetDefaultEnv(nullptr);
+  EXPECT_EQ(DefaultEnv(), PlatformEnv());
+}
+
+}  // namespace
+}  // namespace tessmark::jet
