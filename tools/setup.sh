@@ -11,7 +11,7 @@ $sudo_cmd apt-get install -y -q --no-install-recommends \
   cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev \
   mdbtools python3 time \
   g++-mingw-w64-i686 mingw-w64-i686-dev \
-  wine wine32 xvfb xdotool x11-apps imagemagick icoutils
+  wine wine32 fonts-wine xvfb xdotool x11-apps imagemagick icoutils
 # Node.js may already come with its own npm (it conflicts with Debian's npm).
 if ! command -v npm >/dev/null 2>&1; then
   $sudo_cmd apt-get install -y -q --no-install-recommends nodejs npm
