@@ -132,7 +132,7 @@ bool RemovalFailed(const std::vector<std::string>& log, const std::string& name_
 class RandCFaultsTest : public Form1Test, public ::testing::WithParamInterface<FaultCase> {
  protected:
   // The database the runs start from: the corpus sample with deleted rows,
-  // or a small aged catalog from the builder when the corpus is absent.
+  // or a small aged client catalog from the builder when the corpus is absent.
   void SetUp() override {
     Form1Test::SetUp();
     original_file_ = originals_.path() / "original.mdb";
@@ -141,7 +141,8 @@ class RandCFaultsTest : public Form1Test, public ::testing::WithParamInterface<F
       fs::copy_file(sample, original_file_);
     } else {
       jet::CatalogOptions options;
-      options.rows = 60;
+      options.kind = jet::CatalogKind::kClient;
+      options.rows = 20;
       options.deleted = 0.4;
       options.seed = 7;
       jet::GenerateCatalog(original_file_.string(), options);
