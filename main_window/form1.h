@@ -69,8 +69,8 @@ class Form1 {
 };
 
 // The temporary name that RandC compacts into: the file name with every "."
-// replaced by "1." (folders are left alone), or "1" appended to a file name
-// without a dot, so that it never names the source itself.
+// replaced by "1." (folders are left alone). A file name without a dot gives
+// the source path itself, which the engine refuses to compact onto.
 std::string TemporaryPath(const std::string& source);
 
 // The program: creates Form1 and runs the message loop until the program

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "engine/error.h"
+
 namespace tessmark::platform {
 namespace {
 
@@ -31,7 +33,19 @@ constexpr ErrorText kErrors[] = {
     {ERROR_ALREADY_EXISTS, 58, "File already exists"},
     {ERROR_INVALID_NAME, 52, "Bad file name or number"},
     {ERROR_DIR_NOT_EMPTY, 75, "Path/File access error"},
+    {ERROR_WRITE_FAULT, 57, "Device I/O error"},
+    {ERROR_READ_FAULT, 57, "Device I/O error"},
+    {ERROR_GEN_FAILURE, 57, "Device I/O error"},
+    {ERROR_IO_DEVICE, 57, "Device I/O error"},
+    {ERROR_CRC, 57, "Device I/O error"},
 };
+
+bool IsDiskFull(DWORD code) { return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL; }
+
+bool IsDeviceFailure(DWORD code) {
+  return code == ERROR_WRITE_FAULT || code == ERROR_READ_FAULT || code == ERROR_GEN_FAILURE ||
+         code == ERROR_IO_DEVICE || code == ERROR_CRC;
+}
 
 void Check(BOOL ok) {
   if (!ok) throw ErrorFromWin32(GetLastError());
@@ -100,7 +114,23 @@ void Name(const std::string& from, const std::string& to) {
 }
 
 void MoveReplacing(const std::string& from, const std::string& to) {
-  Check(MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return;
+  }
+  // This puts a newly written version of a file in place: a full disk or a
+  // failing device here is the same failure the database engine reports
+  // while writing that version, and it keeps the engine's number for it.
+  const DWORD error = GetLastError();
+  const std::string what = "'" + from + "' in place of '" + to + "'";
+  if (IsDiskFull(error)) {
+    throw RuntimeError(jet::kDiskFull,
+                       "There is not enough space on the disk to put " + what + ".");
+  }
+  if (IsDeviceFailure(error)) {
+    throw RuntimeError(jet::kIoError, "Disk or network error while putting " + what +
+                                          " (system error " + std::to_string(error) + ").");
+  }
+  throw ErrorFromWin32(error);
 }
 
 void MkDir(const std::string& path) { Check(CreateDirectoryA(path.c_str(), nullptr)); }

@@ -58,9 +58,13 @@ bool ApplyMousePointer();
 // that folder's entries) for an entry that is not a folder, hidden or system
 // file, and returns its name, or empty text when none matches.
 std::string Dir(const std::string& path);
-void Kill(const std::string& path);                                  // delete a file
-void Name(const std::string& from, const std::string& to);           // rename; `to` must not exist
-void MoveReplacing(const std::string& from, const std::string& to);  // rename over `to`, durably
+void Kill(const std::string& path);                         // delete a file
+void Name(const std::string& from, const std::string& to);  // rename; `to` must not exist
+// Renames `from` over `to` in one step, durably. A full disk raises 3026 and
+// a failing device 3043, the database engine's numbers, since this puts a
+// newly written version of a file in place; other failures are the
+// runtime's own.
+void MoveReplacing(const std::string& from, const std::string& to);
 void MkDir(const std::string& path);
 
 // --- Program ------------------------------------------------------------------

@@ -147,7 +147,7 @@ DWORD Attributes(const fs::path& host) {
   return attributes;
 }
 
-bool Fails(FileOperation operation, const char* path) {
+bool TakeQueuedFault(FileOperation operation, const char* path) {
   State& s = state();
   const std::string text = UpperAscii(path != nullptr ? path : "");
   for (auto it = s.faults.begin(); it != s.faults.end(); ++it) {
@@ -158,6 +158,21 @@ bool Fails(FileOperation operation, const char* path) {
     }
   }
   return false;
+}
+
+// Whether an injected fault fails this call: a queued one matching either
+// path, else the hook's answer. Sets the last error when it does.
+bool Fails(FileOperation operation, const char* path, const char* other_path = nullptr) {
+  if (TakeQueuedFault(operation, path)) return true;
+  if (other_path != nullptr && TakeQueuedFault(operation, other_path)) return true;
+  State& s = state();
+  if (!s.file_hook) return false;
+  // The hook may be replaced while it runs; call a copy.
+  const FileOperationHook hook = s.file_hook;
+  const DWORD error = hook(operation, path != nullptr ? path : "");
+  if (error == ERROR_SUCCESS) return false;
+  s.last_error = error;
+  return true;
 }
 
 DWORD ErrorFromHost(const std::error_code& ec) {
@@ -252,6 +267,8 @@ fs::path HostPath(const std::string& windows_path) {
 void FailNextFileOperation(FileOperation operation, DWORD error, const std::string& path_part) {
   state().faults.push_back(Fault{operation, error, path_part});
 }
+
+void SetFileOperationHook(FileOperationHook hook) { state().file_hook = std::move(hook); }
 
 }  // namespace tessmark::headless
 
@@ -434,7 +451,7 @@ BOOL WINAPI DeleteFileA(LPCSTR path) {
 
 BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR new_name, DWORD flags) {
   using namespace tessmark::headless;
-  if (Fails(FileOperation::kMove, existing) || Fails(FileOperation::kMove, new_name)) return FALSE;
+  if (Fails(FileOperation::kMove, existing, new_name)) return FALSE;
   auto from = Resolve(existing, false);
   if (!from) return FALSE;
   auto to = Resolve(new_name, false);

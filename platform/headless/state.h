@@ -91,6 +91,7 @@ struct State {
   std::map<uintptr_t, std::unique_ptr<FindSearch>> searches;
   uintptr_t next_search = 0x100;
   std::vector<Fault> faults;
+  FileOperationHook file_hook;
   DWORD last_error = 0;
 
   int screen_width = 1024;

@@ -38,6 +38,14 @@ enum class FileOperation { kFind, kDelete, kMove, kCreateDirectory, kSetAttribut
 // (without regard to case; empty matches any path) fails with `error` and
 // changes nothing.
 void FailNextFileOperation(FileOperation operation, DWORD error, const std::string& path_part = "");
+// Asked before every file operation above that no queued fault has failed,
+// once per call, with the operation and its Windows path (for a move, the
+// file being moved). A non-zero answer fails the call with that error and
+// changes nothing. A test counts and fails operations with it (the Nth
+// once, or from the Nth on), together with the engine's own when it likes.
+// An empty hook (the default after Reset) lets every call through.
+using FileOperationHook = std::function<DWORD(FileOperation operation, const std::string& path)>;
+void SetFileOperationHook(FileOperationHook hook);
 
 // --- Message log --------------------------------------------------------
 struct LoggedMessage {

@@ -144,6 +144,44 @@ TEST_F(FileSystemTest, DirectoriesAndInjectedFaults) {
   EXPECT_FALSE(Exists("New/a.mdb"));
 }
 
+TEST_F(FileSystemTest, HookSeesEveryFileCallOnceAndCanFailIt) {
+  WriteFile("Data/qvd.mdb", "old");
+  WriteFile("Data/qvd1.mdb", "new");
+  std::vector<std::string> calls;
+  DWORD answer = ERROR_SUCCESS;
+  headless::SetFileOperationHook([&](headless::FileOperation op, const std::string& path) {
+    calls.push_back(std::to_string(static_cast<int>(op)) + " " + path);
+    return answer;
+  });
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA("C:\\Data\\qvd.mdb", &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  FindClose(find);
+  answer = ERROR_DISK_FULL;
+  EXPECT_FALSE(MoveFileExA("C:\\Data\\qvd1.mdb", "C:\\Data\\qvd.mdb", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+  EXPECT_EQ(ReadFile("Data/qvd.mdb"), "old") << "a failed call changes nothing";
+  EXPECT_EQ(ReadFile("Data/qvd1.mdb"), "new");
+  answer = ERROR_GEN_FAILURE;
+  EXPECT_EQ(FindFirstFileA("C:\\Data\\qvd.mdb", &data), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_GEN_FAILURE));
+  EXPECT_FALSE(DeleteFileA("C:\\Data\\qvd1.mdb"));
+  EXPECT_FALSE(CreateDirectoryA("C:\\Other", nullptr));
+  EXPECT_FALSE(Exists("Other"));
+  // A queued fault fires first and spares the hook its call.
+  answer = ERROR_SUCCESS;
+  headless::FailNextFileOperation(headless::FileOperation::kDelete, ERROR_SHARING_VIOLATION);
+  EXPECT_FALSE(DeleteFileA("C:\\Data\\qvd1.mdb"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(calls, (std::vector<std::string>{"0 C:\\Data\\qvd.mdb", "2 C:\\Data\\qvd1.mdb",
+                                             "0 C:\\Data\\qvd.mdb", "1 C:\\Data\\qvd1.mdb",
+                                             "3 C:\\Other"}));
+  headless::Reset();
+  headless::MapDrive('C', drive_c_);
+  EXPECT_TRUE(DeleteFileA("C:\\Data\\qvd1.mdb")) << "Reset removes the hook";
+  EXPECT_EQ(calls.size(), 5u);
+}
+
 TEST_F(FileSystemTest, VersionNeedsTheRightRecordSize) {
   headless::SetSystemVersion(4, 10, 2222, VER_PLATFORM_WIN32_WINDOWS, " A ");
   OSVERSIONINFOA info{};

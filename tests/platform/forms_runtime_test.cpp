@@ -74,6 +74,62 @@ TEST_F(FormsRuntimeTest, FileOperationsRaiseRuntimeErrors) {
   EXPECT_FALSE(Exists("Data/qvd1.mdb"));
 }
 
+// The replace step of a compaction reports a full disk and a failing device
+// with the numbers the engine uses for them; every other failure keeps the
+// runtime's number, and none of them changes either file.
+TEST_F(FormsRuntimeTest, ReplaceReportsDiskFailuresWithTheEngineNumbers) {
+  WriteFile("Data/qvd.mdb", "old");
+  WriteFile("Data/qvd1.mdb", "new");
+  struct Case {
+    DWORD error;
+    int32_t number;
+    std::string description_start;
+  };
+  const Case cases[] = {
+      {ERROR_DISK_FULL, 3026,
+       "There is not enough space on the disk to put 'C:\\Data\\qvd1.mdb' "
+       "in place of 'C:\\Data\\qvd.mdb'"},
+      {ERROR_HANDLE_DISK_FULL, 3026, "There is not enough space on the disk"},
+      {ERROR_WRITE_FAULT, 3043,
+       "Disk or network error while putting 'C:\\Data\\qvd1.mdb' in "
+       "place of 'C:\\Data\\qvd.mdb' (system error 29)"},
+      {ERROR_READ_FAULT, 3043, "Disk or network error"},
+      {ERROR_GEN_FAILURE, 3043, "Disk or network error"},
+      {ERROR_IO_DEVICE, 3043, "Disk or network error"},
+      {ERROR_CRC, 3043, "Disk or network error"},
+      {ERROR_SHARING_VIOLATION, 70, "Permission denied"},
+      {ERROR_ACCESS_DENIED, 75, "Path/File access error"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("system error " + std::to_string(c.error));
+    headless::FailNextFileOperation(headless::FileOperation::kMove, c.error);
+    try {
+      platform::MoveReplacing("C:\\Data\\qvd1.mdb", "C:\\Data\\qvd.mdb");
+      ADD_FAILURE() << "no error raised";
+    } catch (const RuntimeError& e) {
+      EXPECT_EQ(e.number(), c.number);
+      EXPECT_EQ(e.description().rfind(c.description_start, 0), 0u) << e.description();
+    }
+    EXPECT_EQ(ReadFile("Data/qvd.mdb"), "old");
+    EXPECT_EQ(ReadFile("Data/qvd1.mdb"), "new");
+  }
+  // The runtime's other services keep its own numbers for the same failures.
+  auto error_of = [](auto&& operation) {
+    try {
+      operation();
+    } catch (const RuntimeError& e) {
+      return std::to_string(e.number()) + " " + e.description();
+    }
+    return std::string("none");
+  };
+  headless::FailNextFileOperation(headless::FileOperation::kDelete, ERROR_DISK_FULL);
+  EXPECT_EQ(error_of([] { platform::Kill("C:\\Data\\qvd1.mdb"); }), "61 Disk full");
+  headless::FailNextFileOperation(headless::FileOperation::kFind, ERROR_GEN_FAILURE);
+  EXPECT_EQ(error_of([] { platform::Dir("C:\\Data\\qvd.mdb"); }), "57 Device I/O error");
+  headless::FailNextFileOperation(headless::FileOperation::kCreateDirectory, ERROR_WRITE_FAULT);
+  EXPECT_EQ(error_of([] { platform::MkDir("C:\\New"); }), "57 Device I/O error");
+}
+
 TEST_F(FormsRuntimeTest, MessageBoxesCarryTitleAndIcon) {
   platform::MsgBox("plain");
   platform::MsgBox("info", platform::BoxIcon::kInformation, "Browse for Folder");

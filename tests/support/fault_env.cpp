@@ -26,6 +26,8 @@ const char* FaultOpName(FaultOp op) {
       return "remove";
     case FaultOp::kMakeDir:
       return "make directory";
+    case FaultOp::kFind:
+      return "find";
   }
   return "?";
 }
@@ -91,7 +93,8 @@ void FaultEnv::Step(FaultOp op, const std::string& path) {
   bool fail = plan_.fail_at != 0 &&
               (count_ == plan_.fail_at || (plan_.persistent && count_ > plan_.fail_at));
   if (fail && plan_.spare_reads_and_removals &&
-      (op == FaultOp::kRead || op == FaultOp::kRemove || op == FaultOp::kOpen)) {
+      (op == FaultOp::kRead || op == FaultOp::kRemove || op == FaultOp::kOpen ||
+       op == FaultOp::kFind)) {
     fail = false;
   }
   log_.push_back(std::to_string(count_) + " " + FaultOpName(op) + " " + path +

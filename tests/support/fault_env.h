@@ -13,15 +13,28 @@
 
 namespace tessmark::testing {
 
-enum class FaultOp { kOpen, kCreate, kRead, kWrite, kSync, kClose, kRename, kRemove, kMakeDir };
+// kFind is a directory search, for layers above the engine that count their
+// own file calls through Step.
+enum class FaultOp {
+  kOpen,
+  kCreate,
+  kRead,
+  kWrite,
+  kSync,
+  kClose,
+  kRename,
+  kRemove,
+  kMakeDir,
+  kFind
+};
 const char* FaultOpName(FaultOp op);
 
 struct FaultPlan {
   uint64_t fail_at = 0;     // 1-based number of the operation to fail; 0: none
   bool persistent = false;  // also fail every later one
   int32_t error = 3043;     // kIoError or kDiskFull
-  // Under a full disk, reads and removals still work; only an I/O error
-  // hits every kind of operation.
+  // Under a full disk, opening, reading, searching and removing still work;
+  // only an I/O error hits every kind of operation.
   bool spare_reads_and_removals = false;
   // Instead of failing, the process kills itself with SIGKILL (POSIX) or
   // stops itself with SIGSTOP just before the operation: a crash or a
