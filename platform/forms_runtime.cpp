@@ -27,17 +27,19 @@ constexpr ErrorText kErrors[] = {
     {ERROR_NOT_SAME_DEVICE, 74, "Can't rename with different drive"},
     {ERROR_WRITE_PROTECT, 70, "Permission denied"},
     {ERROR_SHARING_VIOLATION, 70, "Permission denied"},
-    {ERROR_HANDLE_DISK_FULL, 61, "Disk full"},
-    {ERROR_DISK_FULL, 61, "Disk full"},
+    // A full disk and a failing device carry the numbers the database engine
+    // uses for them, so the operator sees one number for one kind of trouble.
+    {ERROR_HANDLE_DISK_FULL, 3026, "There is not enough space on the disk"},
+    {ERROR_DISK_FULL, 3026, "There is not enough space on the disk"},
     {ERROR_FILE_EXISTS, 58, "File already exists"},
     {ERROR_ALREADY_EXISTS, 58, "File already exists"},
     {ERROR_INVALID_NAME, 52, "Bad file name or number"},
     {ERROR_DIR_NOT_EMPTY, 75, "Path/File access error"},
-    {ERROR_WRITE_FAULT, 57, "Device I/O error"},
-    {ERROR_READ_FAULT, 57, "Device I/O error"},
-    {ERROR_GEN_FAILURE, 57, "Device I/O error"},
-    {ERROR_IO_DEVICE, 57, "Device I/O error"},
-    {ERROR_CRC, 57, "Device I/O error"},
+    {ERROR_WRITE_FAULT, 3043, "Disk or network error"},
+    {ERROR_READ_FAULT, 3043, "Disk or network error"},
+    {ERROR_GEN_FAILURE, 3043, "Disk or network error"},
+    {ERROR_IO_DEVICE, 3043, "Disk or network error"},
+    {ERROR_CRC, 3043, "Disk or network error"},
 };
 
 bool IsDiskFull(DWORD code) { return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL; }

@@ -123,11 +123,11 @@ TEST_F(FormsRuntimeTest, ReplaceReportsDiskFailuresWithTheEngineNumbers) {
     return std::string("none");
   };
   headless::FailNextFileOperation(headless::FileOperation::kDelete, ERROR_DISK_FULL);
-  EXPECT_EQ(error_of([] { platform::Kill("C:\\Data\\qvd1.mdb"); }), "61 Disk full");
+  EXPECT_EQ(error_of([] { platform::Kill("C:\\Data\\qvd1.mdb"); }), "3026 There is not enough space on the disk");
   headless::FailNextFileOperation(headless::FileOperation::kFind, ERROR_GEN_FAILURE);
-  EXPECT_EQ(error_of([] { platform::Dir("C:\\Data\\qvd.mdb"); }), "57 Device I/O error");
+  EXPECT_EQ(error_of([] { platform::Dir("C:\\Data\\qvd.mdb"); }), "3043 Disk or network error");
   headless::FailNextFileOperation(headless::FileOperation::kCreateDirectory, ERROR_WRITE_FAULT);
-  EXPECT_EQ(error_of([] { platform::MkDir("C:\\New"); }), "57 Device I/O error");
+  EXPECT_EQ(error_of([] { platform::MkDir("C:\\New"); }), "3043 Disk or network error");
 }
 
 TEST_F(FormsRuntimeTest, MessageBoxesCarryTitleAndIcon) {
