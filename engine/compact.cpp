@@ -41,7 +41,7 @@ class RebuiltGlobalMapView final : public RandomAccessFile {
     size_t done = 0;
     while (done < n && offset + done < Size()) {
       const auto page = static_cast<uint32_t>((offset + done) / ps);
-      const size_t in_page = (offset + done) % ps;
+      const auto in_page = static_cast<size_t>((offset + done) % ps);
       const size_t take = std::min<size_t>(n - done, ps - in_page);
       std::vector<uint8_t> data;
       if (page == 1) {

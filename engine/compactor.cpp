@@ -271,7 +271,8 @@ class Compactor {
     }
 
     // The definition, patched with every new page number and true counts.
-    std::vector<uint8_t> s(def.stream.begin(), def.stream.begin() + length);
+    std::vector<uint8_t> s(def.stream.begin(),
+                           def.stream.begin() + static_cast<std::ptrdiff_t>(length));
     PutU32(s, format_.tdef_row_count, static_cast<uint32_t>(written));
     if (options_.reset_autonumber && HasAutoNumber(def))
       PutU32(s, format_.tdef_autonumber, static_cast<uint32_t>(max_autonumber));
