@@ -1,5 +1,7 @@
 #include "engine/text.h"
 
+#include <algorithm>
+
 #include "engine/error.h"
 
 namespace tessmark::jet {
@@ -153,6 +155,23 @@ std::u32string Utf8ToCodePoints(std::string_view text) {
 }
 
 std::vector<uint8_t> Utf8ToJet4Text(std::string_view text, bool compress) {
+  // Plain ASCII without NUL, the common case, needs no decoding.
+  const bool ascii = std::all_of(text.begin(), text.end(), [](char ch) {
+    return ch != 0 && static_cast<unsigned char>(ch) < 0x80;
+  });
+  if (ascii) {
+    std::vector<uint8_t> out;
+    if (compress) {
+      out.reserve(text.size() + 2);
+      out.push_back(0xFF);
+      out.push_back(0xFE);
+      out.insert(out.end(), text.begin(), text.end());
+    } else {
+      out.resize(text.size() * 2);
+      for (size_t i = 0; i < text.size(); ++i) out[2 * i] = static_cast<uint8_t>(text[i]);
+    }
+    return out;
+  }
   const std::u32string cps = Utf8ToCodePoints(text);
   std::vector<uint8_t> out;
   bool one_byte = compress;
