@@ -376,7 +376,16 @@ class Checker {
       Error(where, "the table definition declares " + std::to_string(def.declared_length) +
                        " bytes but holds " + std::to_string(def.parsed_length));
     }
-    if (f_.jet3()) return;
+    if (f_.jet3()) {
+      // Jet 3 marks every definition page with "VC" where Jet 4 keeps its free space.
+      for (uint32_t p : def.pages) {
+        const PageRef page = file_.Get(p, where.WithPage(p));
+        if (page->data[2] != 'V' || page->data[3] != 'C') {
+          Error(where.WithPage(p), "the table definition page lacks its VC mark");
+        }
+      }
+      return;
+    }
     // Bytes of the logical stream on each page, header included; the free
     // field is what is left of the page less 8.
     uint64_t remaining = def.declared_length;
