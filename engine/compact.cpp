@@ -4,6 +4,7 @@
 #include "engine/compact.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "engine/checker.h"
 #include "engine/compact_verify.h"
@@ -158,7 +159,16 @@ void CompactDatabase(const std::string& source, const std::string& destination,
   Report(options, "writing", 0, static_cast<uint32_t>(tables.size()));
   CompactResult result;
   {
-    OutputFile out(env, destination, src->header());
+    std::unique_ptr<OutputFile> created;
+    try {
+      created = std::make_unique<OutputFile>(env, destination, src->header());
+    } catch (const Error& e) {
+      // The folder vanished after it was checked.
+      if (e.number() != kFileNotFound) throw;
+      throw Error(kInvalidPath,
+                  "'" + destination + "' is not a valid path: its folder does not exist.");
+    }
+    OutputFile& out = *created;
     try {
       result = WriteCompacted(src->file(), tables, out, options, WalkLeaves);
       out.Commit();
