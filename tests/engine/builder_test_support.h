@@ -78,7 +78,8 @@ inline TableSpec AllTypesTable() {
 }
 
 // Row `i` of AllTypes (ID left to the AutoNumber). Every 9th row is all
-// NULL; memo and OLE values cycle through inline, single-row and chained.
+// NULL; memo and OLE values cycle through inline, single-row and chained;
+// Jet 4 memos are partly Latin-1 (compressed form) and partly not.
 inline std::vector<Value> AllTypesRow(int i, bool jet3) {
   std::array<uint8_t, 16> guid{};
   for (size_t k = 0; k < 16; ++k) guid[k] = static_cast<uint8_t>(k * 17 + 3);
@@ -92,7 +93,8 @@ inline std::vector<Value> AllTypesRow(int i, bool jet3) {
                           : i % 4 == 2 ? (i % 40 == 2 ? 9000 : 60)
                                        : 0;
   std::string memo;
-  for (size_t k = 0; memo.size() < memo_len; ++k) memo += jet3 ? "Ligne été " : "Zeile über ✓ ";
+  for (size_t k = 0; memo.size() < memo_len; ++k)
+    memo += jet3 ? "Ligne été " : i % 8 == 1 ? "Straße über " : "Zeile über ✓ ";
   memo.resize(memo_len);
   while (!memo.empty() && (static_cast<unsigned char>(memo.back()) & 0xC0) == 0x80) memo.pop_back();
   if (!memo.empty() && (static_cast<unsigned char>(memo.back()) & 0xC0) == 0xC0) memo.pop_back();
