@@ -1,6 +1,7 @@
 // tessmark-cli generate: writes a new, realistic backup catalog (a server's
 // qvd.mdb or a client's backup.mdb) for tests, demonstrations and
 // benchmarks.
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
@@ -59,9 +60,13 @@ bool ParseSize(std::string text, uint64_t& out) {
     return false;
   };
   ends("GB", 1ull << 30) || ends("MB", 1ull << 20) || ends("KB", 1ull << 10) || ends("B", 1);
-  uint64_t n = 0;
-  if (!ParseCount(text, n) || n == 0 || n > (4ull << 30) / unit) return false;
-  out = n * unit;
+  // A whole number, or a decimal one with a unit ("1.5GB").
+  if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos ||
+      std::count(text.begin(), text.end(), '.') > 1 || text.front() == '.' || text.back() == '.')
+    return false;
+  const double v = std::strtod(text.c_str(), nullptr) * static_cast<double>(unit);
+  if (!(v >= 1) || v > static_cast<double>(4ull << 30)) return false;
+  out = static_cast<uint64_t>(v);
   return true;
 }
 

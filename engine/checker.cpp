@@ -313,6 +313,7 @@ class Checker {
       }
     }
     moved_targets_.clear();
+    CheckUnusedLongValueRows(def, where, lv_pages);
     report_.stats.rows += rows;
     if (rows != def.row_count) {
       const std::string text = "the table definition counts " + std::to_string(def.row_count) +
@@ -342,12 +343,49 @@ class Checker {
     }
   }
 
+  // Live rows on a column's long-value pages that no value refers to are
+  // space lost to the file, not damage.
+  void CheckUnusedLongValueRows(const TableDef& def, const Location& where,
+                                const std::map<uint16_t, std::set<uint32_t>>& lv_pages) {
+    for (const auto& [column, pages] : lv_pages) {
+      const RowSet& used = lv_rows_used_[column];
+      uint64_t unused = 0;
+      for (uint32_t p : pages) {
+        Guard([&] {
+          const DataPage dp = ParseDataPage(file_.Get(p, where.WithPage(p)), f_, where.WithPage(p));
+          for (uint32_t r = 0; r < dp.slots.size(); ++r) {
+            if (dp.slots[r].plain() && !used.contains(RowPointer{p, static_cast<uint8_t>(r)})) {
+              ++unused;
+            }
+          }
+        });
+      }
+      if (unused > 0) {
+        const ColumnDef* c = def.ColumnByNumber(column);
+        Location cl = where;
+        cl.column = c ? c->name : "#" + std::to_string(column);
+        Warning(cl, std::to_string(unused) +
+                        " long-value rows are not referred to by any row (leaked space)");
+      }
+    }
+    lv_rows_used_.clear();
+  }
+
   void CheckTableDefLengths(const TableDef& def, const Location& where) {
     if (def.declared_length != def.parsed_length) {
       Error(where, "the table definition declares " + std::to_string(def.declared_length) +
                        " bytes but holds " + std::to_string(def.parsed_length));
     }
-    if (f_.jet3()) return;
+    if (f_.jet3()) {
+      // Jet 3 marks every definition page with "VC" where Jet 4 keeps its free space.
+      for (uint32_t p : def.pages) {
+        const PageRef page = file_.Get(p, where.WithPage(p));
+        if (page->data[2] != 'V' || page->data[3] != 'C') {
+          Error(where.WithPage(p), "the table definition page lacks its VC mark");
+        }
+      }
+      return;
+    }
     // Bytes of the logical stream on each page, header included; the free
     // field is what is left of the page less 8.
     uint64_t remaining = def.declared_length;
@@ -383,10 +421,14 @@ class Checker {
         db_.long_values().Read(lv, cl, &rows);
         ++report_.stats.long_values;
         auto it = lv_pages.find(c.number);
+        RowSet& used = lv_rows_used_[c.number];
         for (const RowPointer& rp : rows) {
           if (it == lv_pages.end() || !it->second.count(rp.page)) {
             Error(cl.WithRow(rp.page, rp.row),
                   "the long value lies on a page outside the column's long-value map");
+          }
+          if (!used.insert(rp)) {
+            Error(cl.WithRow(rp.page, rp.row), "two long values share a long-value row");
           }
         }
         continue;
@@ -623,6 +665,7 @@ class Checker {
   uint32_t map_hosts_ = 0;
   std::vector<bool> checked_free_;  // data pages whose free space was checked
   std::unordered_set<uint64_t> moved_targets_;
+  std::map<uint16_t, RowSet> lv_rows_used_;  // per LV column of the table being checked
   std::set<uint32_t> table_pages_;
   std::vector<std::pair<Location, uint32_t>> fk_checks_;
   uint32_t leaked_ = 0;

@@ -4,6 +4,7 @@
 #include "engine/compact.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "engine/checker.h"
 #include "engine/compact_verify.h"
@@ -41,7 +42,7 @@ class RebuiltGlobalMapView final : public RandomAccessFile {
     size_t done = 0;
     while (done < n && offset + done < Size()) {
       const auto page = static_cast<uint32_t>((offset + done) / ps);
-      const size_t in_page = (offset + done) % ps;
+      const auto in_page = static_cast<size_t>((offset + done) % ps);
       const size_t take = std::min<size_t>(n - done, ps - in_page);
       std::vector<uint8_t> data;
       if (page == 1) {
@@ -158,7 +159,16 @@ void CompactDatabase(const std::string& source, const std::string& destination,
   Report(options, "writing", 0, static_cast<uint32_t>(tables.size()));
   CompactResult result;
   {
-    OutputFile out(env, destination, src->header());
+    std::unique_ptr<OutputFile> created;
+    try {
+      created = std::make_unique<OutputFile>(env, destination, src->header());
+    } catch (const Error& e) {
+      // The folder vanished after it was checked.
+      if (e.number() != kFileNotFound) throw;
+      throw Error(kInvalidPath,
+                  "'" + destination + "' is not a valid path: its folder does not exist.");
+    }
+    OutputFile& out = *created;
     try {
       result = WriteCompacted(src->file(), tables, out, options, WalkLeaves);
       out.Commit();

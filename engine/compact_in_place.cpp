@@ -16,14 +16,36 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+constexpr int kTemporaryNames = 1000;
+
+std::string TemporaryName(const std::string& path, int n) {
+  std::string name = path + ".compacting";
+  if (n > 0) name += "." + std::to_string(n);
+  return name;
+}
+
 // A temporary name beside `path` that does not exist yet.
 std::string TemporaryBeside(Env& env, const std::string& path) {
-  for (int n = 0; n < 1000; ++n) {
-    std::string candidate = path + ".compacting";
-    if (n > 0) candidate += "." + std::to_string(n);
+  for (int n = 0; n < kTemporaryNames; ++n) {
+    std::string candidate = TemporaryName(path, n);
     if (!env.FileExists(candidate)) return candidate;
   }
   throw Error(kDatabaseExists, "No free temporary name is left beside '" + path + "'.");
+}
+
+// Temporary files of compactions of `path` that were killed or lost their
+// power half way (each may be as large as the database). Called while the
+// database is held exclusively, so no other compaction of it is writing or
+// verifying its copy. What cannot be removed is left for the next time.
+void RemoveStaleTemporaries(Env& env, const std::string& path) {
+  for (int n = 0; n < kTemporaryNames; ++n) {
+    const std::string stale = TemporaryName(path, n);
+    if (!env.FileExists(stale)) continue;
+    try {
+      env.Remove(stale);
+    } catch (const Error&) {
+    }
+  }
 }
 
 }  // namespace
@@ -34,6 +56,11 @@ void CompactInPlace(const std::string& path, const CompactOptions& options) {
     throw Error(kInvalidPath, "'" + path + "' is not a valid path to a database file.");
   if (!env.FileExists(path))
     throw Error(kFileNotFound, "The file '" + path + "' could not be found.");
+  {
+    // Refuses a database in use (3045) before anything else is done.
+    const auto hold = env.OpenForRead(path, LockMode::kExclusive);
+    RemoveStaleTemporaries(env, path);
+  }
   const std::string temporary = TemporaryBeside(env, path);
   // CompactDatabase leaves no temporary file behind when it fails.
   CompactDatabase(path, temporary, options);

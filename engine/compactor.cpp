@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstring>
 #include <numeric>
+#include <set>
 
 #include "engine/data_page.h"
 #include "engine/entry_sorter.h"
@@ -19,6 +20,10 @@
 namespace tessmark::jet {
 
 namespace {
+
+// Added to a stale table Id that would otherwise name a new table: page
+// numbers of a database stay far below it (2 GiB / 4 KiB = 2^19 pages).
+constexpr uint32_t kStaleIdBit = 0x00800000;
 
 // Memory an index rebuild may use for sorting before it spills to disk.
 constexpr size_t kIndexSortMemory = 32u << 20;
@@ -97,7 +102,10 @@ class Compactor {
       throw Error(kDamaged, "The database is damaged: the catalog does not list itself at page 2.");
     // Every table's first definition page comes first, so that every table
     // Id is known before any row that mentions one is written.
-    for (const CatalogTable& t : tables) result_.table_ids[t.id] = out_.Allocate();
+    for (const CatalogTable& t : tables) {
+      result_.table_ids[t.id] = out_.Allocate();
+      new_ids_.insert(result_.table_ids[t.id]);
+    }
     std::vector<TableDef> defs;
     size_t map_rows = 0;
     for (const CatalogTable& t : tables) {
@@ -125,9 +133,17 @@ class Compactor {
   }
 
  private:
-  uint32_t MapId(uint32_t id) const {
+  // The new value of a table Id. A value that names no table of the source
+  // (the NavPane entry of a dropped table) stays as it is, unless it now
+  // names one of the new tables: then it moves past any page a database can
+  // have, so it keeps naming no table.
+  uint32_t MapId(uint32_t id) {
     auto it = result_.table_ids.find(id);
-    return it == result_.table_ids.end() ? id : it->second;
+    if (it != result_.table_ids.end()) return it->second;
+    if (new_ids_.count(id) == 0) return id;
+    const uint32_t moved = id | kStaleIdBit;
+    result_.table_ids[id] = moved;
+    return moved;
   }
 
   void WriteTable(const TableDef& def, uint32_t tdef_page) {
@@ -271,7 +287,8 @@ class Compactor {
     }
 
     // The definition, patched with every new page number and true counts.
-    std::vector<uint8_t> s(def.stream.begin(), def.stream.begin() + length);
+    std::vector<uint8_t> s(def.stream.begin(),
+                           def.stream.begin() + static_cast<std::ptrdiff_t>(length));
     PutU32(s, format_.tdef_row_count, static_cast<uint32_t>(written));
     if (options_.reset_autonumber && HasAutoNumber(def))
       PutU32(s, format_.tdef_autonumber, static_cast<uint32_t>(max_autonumber));
@@ -432,6 +449,7 @@ class Compactor {
   }
 
   DataPage last_page_;
+  std::set<uint32_t> new_ids_;  // the destination's table Ids
   PageFile& src_;
   OutputFile& out_;
   const CompactOptions& options_;

@@ -325,6 +325,9 @@ struct DatabaseBuilder::Impl {
         any_null = any_null || null;
         AppendKeySegment(l, col, v, asc, keys[i]);
       }
+      if (keys[i].size() + 4 > geometry.index_area() / 2)
+        Bad("A key of " + std::to_string(keys[i].size()) + " bytes in an index of \"" + l.name +
+            "\" is longer than an index page can take.");
       if (any_null && (ri.flags & kIndexRequired))
         Bad("An indexed column of \"" + l.name + "\" requires a value.");
       if (all_null && (ri.flags & kIndexIgnoreNulls)) skip[i] = true;

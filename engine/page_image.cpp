@@ -244,7 +244,7 @@ PageImage MapBitmapPage(const PageGeometry& geometry, uint32_t slot,
   const uint64_t end = first + geometry.map_page_span();
   for (uint32_t p : members) {
     if (p < first || p >= end) continue;
-    const uint64_t bit = p - first;
+    const auto bit = static_cast<size_t>(p - first);
     page[4 + bit / 8] = static_cast<uint8_t>(page[4 + bit / 8] | (1u << (bit % 8)));
   }
   return page;

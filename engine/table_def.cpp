@@ -113,7 +113,10 @@ std::vector<const LogicalIndexDef*> TableDef::LogicalIndexesOf(uint32_t real_ind
 
 Location TableDef::where() const {
   Location l;
-  l.table = name.empty() ? "#" + std::to_string(page) : name;
+  // Built apart and moved in: GCC 12 for 32-bit targets warns wrongly
+  // (-Wrestrict) about assigning a literal into the member here.
+  std::string label = name.empty() ? std::string(1, '#') + std::to_string(page) : name;
+  l.table = std::move(label);
   l.page = page;
   return l;
 }

@@ -454,7 +454,11 @@ std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& v
         need(K::kText, "takes text");
         std::vector<uint8_t> b =
             j3 ? Utf8ToCodePage1252(v.text) : Utf8ToJet4Text(v.text, (c.ext_flags & 0x01) != 0);
-        const size_t chars = Utf8ToCodePoints(v.text).size();
+        // The text is valid UTF-8 by now: count the bytes that start a character.
+        const auto chars =
+            static_cast<size_t>(std::count_if(v.text.begin(), v.text.end(), [](char ch) {
+              return (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
+            }));
         if (chars > (j3 ? c.length_bytes : c.length_bytes / 2u))
           wrong(i, "cannot hold a text that long");
         var[c.var_index] = std::move(b);

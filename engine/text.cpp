@@ -1,5 +1,7 @@
 #include "engine/text.h"
 
+#include <algorithm>
+
 #include "engine/error.h"
 
 namespace tessmark::jet {
@@ -112,68 +114,99 @@ std::string Jet4TextToUtf8(std::span<const uint8_t> bytes) {
 
 namespace tessmark::jet {
 
+namespace {
+
+// Decodes the character at text[i] and moves i past it; false for
+// malformed UTF-8 (overlong forms, surrogates and values past U+10FFFF too).
+bool NextCodePoint(std::string_view text, size_t& i, uint32_t& cp) {
+  const auto b = static_cast<uint8_t>(text[i]);
+  size_t extra = 0;
+  if (b < 0x80) {
+    cp = b;
+  } else if ((b & 0xE0) == 0xC0) {
+    cp = b & 0x1Fu;
+    extra = 1;
+  } else if ((b & 0xF0) == 0xE0) {
+    cp = b & 0x0Fu;
+    extra = 2;
+  } else if ((b & 0xF8) == 0xF0) {
+    cp = b & 0x07u;
+    extra = 3;
+  } else {
+    return false;
+  }
+  if (i + extra >= text.size()) return false;
+  for (size_t k = 1; k <= extra; ++k) {
+    const auto c = static_cast<uint8_t>(text[i + k]);
+    if ((c & 0xC0) != 0x80) return false;
+    cp = (cp << 6) | (c & 0x3Fu);
+  }
+  if ((extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) ||
+      cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+    return false;
+  i += extra + 1;
+  return true;
+}
+
+[[noreturn]] void NotUtf8(std::string_view text) {
+  throw Error(kInvalidArgument, "The text \"" + std::string(text) + "\" is not valid UTF-8.");
+}
+
+}  // namespace
+
 std::u32string Utf8ToCodePoints(std::string_view text) {
   std::u32string out;
   out.reserve(text.size());
   size_t i = 0;
-  auto bad = [&] {
-    throw Error(kInvalidArgument, "The text \"" + std::string(text) + "\" is not valid UTF-8.");
-  };
+  uint32_t cp = 0;
   while (i < text.size()) {
-    const auto b = static_cast<uint8_t>(text[i]);
-    size_t extra = 0;
-    uint32_t cp = 0;
-    if (b < 0x80) {
-      cp = b;
-    } else if ((b & 0xE0) == 0xC0) {
-      cp = b & 0x1Fu;
-      extra = 1;
-    } else if ((b & 0xF0) == 0xE0) {
-      cp = b & 0x0Fu;
-      extra = 2;
-    } else if ((b & 0xF8) == 0xF0) {
-      cp = b & 0x07u;
-      extra = 3;
-    } else {
-      bad();
-    }
-    if (i + extra >= text.size()) bad();
-    for (size_t k = 1; k <= extra; ++k) {
-      const auto c = static_cast<uint8_t>(text[i + k]);
-      if ((c & 0xC0) != 0x80) bad();
-      cp = (cp << 6) | (c & 0x3Fu);
-    }
-    if ((extra == 1 && cp < 0x80) || (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) ||
-        cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-      bad();
+    if (!NextCodePoint(text, i, cp)) NotUtf8(text);
     out.push_back(static_cast<char32_t>(cp));
-    i += extra + 1;
   }
   return out;
 }
 
 std::vector<uint8_t> Utf8ToJet4Text(std::string_view text, bool compress) {
-  const std::u32string cps = Utf8ToCodePoints(text);
-  std::vector<uint8_t> out;
+  // Plain ASCII without NUL, the common case, needs no decoding.
+  const bool ascii = std::all_of(text.begin(), text.end(), [](char ch) {
+    return ch != 0 && static_cast<unsigned char>(ch) < 0x80;
+  });
+  if (ascii) {
+    std::vector<uint8_t> out;
+    if (compress) {
+      out.reserve(text.size() + 2);
+      out.push_back(0xFF);
+      out.push_back(0xFE);
+      out.insert(out.end(), text.begin(), text.end());
+    } else {
+      out.resize(text.size() * 2);
+      for (size_t i = 0; i < text.size(); ++i) out[2 * i] = static_cast<uint8_t>(text[i]);
+    }
+    return out;
+  }
+  // One pass to validate and see whether the compressed form applies, one
+  // to write.
   bool one_byte = compress;
-  for (char32_t c : cps) {
-    if (c == 0 || c > 0xFF) one_byte = false;
-    if (c > 0xFFFF)
+  size_t count = 0;
+  uint32_t cp = 0;
+  for (size_t i = 0; i < text.size(); ++count) {
+    if (!NextCodePoint(text, i, cp)) NotUtf8(text);
+    if (cp == 0 || cp > 0xFF) one_byte = false;
+    if (cp > 0xFFFF)
       throw Error(kInvalidArgument, "The text \"" + std::string(text) +
                                         "\" holds a character beyond U+FFFF, which Jet 4 "
                                         "text cannot store.");
   }
+  std::vector<uint8_t> out;
+  out.reserve(one_byte ? count + 2 : 2 * count);
   if (one_byte) {
-    out.reserve(cps.size() + 2);
     out.push_back(0xFF);
     out.push_back(0xFE);
-    for (char32_t c : cps) out.push_back(static_cast<uint8_t>(c));
-    return out;
   }
-  out.reserve(cps.size() * 2);
-  for (char32_t c : cps) {
-    out.push_back(static_cast<uint8_t>(c & 0xFF));
-    out.push_back(static_cast<uint8_t>((c >> 8) & 0xFF));
+  for (size_t i = 0; i < text.size();) {
+    NextCodePoint(text, i, cp);
+    out.push_back(static_cast<uint8_t>(cp & 0xFF));
+    if (!one_byte) out.push_back(static_cast<uint8_t>((cp >> 8) & 0xFF));
   }
   return out;
 }

@@ -44,7 +44,8 @@ std::string DecodeNumeric(Bytes stored, uint8_t scale) {
   uint32_t words[4];
   for (int i = 0; i < 4; ++i) words[i] = LoadU32(stored.data() + 1 + 4 * i);
   const bool negative = (stored[0] & 0x80) != 0;
-  std::string digits;
+  // Digits least significant first, then reversed into the result.
+  std::string reversed;
   auto is_zero = [&] { return (words[0] | words[1] | words[2] | words[3]) == 0; };
   while (!is_zero()) {
     uint64_t rem = 0;
@@ -53,12 +54,17 @@ std::string DecodeNumeric(Bytes stored, uint8_t scale) {
       words[i] = static_cast<uint32_t>(cur / 10);
       rem = cur % 10;
     }
-    digits.insert(digits.begin(), static_cast<char>('0' + rem));
+    reversed.push_back(static_cast<char>('0' + rem));
   }
-  if (digits.size() <= scale) digits.insert(0, scale + 1 - digits.size(), '0');
-  if (scale > 0) digits.insert(digits.size() - scale, ".");
-  if (negative && digits.find_first_not_of("0.") != std::string::npos) digits.insert(0, "-");
-  return digits;
+  while (reversed.size() <= scale) reversed.push_back('0');
+  const bool nonzero = reversed.find_first_not_of('0') != std::string::npos;
+  std::string out;
+  if (negative && nonzero) out.push_back('-');
+  for (size_t i = reversed.size(); i-- > 0;) {
+    out.push_back(reversed[i]);
+    if (i == scale && scale > 0) out.push_back('.');
+  }
+  return out;
 }
 
 Value DecodeValue(const ColumnDef& column, const Format& format, const Field& field, Bytes row,

@@ -53,7 +53,9 @@ TEST(CliCompact, IntoADestinationWithJsonSummary) {
   if (!fs::exists(Sample("jet4/testV2000.mdb"))) GTEST_SKIP() << testing::CorpusMissingMessage();
   testing::TempDir dir;
   const fs::path dest = dir.path() / "out.mdb";
-  const Outcome r = Compact("--json " + Q(Sample("jet4/testV2000.mdb")) + " " + Q(dest));
+  const fs::path src = dir.path() / "src.mdb";
+  fs::copy_file(Sample("jet4/testV2000.mdb"), src);  // compaction locks its source
+  const Outcome r = Compact("--json " + Q(src) + " " + Q(dest));
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(JsonNumber(r.out, "pages_before"), 743u);
   EXPECT_EQ(JsonNumber(r.out, "pages_after") * 4096, fs::file_size(dest));
@@ -95,12 +97,14 @@ TEST(CliCompact, RefusalsExitOneWithTheErrorLine) {
 
   const fs::path existing = dir.path() / "exists.mdb";
   std::ofstream(existing) << "keep me";
-  r = Compact(Q(Sample("jet4/emptyJet4.mdb")) + " " + Q(existing));
+  const fs::path src = dir.path() / "src.mdb";
+  fs::copy_file(Sample("jet4/emptyJet4.mdb"), src);
+  r = Compact(Q(src) + " " + Q(existing));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.rfind("tessmark-cli: error 3204: ", 0), 0u) << r.err;
   EXPECT_EQ(fs::file_size(existing), 7u);
 
-  r = Compact(Q(Sample("jet4/emptyJet4.mdb")) + " " + Q(dir.path() / "no" / "d.mdb"));
+  r = Compact(Q(src) + " " + Q(dir.path() / "no" / "d.mdb"));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.rfind("tessmark-cli: error 3044: ", 0), 0u) << r.err;
 }
@@ -117,8 +121,9 @@ TEST(CliCompact, UsageErrorsExitTwo) {
 TEST(CliCompact, QuietPrintsNothing) {
   if (!fs::exists(Sample("jet4/emptyJet4.mdb"))) GTEST_SKIP() << testing::CorpusMissingMessage();
   testing::TempDir dir;
-  const Outcome r =
-      Compact("--quiet " + Q(Sample("jet4/emptyJet4.mdb")) + " " + Q(dir.path() / "q.mdb"));
+  const fs::path src = dir.path() / "src.mdb";
+  fs::copy_file(Sample("jet4/emptyJet4.mdb"), src);  // compaction locks its source
+  const Outcome r = Compact("--quiet " + Q(src) + " " + Q(dir.path() / "q.mdb"));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.out.empty());
   EXPECT_TRUE(r.err.empty());

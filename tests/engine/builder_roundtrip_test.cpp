@@ -95,9 +95,8 @@ TEST_P(BuilderRoundTrip, ChecksCleanAndReadsBackWhatWasInserted) {
   EXPECT_EQ(db->header().code_page, 1252);
   EXPECT_FALSE(db->header().has_password);
   const CheckReport report = CheckDatabase(*db);
-  for (const Finding& f : report.findings) ADD_FAILURE() << f.Text();
-  EXPECT_EQ(report.errors + report.warnings, 0u);
-  EXPECT_EQ(report.stats.free_pages > 0, true);
+  builder_test::ExpectCleanApartFromOrphans(report);
+  EXPECT_EQ(report.stats.free_pages, 3u);
 
   const auto rows = builder_test::ReadRows(*db, "AllTypes");
   ASSERT_EQ(rows.size(), live.size());
@@ -189,6 +188,8 @@ TEST_P(BuilderRoundTrip, PasswordAndEncryptedPagesAreHonouredByEveryReader) {
   if (jet3()) skip_export = {13};
   builder_test::ExpectReaderAgrees(testing::RunMdbExport(path, "AllTypes"), live, skip_export,
                                    true);
+  // mdb-reader decodes the pages too (it does not ask for Jet 4 passwords).
+  builder_test::ExpectReaderAgrees(testing::RunMdbReader(path, "AllTypes"), live, {}, false);
 }
 
 TEST_P(BuilderRoundTrip, BadInputIsRefusedAndLeavesNoFile) {

@@ -30,7 +30,7 @@ class CompactCorpusTest : public ::testing::TestWithParam<fs::path> {
  protected:
   void SetUp() override {
     TESSMARK_REQUIRE_CORPUS();
-    source_ = GetParam().string();
+    source_ = PrivateCopy(scratch_, GetParam());
     copy_ = scratch_.File("copy.mdb");
     CompactOptions o;
     o.stats = &stats_;
@@ -140,7 +140,7 @@ TEST(CompactCorpusSizeTest, LeakedPagesAreReclaimed) {
     CompactStats stats;
     CompactOptions o;
     o.stats = &stats;
-    ASSERT_NO_THROW(CompactDatabase(CorpusFile(f), dir.File("c.mdb"), o));
+    ASSERT_NO_THROW(CompactDatabase(PrivateCopy(dir, CorpusFile(f)), dir.File("c.mdb"), o));
     EXPECT_EQ(stats.pages_before, 743u);
     EXPECT_LT(stats.pages_after + 690, stats.pages_before) << f;
   }

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <optional>
+#include <set>
 
 #include "engine/compact.h"
 #include "engine/database.h"
@@ -52,7 +53,8 @@ TEST(CompactEncryptedTest, PagesAreEncryptedAgainWithTheirNewNumbers) {
     const auto plain = ReadAll(CorpusFile(sample));
     WriteAll(dir.File("enc.mdb"), Encrypted(plain, key));
     ASSERT_NO_THROW(CompactDatabase(dir.File("enc.mdb"), dir.File("enc-out.mdb")));
-    ASSERT_NO_THROW(CompactDatabase(CorpusFile(sample), dir.File("plain-out.mdb")));
+    ASSERT_NO_THROW(
+        CompactDatabase(PrivateCopy(dir, CorpusFile(sample)), dir.File("plain-out.mdb")));
     auto enc = ReadAll(dir.File("enc-out.mdb"));
     const auto ref = ReadAll(dir.File("plain-out.mdb"));
     ASSERT_EQ(enc.size(), ref.size());
@@ -126,6 +128,66 @@ TEST(CompactAutoNumberTest, CounterKeptOrResetToTheHighestValue) {
     const TableDef& d = db->Table(*db->FindTable(found->name));
     EXPECT_EQ(d.last_autonumber, reset ? static_cast<uint32_t>(found->highest) : ahead);
   }
+}
+
+}  // namespace
+}  // namespace tessmark::jet
+
+namespace tessmark::jet {
+namespace {
+
+// Values of MSysNavPaneObjectIDs.Id, and the table Ids of the catalog.
+void NavPaneIds(const std::string& file, std::vector<uint32_t>& nav, std::set<uint32_t>& tables,
+                std::vector<uint64_t>* file_offsets = nullptr) {
+  auto db = Database::Open(file);
+  for (const CatalogObject* t : db->Tables()) tables.insert(t->table_page());
+  const TableDef& d = db->Table(*db->FindTable("MSysNavPaneObjectIDs"));
+  size_t id = 0;
+  while (d.columns[id].name != "Id") ++id;
+  db->ForEachRow(d, [&](const TableRow& r) {
+    const DecodedRow dr = DecodeRow(d, db->format(), r.bytes, d.where());
+    if (dr.fields[id].is_null) return;
+    uint32_t v;
+    std::memcpy(&v, r.bytes.data() + dr.fields[id].offset, 4);
+    nav.push_back(v);
+    if (file_offsets != nullptr) {
+      const auto in_page = static_cast<uint64_t>(r.bytes.data() - r.page->page->data.data());
+      file_offsets->push_back(uint64_t{r.data.page} * 4096 + in_page + dr.fields[id].offset);
+    }
+  });
+}
+
+TEST(CompactTableIdTest, StaleNavigationIdsNeverNameANewTable) {
+  TESSMARK_REQUIRE_CORPUS();
+  // delTestV2003 keeps a navigation entry for a dropped table. Make that
+  // entry's Id equal a page that becomes a table Id after compaction.
+  const std::string sample = CorpusFile("jet4/delTestV2003.mdb");
+  std::vector<uint32_t> nav;
+  std::set<uint32_t> tables;
+  std::vector<uint64_t> at;
+  NavPaneIds(sample, nav, tables, &at);
+  size_t stale = nav.size();
+  for (size_t i = 0; i < nav.size(); ++i) {
+    if (nav[i] < 0x01000000 && tables.count(nav[i]) == 0) stale = i;
+  }
+  ASSERT_LT(stale, nav.size()) << "the sample has no stale navigation entry";
+  uint32_t target = 6;
+  while (tables.count(target) != 0) ++target;  // not a table in the original
+  ScratchDir dir;
+  auto bytes = ReadAll(sample);
+  for (size_t i = 0; i < 4; ++i) bytes[at[stale] + i] = static_cast<uint8_t>(target >> (8 * i));
+  WriteAll(dir.File("src.mdb"), bytes);
+  ASSERT_NO_THROW(CompactDatabase(dir.File("src.mdb"), dir.File("out.mdb")));
+
+  std::vector<uint32_t> before, after;
+  std::set<uint32_t> tables_before, tables_after;
+  NavPaneIds(dir.File("src.mdb"), before, tables_before);
+  NavPaneIds(dir.File("out.mdb"), after, tables_after);
+  ASSERT_TRUE(tables_after.count(target) != 0) << "the test needs the value to become a table Id";
+  auto naming_tables = [](const std::vector<uint32_t>& ids, const std::set<uint32_t>& t) {
+    return std::count_if(ids.begin(), ids.end(), [&](uint32_t v) { return t.count(v) != 0; });
+  };
+  EXPECT_EQ(naming_tables(before, tables_before), naming_tables(after, tables_after));
 }
 
 }  // namespace

@@ -217,7 +217,7 @@ class FaultyEnv : public Env {
         // A Jet 4 data page of a user table: alter the first byte of the
         // fixed area of its first row, a value and nothing structural.
         std::vector<uint8_t> copy(data, data + n);
-        const size_t row0 = copy[14] | (copy[15] << 8);
+        const size_t row0 = copy[14] | (size_t{copy[15]} << 8);
         copy[row0 + 2] ^= 0x5A;
         f_->WriteAt(offset, copy.data(), n);
         return;

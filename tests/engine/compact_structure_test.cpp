@@ -67,8 +67,9 @@ TEST_P(CompactStructureTest, CopyIsDenseOrderedAndComplete) {
   TESSMARK_REQUIRE_CORPUS();
   ScratchDir dir;
   const std::string copy_path = dir.File("copy.mdb");
-  ASSERT_NO_THROW(CompactDatabase(GetParam().string(), copy_path));
-  auto src = Database::Open(GetParam().string());
+  const std::string source = PrivateCopy(dir, GetParam());
+  ASSERT_NO_THROW(CompactDatabase(source, copy_path));
+  auto src = Database::Open(source);
   auto copy = Database::Open(copy_path);
   const Format& f = copy->format();
   for (const CatalogObject* t : src->Tables()) {

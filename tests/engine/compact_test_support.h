@@ -49,4 +49,14 @@ inline void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes)
   std::fclose(f);
 }
 
+// A private copy of a sample in `dir`. Compaction locks its source
+// exclusively, so tests that run in parallel must not compact the shared
+// sample files themselves.
+inline std::string PrivateCopy(const ScratchDir& dir, const fs::path& sample) {
+  const std::string copy = dir.File("sample-" + sample.filename().string());
+  std::error_code ec;
+  fs::copy_file(sample, copy, fs::copy_options::overwrite_existing, ec);
+  return copy;
+}
+
 }  // namespace tessmark::compact_test

@@ -168,6 +168,15 @@ TEST_F(Damaged, TableDefinitionChainIntoItself) {
   EXPECT_EQ(o.dump_error, kDamaged);
 }
 
+TEST_F(Damaged, Jet3DefinitionPageWithoutItsMark) {
+  Load("jet3/testV1997.mdb");
+  const TableDef& t = db_->Table(TableNamed("Table1"));
+  image_[At(t.pages.front(), 2)] = 'X';
+  const Outcome o = Run("vc.mdb");
+  EXPECT_EQ(o.open_error, 0);
+  EXPECT_FALSE(o.sound);
+}
+
 TEST_F(Damaged, CatalogDefinitionChainIntoItself) {
   Load("jet3/testV1997.mdb");
   PutU32(image_, At(2, 4), 2);

@@ -24,13 +24,18 @@ namespace tessmark::fuzz {
   std::abort();
 }
 
-// Errors a malformed file may produce: not a database, damaged, or a
-// password (a header whose password area is not blank).
+// Errors a malformed file may produce: not a database, damaged (naming a
+// page or a table), or a password (a header whose password area is not
+// blank).
 inline void ExpectCleanError(const jet::Error& e) {
   const int32_t n = e.number();
   if (n != jet::kUnrecognizedFormat && n != jet::kDamaged && n != jet::kPasswordRequired)
     Fail("unexpected error number", e.what());
   if (std::strlen(e.what()) == 0) Fail("error without a description", "");
+  // Damage names where it was found.
+  if (n == jet::kDamaged && std::strstr(e.what(), "page ") == nullptr &&
+      std::strstr(e.what(), "table ") == nullptr)
+    Fail("damage reported without a location", e.what());
 }
 
 class MemoryFile final : public jet::RandomAccessFile {

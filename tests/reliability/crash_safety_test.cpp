@@ -1,7 +1,8 @@
 // tessmark-cli compact FILE killed with SIGKILL at a hundred moments of its
 // run (before its 1st, 2nd, ... file operation, spread over all of them):
 // afterwards the name must hold a database that checks clean and dumps
-// exactly as the original did, and a later compaction must still work.
+// exactly as the original did, and a later compaction must still work and
+// remove the temporary file the killed one left behind.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -73,6 +74,10 @@ TEST(CrashSafety, KilledAtAHundredMomentsTheDatabaseSurvives) {
         RunChild(kCli, {"compact", "--quiet", db.string()}, {}, dir.path().string());
     EXPECT_TRUE(again.exited && again.code == 0) << again.err;
     EXPECT_EQ(Dump(db, dir.path()), expected);
+    // ... and it clears away what the killed run left.
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(work)) names.push_back(e.path().filename());
+    EXPECT_EQ(names, std::vector<std::string>{"qvd.mdb"});
   }
   EXPECT_EQ(killed, static_cast<int>(points));
   EXPECT_GT(compacted, 0) << "no kill came after the rename";
