@@ -189,6 +189,11 @@ class Compactor {
                      HoldsTableIds(def.name, def.columns[i].name);
     }
     int64_t max_autonumber = 0;
+    // Rows are decoded only where a field may change (long values, table
+    // Ids) or the highest AutoNumber is wanted; else they go as they are.
+    bool decode = options_.reset_autonumber && HasAutoNumber(def);
+    for (size_t i = 0; i < def.columns.size(); ++i)
+      decode = decode || id_column[i] || def.columns[i].long_value();
 
     // Second pass, in the same order: the rows themselves.
     PointerMap pointers;
@@ -209,8 +214,8 @@ class Compactor {
     ForEachRowInOrder(def, [&](RowPointer header, RowPointer data, Bytes row_bytes) {
       const Location at = where.WithRow(data.page, data.row);
       bytes.assign(row_bytes.begin(), row_bytes.end());
-      const DecodedRow decoded = DecodeRow(def, format_, bytes, at);
-      for (size_t c = 0; c < def.columns.size(); ++c) {
+      const DecodedRow decoded = decode ? DecodeRow(def, format_, bytes, at) : DecodedRow{};
+      for (size_t c = 0; decode && c < def.columns.size(); ++c) {
         const ColumnDef& col = def.columns[c];
         const Field& f = decoded.fields[c];
         if (f.is_null) continue;
