@@ -189,6 +189,11 @@ class Compactor {
                      HoldsTableIds(def.name, def.columns[i].name);
     }
     int64_t max_autonumber = 0;
+    // Rows are decoded only where a field may change (long values, table
+    // Ids) or the highest AutoNumber is wanted; else they go as they are.
+    bool decode = options_.reset_autonumber && HasAutoNumber(def);
+    for (size_t i = 0; i < def.columns.size(); ++i)
+      decode = decode || id_column[i] || def.columns[i].long_value();
 
     // Second pass, in the same order: the rows themselves.
     PointerMap pointers;
@@ -209,8 +214,8 @@ class Compactor {
     ForEachRowInOrder(def, [&](RowPointer header, RowPointer data, Bytes row_bytes) {
       const Location at = where.WithRow(data.page, data.row);
       bytes.assign(row_bytes.begin(), row_bytes.end());
-      const DecodedRow decoded = DecodeRow(def, format_, bytes, at);
-      for (size_t c = 0; c < def.columns.size(); ++c) {
+      const DecodedRow decoded = decode ? DecodeRow(def, format_, bytes, at) : DecodedRow{};
+      for (size_t c = 0; decode && c < def.columns.size(); ++c) {
         const ColumnDef& col = def.columns[c];
         const Field& f = decoded.fields[c];
         if (f.is_null) continue;
@@ -389,7 +394,8 @@ class Compactor {
                                 ", which holds no row of the table");
       }
       entry.assign(key.begin(), key.end());
-      if (id_segment >= 0) RemapIdSegment(entry, 0, cols, ri, static_cast<size_t>(id_segment));
+      if (id_segment >= 0)
+        RemapIdSegment(entry, 0, cols, ri, static_cast<size_t>(id_segment), where);
       const size_t at = entry.size();
       entry.resize(at + 4);
       PutU24BE(entry, at, row.page);
@@ -422,10 +428,10 @@ class Compactor {
 
   void RemapIdSegment(std::vector<uint8_t>& flat, size_t begin,
                       const std::vector<const ColumnDef*>& cols, const RealIndexDef& ri,
-                      size_t segment) {
+                      size_t segment, const Location& where) {
     size_t off = begin;
     for (size_t k = 0; k < segment; ++k) {
-      if (off >= flat.size()) ThrowDamaged(Location{}, "an index key is shorter than its columns");
+      if (off >= flat.size()) ThrowDamaged(where, "an index key is shorter than its columns");
       const bool desc = !ri.columns[k].ascending;
       if (flat[off] == (desc ? index_key::kNullDescending : index_key::kNullAscending)) {
         off += 1;
@@ -433,15 +439,20 @@ class Compactor {
       }
       const size_t size = FixedSegmentSize(cols[k]->type);
       if (size == 0) {
-        throw Error(kDamaged,
-                    "Cannot rewrite a table Id inside an index whose earlier columns "
-                    "have keys of variable length.");
+        ThrowDamaged(where,
+                     "a table Id cannot be rewritten inside an index whose earlier columns "
+                     "have keys of variable length");
       }
       off += size;
     }
     const bool desc = !ri.columns[segment].ascending;
-    const auto value =
-        index_key::ReadLong(std::span<const uint8_t>(flat).subspan(0, flat.size()), off, desc);
+    std::optional<int32_t> value;
+    try {
+      value = index_key::ReadLong(std::span<const uint8_t>(flat), off, desc);
+    } catch (const Error&) {
+      // The key decoder knows no place; name the table here.
+      ThrowDamaged(where, "an index entry holds a malformed table Id in its key");
+    }
     if (!value) return;
     index_key::Key fresh;
     index_key::AppendLong(fresh, static_cast<int32_t>(MapId(static_cast<uint32_t>(*value))), desc);

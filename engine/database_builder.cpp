@@ -49,6 +49,16 @@ struct TableState {
   std::vector<std::vector<uint32_t>> lv_pages, lv_free;  // per memo/OLE column, column order
 };
 
+// Byte-wise order of keys (spelled out: GCC 12's warnings misread the
+// standard three-way comparison of vectors on 32-bit targets).
+struct KeyLess {
+  bool operator()(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) const {
+    const size_t n = std::min(a.size(), b.size());
+    const int c = n == 0 ? 0 : std::memcmp(a.data(), b.data(), n);
+    return c != 0 ? c < 0 : a.size() < b.size();
+  }
+};
+
 // A data page being filled, with the slot flags to set when it is written.
 struct OpenPage {
   explicit OpenPage(const PageGeometry& g, uint32_t owner) : builder(g, owner) {}
@@ -85,7 +95,7 @@ struct DatabaseBuilder::Impl {
   std::unique_ptr<OpenPage> page, overflow;
   std::vector<std::unique_ptr<EntrySorter>> sorters;
   // Keys of unique indexes that hold a NULL: Jet lets those repeat.
-  std::vector<std::set<std::vector<uint8_t>>> null_keys;
+  std::vector<std::set<std::vector<uint8_t>, KeyLess>> null_keys;
   std::map<size_t, std::unique_ptr<LongValueWriter>> lv_writers;
 
   Impl(const std::string& target, const BuildOptions& o)
