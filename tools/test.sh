@@ -20,3 +20,7 @@ for preset in debug asan; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+
+# A short fuzzing run of every harness (longer campaigns: tools/fuzz.sh SECONDS).
+echo "== fuzz"
+bash tools/fuzz.sh "${FUZZ_SECONDS:-60}"
