@@ -118,6 +118,7 @@ bool Form1::Create(int show_command) {
   wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(16));  // COLOR_BTNFACE + 1
   wc.lpszClassName = kForm1Class;
+  wc.hIcon = LoadIconA(wc.hInstance, MAKEINTRESOURCEA(1));  // the program's own icon
   RegisterClassA(&wc);  // fails harmlessly when already registered
 
   RECT frame{0, 0, Px(kClientWidthTwips), Px(kClientHeightTwips)};

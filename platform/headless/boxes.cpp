@@ -51,6 +51,10 @@ HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
   return CursorFromId(id);
 }
 
+// The headless program is not an executable image: it carries no icon
+// resources, so every icon it asks for is missing, as in a module without one.
+HICON WINAPI LoadIconA(HINSTANCE, LPCSTR) { return nullptr; }
+
 HCURSOR WINAPI SetCursor(HCURSOR cursor) {
   auto& s = state();
   HCURSOR old = s.cursor;
