@@ -6,6 +6,32 @@ namespace {
 Env* g_default_env = nullptr;
 }
 
+Error FileError(int32_t number, const std::string& what, const std::string& path,
+                const std::string& reason) {
+  std::string text;
+  switch (number) {
+    case kFileNotFound:
+      text = "The file '" + path + "' could not be found";
+      break;
+    case kInvalidPath:
+      text = "'" + path + "' is not a valid path to a database file";
+      break;
+    case kDiskFull:
+      text = "There is not enough space on the disk to " + what + " '" + path + "'";
+      break;
+    case kDatabaseExists:
+      text = "The file '" + path + "' already exists";
+      break;
+    case kFileInUse:
+      text = "The file '" + path + "' is in use by another process";
+      break;
+    default:
+      text = "Could not " + what + " '" + path + "': " + reason;
+      break;
+  }
+  return Error(number, text + ".");
+}
+
 Env* DefaultEnv() { return g_default_env != nullptr ? g_default_env : PlatformEnv(); }
 
 void SetDefaultEnv(Env* env) { g_default_env = env; }

@@ -13,6 +13,8 @@
 #include <memory>
 #include <string>
 
+#include "engine/error.h"
+
 namespace tessmark::jet {
 
 // A file opened for reading. Reads may come from any offset in any order.
@@ -64,6 +66,13 @@ class Env {
   // Flushes a directory entry change (a rename or new file) to stable storage.
   virtual void SyncDirectory(const std::string& path) = 0;
 };
+
+// The error an environment raises when the system refuses to `what` (a verb
+// such as "open" or "write") the file at `path`: `number` from the list at the
+// top of this file, `reason` the system's own words, used where the number
+// alone does not say what went wrong.
+Error FileError(int32_t number, const std::string& what, const std::string& path,
+                const std::string& reason);
 
 // The environment the engine uses when none is passed in. Initially the
 // platform's own; tests may replace it (pass nullptr to restore the platform's).

@@ -41,29 +41,7 @@ int32_t NumberForErrno(int err) {
 }
 
 [[noreturn]] void ThrowErrno(int err, const std::string& what, const std::string& path) {
-  const int32_t number = NumberForErrno(err);
-  std::string text;
-  switch (number) {
-    case kFileNotFound:
-      text = "The file '" + path + "' could not be found";
-      break;
-    case kInvalidPath:
-      text = "'" + path + "' is not a valid path to a database file";
-      break;
-    case kDiskFull:
-      text = "There is not enough space on the disk to " + what + " '" + path + "'";
-      break;
-    case kDatabaseExists:
-      text = "The file '" + path + "' already exists";
-      break;
-    case kFileInUse:
-      text = "The file '" + path + "' is in use by another process";
-      break;
-    default:
-      text = "Could not " + what + " '" + path + "': " + std::strerror(err);
-      break;
-  }
-  throw Error(number, text + ".");
+  throw FileError(NumberForErrno(err), what, path, std::strerror(err));
 }
 
 class PosixReadFile final : public RandomAccessFile {

@@ -49,29 +49,7 @@ std::string SystemMessage(DWORD err) {
 
 [[noreturn]] void ThrowLastError(const std::string& what, const std::string& path) {
   const DWORD err = GetLastError();
-  const int32_t number = NumberForError(err);
-  std::string text;
-  switch (number) {
-    case kFileNotFound:
-      text = "The file '" + path + "' could not be found";
-      break;
-    case kInvalidPath:
-      text = "'" + path + "' is not a valid path to a database file";
-      break;
-    case kDiskFull:
-      text = "There is not enough space on the disk to " + what + " '" + path + "'";
-      break;
-    case kDatabaseExists:
-      text = "The file '" + path + "' already exists";
-      break;
-    case kFileInUse:
-      text = "The file '" + path + "' is in use by another process";
-      break;
-    default:
-      text = "Could not " + what + " '" + path + "': " + SystemMessage(err);
-      break;
-  }
-  throw Error(number, text + ".");
+  throw FileError(NumberForError(err), what, path, SystemMessage(err));
 }
 
 OVERLAPPED At(uint64_t offset) {
