@@ -6,33 +6,12 @@
 #include <cstdio>
 #include <fstream>
 
+#include "tests/cli/run_cli.h"
 #include "tests/support/corpus.h"
 
 namespace tessmark::cli {
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-Result RunCli(const std::string& args) {
-  testing::TempDir dir;
-  const std::string err_file = (dir.path() / "stderr").string();
-  const std::string command = std::string(TESSMARK_CLI) + " " + args + " 2>" + err_file;
-  Result r;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return r;
-  std::array<char, 4096> buf{};
-  size_t n;
-  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) r.out.append(buf.data(), n);
-  const int status = ::pclose(pipe);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream in(err_file);
-  r.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return r;
-}
 
 std::string Sample(const std::string& rel) {
   return "'" + (testing::SharedDir() / "corpus" / rel).string() + "'";
@@ -43,11 +22,11 @@ bool HaveSample(const std::string& rel) {
 }
 
 TEST(Cli, HelpForTheProgramAndEachCommand) {
-  Result r = RunCli("--help");
+  CliResult r = RunCli("--help");
   EXPECT_EQ(r.status, 0);
   for (const char* command : {"info", "check", "dump"}) {
     EXPECT_NE(r.out.find(command), std::string::npos) << command;
-    Result c = RunCli(std::string(command) + " --help");
+    CliResult c = RunCli(std::string(command) + " --help");
     EXPECT_EQ(c.status, 0) << command;
     EXPECT_EQ(c.out.rfind(std::string("Usage: tessmark-cli ") + command, 0), 0u) << c.out;
   }
@@ -70,7 +49,7 @@ TEST(Cli, FilesThatCannotBeOpenedExitTwoWithTheJetError) {
       {"dump '" + empty.string() + "'", "tessmark-cli: error 3343: "},
   };
   for (const Case& c : cases) {
-    const Result r = RunCli(c.args);
+    const CliResult r = RunCli(c.args);
     EXPECT_EQ(r.status, 2) << c.args;
     EXPECT_EQ(r.err.rfind(c.error, 0), 0u) << c.args << "\n" << r.err;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
@@ -79,7 +58,7 @@ TEST(Cli, FilesThatCannotBeOpenedExitTwoWithTheJetError) {
 
 TEST(Cli, CheckSoundDamagedAndInfo) {
   if (!HaveSample("jet4/testV2000.mdb")) GTEST_SKIP() << testing::CorpusMissingMessage();
-  Result r = RunCli("check " + Sample("jet4/testV2000.mdb"));
+  CliResult r = RunCli("check " + Sample("jet4/testV2000.mdb"));
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_NE(r.out.find("sound, 0 errors, 2 warnings"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("warning: 693 pages are marked in use"), std::string::npos) << r.out;
@@ -104,7 +83,7 @@ TEST(Cli, CheckOfADamagedCopyNamesThePlace) {
   img[2 * 4096 + 4] = 2;  // the catalog's definition continues on itself
   testing::TempDir dir;
   const auto file = dir.Write("bad.mdb", img);
-  const Result r = RunCli("check '" + file.string() + "'");
+  const CliResult r = RunCli("check '" + file.string() + "'");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.rfind("tessmark-cli: error 3049: ", 0), 0u) << r.err;
   EXPECT_NE(r.err.find("MSysObjects"), std::string::npos) << r.err;
@@ -113,7 +92,7 @@ TEST(Cli, CheckOfADamagedCopyNamesThePlace) {
 
 TEST(Cli, DumpAsCsvAndJson) {
   if (!HaveSample("jet4/testV2000.mdb")) GTEST_SKIP() << testing::CorpusMissingMessage();
-  Result r = RunCli("dump " + Sample("jet4/testV2000.mdb") + " Table1");
+  CliResult r = RunCli("dump " + Sample("jet4/testV2000.mdb") + " Table1");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(
       r.out,

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/cli/run_cli.h"
 #include "tests/support/corpus.h"
 
 namespace tessmark::cli {
@@ -15,43 +16,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
-
-Outcome Cli(const std::string& args) {
-  testing::TempDir dir;
-  const std::string err_file = (dir.path() / "stderr").string();
-  const std::string command = std::string(TESSMARK_CLI) + " " + args + " 2>" + err_file;
-  Outcome r;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return r;
-  std::array<char, 4096> buf{};
-  size_t n;
-  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) r.out.append(buf.data(), n);
-  const int status = ::pclose(pipe);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream in(err_file);
-  r.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return r;
-}
-
-std::string Q(const fs::path& p) { return "'" + p.string() + "'"; }
+CliResult Cli(const std::string& args) { return RunCli(args); }
 
 TEST(CliGenerate, WritesACatalogThatChecksAndCompacts) {
   testing::TempDir dir;
   const fs::path out = dir.path() / "qvd.mdb";
-  const Outcome g =
-      Cli("generate --kind server --rows 500 --deleted 40% --moved 5% --seed 9 " + Q(out));
+  const CliResult g =
+      Cli("generate --kind server --rows 500 --deleted 40% --moved 5% --seed 9 " + Quoted(out));
   ASSERT_EQ(g.status, 0) << g.err;
   EXPECT_NE(g.out.find("bulk rows: 500"), std::string::npos) << g.out;
   EXPECT_TRUE(fs::exists(out));
   EXPECT_FALSE(fs::exists(out.string() + ".partial"));
-  const Outcome c = Cli("check --quiet " + Q(out));
+  const CliResult c = Cli("check --quiet " + Quoted(out));
   EXPECT_EQ(c.status, 0) << c.out << c.err;
   EXPECT_NE(c.out.find("sound, 0 errors"), std::string::npos) << c.out;
-  const Outcome k = Cli("compact --quiet " + Q(out) + " " + Q(dir.path() / "small.mdb"));
+  const CliResult k = Cli("compact --quiet " + Quoted(out) + " " + Quoted(dir.path() / "small.mdb"));
   EXPECT_EQ(k.status, 0) << k.err;
   EXPECT_LT(fs::file_size(dir.path() / "small.mdb"), fs::file_size(out));
 }
@@ -59,7 +38,7 @@ TEST(CliGenerate, WritesACatalogThatChecksAndCompacts) {
 TEST(CliGenerate, NeverOverwritesAndRejectsBadArguments) {
   testing::TempDir dir;
   const fs::path existing = dir.Write("backup.mdb", {7, 7, 7});
-  const Outcome r = Cli("generate --kind client " + Q(existing));
+  const CliResult r = Cli("generate --kind client " + Quoted(existing));
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("error 3204"), std::string::npos) << r.err;
   EXPECT_EQ(testing::ReadWholeFile(existing), (std::vector<uint8_t>{7, 7, 7}));
@@ -68,7 +47,7 @@ TEST(CliGenerate, NeverOverwritesAndRejectsBadArguments) {
        {"generate --kind desk x.mdb", "generate --kind server --deleted 120% x.mdb",
         "generate --kind server --size 10MB --rows 5 x.mdb", "generate --kind server --jet 5 x.mdb",
         "generate --kind server"}) {
-    const Outcome u = Cli(std::string(args));
+    const CliResult u = Cli(std::string(args));
     EXPECT_EQ(u.status, 2) << args;
     EXPECT_NE(u.err.find("generate:"), std::string::npos) << args << ": " << u.err;
   }
