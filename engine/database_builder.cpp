@@ -121,9 +121,9 @@ struct DatabaseBuilder::Impl {
     out->Allocate();  // 0: header
     out->Allocate();  // 1: global usage map
     const std::vector<TableSpec> system = SystemTableSpecs(o.version);
-    for (const TableSpec& spec : system) {
+    for (const TableSpec& decl : system) {
       TableState t;
-      t.layout = LayOutTable(spec, o.version);
+      t.layout = LayOutTable(decl, o.version);
       t.id = out->Allocate();  // 2..5: the catalog first
       t.tdef_pages.push_back(t.id);
       tables.push_back(std::move(t));
@@ -162,15 +162,15 @@ struct DatabaseBuilder::Impl {
     AppendKeySegment(catalog, catalog.ColumnPosition("Name"), TextValue(name), true, key);
   }
 
-  void AddTable(const TableSpec& spec) {
+  void AddTable(const TableSpec& decl) {
     if (frozen) Bad("Tables must be declared before rows are loaded.");
     for (const TableState& t : tables)
-      if (SameName(t.layout.name, spec.name)) Bad("Table \"" + spec.name + "\" exists already.");
-    TableSpec user = spec;
+      if (SameName(t.layout.name, decl.name)) Bad("Table \"" + decl.name + "\" exists already.");
+    TableSpec user = decl;
     user.system = false;
     TableState t;
     t.layout = LayOutTable(user, options.version);
-    CheckCatalogName(spec.name);
+    CheckCatalogName(decl.name);
     tables.push_back(std::move(t));
   }
 
@@ -188,7 +188,7 @@ struct DatabaseBuilder::Impl {
     if (!unique)
       Bad("Relationship \"" + r.name + "\" must refer to a uniquely indexed column of \"" +
           r.referenced_table + "\".");
-    if (tables[fk].layout.columns[fk_col].spec.type != pl.columns[pk_col].spec.type)
+    if (tables[fk].layout.columns[fk_col].decl.type != pl.columns[pk_col].decl.type)
       Bad("The columns of relationship \"" + r.name + "\" differ in type.");
     for (const RelationshipSpec& other : relationships)
       if (SameName(other.name, r.name)) Bad("Relationship \"" + r.name + "\" exists already.");
@@ -330,7 +330,7 @@ struct DatabaseBuilder::Impl {
       bool all_null = true, any_null = false;
       for (const auto& [col, asc] : ri.columns) {
         const Value& v = values[col];
-        const bool null = v.is_null() && l.columns[col].spec.type != ColumnType::kBoolean;
+        const bool null = v.is_null() && l.columns[col].decl.type != ColumnType::kBoolean;
         all_null = all_null && null;
         any_null = any_null || null;
         AppendKeySegment(l, col, v, asc, keys[i]);
@@ -348,7 +348,7 @@ struct DatabaseBuilder::Impl {
       if (li.type != 1) continue;
       for (const auto& [col, asc] : l.real_indexes[li.real].columns)
         if (values[col].is_null())
-          Bad("Column \"" + l.columns[col].spec.name + "\" of the primary key of \"" + l.name +
+          Bad("Column \"" + l.columns[col].decl.name + "\" of the primary key of \"" + l.name +
               "\" requires a value.");
     }
     if (fate == RowFate::kDeleted) {
@@ -601,7 +601,7 @@ DatabaseBuilder::DatabaseBuilder(const std::string& path, const BuildOptions& op
 
 DatabaseBuilder::~DatabaseBuilder() = default;
 
-void DatabaseBuilder::AddTable(const TableSpec& spec) { impl_->AddTable(spec); }
+void DatabaseBuilder::AddTable(const TableSpec& decl) { impl_->AddTable(decl); }
 void DatabaseBuilder::AddRelationship(const RelationshipSpec& r) { impl_->AddRelationship(r); }
 
 void DatabaseBuilder::BeginTable(const std::string& table) {

@@ -71,7 +71,7 @@ class DatabaseBuilder {
 
   // Declarations, before the first row. Bad ones throw 3001 and leave the
   // builder as it was.
-  void AddTable(const TableSpec& spec);
+  void AddTable(const TableSpec& decl);
   void AddRelationship(const RelationshipSpec& relationship);
 
   // Loads rows into `table`; each user table is loaded at most once.

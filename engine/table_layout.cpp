@@ -51,14 +51,14 @@ std::vector<uint8_t> NameBytes(const std::string& name, bool jet3) {
 }
 
 std::string Describe(const TableLayout& l, size_t column) {
-  return "column \"" + l.columns[column].spec.name + "\" of table \"" + l.name + "\"";
+  return "column \"" + l.columns[column].decl.name + "\" of table \"" + l.name + "\"";
 }
 
 }  // namespace
 
 size_t TableLayout::ColumnPosition(const std::string& column) const {
   for (size_t i = 0; i < columns.size(); ++i)
-    if (SameName(columns[i].spec.name, column)) return i;
+    if (SameName(columns[i].decl.name, column)) return i;
   Bad("Table \"" + name + "\" has no column \"" + column + "\".");
 }
 
@@ -69,23 +69,23 @@ uint32_t TableLayout::RealIndexFor(const std::vector<std::pair<size_t, bool>>& c
   return static_cast<uint32_t>(real_indexes.size() - 1);
 }
 
-TableLayout LayOutTable(const TableSpec& spec, JetVersion version) {
+TableLayout LayOutTable(const TableSpec& decl, JetVersion version) {
   const bool j3 = version == JetVersion::kJet3;
   TableLayout l;
   l.version = version;
-  l.name = spec.name;
-  l.system = spec.system;
-  if (spec.name.empty() || spec.name.size() > 64) Bad("A table name must have 1 to 64 characters.");
-  if (spec.columns.empty() || spec.columns.size() > 255)
-    Bad("Table \"" + spec.name + "\" must have 1 to 255 columns.");
-  for (const ColumnSpec& c : spec.columns) {
+  l.name = decl.name;
+  l.system = decl.system;
+  if (decl.name.empty() || decl.name.size() > 64) Bad("A table name must have 1 to 64 characters.");
+  if (decl.columns.empty() || decl.columns.size() > 255)
+    Bad("Table \"" + decl.name + "\" must have 1 to 255 columns.");
+  for (const ColumnSpec& c : decl.columns) {
     for (const ColumnLayout& other : l.columns)
-      if (SameName(other.spec.name, c.name))
-        Bad("Table \"" + spec.name + "\" declares column \"" + c.name + "\" twice.");
+      if (SameName(other.decl.name, c.name))
+        Bad("Table \"" + decl.name + "\" declares column \"" + c.name + "\" twice.");
     if (c.name.empty() || c.name.size() > 64)
-      Bad("Column names of table \"" + spec.name + "\" must have 1 to 64 characters.");
+      Bad("Column names of table \"" + decl.name + "\" must have 1 to 64 characters.");
     ColumnLayout col;
-    col.spec = c;
+    col.decl = c;
     col.number = static_cast<uint16_t>(l.columns.size());
     const uint8_t type = static_cast<uint8_t>(c.type);
     if (!KnownColumnType(type) || c.type == ColumnType::kFixedBinary)
@@ -93,7 +93,7 @@ TableLayout LayOutTable(const TableSpec& spec, JetVersion version) {
     if (c.autonumber && c.type != ColumnType::kLong)
       Bad("AutoNumber column \"" + c.name + "\" must be of type Long.");
     if (c.autonumber && l.autonumber)
-      Bad("Table \"" + spec.name + "\" has two AutoNumber columns.");
+      Bad("Table \"" + decl.name + "\" has two AutoNumber columns.");
     col.fixed_size = FixedTypeSize(type);
     col.fixed = col.fixed_size > 0 || c.type == ColumnType::kBoolean;
     switch (c.type) {
@@ -134,7 +134,7 @@ TableLayout LayOutTable(const TableSpec& spec, JetVersion version) {
   for (ColumnLayout& col : l.columns) {
     if (col.fixed) {
       col.fixed_offset =
-          static_cast<uint16_t>(col.spec.type == ColumnType::kBoolean ? 0 : l.fixed_area);
+          static_cast<uint16_t>(col.decl.type == ColumnType::kBoolean ? 0 : l.fixed_area);
       l.fixed_area += col.fixed_size;
     } else {
       col.var_index = l.var_count++;
@@ -142,18 +142,18 @@ TableLayout LayOutTable(const TableSpec& spec, JetVersion version) {
   }
   const uint32_t max_row = j3 ? 2012 : 4060;
   if (l.fixed_area + 64 > max_row)
-    Bad("The fixed-length columns of table \"" + spec.name + "\" do not fit a row.");
+    Bad("The fixed-length columns of table \"" + decl.name + "\" do not fit a row.");
 
   // Indexes: one real index per distinct column list, numbered in the
   // order of declaration.
-  if (std::count_if(spec.indexes.begin(), spec.indexes.end(),
+  if (std::count_if(decl.indexes.begin(), decl.indexes.end(),
                     [](const IndexSpec& ix) { return ix.primary; }) > 1)
-    Bad("Table \"" + spec.name + "\" declares two primary keys.");
-  for (const IndexSpec& index : spec.indexes) {
+    Bad("Table \"" + decl.name + "\" declares two primary keys.");
+  for (const IndexSpec& index : decl.indexes) {
     const IndexSpec* ix = &index;
     for (const LogicalIndexLayout& other : l.logical_indexes)
       if (SameName(other.name, ix->name))
-        Bad("Table \"" + spec.name + "\" declares index \"" + ix->name + "\" twice.");
+        Bad("Table \"" + decl.name + "\" declares index \"" + ix->name + "\" twice.");
     if (ix->columns.empty() || ix->columns.size() > 10)
       Bad("Index \"" + ix->name + "\" must have 1 to 10 columns.");
     std::vector<std::pair<size_t, bool>> cols;
@@ -210,14 +210,14 @@ std::vector<uint8_t> EncodeTableDef(const TableLayout& l, const TableDefNumbers&
   for (const ColumnLayout& c : l.columns) {
     const size_t at = s.size();
     s.resize(at + f.column_block, 0);
-    const bool text = c.spec.type == ColumnType::kText || c.spec.type == ColumnType::kMemo;
-    s[at] = static_cast<uint8_t>(c.spec.type);
+    const bool text = c.decl.type == ColumnType::kText || c.decl.type == ColumnType::kMemo;
+    s[at] = static_cast<uint8_t>(c.decl.type);
     if (j3) {
       PutU16(s, at + 1, c.number);
       PutU16(s, at + 3, c.var_index);
-      if (c.spec.type == ColumnType::kNumeric) {
-        s[at + 11] = c.spec.precision;
-        s[at + 12] = c.spec.scale;
+      if (c.decl.type == ColumnType::kNumeric) {
+        s[at + 11] = c.decl.precision;
+        s[at + 12] = c.decl.scale;
       } else {
         PutU16(s, at + 9, kGeneralLcid);
         PutU16(s, at + 11, 1252);
@@ -229,9 +229,9 @@ std::vector<uint8_t> EncodeTableDef(const TableLayout& l, const TableDefNumbers&
       PutU32(s, at + 1, kJet4Constant);
       PutU16(s, at + 5, c.number);
       PutU16(s, at + 7, c.var_index);
-      if (c.spec.type == ColumnType::kNumeric) {
-        s[at + 11] = c.spec.precision;
-        s[at + 12] = c.spec.scale;
+      if (c.decl.type == ColumnType::kNumeric) {
+        s[at + 11] = c.decl.precision;
+        s[at + 12] = c.decl.scale;
       } else if (text) {
         PutU16(s, at + 11, kGeneralLcid);
       }
@@ -242,7 +242,7 @@ std::vector<uint8_t> EncodeTableDef(const TableLayout& l, const TableDefNumbers&
     }
   }
   for (const ColumnLayout& c : l.columns) {
-    const auto name = NameBytes(c.spec.name, j3);
+    const auto name = NameBytes(c.decl.name, j3);
     s.insert(s.end(), name.begin(), name.end());
   }
   for (size_t i = 0; i < l.real_indexes.size(); ++i) {
@@ -356,7 +356,7 @@ std::array<uint8_t, 17> EncodeNumeric(const std::string& text, uint8_t scale) {
 
 std::vector<uint8_t> LongValueBytes(const TableLayout& l, size_t column, const Value& v) {
   const ColumnLayout& c = l.columns[column];
-  if (c.spec.type == ColumnType::kOle) {
+  if (c.decl.type == ColumnType::kOle) {
     if (v.kind != Value::Kind::kBinary) Bad(Describe(l, column) + " takes binary data.");
     return v.bytes;
   }
@@ -390,13 +390,13 @@ std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& v
     const ColumnLayout& c = l.columns[i];
     const Value& v = values[i];
     using K = Value::Kind;
-    if (c.spec.type == ColumnType::kBoolean) {
+    if (c.decl.type == ColumnType::kBoolean) {
       if (v.kind != K::kBoolean && !v.is_null()) wrong(i, "takes Yes/No values");
       if (v.boolean) set_bit(c.number);
       continue;
     }
     if (v.is_null()) {
-      if (c.spec.required) wrong(i, "requires a value");
+      if (c.decl.required) wrong(i, "requires a value");
       continue;
     }
     set_bit(c.number);
@@ -404,7 +404,7 @@ std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& v
     auto need = [&](K kind, const char* what) {
       if (v.kind != kind) wrong(i, what);
     };
-    switch (c.spec.type) {
+    switch (c.decl.type) {
       case ColumnType::kByte:
         need(K::kInteger, "takes whole numbers");
         if (v.integer < 0 || v.integer > 255) wrong(i, "takes numbers from 0 to 255");
@@ -446,7 +446,7 @@ std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& v
         break;
       case ColumnType::kNumeric: {
         need(K::kNumeric, "takes decimal numbers");
-        const auto stored = EncodeNumeric(v.text, c.spec.scale);
+        const auto stored = EncodeNumeric(v.text, c.decl.scale);
         std::memcpy(at, stored.data(), stored.size());
         break;
       }
@@ -529,7 +529,7 @@ void AppendKeySegment(const TableLayout& l, size_t column, const Value& v, bool 
   namespace ik = index_key;
   const ColumnLayout& c = l.columns[column];
   const bool desc = !ascending;
-  if (c.spec.type == ColumnType::kBoolean) {
+  if (c.decl.type == ColumnType::kBoolean) {
     ik::AppendBoolean(key, v.boolean, desc);
     return;
   }
@@ -537,7 +537,7 @@ void AppendKeySegment(const TableLayout& l, size_t column, const Value& v, bool 
     ik::AppendNull(key, desc);
     return;
   }
-  switch (c.spec.type) {
+  switch (c.decl.type) {
     case ColumnType::kByte:
       ik::AppendByte(key, static_cast<uint8_t>(v.integer), desc);
       break;
@@ -564,7 +564,7 @@ void AppendKeySegment(const TableLayout& l, size_t column, const Value& v, bool 
       ik::AppendBinary(key, v.bytes, desc);
       break;
     case ColumnType::kNumeric: {
-      const auto stored = EncodeNumeric(v.text, c.spec.scale);
+      const auto stored = EncodeNumeric(v.text, c.decl.scale);
       std::array<uint8_t, 16> be{};
       for (size_t w = 0; w < 4; ++w) {
         const uint32_t word = LoadU32(stored.data() + 1 + 4 * w);

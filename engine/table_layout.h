@@ -51,7 +51,7 @@ struct TableSpec {
 };
 
 struct ColumnLayout {
-  ColumnSpec spec;
+  ColumnSpec decl;
   uint16_t number = 0;
   uint16_t var_index = 0;
   uint16_t fixed_offset = 0;
@@ -62,7 +62,7 @@ struct ColumnLayout {
   uint32_t fixed_size = 0;  // bytes in the fixed area (0 for booleans)
 
   bool long_value() const {
-    return spec.type == ColumnType::kMemo || spec.type == ColumnType::kOle;
+    return decl.type == ColumnType::kMemo || decl.type == ColumnType::kOle;
   }
 };
 
@@ -104,7 +104,7 @@ struct TableLayout {
 // Checks a declaration and lays it out. Bad declarations (unknown or
 // duplicate names, unsupported types, too many index columns, AutoNumber on
 // anything but Long, memo/OLE in an index) throw 3001 and name the culprit.
-TableLayout LayOutTable(const TableSpec& spec, JetVersion version);
+TableLayout LayOutTable(const TableSpec& decl, JetVersion version);
 
 // Page numbers and statistics the definition stream carries.
 struct TableDefNumbers {

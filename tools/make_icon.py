@@ -23,8 +23,8 @@ def read_xpm(path):
     width, height, ncolors, cpp = (int(v) for v in strings[0].split()[:4])
     colors = {}
     for line in strings[1 : 1 + ncolors]:
-        key, spec = line[:cpp], line[cpp:].split()
-        value = spec[spec.index("c") + 1]
+        key, fields = line[:cpp], line[cpp:].split()
+        value = fields[fields.index("c") + 1]
         colors[key] = None if value.lower() == "none" else int(value.lstrip("#"), 16)
     rows = strings[1 + ncolors : 1 + ncolors + height]
     pixels = [[colors[row[x * cpp : (x + 1) * cpp]] for x in range(width)] for row in rows]

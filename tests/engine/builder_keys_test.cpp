@@ -24,10 +24,10 @@ TableLayout LayoutOf(const TableDef& def, JetVersion version) {
   l.name = def.name;
   for (const ColumnDef& c : def.columns) {
     ColumnLayout cl;
-    cl.spec.name = c.name;
-    cl.spec.type = static_cast<ColumnType>(c.type);
-    cl.spec.scale = c.scale;
-    cl.spec.precision = c.precision;
+    cl.decl.name = c.name;
+    cl.decl.type = static_cast<ColumnType>(c.type);
+    cl.decl.scale = c.scale;
+    cl.decl.precision = c.precision;
     cl.number = c.number;
     l.columns.push_back(cl);
   }
@@ -98,14 +98,14 @@ TEST(BuilderKeys, EqualTheKeysTheDesktopProductWrote) {
 }
 
 TEST(BuilderKeys, RefuseCharactersWithoutEstablishedCodes) {
-  TableSpec spec;
-  spec.name = "T";
+  TableSpec decl;
+  decl.name = "T";
   ColumnSpec c;
   c.name = "Name";
   c.type = ColumnType::kText;
-  spec.columns = {c};
+  decl.columns = {c};
   for (JetVersion v : {JetVersion::kJet3, JetVersion::kJet4}) {
-    const TableLayout l = LayOutTable(spec, v);
+    const TableLayout l = LayOutTable(decl, v);
     std::vector<uint8_t> key;
     AppendKeySegment(l, 0, TextValue("Backup Server 12"), true, key);
     EXPECT_FALSE(key.empty());
@@ -116,9 +116,9 @@ TEST(BuilderKeys, RefuseCharactersWithoutEstablishedCodes) {
   }
   // Ordinary punctuation is established for Jet 3 only.
   std::vector<uint8_t> k3, k4;
-  AppendKeySegment(LayOutTable(spec, JetVersion::kJet3), 0, TextValue("a.b"), true, k3);
+  AppendKeySegment(LayOutTable(decl, JetVersion::kJet3), 0, TextValue("a.b"), true, k3);
   EXPECT_THROW(
-      AppendKeySegment(LayOutTable(spec, JetVersion::kJet4), 0, TextValue("a.b"), true, k4), Error);
+      AppendKeySegment(LayOutTable(decl, JetVersion::kJet4), 0, TextValue("a.b"), true, k4), Error);
 }
 
 }  // namespace
