@@ -18,6 +18,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -32,17 +33,22 @@ def parse_size(text):
 
 
 def run(argv, stdout=subprocess.DEVNULL):
-    """Runs one command; returns wall seconds, CPU seconds and peak RSS in MiB."""
-    start = time.perf_counter()
-    proc = subprocess.Popen(argv, stdout=stdout, stderr=subprocess.PIPE)
-    _, status, usage = os.wait4(proc.pid, 0)
-    wall = time.perf_counter() - start
-    err = proc.stderr.read().decode(errors="replace")
-    proc.stderr.close()
-    code = os.waitstatus_to_exitcode(status)
-    if code != 0:
-        raise SystemExit(f"{' '.join(argv)} failed with {code}: {err.strip()}")
-    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0
+    """Runs one command; returns wall seconds, CPU seconds and peak RSS in MiB.
+
+    The command runs under /usr/bin/time, which forks it from a small process:
+    a child forked from this Python interpreter would inherit its resident
+    high-water mark and report at least that much.
+    """
+    with tempfile.NamedTemporaryFile("r", suffix=".time") as stats:
+        start = time.perf_counter()
+        proc = subprocess.run(["/usr/bin/time", "-f", "%U %S %M", "-o", stats.name] + argv,
+                              stdout=stdout, stderr=subprocess.PIPE)
+        wall = time.perf_counter() - start
+        if proc.returncode != 0:
+            raise SystemExit(f"{' '.join(argv)} failed with {proc.returncode}: "
+                             f"{proc.stderr.decode(errors='replace').strip()}")
+        user, system, max_kb = stats.read().split()[-3:]
+    return wall, float(user) + float(system), int(max_kb) / 1024.0
 
 
 def drop_caches():
