@@ -16,6 +16,7 @@
 #include "engine/page_writer.h"
 #include "engine/row.h"
 #include "engine/table_rows.h"
+#include "engine/text.h"
 
 namespace tessmark::jet {
 
@@ -27,17 +28,6 @@ constexpr uint32_t kStaleIdBit = 0x00800000;
 
 // Memory an index rebuild may use for sorting before it spills to disk.
 constexpr size_t kIndexSortMemory = 32u << 20;
-
-bool EqualsNoCase(const std::string& a, const char* b) {
-  const size_t n = std::strlen(b);
-  if (a.size() != n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
 
 // Old row pointer (stored form) -> new one, for one table.
 class PointerMap {
@@ -476,10 +466,12 @@ class Compactor {
 }  // namespace
 
 bool HoldsTableIds(const std::string& table, const std::string& column) {
-  return (EqualsNoCase(table, "MSysObjects") && EqualsNoCase(column, "Id")) ||
-         (EqualsNoCase(table, "MSysACEs") && EqualsNoCase(column, "ObjectId")) ||
-         (EqualsNoCase(table, "MSysNavPaneObjectIDs") && EqualsNoCase(column, "Id")) ||
-         (EqualsNoCase(table, "MSysNavPaneGroupToObjects") && EqualsNoCase(column, "ObjectID"));
+  return (SameNameIgnoringCase(table, "MSysObjects") && SameNameIgnoringCase(column, "Id")) ||
+         (SameNameIgnoringCase(table, "MSysACEs") && SameNameIgnoringCase(column, "ObjectId")) ||
+         (SameNameIgnoringCase(table, "MSysNavPaneObjectIDs") &&
+          SameNameIgnoringCase(column, "Id")) ||
+         (SameNameIgnoringCase(table, "MSysNavPaneGroupToObjects") &&
+          SameNameIgnoringCase(column, "ObjectID"));
 }
 
 CompactResult WriteCompacted(PageFile& source, const std::vector<CatalogTable>& tables,

@@ -25,15 +25,6 @@ constexpr uint16_t kSlotDeleted = 0xC000;
 constexpr uint16_t kSlotPointer = 0x4000;
 constexpr uint16_t kSlotMovedData = 0x8000;
 
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 [[noreturn]] void Bad(const std::string& what) { throw Error(kInvalidArgument, what); }
 
 struct TableState {
@@ -151,7 +142,7 @@ struct DatabaseBuilder::Impl {
 
   size_t Find(const std::string& name) const {
     for (size_t i = 0; i < tables.size(); ++i)
-      if (SameName(tables[i].layout.name, name)) return i;
+      if (SameNameIgnoringCase(tables[i].layout.name, name)) return i;
     Bad("There is no table \"" + name + "\".");
   }
 
@@ -165,7 +156,8 @@ struct DatabaseBuilder::Impl {
   void AddTable(const TableSpec& decl) {
     if (frozen) Bad("Tables must be declared before rows are loaded.");
     for (const TableState& t : tables)
-      if (SameName(t.layout.name, decl.name)) Bad("Table \"" + decl.name + "\" exists already.");
+      if (SameNameIgnoringCase(t.layout.name, decl.name))
+        Bad("Table \"" + decl.name + "\" exists already.");
     TableSpec user = decl;
     user.system = false;
     TableState t;
@@ -191,7 +183,8 @@ struct DatabaseBuilder::Impl {
     if (tables[fk].layout.columns[fk_col].decl.type != pl.columns[pk_col].decl.type)
       Bad("The columns of relationship \"" + r.name + "\" differ in type.");
     for (const RelationshipSpec& other : relationships)
-      if (SameName(other.name, r.name)) Bad("Relationship \"" + r.name + "\" exists already.");
+      if (SameNameIgnoringCase(other.name, r.name))
+        Bad("Relationship \"" + r.name + "\" exists already.");
     // Its name and those of both sides are keys of MSysRelationships' indexes.
     const TableLayout& rel = tables[3].layout;
     for (const std::string* text : {&r.name, &r.table, &r.referenced_table}) {

@@ -14,15 +14,6 @@
 namespace tessmark::jet {
 namespace {
 
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 [[noreturn]] void Bad(const std::string& what) { throw Error(kInvalidArgument, what); }
 
 constexpr uint32_t kJet4Constant = 1625;
@@ -58,7 +49,7 @@ std::string Describe(const TableLayout& l, size_t column) {
 
 size_t TableLayout::ColumnPosition(const std::string& column) const {
   for (size_t i = 0; i < columns.size(); ++i)
-    if (SameName(columns[i].decl.name, column)) return i;
+    if (SameNameIgnoringCase(columns[i].decl.name, column)) return i;
   Bad("Table \"" + name + "\" has no column \"" + column + "\".");
 }
 
@@ -80,7 +71,7 @@ TableLayout LayOutTable(const TableSpec& decl, JetVersion version) {
     Bad("Table \"" + decl.name + "\" must have 1 to 255 columns.");
   for (const ColumnSpec& c : decl.columns) {
     for (const ColumnLayout& other : l.columns)
-      if (SameName(other.decl.name, c.name))
+      if (SameNameIgnoringCase(other.decl.name, c.name))
         Bad("Table \"" + decl.name + "\" declares column \"" + c.name + "\" twice.");
     if (c.name.empty() || c.name.size() > 64)
       Bad("Column names of table \"" + decl.name + "\" must have 1 to 64 characters.");
@@ -152,7 +143,7 @@ TableLayout LayOutTable(const TableSpec& decl, JetVersion version) {
   for (const IndexSpec& index : decl.indexes) {
     const IndexSpec* ix = &index;
     for (const LogicalIndexLayout& other : l.logical_indexes)
-      if (SameName(other.name, ix->name))
+      if (SameNameIgnoringCase(other.name, ix->name))
         Bad("Table \"" + decl.name + "\" declares index \"" + ix->name + "\" twice.");
     if (ix->columns.empty() || ix->columns.size() > 10)
       Bad("Index \"" + ix->name + "\" must have 1 to 10 columns.");

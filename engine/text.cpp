@@ -1,6 +1,7 @@
 #include "engine/text.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "engine/error.h"
 
@@ -230,6 +231,16 @@ std::vector<uint8_t> Utf8ToCodePage1252(std::string_view text) {
     out.push_back(static_cast<uint8_t>(0x80 + found));
   }
   return out;
+}
+
+bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
 }
 
 }  // namespace tessmark::jet

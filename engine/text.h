@@ -39,4 +39,8 @@ std::vector<uint8_t> Utf8ToCodePage1252(std::string_view text);
 // Appends the UTF-8 form of a code point.
 void AppendUtf8(std::string& out, uint32_t code_point);
 
+// Whether two object names are the same to Jet, which ignores the case of
+// ASCII letters in table and column names.
+bool SameNameIgnoringCase(std::string_view a, std::string_view b);
+
 }  // namespace tessmark::jet
