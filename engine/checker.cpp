@@ -410,9 +410,14 @@ class Checker {
 
   void CheckRow(const TableDef& def, Bytes row, const Location& where,
                 const std::map<uint16_t, std::set<uint32_t>>& lv_pages) {
-    DecodedRow d = DecodeRow(def, f_, row, where);
+    DecodedRow& d = decoded_;
+    DecodeRow(def, f_, row, where, d);
     for (size_t i = 0; i < def.columns.size(); ++i) {
       const ColumnDef& c = def.columns[i];
+      // Any bytes read as text (what cannot be decoded becomes U+FFFD), so
+      // a short text field holds nothing to check beyond its place in the
+      // row, which DecodeRow has checked.
+      if (c.column_type() == ColumnType::kText) continue;
       if (c.long_value() && !d.fields[i].is_null && d.fields[i].length > 0) {
         Location cl = where;
         cl.column = c.name;
@@ -438,14 +443,18 @@ class Checker {
   }
 
   // ---- indexes ------------------------------------------------------------
+  struct Leaf {
+    uint32_t page, prev, next;  // the page and its links as stored
+  };
   struct IndexWalk {
-    std::vector<uint32_t> leaves;  // in tree order
+    std::vector<Leaf> leaves;  // in tree order
     std::set<uint32_t> pages;
     std::vector<uint8_t> previous;      // last leaf entry seen (ordered bytes)
     std::vector<uint8_t> previous_key;  // its key bytes
     bool have_previous = false;
     uint64_t entries = 0;
     RowSet pointers;
+    std::vector<uint8_t> ordered;  // scratch for the entry being looked at
   };
 
   // Walks the subtree at `number`; returns the ordered bytes of its last entry.
@@ -466,22 +475,24 @@ class Checker {
                     std::to_string(ip.ComputedFreeSpace(f_)));
     }
     if (ip.leaf) {
-      w.leaves.push_back(number);
+      w.leaves.push_back({number, ip.prev, ip.next});
       for (size_t k = 0; k < ip.entries.size(); ++k) {
         const IndexEntry& e = ip.entries[k];
-        std::vector<uint8_t> ordered = e.Ordered();
+        std::vector<uint8_t>& ordered = w.ordered;
+        e.OrderedInto(ordered);
         if (w.have_previous && !(w.previous < ordered)) {
           Error(at,
                 "index entry " + std::to_string(k) + " is not greater than the entry before it");
         }
         // Jet lets a unique index repeat a key in which a column is NULL.
-        if (index.unique() && w.have_previous && e.key == w.previous_key && live.contains(e.row) &&
+        if (index.unique() && w.have_previous && std::ranges::equal(e.key, w.previous_key) &&
+            live.contains(e.row) &&
             IndexedValues(def, index, e.row, where).size() == index.columns.size()) {
           Error(at, "index entry " + std::to_string(k) +
                         " repeats the key of the entry before it in a unique index");
         }
-        w.previous_key = e.key;
-        w.previous = std::move(ordered);
+        w.previous_key.assign(e.key.begin(), e.key.end());
+        std::swap(w.previous, ordered);
         w.have_previous = true;
         ++w.entries;
         if (!live.contains(e.row)) {
@@ -503,7 +514,8 @@ class Checker {
     for (size_t k = 0; k < ip.entries.size(); ++k) {
       const IndexEntry& e = ip.entries[k];
       last = WalkSubtree(def, index, e.child, depth + 1, where, w, live);
-      if (last != e.Ordered()) {
+      e.OrderedInto(w.ordered);
+      if (last != w.ordered) {
         Error(at, "intermediate entry " + std::to_string(k) +
                       " differs from the last entry of its child page " + std::to_string(e.child));
       }
@@ -586,13 +598,13 @@ class Checker {
 
     // The leaf level's links must give the leaves in tree order.
     for (size_t i = 0; i < w.leaves.size(); ++i) {
-      const Location at = where.WithPage(w.leaves[i]);
-      const IndexPage ip = ParseIndexPage(file_.Get(w.leaves[i], at), f_, at);
-      const uint32_t prev = i == 0 ? 0 : w.leaves[i - 1];
-      const uint32_t next = i + 1 == w.leaves.size() ? 0 : w.leaves[i + 1];
-      if (ip.prev != prev || ip.next != next) {
-        Error(at, "the leaf links (previous " + std::to_string(ip.prev) + ", next " +
-                      std::to_string(ip.next) + ") differ from the tree order (previous " +
+      const Leaf& leaf = w.leaves[i];
+      const Location at = where.WithPage(leaf.page);
+      const uint32_t prev = i == 0 ? 0 : w.leaves[i - 1].page;
+      const uint32_t next = i + 1 == w.leaves.size() ? 0 : w.leaves[i + 1].page;
+      if (leaf.prev != prev || leaf.next != next) {
+        Error(at, "the leaf links (previous " + std::to_string(leaf.prev) + ", next " +
+                      std::to_string(leaf.next) + ") differ from the tree order (previous " +
                       std::to_string(prev) + ", next " + std::to_string(next) + ")");
       }
     }
@@ -666,6 +678,7 @@ class Checker {
   std::vector<bool> checked_free_;  // data pages whose free space was checked
   std::unordered_set<uint64_t> moved_targets_;
   std::map<uint16_t, RowSet> lv_rows_used_;  // per LV column of the table being checked
+  DecodedRow decoded_;  // the row being checked, its storage reused
   std::set<uint32_t> table_pages_;
   std::vector<std::pair<Location, uint32_t>> fk_checks_;
   uint32_t leaked_ = 0;

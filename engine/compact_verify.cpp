@@ -84,9 +84,10 @@ Digests RowDigests(Database& db, const TableDef& def, const std::map<uint32_t, u
   }
   Digests out;
   RowDigest h;
+  DecodedRow d;
   db.ForEachRow(def, [&](const TableRow& row) {
     const Location at = def.where().WithRow(row.data.page, row.data.row);
-    const DecodedRow d = DecodeRow(def, db.format(), row.bytes, at);
+    DecodeRow(def, db.format(), row.bytes, at, d);
     h.Clear();
     for (size_t c = 0; c < def.columns.size(); ++c) {
       const Field& f = d.fields[c];

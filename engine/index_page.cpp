@@ -1,5 +1,6 @@
 #include "engine/index_page.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <unordered_set>
 
@@ -12,12 +13,17 @@ constexpr uint32_t kMaxIndexDepth = 8;
 }  // namespace
 
 std::vector<uint8_t> IndexEntry::Ordered() const {
-  std::vector<uint8_t> out = key;
+  std::vector<uint8_t> out;
+  OrderedInto(out);
+  return out;
+}
+
+void IndexEntry::OrderedInto(std::vector<uint8_t>& out) const {
+  out.assign(key.begin(), key.end());
   out.push_back(static_cast<uint8_t>(row.page >> 16));
   out.push_back(static_cast<uint8_t>(row.page >> 8));
   out.push_back(static_cast<uint8_t>(row.page));
   out.push_back(row.row);
-  return out;
 }
 
 std::vector<uint32_t> IndexPage::Children() const {
@@ -49,8 +55,15 @@ IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
   const Bytes bitmap = v.Sub(f.idx_bitmap, f.idx_bitmap_bytes);
   const Bytes area = v.Sub(f.idx_first_entry, f.page_size - f.idx_first_entry);
   const uint32_t tail_bytes = ip.leaf ? 4 : 8;
+  // Entries are found first (where each ends in the entry area), then their
+  // keys are copied, prefixes restored, into one buffer sized up front, so
+  // the keys' spans never move.
+  struct Found {
+    uint32_t start, end;
+  };
+  std::vector<Found> found;
   uint32_t start = 0;
-  std::vector<uint8_t> first;
+  uint64_t key_total = 0;
   for (uint32_t i = 0; i < f.idx_bitmap_bytes * 8; ++i) {
     if (((bitmap[i / 8] >> (i % 8)) & 1) == 0) continue;
     if (i > f.idx_entry_area || i > area.size()) {
@@ -60,32 +73,47 @@ IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
     if (i <= start) {
       ThrowDamaged(at, "the entry bitmap marks an empty entry at " + std::to_string(i));
     }
-    std::vector<uint8_t> bytes;
-    if (!ip.entries.empty() && ip.prefix_length > 0) {
-      bytes.assign(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(ip.prefix_length));
+    const uint32_t length = (found.empty() ? 0 : ip.prefix_length) + (i - start);
+    if (found.empty() && ip.prefix_length > length) {
+      ThrowDamaged(at, "the shared prefix of " + std::to_string(ip.prefix_length) +
+                           " bytes is longer than the first entry");
     }
-    bytes.insert(bytes.end(), area.begin() + static_cast<std::ptrdiff_t>(start),
-                 area.begin() + static_cast<std::ptrdiff_t>(i));
-    if (ip.entries.empty()) {
-      if (ip.prefix_length > bytes.size()) {
-        ThrowDamaged(at, "the shared prefix of " + std::to_string(ip.prefix_length) +
-                             " bytes is longer than the first entry");
-      }
-      first = bytes;
-    }
-    if (bytes.size() < tail_bytes) {
-      ThrowDamaged(at, "an index entry of " + std::to_string(bytes.size()) +
+    if (length < tail_bytes) {
+      ThrowDamaged(at, "an index entry of " + std::to_string(length) +
                            " bytes is too short for its row pointer");
     }
-    ByteView e(bytes, at);
+    key_total += length - tail_bytes;
+    found.push_back({start, i});
+    start = i;
+  }
+  ip.keys.reserve(static_cast<size_t>(key_total));
+  ip.entries.reserve(found.size());
+  for (size_t n = 0; n < found.size(); ++n) {
+    const Bytes suffix = area.subspan(found[n].start, found[n].end - found[n].start);
+    const uint32_t prefix = n == 0 ? 0 : ip.prefix_length;
+    const uint32_t length = prefix + static_cast<uint32_t>(suffix.size());
+    // The pointer (and child) are the entry's last bytes; the suffix always
+    // holds them unless the prefix reaches into them.
+    uint8_t tail[8];
+    for (uint32_t t = 0; t < tail_bytes; ++t) {
+      const uint32_t pos = length - tail_bytes + t;
+      tail[t] = pos < prefix ? area[pos] : suffix[pos - prefix];
+    }
+    const uint32_t key_length = length - tail_bytes;
+    const size_t key_start = ip.keys.size();
+    const uint32_t from_prefix = std::min(prefix, key_length);
+    ip.keys.insert(ip.keys.end(), area.begin(), area.begin() + from_prefix);
+    ip.keys.insert(ip.keys.end(), suffix.begin(),
+                   suffix.begin() + static_cast<std::ptrdiff_t>(key_length - from_prefix));
     IndexEntry entry;
     entry.page = page->number;
-    const size_t ptr = bytes.size() - tail_bytes;
-    entry.row = RowPointer{e.U24BE(ptr), e.U8(ptr + 3)};
-    if (!ip.leaf) entry.child = e.U32BE(ptr + 4);
-    entry.key.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(ptr));
-    ip.entries.push_back(std::move(entry));
-    start = i;
+    entry.row = RowPointer{(uint32_t{tail[0]} << 16) | (uint32_t{tail[1]} << 8) | tail[2], tail[3]};
+    if (!ip.leaf) {
+      entry.child = (uint32_t{tail[4]} << 24) | (uint32_t{tail[5]} << 16) |
+                    (uint32_t{tail[6]} << 8) | tail[7];
+    }
+    entry.key = std::span<const uint8_t>(ip.keys.data() + key_start, key_length);
+    ip.entries.push_back(entry);
   }
   ip.used_bytes = start;
   return ip;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <vector>
 
 #include "engine/format.h"
@@ -13,17 +14,29 @@
 
 namespace tessmark::jet {
 
+// One entry of an index page. Its key bytes live in the IndexPage it came
+// from and are valid as long as that page object is.
 struct IndexEntry {
-  std::vector<uint8_t> key;  // key bytes (without row pointer and child page)
-  RowPointer row;            // table row the entry points at (u24 BE page, u8 row on disk)
-  uint32_t child = 0;        // intermediate entries: child page; 0 on leaves
-  uint32_t page = 0;         // index page holding the entry
+  std::span<const uint8_t> key;  // key bytes (without row pointer and child page)
+  RowPointer row;                // table row the entry points at (u24 BE page, u8 row on disk)
+  uint32_t child = 0;            // intermediate entries: child page; 0 on leaves
+  uint32_t page = 0;             // index page holding the entry
 
   // key ‖ page (3 bytes BE) ‖ row: the bytes entries are ordered by.
   std::vector<uint8_t> Ordered() const;
+  // The same into `out`, reusing its storage.
+  void OrderedInto(std::vector<uint8_t>& out) const;
 };
 
+// A parsed index page. Move-only: the entries' keys point into `keys`, whose
+// storage a move keeps and a copy would not.
 struct IndexPage {
+  IndexPage() = default;
+  IndexPage(IndexPage&&) = default;
+  IndexPage& operator=(IndexPage&&) = default;
+  IndexPage(const IndexPage&) = delete;
+  IndexPage& operator=(const IndexPage&) = delete;
+
   PageRef page;
   bool leaf = true;
   uint16_t free_space = 0;  // as stored
@@ -34,6 +47,7 @@ struct IndexPage {
   uint32_t prefix_length = 0;
   uint32_t used_bytes = 0;  // bytes of the entry area in use (end of the last entry)
   std::vector<IndexEntry> entries;
+  std::vector<uint8_t> keys;  // the entries' key bytes, prefixes restored, one after another
 
   uint32_t number() const { return page->number; }
   // Free space by the formula Access writes.

@@ -28,8 +28,14 @@ std::vector<uint32_t> DecodeJet3VarOffsets(Bytes row, uint32_t mask_bytes, uint3
 }
 
 DecodedRow DecodeRow(const TableDef& table, const Format& f, Bytes row, const Location& where) {
-  ByteView v(row, where);
   DecodedRow out;
+  DecodeRow(table, f, row, where, out);
+  return out;
+}
+
+void DecodeRow(const TableDef& table, const Format& f, Bytes row, const Location& where,
+               DecodedRow& out) {
+  ByteView v(row, where);
   const uint32_t len = static_cast<uint32_t>(row.size());
   const uint32_t cs = f.row_count_size;
   out.num_cols = f.jet3() ? v.U8(0) : v.U16(0);
@@ -75,7 +81,7 @@ DecodedRow DecodeRow(const TableDef& table, const Format& f, Bytes row, const Lo
     return ((mask[number / 8] >> (number % 8)) & 1) != 0;
   };
 
-  out.fields.resize(table.columns.size());
+  out.fields.assign(table.columns.size(), Field{});
   out.fixed_end = cs;
   for (size_t i = 0; i < table.columns.size(); ++i) {
     const ColumnDef& c = table.columns[i];
@@ -102,7 +108,6 @@ DecodedRow DecodeRow(const TableDef& table, const Format& f, Bytes row, const Lo
     }
     fl.is_null = false;
   }
-  return out;
 }
 
 }  // namespace tessmark::jet

@@ -38,6 +38,9 @@ struct DecodedRow {
 // offsets out of order or past the data, fixed columns past the row) throws
 // 3049 at `where`.
 DecodedRow DecodeRow(const TableDef& table, const Format& format, Bytes row, const Location& where);
+// The same into `out`, reusing its storage (for loops over many rows).
+void DecodeRow(const TableDef& table, const Format& format, Bytes row, const Location& where,
+               DecodedRow& out);
 
 // The variable-offset list of a Jet 3 row: `nvar` + 1 offsets (the last is
 // the end of variable data) restored from their low bytes and the jump

@@ -3,6 +3,7 @@
 // from its row is rebuilt through the builder's key path (the table layout
 // and the value conversions it uses) and must equal the stored key byte for
 // byte. Keys of characters without established codes must be refused.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <map>
@@ -72,7 +73,7 @@ void CompareKeys(const std::filesystem::path& file, Tally& tally) {
                      return;
                    }
                    ++tally.compared;
-                   if (key != e.key && tally.mismatched++ < 5)
+                   if (!std::ranges::equal(key, e.key) && tally.mismatched++ < 5)
                      ADD_FAILURE() << file.filename() << " " << def.name << " entry on page "
                                    << e.page << ": the builder's key differs from the stored key";
                  }});

@@ -299,9 +299,9 @@ TEST(IndexPageDecoding, BitmapPrefixCompressionAndRowPointers) {
   d[3] = static_cast<uint8_t>(free_space >> 8);
   const IndexPage ip = ParseIndexPage(page, f, Location{});
   ASSERT_EQ(ip.entries.size(), 2u);
-  EXPECT_EQ(ip.entries[0].key, (Buf{0x7F, 0x41}));
+  EXPECT_EQ(Buf(ip.entries[0].key.begin(), ip.entries[0].key.end()), (Buf{0x7F, 0x41}));
   EXPECT_EQ(ip.entries[0].row, (RowPointer{0x102, 3}));
-  EXPECT_EQ(ip.entries[1].key, (Buf{0x7F, 0x41, 0x42}));
+  EXPECT_EQ(Buf(ip.entries[1].key.begin(), ip.entries[1].key.end()), (Buf{0x7F, 0x41, 0x42}));
   EXPECT_EQ(ip.entries[1].row, (RowPointer{5, 1}));
   EXPECT_EQ(ip.entries[1].page, 9u);
   EXPECT_EQ(ip.ComputedFreeSpace(f), ip.free_space);

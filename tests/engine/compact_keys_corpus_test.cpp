@@ -2,6 +2,7 @@
 // every sample index whose columns can be encoded (numbers, dates,
 // booleans, GUIDs, NULLs, text of letters, digits and spaces) is rebuilt
 // from the row it points at and must equal the stored key byte for byte.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include "engine/data_page.h"
@@ -96,7 +97,7 @@ TEST(IndexKeyCorpusTest, EncodersReproduceTheStoredKeys) {
           text_keys += has_text;
           descending += has_desc;
           nulls += has_null;
-          if (key != e.key) {
+          if (!std::ranges::equal(key, e.key)) {
             ++mismatches;
             ADD_FAILURE() << file.filename() << " table " << t->name << " index " << ri.number
                           << ": key differs";

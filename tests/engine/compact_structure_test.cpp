@@ -34,8 +34,8 @@ IndexFacts ReadIndex(Database& db, const TableDef& def, const RealIndexDef& ri) 
   IndexWalkVisitor v;
   v.on_page = [&](const IndexPage& p, uint32_t) { facts.has_nodes |= !p.leaf; };
   v.on_leaf_entry = [&](const IndexEntry& e) {
-    if (facts.entries == 0 || e.key != prev) ++facts.distinct;
-    prev = e.key;
+    if (facts.entries == 0 || !std::ranges::equal(e.key, prev)) ++facts.distinct;
+    prev.assign(e.key.begin(), e.key.end());
     ++facts.entries;
     facts.rows.push_back(e.row);
   };
