@@ -1,6 +1,7 @@
 #include "engine/index_page.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <unordered_set>
 
@@ -65,7 +66,15 @@ IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
   uint32_t start = 0;
   uint64_t key_total = 0;
   for (uint32_t i = 0; i < f.idx_bitmap_bytes * 8; ++i) {
-    if (((bitmap[i / 8] >> (i % 8)) & 1) == 0) continue;
+    const uint32_t bits = static_cast<uint32_t>(bitmap[i / 8] >> (i % 8));
+    if (bits == 0) {  // no entry ends in the rest of this byte
+      i |= 7;
+      continue;
+    }
+    if ((bits & 1) == 0) {
+      i += static_cast<uint32_t>(std::countr_zero(bits)) - 1;
+      continue;
+    }
     if (i > f.idx_entry_area || i > area.size()) {
       ThrowDamaged(at, "the entry bitmap marks an entry ending at " + std::to_string(i) +
                            ", past the entry area");
@@ -86,33 +95,40 @@ IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
     found.push_back({start, i});
     start = i;
   }
-  ip.keys.reserve(static_cast<size_t>(key_total));
+  // Keys without a shared prefix are read where they lie on the page (which
+  // `ip.page` keeps alive); the others are put together in `ip.keys`, sized
+  // up front so that the spans into it never move.
+  ip.keys.reserve(ip.prefix_length == 0 ? 0 : static_cast<size_t>(key_total));
   ip.entries.reserve(found.size());
   for (size_t n = 0; n < found.size(); ++n) {
     const Bytes suffix = area.subspan(found[n].start, found[n].end - found[n].start);
     const uint32_t prefix = n == 0 ? 0 : ip.prefix_length;
     const uint32_t length = prefix + static_cast<uint32_t>(suffix.size());
-    // The pointer (and child) are the entry's last bytes; the suffix always
-    // holds them unless the prefix reaches into them.
+    // The pointer (and child) are the entry's last bytes; the suffix holds
+    // them unless the prefix reaches into them.
     uint8_t tail[8];
     for (uint32_t t = 0; t < tail_bytes; ++t) {
       const uint32_t pos = length - tail_bytes + t;
       tail[t] = pos < prefix ? area[pos] : suffix[pos - prefix];
     }
     const uint32_t key_length = length - tail_bytes;
-    const size_t key_start = ip.keys.size();
-    const uint32_t from_prefix = std::min(prefix, key_length);
-    ip.keys.insert(ip.keys.end(), area.begin(), area.begin() + from_prefix);
-    ip.keys.insert(ip.keys.end(), suffix.begin(),
-                   suffix.begin() + static_cast<std::ptrdiff_t>(key_length - from_prefix));
     IndexEntry entry;
+    if (prefix == 0) {
+      entry.key = suffix.first(key_length);
+    } else {
+      const size_t key_start = ip.keys.size();
+      const uint32_t from_prefix = std::min(prefix, key_length);
+      ip.keys.insert(ip.keys.end(), area.begin(), area.begin() + from_prefix);
+      ip.keys.insert(ip.keys.end(), suffix.begin(),
+                     suffix.begin() + static_cast<std::ptrdiff_t>(key_length - from_prefix));
+      entry.key = std::span<const uint8_t>(ip.keys.data() + key_start, key_length);
+    }
     entry.page = page->number;
     entry.row = RowPointer{(uint32_t{tail[0]} << 16) | (uint32_t{tail[1]} << 8) | tail[2], tail[3]};
     if (!ip.leaf) {
       entry.child = (uint32_t{tail[4]} << 24) | (uint32_t{tail[5]} << 16) |
                     (uint32_t{tail[6]} << 8) | tail[7];
     }
-    entry.key = std::span<const uint8_t>(ip.keys.data() + key_start, key_length);
     ip.entries.push_back(entry);
   }
   ip.used_bytes = start;

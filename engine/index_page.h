@@ -15,7 +15,7 @@
 namespace tessmark::jet {
 
 // One entry of an index page. Its key bytes live in the IndexPage it came
-// from and are valid as long as that page object is.
+// from (or its page data) and are valid as long as that object is.
 struct IndexEntry {
   std::span<const uint8_t> key;  // key bytes (without row pointer and child page)
   RowPointer row;                // table row the entry points at (u24 BE page, u8 row on disk)
@@ -47,7 +47,7 @@ struct IndexPage {
   uint32_t prefix_length = 0;
   uint32_t used_bytes = 0;  // bytes of the entry area in use (end of the last entry)
   std::vector<IndexEntry> entries;
-  std::vector<uint8_t> keys;  // the entries' key bytes, prefixes restored, one after another
+  std::vector<uint8_t> keys;  // keys that share the page's prefix, put together
 
   uint32_t number() const { return page->number; }
   // Free space by the formula Access writes.
