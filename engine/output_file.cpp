@@ -1,5 +1,6 @@
 #include "engine/output_file.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "engine/error.h"
@@ -22,21 +23,34 @@ OutputFile::~OutputFile() {
 void OutputFile::Write(uint32_t page, std::span<const uint8_t> image) {
   if (image.size() != page_size_ || page >= next_page_)
     throw Error(kIoError, "internal: a page image of the wrong size or number was written");
-  const uint64_t offset = uint64_t{page} * page_size_;
-  if (page == 0 || key_ == 0) {
-    file_->WriteAt(offset, image.data(), image.size());
-  } else {
-    std::vector<uint8_t> sealed(image.begin(), image.end());
+  // Pages that follow each other collect in a buffer that goes out with one
+  // call; a page elsewhere first sends what has collected.
+  const uint32_t buffered = static_cast<uint32_t>(pending_.size() / page_size_);
+  const bool inside = page >= pending_first_ && page < pending_first_ + buffered;
+  if (!inside && (page != pending_first_ + buffered || buffered == kWriteBatchPages)) {
+    Flush();
+    pending_first_ = page;
+  }
+  const size_t at = size_t{page - pending_first_} * page_size_;
+  if (at == pending_.size()) pending_.resize(at + page_size_);
+  std::copy(image.begin(), image.end(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
+  if (page != 0 && key_ != 0) {
     const uint32_t k = key_ ^ page;
     const uint8_t key[4] = {static_cast<uint8_t>(k), static_cast<uint8_t>(k >> 8),
                             static_cast<uint8_t>(k >> 16), static_cast<uint8_t>(k >> 24)};
-    Rc4Apply(key, sealed);
-    file_->WriteAt(offset, sealed.data(), sealed.size());
+    Rc4Apply(key, std::span<uint8_t>(pending_).subspan(at, page_size_));
   }
   bytes_written_ += image.size();
 }
 
+void OutputFile::Flush() {
+  if (pending_.empty()) return;
+  file_->WriteAt(uint64_t{pending_first_} * page_size_, pending_.data(), pending_.size());
+  pending_.clear();
+}
+
 void OutputFile::Commit() {
+  Flush();
   file_->Sync();
   file_->Close();
   file_.reset();

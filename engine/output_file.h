@@ -28,7 +28,8 @@ class OutputFile {
   uint32_t page_count() const { return next_page_; }
   uint64_t bytes_written() const { return bytes_written_; }
 
-  // Writes one page image (exactly the page size) at its place.
+  // Writes one page image (exactly the page size) at its place. Pages may
+  // be held back and written together; Commit writes all of them.
   void Write(uint32_t page, std::span<const uint8_t> image);
   // Flushes everything to stable storage and closes the file; it stays.
   void Commit();
@@ -46,6 +47,12 @@ class OutputFile {
   uint32_t next_page_ = 0;
   uint64_t bytes_written_ = 0;
   bool committed_ = false;
+  // Consecutive pages from `pending_first_` not written yet.
+  static constexpr uint32_t kWriteBatchPages = 64;
+  uint32_t pending_first_ = 0;
+  std::vector<uint8_t> pending_;
+
+  void Flush();
 };
 
 }  // namespace tessmark::jet

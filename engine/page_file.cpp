@@ -44,27 +44,44 @@ PageRef PageFile::Get(uint32_t number, const Location& where) {
     lru_.splice(lru_.begin(), lru_, it->second);
     return *it->second;
   }
-  PageRef page = Load(number);
-  lru_.push_front(page);
-  cached_[number] = lru_.begin();
-  while (lru_.size() > capacity_pages_) {
-    cached_.erase(lru_.back()->number);
-    lru_.pop_back();
-  }
-  return page;
-}
-
-PageRef PageFile::Load(uint32_t number) {
-  auto page = std::make_shared<Page>();
-  page->number = number;
-  page->data.resize(page_size());
-  const uint64_t offset = static_cast<uint64_t>(number) * page_size();
-  const size_t got = file_->Read(offset, page_size(), page->data.data());
-  ++reads_;
-  if (got != page_size()) {
+  // A miss right after the pages the last miss brought in continues a pass
+  // through the file: read a run of pages with one call instead of one call
+  // per page. Any other miss reads just its page.
+  const uint32_t run =
+      number == run_end_ ? std::min<uint32_t>(kReadAheadPages, page_count_ - number) : 1;
+  const uint32_t ps = page_size();
+  run_buffer_.resize(size_t{run} * ps);
+  const size_t got = file_->Read(uint64_t{number} * ps, run_buffer_.size(), run_buffer_.data());
+  if (got < ps) {
     throw Error(kIoError, "Could not read page " + std::to_string(number) +
                               " of the database: the file ended early.");
   }
+  const auto whole = static_cast<uint32_t>(got / ps);
+  run_end_ = number + whole;
+  PageRef wanted;
+  // The wanted page goes in last, so it is the most recently used.
+  for (uint32_t i = whole; i-- > 0;) {
+    if (i != 0 && cached_.count(number + i) != 0) continue;
+    PageRef page = Load(number + i, std::span<const uint8_t>(run_buffer_).subspan(size_t{i} * ps, ps));
+    lru_.push_front(page);
+    cached_[number + i] = lru_.begin();
+    if (i == 0) wanted = std::move(page);
+  }
+  while (lru_.size() > capacity_pages_) {
+    cached_.erase(lru_.back()->number);
+    // A page nobody else holds gives its storage to the next load.
+    if (lru_.back().use_count() == 1) spare_ = std::const_pointer_cast<Page>(lru_.back());
+    lru_.pop_back();
+  }
+  return wanted;
+}
+
+PageRef PageFile::Load(uint32_t number, std::span<const uint8_t> bytes) {
+  std::shared_ptr<Page> page = std::move(spare_);
+  if (page == nullptr) page = std::make_shared<Page>();
+  page->number = number;
+  page->data.assign(bytes.begin(), bytes.end());
+  ++reads_;
   if (number != 0 && header_.encrypted()) {
     const uint32_t k = header_.database_key ^ number;
     const uint8_t key[4] = {static_cast<uint8_t>(k), static_cast<uint8_t>(k >> 8),

@@ -59,7 +59,11 @@ class PageFile {
   uint64_t reads() const { return reads_; }
 
  private:
-  PageRef Load(uint32_t number);
+  // A page object (reusing the spare one) holding `bytes` as read, decrypted.
+  PageRef Load(uint32_t number, std::span<const uint8_t> bytes);
+
+  // Pages read with one call when a pass goes through the file in order.
+  static constexpr uint32_t kReadAheadPages = 32;
 
   std::unique_ptr<RandomAccessFile> file_;
   DatabaseHeader header_;
@@ -69,6 +73,9 @@ class PageFile {
   uint64_t reads_ = 0;
   std::list<PageRef> lru_;  // most recently used first
   std::unordered_map<uint32_t, std::list<PageRef>::iterator> cached_;
+  std::shared_ptr<Page> spare_;  // an evicted page no one holds, for reuse
+  uint32_t run_end_ = 0;         // the page after those the last miss read
+  std::vector<uint8_t> run_buffer_;
 };
 
 }  // namespace tessmark::jet

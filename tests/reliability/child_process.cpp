@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -84,6 +86,20 @@ ChildResult Child::Wait() {
   ::unlink(out_path_.c_str());
   ::unlink(err_path_.c_str());
   return result_;
+}
+
+uint64_t CountCompactionOperations(const std::string& killable, const std::string& database,
+                                   const std::string& scratch) {
+  const std::filesystem::path copy = std::filesystem::path(scratch) / "count.mdb";
+  std::filesystem::copy_file(database, copy, std::filesystem::copy_options::overwrite_existing);
+  const ChildResult r =
+      RunChild(killable, {"compact", "--quiet", copy.string()}, {{"TESSMARK_TEST_COUNT", "1"}},
+               scratch);
+  std::filesystem::remove(copy);
+  std::smatch m;
+  if (!r.exited || r.code != 0 || !std::regex_search(r.err, m, std::regex("operations: ([0-9]+)")))
+    return 0;
+  return std::stoull(m[1]);
 }
 
 }  // namespace tessmark::testing

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,5 +44,10 @@ inline ChildResult RunChild(const std::string& program, const std::vector<std::s
                             const std::string& scratch, int run_as = -1) {
   return Child(program, args, env, scratch, run_as).Wait();
 }
+
+// The number of file operations the killable build of the CLI makes to
+// compact a copy of `database` in place (0 when it could not be counted).
+uint64_t CountCompactionOperations(const std::string& killable, const std::string& database,
+                                   const std::string& scratch);
 
 }  // namespace tessmark::testing
