@@ -300,6 +300,7 @@ class Checker {
               }
             }
             CheckRow(def, data.bytes(), rl, lv_pages);
+            if (options_.on_row) options_.on_row(def, data.bytes(), decoded_, rl);
             live.insert(RowPointer{p, static_cast<uint8_t>(r)});
             ++rows;
           });

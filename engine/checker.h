@@ -5,10 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "engine/damage.h"
+#include "engine/row.h"
+#include "engine/table_def.h"
 
 namespace tessmark::jet {
 
@@ -58,6 +61,13 @@ struct CheckReport {
 
 struct CheckOptions {
   size_t max_findings = 1000;  // further findings are counted, not kept
+  // Called with every live row found sound (the row's data, at the target
+  // of a moved row) and its decoded fields, in no particular order. Rows of
+  // a table with damage may be left out, so use what it gathers only from a
+  // check that found the database sound.
+  std::function<void(const TableDef& table, Bytes row, const DecodedRow& decoded,
+                     const Location& where)>
+      on_row;
 };
 
 // Runs every check on an open database. Damage found is reported in the

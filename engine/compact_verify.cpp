@@ -18,105 +18,97 @@ namespace {
                   what + "); the original database is untouched.");
 }
 
-// The canonical bytes of a row are gathered and then hashed twice, eight
-// bytes at a time, with two independent multiply-and-mix functions.
-class RowDigest {
- public:
-  void Byte(uint8_t b) { buf_.push_back(b); }
-  void Bytes32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) buf_.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  }
-  void Span(std::span<const uint8_t> s) {
-    Bytes32(static_cast<uint32_t>(s.size()));
-    buf_.insert(buf_.end(), s.begin(), s.end());
-  }
-  void Clear() { buf_.clear(); }
-  std::pair<uint64_t, uint64_t> Value() const {
-    uint64_t a = 0x9E3779B97F4A7C15ull ^ buf_.size();
-    uint64_t b = 0xC2B2AE3D27D4EB4Full + buf_.size();
-    size_t i = 0;
-    for (; i + 8 <= buf_.size(); i += 8) {
-      uint64_t w;
-      std::memcpy(&w, buf_.data() + i, 8);
-      a = Mix((a ^ w) * 0xFF51AFD7ED558CCDull);
-      b = Mix((b + w) * 0xC4CEB9FE1A85EC53ull) ^ a;
-    }
-    uint64_t tail = 0;
-    if (i < buf_.size()) std::memcpy(&tail, buf_.data() + i, buf_.size() - i);
-    a = Mix((a ^ tail) * 0xFF51AFD7ED558CCDull);
-    b = Mix((b + tail) * 0xC4CEB9FE1A85EC53ull);
-    return {a, b};
-  }
-
- private:
-  static uint64_t Mix(uint64_t x) {
+// Hashes a row's canonical bytes twice, eight bytes at a time, with two
+// independent multiply-and-mix functions.
+std::pair<uint64_t, uint64_t> HashBytes(const std::vector<uint8_t>& buf) {
+  auto mix = [](uint64_t x) {
     x ^= x >> 33;
     x *= 0x9FB21C651E98DF25ull;
     return x ^ (x >> 29);
+  };
+  uint64_t a = 0x9E3779B97F4A7C15ull ^ buf.size();
+  uint64_t b = 0xC2B2AE3D27D4EB4Full + buf.size();
+  size_t i = 0;
+  for (; i + 8 <= buf.size(); i += 8) {
+    uint64_t w;
+    std::memcpy(&w, buf.data() + i, 8);
+    a = mix((a ^ w) * 0xFF51AFD7ED558CCDull);
+    b = mix((b + w) * 0xC4CEB9FE1A85EC53ull) ^ a;
   }
-  std::vector<uint8_t> buf_;
-};
+  uint64_t tail = 0;
+  if (i < buf.size()) std::memcpy(&tail, buf.data() + i, buf.size() - i);
+  a = mix((a ^ tail) * 0xFF51AFD7ED558CCDull);
+  b = mix((b + tail) * 0xC4CEB9FE1A85EC53ull);
+  return {a, b};
+}
 
-// The rows of a table as a multiset, in constant memory: the row count and
-// sums of independent 64-bit hashes of every row. Rows may come in any
-// order; two tables whose rows differ agree on all four numbers only by a
-// chance of about 2^-128 (the sums are taken modulo 2^64).
-struct Digests {
-  uint64_t count = 0, sum_a = 0, sum_b = 0, sum_mixed = 0;
+void Put32(std::vector<uint8_t>& buf, uint32_t v) {
+  const uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                        static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+  buf.insert(buf.end(), b, b + 4);
+}
 
-  void Add(std::pair<uint64_t, uint64_t> h) {
-    ++count;
-    sum_a += h.first;
-    sum_b += h.second;
-    uint64_t m = h.first ^ (h.second * 0x9E3779B97F4A7C15ull);
-    m ^= m >> 31;
-    sum_mixed += m * 0xBF58476D1CE4E5B9ull;
-  }
-  uint64_t size() const { return count; }
-  friend bool operator==(const Digests&, const Digests&) = default;
-};
+void PutSpan(std::vector<uint8_t>& buf, std::span<const uint8_t> s) {
+  Put32(buf, static_cast<uint32_t>(s.size()));
+  buf.insert(buf.end(), s.begin(), s.end());
+}
 
-Digests RowDigests(Database& db, const TableDef& def, const std::map<uint32_t, uint32_t>* ids) {
-  std::vector<bool> id_column(def.columns.size());
+std::vector<bool> IdColumns(const TableDef& def) {
+  std::vector<bool> out(def.columns.size());
   for (size_t c = 0; c < def.columns.size(); ++c) {
-    id_column[c] = def.columns[c].column_type() == ColumnType::kLong &&
-                   HoldsTableIds(def.name, def.columns[c].name);
+    out[c] = def.columns[c].column_type() == ColumnType::kLong &&
+             HoldsTableIds(def.name, def.columns[c].name);
   }
-  Digests out;
-  RowDigest h;
+  return out;
+}
+
+// The canonical bytes of a row into `buf`: per column a presence byte, then
+// the value's bytes (long values read in full; table Ids mapped through
+// `ids` when given).
+void CanonicalRow(Database& db, const TableDef& def, const std::vector<bool>& id_column,
+                  Bytes row, const DecodedRow& d, const std::map<uint32_t, uint32_t>* ids,
+                  const Location& at, std::vector<uint8_t>& buf) {
+  buf.clear();
+  for (size_t c = 0; c < def.columns.size(); ++c) {
+    const Field& f = d.fields[c];
+    const ColumnDef& col = def.columns[c];
+    buf.push_back(f.is_null ? 0 : 1);
+    if (col.boolean()) {
+      buf.push_back(f.bool_value ? 1 : 0);
+      continue;
+    }
+    if (f.is_null) continue;
+    const auto field = row.subspan(f.offset, f.length);
+    if (col.long_value()) {
+      const LongValueField lv = ParseLongValueField(field, at);
+      if (lv.form == LongValueForm::kInline) {
+        PutSpan(buf, lv.inline_data);
+      } else {
+        PutSpan(buf, db.long_values().Read(lv, at));
+      }
+    } else if (ids != nullptr && id_column[c] && f.length == 4) {
+      uint32_t v = LoadU32(field.data());
+      auto it = ids->find(v);
+      if (it != ids->end()) v = it->second;
+      Put32(buf, 4);
+      Put32(buf, v);
+    } else {
+      PutSpan(buf, field);
+    }
+  }
+}
+
+RowDigests DigestTable(Database& db, const TableDef& def,
+                       const std::map<uint32_t, uint32_t>* ids) {
+  const std::vector<bool> id_column = IdColumns(def);
+  RowDigests out;
+  std::vector<uint8_t> buf;
   DecodedRow d;
   db.ForEachRow(def, [&](const TableRow& row) {
     const Location at = def.where().WithRow(row.data.page, row.data.row);
     DecodeRow(def, db.format(), row.bytes, at, d);
-    h.Clear();
-    for (size_t c = 0; c < def.columns.size(); ++c) {
-      const Field& f = d.fields[c];
-      const ColumnDef& col = def.columns[c];
-      h.Byte(f.is_null ? 0 : 1);
-      if (col.boolean()) {
-        h.Byte(f.bool_value ? 1 : 0);
-        continue;
-      }
-      if (f.is_null) continue;
-      const auto field = row.bytes.subspan(f.offset, f.length);
-      if (col.long_value()) {
-        const LongValueField lv = ParseLongValueField(field, at);
-        if (lv.form == LongValueForm::kInline) {
-          h.Span(lv.inline_data);
-        } else {
-          h.Span(db.long_values().Read(lv, at));
-        }
-      } else if (ids != nullptr && id_column[c] && f.length == 4) {
-        uint32_t v = LoadU32(field.data());
-        auto it = ids->find(v);
-        if (it != ids->end()) v = it->second;
-        h.Bytes32(4);
-        h.Bytes32(v);
-      } else {
-        h.Span(field);
-      }
-    }
-    out.Add(h.Value());
+    CanonicalRow(db, def, id_column, row.bytes, d, ids, at, buf);
+    out.Add(HashBytes(buf));
   });
   return out;
 }
@@ -171,8 +163,38 @@ void CompareDefinitions(const TableDef& a, const TableDef& b,
 
 }  // namespace
 
+void RowDigests::Add(std::pair<uint64_t, uint64_t> h) {
+  ++count;
+  sum_a += h.first;
+  sum_b += h.second;
+  uint64_t m = h.first ^ (h.second * 0x9E3779B97F4A7C15ull);
+  m ^= m >> 31;
+  sum_mixed += m * 0xBF58476D1CE4E5B9ull;
+}
+
+void TableDigests::AddRow(const TableDef& table, Bytes row, const DecodedRow& d,
+                          const Location& where) {
+  auto [it, fresh] = tables_.try_emplace(table.page);
+  Table& t = it->second;
+  if (fresh) {
+    t.id_column = IdColumns(table);
+    t.skipped = !with_id_tables_ &&
+                std::find(t.id_column.begin(), t.id_column.end(), true) != t.id_column.end();
+  }
+  if (t.skipped) return;
+  CanonicalRow(db_, table, t.id_column, row, d, nullptr, where, scratch_);
+  t.digests.Add(HashBytes(scratch_));
+}
+
+const RowDigests* TableDigests::Find(uint32_t table_page) const {
+  auto it = tables_.find(table_page);
+  if (it == tables_.end() || it->second.skipped) return nullptr;
+  return &it->second.digests;
+}
+
 void VerifySameContent(Database& source, Database& copy,
-                       const std::map<uint32_t, uint32_t>& table_ids, bool autonumber_reset) {
+                       const std::map<uint32_t, uint32_t>& table_ids, bool autonumber_reset,
+                       const TableDigests* source_digests, const TableDigests* copy_digests) {
   if (source.header().version != copy.header().version ||
       source.header().decoded_page != copy.header().decoded_page)
     Differs("the header page differs");
@@ -187,14 +209,16 @@ void VerifySameContent(Database& source, Database& copy,
     const TableDef& a = source.Table(*s);
     const TableDef& b = copy.Table(*d);
     CompareDefinitions(a, b, table_ids, autonumber_reset);
-    const Digests x = RowDigests(source, a, &table_ids);
-    const Digests y = RowDigests(copy, b, nullptr);
-    if (x.size() != y.size()) {
-      Differs("table '" + s->name + "' has " + std::to_string(y.size()) + " rows instead of " +
-              std::to_string(x.size()));
+    const RowDigests* known_x = source_digests ? source_digests->Find(a.page) : nullptr;
+    const RowDigests* known_y = copy_digests ? copy_digests->Find(b.page) : nullptr;
+    const RowDigests x = known_x ? *known_x : DigestTable(source, a, &table_ids);
+    const RowDigests y = known_y ? *known_y : DigestTable(copy, b, nullptr);
+    if (x.count != y.count) {
+      Differs("table '" + s->name + "' has " + std::to_string(y.count) + " rows instead of " +
+              std::to_string(x.count));
     }
     if (x != y) Differs("rows of table '" + s->name + "' differ");
-    if (b.row_count != y.size()) Differs("table '" + s->name + "' records a wrong row count");
+    if (b.row_count != y.count) Differs("table '" + s->name + "' records a wrong row count");
   }
 }
 
