@@ -212,13 +212,19 @@ class FaultyEnv : public Env {
         if (env_.fault_ == Fault::kDiskFull) throw Error(kDiskFull, "The disk is full.");
         if (env_.fault_ == Fault::kIoError) throw Error(kIoError, "Write failed.");
       }
-      if (env_.fault_ == Fault::kCorruptRows && n >= 4096 && offset > 0 && data[0] == 0x01 &&
-          data[4] >= 6 && data[5] == 0 && data[6] == 0 && data[7] == 0) {
-        // A Jet 4 data page of a user table: alter the first byte of the
-        // fixed area of its first row, a value and nothing structural.
+      if (env_.fault_ == Fault::kCorruptRows) {
+        // Jet 4 data pages of user tables (writes may hold several pages):
+        // alter the first byte of the fixed area of each one's first row, a
+        // value and nothing structural.
         std::vector<uint8_t> copy(data, data + n);
-        const size_t row0 = copy[14] | (size_t{copy[15]} << 8);
-        copy[row0 + 2] ^= 0x5A;
+        for (size_t at = 0; at + 4096 <= n; at += 4096) {
+          uint8_t* page = copy.data() + at;
+          if (offset + at == 0 || page[0] != 0x01 || page[4] < 6 || page[5] != 0 ||
+              page[6] != 0 || page[7] != 0)
+            continue;
+          const size_t row0 = page[14] | (size_t{page[15]} << 8);
+          page[row0 + 2] ^= 0x5A;
+        }
         f_->WriteAt(offset, copy.data(), n);
         return;
       }
