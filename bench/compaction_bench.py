@@ -2,7 +2,8 @@
 """Compaction benchmark: tessmark-cli compact against the physical limit (cp)
 and a peer that only reads the same data (mdb-export of every table).
 
-For every size it generates a server catalog with 40% of its rows deleted (kept
+Builds the release preset first (unless --no-build). For every size it
+generates a server catalog with 40% of its rows deleted and 1% moved (kept
 between runs in the data folder), then runs the contenders in alternating order
 so that drift of the machine hits all of them alike. Page-cache state: "warm"
 runs read a file that was just read; "cold" runs drop the page cache first,
@@ -80,7 +81,14 @@ def main():
     ap.add_argument("--data", default=os.path.join(ROOT, "build", "bench", "data"))
     ap.add_argument("--json", default=os.path.join(ROOT, "build", "bench", "results.json"))
     ap.add_argument("--no-export", action="store_true", help="skip the mdb-export peer")
+    ap.add_argument("--no-build", action="store_true",
+                    help="use --cli as it is instead of building the release preset first")
     args = ap.parse_args()
+
+    if not args.no_build:
+        for step in (["cmake", "--preset", "release"],
+                     ["cmake", "--build", "--preset", "release", "--target", "tessmark-cli"]):
+            subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
 
     os.makedirs(args.data, exist_ok=True)
     cold_ok = drop_caches()
@@ -93,11 +101,11 @@ def main():
     results = []
     for size_text in args.sizes.split(","):
         size = parse_size(size_text)
-        src = os.path.join(args.data, f"server-{size_text}.mdb")
+        src = os.path.join(args.data, f"server-{size_text}-deleted40-moved1.mdb")
         if not os.path.exists(src):
             print(f"generating {src}", file=sys.stderr)
             wall, _, _ = run([args.cli, "generate", "--kind", "server", "--size", size_text,
-                              "--deleted", "40%", "--seed", "1", src])
+                              "--deleted", "40%", "--moved", "1%", "--seed", "1", src])
             print(f"  generated in {wall:.1f} s", file=sys.stderr)
         dst = os.path.join(args.data, "compacted.mdb")
         copy = os.path.join(args.data, "copy.mdb")

@@ -32,10 +32,19 @@ uint64_t Key(RowPointer p) { return p.Stored(); }
 // A set of row pointers kept as one 256-bit row mask per page: a few bytes
 // per page instead of a hash node per row, so checking a table of millions
 // of rows stays within a few MiB.
+// A set of row pointers: a bitmap of 256 rows for each page that has any,
+// found through a table indexed by page number. Every pointer put in has
+// been read from the file, so page numbers stay below the page count.
 class RowSet {
  public:
   bool insert(RowPointer p) {
-    uint64_t& word = pages_[p.page][p.row / 64];
+    if (p.page >= bitmap_of_.size()) bitmap_of_.resize(size_t{p.page} + 1, kNone);
+    uint32_t& b = bitmap_of_[p.page];
+    if (b == kNone) {
+      b = static_cast<uint32_t>(bitmaps_.size());
+      bitmaps_.push_back({});
+    }
+    uint64_t& word = bitmaps_[b][p.row / 64];
     const uint64_t bit = uint64_t{1} << (p.row % 64);
     if ((word & bit) != 0) return false;
     word |= bit;
@@ -43,13 +52,16 @@ class RowSet {
     return true;
   }
   bool contains(RowPointer p) const {
-    auto it = pages_.find(p.page);
-    return it != pages_.end() && ((it->second[p.row / 64] >> (p.row % 64)) & 1) != 0;
+    if (p.page >= bitmap_of_.size() || bitmap_of_[p.page] == kNone) return false;
+    return ((bitmaps_[bitmap_of_[p.page]][p.row / 64] >> (p.row % 64)) & 1) != 0;
   }
   uint64_t size() const { return size_; }
+  // Visits the pointers in page and row order.
   template <typename F>
   void ForEach(F&& visit) const {
-    for (const auto& [page, words] : pages_) {
+    for (uint32_t page = 0; page < bitmap_of_.size(); ++page) {
+      if (bitmap_of_[page] == kNone) continue;
+      const auto& words = bitmaps_[bitmap_of_[page]];
       for (uint32_t r = 0; r < 256; ++r) {
         if (((words[r / 64] >> (r % 64)) & 1) != 0)
           visit(RowPointer{page, static_cast<uint8_t>(r)});
@@ -58,7 +70,9 @@ class RowSet {
   }
 
  private:
-  std::unordered_map<uint32_t, std::array<uint64_t, 4>> pages_;
+  static constexpr uint32_t kNone = 0xFFFFFFFFu;
+  std::vector<uint32_t> bitmap_of_;  // page -> index in bitmaps_, or kNone
+  std::vector<std::array<uint64_t, 4>> bitmaps_;
   uint64_t size_ = 0;
 };
 

@@ -33,17 +33,28 @@ constexpr size_t kIndexSortMemory = 32u << 20;
 class PointerMap {
  public:
   void Add(RowPointer from, RowPointer to) { pairs_.emplace_back(from.Stored(), to.Stored()); }
-  void Seal() { std::sort(pairs_.begin(), pairs_.end()); }
+  // Sorts the pairs and indexes them by page, so that a look-up searches
+  // only the rows of one page instead of the whole table.
+  void Seal() {
+    std::sort(pairs_.begin(), pairs_.end());
+    const uint32_t pages = pairs_.empty() ? 0 : RowPointer::FromStored(pairs_.back().first).page + 1;
+    page_start_.assign(size_t{pages} + 1, 0);
+    for (const auto& [from, to] : pairs_) ++page_start_[RowPointer::FromStored(from).page + 1];
+    for (size_t p = 1; p < page_start_.size(); ++p) page_start_[p] += page_start_[p - 1];
+  }
   bool Find(RowPointer from, RowPointer& to) const {
-    auto it =
-        std::lower_bound(pairs_.begin(), pairs_.end(), std::make_pair(from.Stored(), uint32_t{0}));
-    if (it == pairs_.end() || it->first != from.Stored()) return false;
+    if (size_t{from.page} + 1 >= page_start_.size()) return false;
+    const auto first = pairs_.begin() + page_start_[from.page];
+    const auto last = pairs_.begin() + page_start_[from.page + 1];
+    auto it = std::lower_bound(first, last, std::make_pair(from.Stored(), uint32_t{0}));
+    if (it == last || it->first != from.Stored()) return false;
     to = RowPointer::FromStored(it->second);
     return true;
   }
 
  private:
   std::vector<std::pair<uint32_t, uint32_t>> pairs_;
+  std::vector<uint32_t> page_start_;  // index in pairs_ of each page's first row
 };
 
 // Size of a key segment whose value bytes have a fixed length (flag byte
