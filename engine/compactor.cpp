@@ -28,6 +28,12 @@ constexpr uint32_t kStaleIdBit = 0x00800000;
 
 // Memory an index rebuild may use for sorting before it spills to disk.
 constexpr size_t kIndexSortMemory = 32u << 20;
+// Budget for one run of equal keys of an index being rebuilt.
+constexpr size_t kKeyRunMemory = 4u << 20;
+
+bool StartsWith(std::span<const uint8_t> bytes, std::span<const uint8_t> prefix) {
+  return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
+}
 
 // Old row pointer (stored form) -> new one, for one table.
 class PointerMap {
@@ -383,16 +389,52 @@ class Compactor {
       if (c->column_type() == ColumnType::kLong && HoldsTableIds(def.name, c->name))
         id_segment = static_cast<int>(k);
     }
-    // Entries go through a sorter that spills to scratch files beyond its
-    // memory budget, so an index of any size is rebuilt in bounded memory.
-    EntrySorter sorter(kIndexSortMemory);
-    std::vector<uint8_t> entry;
+    IndexTreeBuilder builder(
+        geometry_, owner,
+        PageOutput{[this] { return out_.Allocate(); },
+                   [this](uint32_t p, const PageImage& img) { out_.Write(p, img); }});
+    entries = 0;
+    distinct = 0;
+    std::vector<uint8_t> prev;
+    auto emit = [&](std::span<const uint8_t> e) {
+      const auto key = e.first(e.size() - 4);
+      if (entries == 0 || prev.size() < 4 ||
+          !std::equal(key.begin(), key.end(), prev.begin(), prev.end() - 4)) {
+        ++distinct;
+      } else if (std::equal(e.begin(), e.end(), prev.begin(), prev.end())) {
+        ThrowDamaged(where, "two index entries point at the same row");
+      }
+      ++entries;
+      prev.assign(e.begin(), e.end());
+      builder.Add(e);
+    };
+    // The source hands the entries over in key order, and only their row
+    // pointers change, so only entries with equal keys can change places:
+    // each run of equal keys is sorted on its own and handed on when it
+    // ends. Keys holding table Ids get new values and may move anywhere, so
+    // those indexes (of small system tables) are sorted whole. Either way
+    // the sorter spills to scratch files beyond its memory budget.
+    const bool whole = id_segment >= 0;
+    EntrySorter sorter(whole ? kIndexSortMemory : kKeyRunMemory);
+    std::vector<uint8_t> entry, run_key;
+    bool in_run = false;
     walk_(src_, def, ri, [&](Bytes key, RowPointer old_row) {
       RowPointer row;
       if (!pointers.Find(old_row, row)) {
         ThrowDamaged(where, "an index entry points at page " + std::to_string(old_row.page) +
                                 " row " + std::to_string(old_row.row) +
                                 ", which holds no row of the table");
+      }
+      if (!whole && (!in_run || !std::ranges::equal(key, run_key))) {
+        // Keys are self-delimiting (each column's part has a fixed length
+        // or an end mark), so one key never begins another; if one did,
+        // entries of different keys could change places too.
+        if (in_run && (StartsWith(key, run_key) || StartsWith(run_key, key))) {
+          ThrowDamaged(where, "an index key is the beginning of the next one");
+        }
+        sorter.Drain(emit);
+        run_key.assign(key.begin(), key.end());
+        in_run = true;
       }
       entry.assign(key.begin(), key.end());
       if (id_segment >= 0)
@@ -403,26 +445,7 @@ class Compactor {
       entry[at + 3] = row.row;
       sorter.Add(entry);
     });
-    IndexTreeBuilder builder(
-        geometry_, owner,
-        PageOutput{[this] { return out_.Allocate(); },
-                   [this](uint32_t p, const PageImage& img) { out_.Write(p, img); }});
-    entries = static_cast<uint32_t>(sorter.size());
-    distinct = 0;
-    std::vector<uint8_t> prev;
-    bool first = true;
-    sorter.Drain([&](std::span<const uint8_t> e) {
-      const auto key = e.first(e.size() - 4);
-      if (first || prev.size() < 4 ||
-          !std::equal(key.begin(), key.end(), prev.begin(), prev.end() - 4)) {
-        ++distinct;
-      } else if (std::equal(e.begin(), e.end(), prev.begin(), prev.end())) {
-        ThrowDamaged(where, "two index entries point at the same row");
-      }
-      first = false;
-      prev.assign(e.begin(), e.end());
-      builder.Add(e);
-    });
+    sorter.Drain(emit);
     root = builder.Finish();
     pages = builder.pages();
   }

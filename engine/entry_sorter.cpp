@@ -140,10 +140,10 @@ void EntrySorter::Drain(const std::function<void(std::span<const uint8_t>)>& vis
     for (std::FILE* f : runs_) std::fclose(f);
     runs_.clear();
   }
+  // The buffers keep their storage (at most the memory budget) for the
+  // next use of the sorter.
   arena_.clear();
-  arena_.shrink_to_fit();
   items_.clear();
-  items_.shrink_to_fit();
   count_ = 0;
   bytes_ = 0;
   sorted_ = true;

@@ -24,7 +24,8 @@ class EntrySorter {
   uint64_t size() const { return count_; }
   // Bytes of all entries added so far.
   uint64_t bytes() const { return bytes_; }
-  // Visits every entry in ascending byte order; the sorter is empty after.
+  // Visits every entry in ascending byte order; the sorter is empty after
+  // and can be used again.
   void Drain(const std::function<void(std::span<const uint8_t>)>& visit);
 
  private:
