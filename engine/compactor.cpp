@@ -50,8 +50,8 @@ class PointerMap {
   }
   bool Find(RowPointer from, RowPointer& to) const {
     if (size_t{from.page} + 1 >= page_start_.size()) return false;
-    const auto first = pairs_.begin() + page_start_[from.page];
-    const auto last = pairs_.begin() + page_start_[from.page + 1];
+    const auto first = pairs_.begin() + static_cast<std::ptrdiff_t>(page_start_[from.page]);
+    const auto last = pairs_.begin() + static_cast<std::ptrdiff_t>(page_start_[from.page + 1]);
     auto it = std::lower_bound(first, last, std::make_pair(from.Stored(), uint32_t{0}));
     if (it == last || it->first != from.Stored()) return false;
     to = RowPointer::FromStored(it->second);

@@ -118,7 +118,7 @@ IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
     } else {
       const size_t key_start = ip.keys.size();
       const uint32_t from_prefix = std::min(prefix, key_length);
-      ip.keys.insert(ip.keys.end(), area.begin(), area.begin() + from_prefix);
+      ip.keys.insert(ip.keys.end(), area.begin(), area.begin() + static_cast<std::ptrdiff_t>(from_prefix));
       ip.keys.insert(ip.keys.end(), suffix.begin(),
                      suffix.begin() + static_cast<std::ptrdiff_t>(key_length - from_prefix));
       entry.key = std::span<const uint8_t>(ip.keys.data() + key_start, key_length);
