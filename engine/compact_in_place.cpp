@@ -50,10 +50,14 @@ void RemoveStaleTemporaries(Env& env, const std::string& path) {
 
 }  // namespace
 
-void CompactInPlace(const std::string& path, const CompactOptions& options) {
+void CompactInPlace(const std::string& named, const CompactOptions& options) {
   Env& env = options.env != nullptr ? *options.env : *DefaultEnv();
-  if (path.empty() || path.find('\0') != std::string::npos)
-    throw Error(kInvalidPath, "'" + path + "' is not a valid path to a database file.");
+  if (named.empty() || named.find('\0') != std::string::npos)
+    throw Error(kInvalidPath, "'" + named + "' is not a valid path to a database file.");
+  // Through a symbolic link the database itself is compacted beside it and
+  // replaced; replacing the link would leave the database as it was and the
+  // link pointing at a copy.
+  const std::string path = env.ResolveLinks(named);
   if (!env.FileExists(path))
     throw Error(kFileNotFound, "The file '" + path + "' could not be found.");
   {

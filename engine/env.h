@@ -65,6 +65,9 @@ class Env {
   virtual uint64_t FileSize(const std::string& path) = 0;
   // Flushes a directory entry change (a rename or new file) to stable storage.
   virtual void SyncDirectory(const std::string& path) = 0;
+  // The file a path names once symbolic links are followed (the path itself
+  // where there are none, or where the system has no such links).
+  virtual std::string ResolveLinks(const std::string& path) { return path; }
 };
 
 // The error an environment raises when the system refuses to `what` (a verb

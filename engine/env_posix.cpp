@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/env.h"
@@ -190,6 +191,16 @@ class PosixEnv final : public Env {
     const int err = errno;
     ::close(fd);
     if (rc != 0) ThrowErrno(err, "flush the folder", path);
+  }
+
+  std::string ResolveLinks(const std::string& path) override {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return path;  // a dangling link: opening it will say why
+    std::string out(resolved);
+    std::free(resolved);
+    return out;
   }
 };
 

@@ -92,6 +92,19 @@ TEST_F(ConcurrentUse, ASecondCompactionWhileTheFirstRunsIsRefused) {
   EXPECT_EQ(CheckClean(db.string()), "");
 }
 
+TEST_F(ConcurrentUse, ThroughALinkTheDatabaseItselfIsCompacted) {
+  const fs::path db = Place("qvd.mdb");
+  const fs::path link = dir_.path() / "link.mdb";
+  fs::create_symlink(db, link);
+  const ChildResult r = Cli({"compact", "--quiet", link.string()});
+  ASSERT_EQ(r.code, 0) << r.err;
+  ASSERT_TRUE(fs::is_symlink(link)) << "the link was replaced by a file";
+  EXPECT_EQ(fs::read_symlink(link), db);
+  EXPECT_LT(fs::file_size(db), original_.size());
+  EXPECT_EQ(DatabaseContent(db.string()), content_);
+  EXPECT_EQ(FilesIn(work_), std::vector<std::string>{"qvd.mdb"});
+}
+
 TEST_F(ConcurrentUse, AReadOnlyDatabaseStaysReadOnly) {
   const fs::path db = Place("backup.mdb");
   ::chmod(db.c_str(), 0440);
