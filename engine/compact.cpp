@@ -239,6 +239,7 @@ void CompactDatabase(const std::string& source, const std::string& destination,
     s.tables = result.tables;
     s.rows = result.rows;
   }
+  if (options.on_verified) options.on_verified();
 }
 
 }  // namespace tessmark::jet

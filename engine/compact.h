@@ -38,6 +38,10 @@ struct CompactOptions {
   std::function<void(const CompactProgress&)> progress;
   // Filled in on success when set.
   CompactStats* stats = nullptr;
+  // Called last, once the copy is verified and flushed, while the source is
+  // still held exclusively; what it does happens before anyone else can
+  // open the source. An error it throws is the compaction's error.
+  std::function<void()> on_verified;
 };
 
 // Compacts the database at `source` into a new file at `destination`.

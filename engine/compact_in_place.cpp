@@ -66,17 +66,34 @@ void CompactInPlace(const std::string& named, const CompactOptions& options) {
     RemoveStaleTemporaries(env, path);
   }
   const std::string temporary = TemporaryBeside(env, path);
-  // CompactDatabase leaves no temporary file behind when it fails.
-  CompactDatabase(path, temporary, options);
-  try {
-    env.RenameReplace(temporary, path);
-  } catch (...) {
+  // Puts the verified copy in the original's place; on failure the
+  // original stays and the copy goes.
+  auto replace = [&] {
     try {
-      if (env.FileExists(temporary)) env.Remove(temporary);
+      env.RenameReplace(temporary, path);
     } catch (...) {
+      try {
+        if (env.FileExists(temporary)) env.Remove(temporary);
+      } catch (...) {
+      }
+      throw;
     }
-    throw;
+  };
+  // Where the system allows, the copy replaces the original while the
+  // compaction still holds it, so no writer can open the original between
+  // the verification and the replacement and then lose what it wrote.
+  CompactOptions held = options;
+  bool replaced = false;
+  if (env.CanReplaceOpenFiles()) {
+    held.on_verified = [&] {
+      if (options.on_verified) options.on_verified();
+      replace();
+      replaced = true;
+    };
   }
+  // CompactDatabase leaves no temporary file behind when it fails.
+  CompactDatabase(path, temporary, held);
+  if (!replaced) replace();
   // The rename is done: the compacted copy is under the name. A failure to
   // flush the folder entry is still reported, with what it means.
   try {

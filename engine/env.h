@@ -68,6 +68,9 @@ class Env {
   // The file a path names once symbolic links are followed (the path itself
   // where there are none, or where the system has no such links).
   virtual std::string ResolveLinks(const std::string& path) { return path; }
+  // Whether RenameReplace may replace a file this process holds open and
+  // locked (POSIX: yes; Windows refuses a file opened without delete sharing).
+  virtual bool CanReplaceOpenFiles() { return false; }
 };
 
 // The error an environment raises when the system refuses to `what` (a verb

@@ -193,6 +193,8 @@ class PosixEnv final : public Env {
     if (rc != 0) ThrowErrno(err, "flush the folder", path);
   }
 
+  bool CanReplaceOpenFiles() override { return true; }
+
   std::string ResolveLinks(const std::string& path) override {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;

@@ -92,6 +92,51 @@ TEST_F(ConcurrentUse, ASecondCompactionWhileTheFirstRunsIsRefused) {
   EXPECT_EQ(CheckClean(db.string()), "");
 }
 
+// Passes everything to the platform's Env and, when the compacted copy is
+// renamed over the database, notes whether another opener would still be
+// refused at that moment.
+class RenameWatchingEnv final : public jet::Env {
+ public:
+  std::unique_ptr<jet::RandomAccessFile> OpenForRead(const std::string& p,
+                                                     jet::LockMode m) override {
+    return base_->OpenForRead(p, m);
+  }
+  std::unique_ptr<jet::WritableFile> CreateNew(const std::string& p) override {
+    return base_->CreateNew(p);
+  }
+  void Remove(const std::string& p) override { base_->Remove(p); }
+  void RenameReplace(const std::string& from, const std::string& to) override {
+    try {
+      base_->OpenForRead(to, jet::LockMode::kShared);
+      held_at_rename = false;
+    } catch (const jet::Error& e) {
+      held_at_rename = e.number() == jet::kFileInUse;
+    }
+    base_->RenameReplace(from, to);
+  }
+  void MakeDirectory(const std::string& p) override { base_->MakeDirectory(p); }
+  bool FileExists(const std::string& p) override { return base_->FileExists(p); }
+  uint64_t FileSize(const std::string& p) override { return base_->FileSize(p); }
+  void SyncDirectory(const std::string& p) override { base_->SyncDirectory(p); }
+  bool CanReplaceOpenFiles() override { return base_->CanReplaceOpenFiles(); }
+
+  bool held_at_rename = false;
+
+ private:
+  jet::Env* base_ = jet::PlatformEnv();
+};
+
+TEST_F(ConcurrentUse, NoOneCanOpenTheDatabaseBetweenVerificationAndReplacement) {
+  const fs::path db = Place("qvd.mdb");
+  RenameWatchingEnv env;
+  jet::CompactOptions options;
+  options.env = &env;
+  jet::CompactInPlace(db.string(), options);
+  EXPECT_TRUE(env.held_at_rename) << "the database was free while its copy replaced it";
+  EXPECT_EQ(DatabaseContent(db.string()), content_);
+  EXPECT_EQ(FilesIn(work_), std::vector<std::string>{"qvd.mdb"});
+}
+
 TEST_F(ConcurrentUse, ThroughALinkTheDatabaseItselfIsCompacted) {
   const fs::path db = Place("qvd.mdb");
   const fs::path link = dir_.path() / "link.mdb";

@@ -146,6 +146,10 @@ bool FaultEnv::FileExists(const std::string& path) { return base_->FileExists(pa
 
 uint64_t FaultEnv::FileSize(const std::string& path) { return base_->FileSize(path); }
 
+std::string FaultEnv::ResolveLinks(const std::string& path) { return base_->ResolveLinks(path); }
+
+bool FaultEnv::CanReplaceOpenFiles() { return base_->CanReplaceOpenFiles(); }
+
 void FaultEnv::SyncDirectory(const std::string& path) {
   Step(FaultOp::kSync, path);
   base_->SyncDirectory(path);

@@ -69,6 +69,8 @@ class FaultEnv final : public jet::Env {
   bool FileExists(const std::string& path) override;
   uint64_t FileSize(const std::string& path) override;
   void SyncDirectory(const std::string& path) override;
+  std::string ResolveLinks(const std::string& path) override;
+  bool CanReplaceOpenFiles() override;
 
  private:
   jet::Env* base_;
