@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
+#include <functional>
 #include <numeric>
 #include <set>
 
@@ -35,32 +37,55 @@ bool StartsWith(std::span<const uint8_t> bytes, std::span<const uint8_t> prefix)
   return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
 }
 
-// Old row pointer (stored form) -> new one, for one table.
+// Old row pointer -> new one, for one table: a slot for every row number
+// up to the highest one used on each source page, found by the page's first
+// slot and the row number, so a look-up is two array reads and no search.
+// Every row is announced first (Expect), the slots are laid out (Lay), and
+// then the new pointers filled in (Add).
 class PointerMap {
  public:
-  void Add(RowPointer from, RowPointer to) { pairs_.emplace_back(from.Stored(), to.Stored()); }
-  // Sorts the pairs and indexes them by page, so that a look-up searches
-  // only the rows of one page instead of the whole table.
-  void Seal() {
-    std::sort(pairs_.begin(), pairs_.end());
-    const uint32_t pages = pairs_.empty() ? 0 : RowPointer::FromStored(pairs_.back().first).page + 1;
-    page_start_.assign(size_t{pages} + 1, 0);
-    for (const auto& [from, to] : pairs_) ++page_start_[RowPointer::FromStored(from).page + 1];
-    for (size_t p = 1; p < page_start_.size(); ++p) page_start_[p] += page_start_[p - 1];
+  explicit PointerMap(uint32_t source_pages) : rows_(source_pages, 0) {}
+  void Expect(RowPointer from) {
+    if (from.page < rows_.size())
+      rows_[from.page] = std::max<uint16_t>(rows_[from.page], uint16_t{from.row} + 1);
+  }
+  void Lay() {
+    start_.assign(rows_.size() + 1, 0);
+    for (size_t p = 0; p < rows_.size(); ++p) start_[p + 1] = start_[p] + rows_[p];
+    slots_.assign(start_.back(), kNone);
+    rows_ = {};
+  }
+  // False when `from` was not announced or already has a new place.
+  bool Add(RowPointer from, RowPointer to) {
+    const size_t i = Slot(from);
+    if (i == kNoSlot || slots_[i] != kNone) return false;
+    slots_[i] = to.Stored();
+    return true;
   }
   bool Find(RowPointer from, RowPointer& to) const {
-    if (size_t{from.page} + 1 >= page_start_.size()) return false;
-    const auto first = pairs_.begin() + static_cast<std::ptrdiff_t>(page_start_[from.page]);
-    const auto last = pairs_.begin() + static_cast<std::ptrdiff_t>(page_start_[from.page + 1]);
-    auto it = std::lower_bound(first, last, std::make_pair(from.Stored(), uint32_t{0}));
-    if (it == last || it->first != from.Stored()) return false;
-    to = RowPointer::FromStored(it->second);
+    const size_t i = Slot(from);
+    if (i == kNoSlot || slots_[i] == kNone) return false;
+    to = RowPointer::FromStored(slots_[i]);
     return true;
+  }
+  // Asks the processor to fetch the slot of `from` ahead of a look-up.
+  void Prefetch(RowPointer from) const {
+    if (size_t{from.page} + 1 < start_.size())
+      __builtin_prefetch(&slots_[start_[from.page]] + from.row);
   }
 
  private:
-  std::vector<std::pair<uint32_t, uint32_t>> pairs_;
-  std::vector<uint32_t> page_start_;  // index in pairs_ of each page's first row
+  // Page 0 holds the header, never a row, so no new pointer is 0.
+  static constexpr uint32_t kNone = 0;
+  static constexpr size_t kNoSlot = SIZE_MAX;
+  size_t Slot(RowPointer from) const {
+    if (size_t{from.page} + 1 >= start_.size()) return kNoSlot;
+    const size_t i = size_t{start_[from.page]} + from.row;
+    return i < start_[from.page + 1] ? i : kNoSlot;
+  }
+  std::vector<uint16_t> rows_;   // per source page: highest row number used + 1
+  std::vector<uint32_t> start_;  // per source page: its first slot
+  std::vector<uint32_t> slots_;  // new pointers (stored form)
 };
 
 // Size of a key segment whose value bytes have a fixed length (flag byte
@@ -168,9 +193,11 @@ class Compactor {
     // First pass over the rows, in output order: their lengths alone fix
     // how many data pages the table takes, so its long values can follow.
     uint32_t data_pages = 0;
+    PointerMap pointers(src_.page_count());
     {
       size_t free = 0, rows = kMaxRowsPerPage;
-      ForEachRowInOrder(def, [&](RowPointer, RowPointer data, Bytes bytes) {
+      ForEachRowInOrder(def, [&](RowPointer header, RowPointer data, Bytes bytes) {
+        pointers.Expect(header);
         if (bytes.size() + 2 > geometry_.data_capacity())
           ThrowDamaged(where.WithRow(data.page, data.row), "a row is longer than a page");
         if (rows >= kMaxRowsPerPage || bytes.size() + 2 > free) {
@@ -182,6 +209,7 @@ class Compactor {
         ++rows;
       });
     }
+    pointers.Lay();
     const uint32_t first_data = out_.page_count();
     for (uint32_t i = 0; i < data_pages; ++i) out_.Allocate();
 
@@ -203,7 +231,6 @@ class Compactor {
       decode = decode || id_column[i] || def.columns[i].long_value();
 
     // Second pass, in the same order: the rows themselves.
-    PointerMap pointers;
     LongValueReader lv_reader(src_);
     DataPageBuilder page(geometry_, tdef_page);
     std::vector<uint32_t> free_data_pages;
@@ -247,14 +274,14 @@ class Compactor {
       }
       if (!page.Fits(bytes.size())) flush_page();
       const uint8_t row = page.Add(bytes);
-      pointers.Add(header, RowPointer{first_data + open_index, row});
+      if (!pointers.Add(header, RowPointer{first_data + open_index, row}))
+        ThrowDamaged(at, "two rows are reached through the same row slot");
       ++written;
     });
     if (written > 0) flush_page();
     if (open_index != data_pages)
       throw Error(kIoError, "internal: the rows took fewer pages than planned");
     for (auto& [col, w] : lv_writers) w.Close();
-    pointers.Seal();
     result_.rows += written;
 
     // Indexes, rebuilt from their entries.
@@ -416,9 +443,18 @@ class Compactor {
     // the sorter spills to scratch files beyond its memory budget.
     const bool whole = id_segment >= 0;
     EntrySorter sorter(whole ? kIndexSortMemory : kKeyRunMemory);
+    const std::function<void(std::span<const uint8_t>)> emit_sorted = emit;
     std::vector<uint8_t> entry, run_key;
-    bool in_run = false;
-    walk_(src_, def, ri, [&](Bytes key, RowPointer old_row) {
+    // Most keys are unique: the first entry of a run waits here and goes
+    // through the sorter only when a second one with the same key comes.
+    std::vector<uint8_t> first_of_run;
+    bool waiting = false, in_run = false;
+    auto end_run = [&] {
+      if (waiting) emit(first_of_run);
+      waiting = false;
+      if (sorter.size() > 0) sorter.Drain(emit_sorted);
+    };
+    auto take = [&](std::span<const uint8_t> key, RowPointer old_row) {
       RowPointer row;
       if (!pointers.Find(old_row, row)) {
         ThrowDamaged(where, "an index entry points at page " + std::to_string(old_row.page) +
@@ -432,7 +468,7 @@ class Compactor {
         if (in_run && (StartsWith(key, run_key) || StartsWith(run_key, key))) {
           ThrowDamaged(where, "an index key is the beginning of the next one");
         }
-        sorter.Drain(emit);
+        end_run();
         run_key.assign(key.begin(), key.end());
         in_run = true;
       }
@@ -443,9 +479,40 @@ class Compactor {
       entry.resize(at + 4);
       PutU24BE(entry, at, row.page);
       entry[at + 3] = row.row;
-      sorter.Add(entry);
+      if (whole) {
+        sorter.Add(entry);
+      } else if (!waiting && sorter.size() == 0) {
+        first_of_run.swap(entry);
+        waiting = true;
+      } else {
+        if (waiting) sorter.Add(first_of_run);
+        waiting = false;
+        sorter.Add(entry);
+      }
+    };
+    // The entries of a secondary index point all over the table, so the
+    // map slots of a batch of entries are fetched before they are used.
+    constexpr size_t kLookAhead = 32;
+    struct Ahead {
+      size_t offset, length;
+      RowPointer row;
+    };
+    std::vector<Ahead> ahead;
+    std::vector<uint8_t> ahead_keys;
+    auto take_ahead = [&] {
+      for (const Ahead& a : ahead)
+        take(std::span<const uint8_t>(ahead_keys).subspan(a.offset, a.length), a.row);
+      ahead.clear();
+      ahead_keys.clear();
+    };
+    walk_(src_, def, ri, [&](Bytes key, RowPointer old_row) {
+      pointers.Prefetch(old_row);
+      ahead.push_back({ahead_keys.size(), key.size(), old_row});
+      ahead_keys.insert(ahead_keys.end(), key.begin(), key.end());
+      if (ahead.size() == kLookAhead) take_ahead();
     });
-    sorter.Drain(emit);
+    take_ahead();
+    end_run();
     root = builder.Finish();
     pages = builder.pages();
   }
