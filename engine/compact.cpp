@@ -4,7 +4,11 @@
 #include "engine/compact.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "engine/checker.h"
 #include "engine/compact_verify.h"
@@ -66,6 +70,20 @@ class RebuiltGlobalMapView final : public RandomAccessFile {
   }
   PageFile& src_;
   PageImage page1_;
+};
+
+// The source file as a second reader sees it: the same open file, read
+// with positioned reads, which any number of threads may issue at once.
+class SharedFileView final : public RandomAccessFile {
+ public:
+  explicit SharedFileView(const RandomAccessFile& file) : file_(file) {}
+  size_t Read(uint64_t offset, size_t n, uint8_t* out) const override {
+    return file_.Read(offset, n, out);
+  }
+  uint64_t Size() const override { return file_.Size(); }
+
+ private:
+  const RandomAccessFile& file_;
 };
 
 // Whether all the damage a check found lies in the global usage map: the
@@ -142,49 +160,77 @@ void CompactDatabase(const std::string& source, const std::string& destination,
                 "The database '" + source +
                     "' is protected by a password; remove the password before compacting it.");
   }
-  Report(options, "checking", 0, 1);
-  // A damaged source is refused: copying only what can be read would
-  // silently drop the rest.
-  // The check reads every row; the digests the verification compares are
-  // taken on the way.
-  TableDigests source_digests(*src, false);
-  CheckOptions check;
-  check.on_row = [&](const TableDef& t, Bytes row, const DecodedRow& d, const Location& at) {
-    source_digests.AddRow(t, row, d, at);
-  };
-  const CheckReport source_check = CheckDatabase(*src, check);
-  const bool source_sound = source_check.sound();
-  if (!source_sound) {
-    if (!DamageConfinedToGlobalMap(*src)) {
-      throw Error(kDamaged, "The database '" + source + "' is damaged and was not compacted: " +
-                                FirstErrors(source_check) + ".");
-    }
-  }
-
   std::vector<CatalogTable> tables;
   for (const CatalogObject* t : src->Tables()) tables.push_back({t->name, t->table_page()});
 
-  Report(options, "writing", 0, static_cast<uint32_t>(tables.size()));
+  std::unique_ptr<OutputFile> created;
+  try {
+    created = std::make_unique<OutputFile>(env, destination, src->header());
+  } catch (const Error& e) {
+    // The folder vanished after it was checked.
+    if (e.number() != kFileNotFound) throw;
+    throw Error(kInvalidPath,
+                "'" + destination + "' is not a valid path: its folder does not exist.");
+  }
+  OutputFile& out = *created;
+
+  // The source is checked on this thread while another writes the copy,
+  // reading the source through a page cache of its own. A damaged source
+  // is refused and the copy thrown away: copying only what can be read
+  // would silently drop the rest. The copy is kept only if both succeed.
+  std::mutex progress_lock;
+  CompactOptions write_options = options;
+  if (options.progress) {
+    write_options.progress = [&](const CompactProgress& p) {
+      const std::lock_guard<std::mutex> hold(progress_lock);
+      options.progress(p);
+    };
+  }
+  Report(options, "checking", 0, 1);
+  TableDigests source_digests(*src, false);
+  std::atomic<bool> abandon{false};
+  out.AbandonWhen(&abandon);
   CompactResult result;
-  {
-    std::unique_ptr<OutputFile> created;
+  std::exception_ptr write_failure;
+  std::thread writer([&] {
     try {
-      created = std::make_unique<OutputFile>(env, destination, src->header());
-    } catch (const Error& e) {
-      // The folder vanished after it was checked.
-      if (e.number() != kFileNotFound) throw;
-      throw Error(kInvalidPath,
-                  "'" + destination + "' is not a valid path: its folder does not exist.");
-    }
-    OutputFile& out = *created;
-    try {
-      result = WriteCompacted(src->file(), tables, out, options, WalkLeaves);
+      Report(write_options, "writing", 0, static_cast<uint32_t>(tables.size()));
+      PageFile reader(std::make_unique<SharedFileView>(src->file().file()));
+      result = WriteCompacted(reader, tables, out, write_options, WalkLeaves);
       out.Commit();
+    } catch (...) {
+      write_failure = std::current_exception();
+    }
+  });
+
+  // The check reads every row; the digests the verification compares are
+  // taken on the way.
+  std::exception_ptr check_failure;
+  bool source_sound = false;
+  try {
+    CheckOptions check;
+    check.on_row = [&](const TableDef& t, Bytes row, const DecodedRow& d, const Location& at) {
+      source_digests.AddRow(t, row, d, at);
+    };
+    const CheckReport source_check = CheckDatabase(*src, check);
+    source_sound = source_check.sound();
+    if (!source_sound && !DamageConfinedToGlobalMap(*src)) {
+      throw Error(kDamaged, "The database '" + source + "' is damaged and was not compacted: " +
+                                FirstErrors(source_check) + ".");
+    }
+  } catch (...) {
+    check_failure = std::current_exception();
+    abandon = true;
+  }
+  writer.join();
+  if (check_failure || write_failure) {
+    out.Discard();
+    if (check_failure) std::rethrow_exception(check_failure);
+    try {
+      std::rethrow_exception(write_failure);
     } catch (const Error&) {
-      out.Discard();
       throw;
     } catch (const std::exception& e) {
-      out.Discard();
       throw Error(kIoError, std::string("Compaction failed: ") + e.what());
     }
   }

@@ -23,6 +23,8 @@ OutputFile::~OutputFile() {
 void OutputFile::Write(uint32_t page, std::span<const uint8_t> image) {
   if (image.size() != page_size_ || page >= next_page_)
     throw Error(kIoError, "internal: a page image of the wrong size or number was written");
+  if (abandon_ != nullptr && abandon_->load(std::memory_order_relaxed))
+    throw Error(kIoError, "internal: the compacted copy was abandoned while it was written");
   // Pages that follow each other collect in a buffer that goes out with one
   // call; a page elsewhere first sends what has collected.
   const uint32_t buffered = static_cast<uint32_t>(pending_.size() / page_size_);

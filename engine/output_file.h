@@ -4,6 +4,7 @@
 // caller commits it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -35,6 +36,9 @@ class OutputFile {
   void Commit();
   // Closes and removes the file, ignoring errors (used on failure paths).
   void Discard() noexcept;
+  // Once `*flag` is set, every further Write throws: another thread has
+  // decided that the file will not be kept.
+  void AbandonWhen(const std::atomic<bool>* flag) { abandon_ = flag; }
 
   const std::string& path() const { return path_; }
 
@@ -47,6 +51,7 @@ class OutputFile {
   uint32_t next_page_ = 0;
   uint64_t bytes_written_ = 0;
   bool committed_ = false;
+  const std::atomic<bool>* abandon_ = nullptr;
   // Consecutive pages from `pending_first_` not written yet.
   static constexpr uint32_t kWriteBatchPages = 64;
   uint32_t pending_first_ = 0;

@@ -55,6 +55,9 @@ class PageFile {
   PageRef Get(uint32_t number, const Location& where = {});
   bool Contains(uint32_t number) const { return number < page_count_; }
 
+  // The file itself, for a second PageFile reading it beside this one
+  // (reads are positioned, so one file serves both).
+  const RandomAccessFile& file() const { return *file_; }
   // Pages read from the file so far (cache misses), for the curious.
   uint64_t reads() const { return reads_; }
 

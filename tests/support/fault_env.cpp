@@ -1,6 +1,7 @@
 #include "tests/support/fault_env.h"
 
 #include <csignal>
+#include <mutex>
 
 #include "engine/error.h"
 
@@ -89,6 +90,8 @@ FaultEnv::FaultEnv(jet::Env* base, FaultPlan plan) : base_(base), plan_(plan) {}
 FaultEnv::~FaultEnv() = default;
 
 void FaultEnv::Step(FaultOp op, const std::string& path) {
+  // The engine reads the source on two threads at once.
+  const std::lock_guard<std::mutex> hold(lock_);
   ++count_;
   bool fail = plan_.fail_at != 0 &&
               (count_ == plan_.fail_at || (plan_.persistent && count_ > plan_.fail_at));

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,7 @@ class FaultEnv final : public jet::Env {
   uint64_t count_ = 0;
   uint64_t failures_ = 0;
   std::vector<std::string> log_;
+  std::mutex lock_;
 };
 
 }  // namespace tessmark::testing
