@@ -255,16 +255,10 @@ class Checker {
       std::set<uint32_t>& pages = lv_pages[m.column_number];
       if (!m.owned_map.null()) {
         const UsageMap map = ReadMap(m.owned_map, cl);
+        // The pages themselves are read once, after the rows (see
+        // CheckLongValuePages).
         for (uint32_t p : map.pages) {
-          if (!Claim(p, lv_owner, cl.WithPage(p))) continue;
-          pages.insert(p);
-          Guard([&] {
-            DataPage dp = ParseDataPage(file_.Get(p, cl.WithPage(p)), f_, cl.WithPage(p));
-            if (!dp.long_values()) {
-              Error(cl.WithPage(p), "a page of the long-value map is not a long-value page");
-            }
-            CheckDataPageFree(dp, cl);
-          });
+          if (Claim(p, lv_owner, cl.WithPage(p))) pages.insert(p);
         }
       }
       if (!m.free_map.null()) {
@@ -333,7 +327,7 @@ class Checker {
       }
     }
     moved_targets_.clear();
-    CheckUnusedLongValueRows(def, where, lv_pages);
+    CheckLongValuePages(def, where, lv_pages);
     report_.stats.rows += rows;
     if (rows != def.row_count) {
       const std::string text = "the table definition counts " + std::to_string(def.row_count) +
@@ -363,16 +357,25 @@ class Checker {
     }
   }
 
-  // Live rows on a column's long-value pages that no value refers to are
-  // space lost to the file, not damage.
-  void CheckUnusedLongValueRows(const TableDef& def, const Location& where,
-                                const std::map<uint16_t, std::set<uint32_t>>& lv_pages) {
+  // The long-value pages of each column, read once the rows have said which
+  // of their rows are in use: each must be a long-value page with a sound
+  // free-space count, and live rows that no value refers to are space lost
+  // to the file, not damage.
+  void CheckLongValuePages(const TableDef& def, const Location& where,
+                           const std::map<uint16_t, std::set<uint32_t>>& lv_pages) {
     for (const auto& [column, pages] : lv_pages) {
+      const ColumnDef* c = def.ColumnByNumber(column);
+      Location cl = where;
+      cl.column = c ? c->name : "#" + std::to_string(column);
       const RowSet& used = lv_rows_used_[column];
       uint64_t unused = 0;
       for (uint32_t p : pages) {
         Guard([&] {
-          const DataPage dp = ParseDataPage(file_.Get(p, where.WithPage(p)), f_, where.WithPage(p));
+          const DataPage dp = ParseDataPage(file_.Get(p, cl.WithPage(p)), f_, cl.WithPage(p));
+          if (!dp.long_values()) {
+            Error(cl.WithPage(p), "a page of the long-value map is not a long-value page");
+          }
+          CheckDataPageFree(dp, cl);
           for (uint32_t r = 0; r < dp.slots.size(); ++r) {
             if (dp.slots[r].plain() && !used.contains(RowPointer{p, static_cast<uint8_t>(r)})) {
               ++unused;
@@ -381,9 +384,6 @@ class Checker {
         });
       }
       if (unused > 0) {
-        const ColumnDef* c = def.ColumnByNumber(column);
-        Location cl = where;
-        cl.column = c ? c->name : "#" + std::to_string(column);
         Warning(cl, std::to_string(unused) +
                         " long-value rows are not referred to by any row (leaked space)");
       }
@@ -704,7 +704,7 @@ class Checker {
   std::vector<bool> checked_free_;  // data pages whose free space was checked
   std::unordered_set<uint64_t> moved_targets_;
   std::map<uint16_t, RowSet> lv_rows_used_;  // per LV column of the table being checked
-  DecodedRow decoded_;  // the row being checked, its storage reused
+  DecodedRow decoded_;                       // the row being checked, its storage reused
   std::set<uint32_t> table_pages_;
   std::vector<std::pair<Location, uint32_t>> fk_checks_;
   uint32_t leaked_ = 0;
