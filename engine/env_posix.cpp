@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -91,6 +93,7 @@ class PosixWritableFile final : public WritableFile {
       done += static_cast<size_t>(put);
     }
     if (offset + n > end_) end_ = offset + n;
+    StartWriteBack(offset, n);
   }
   void Append(const uint8_t* data, size_t n) override { WriteAt(end_, data, n); }
   void Sync() override {
@@ -104,8 +107,31 @@ class PosixWritableFile final : public WritableFile {
   }
 
  private:
+  // Large files are handed to the disk as they are written, a stretch at a
+  // time, instead of all at once by the final flush: the flush then waits
+  // for little, and written pages do not pile up in memory. Only a hint;
+  // the flush remains what makes the file durable.
+  void StartWriteBack(uint64_t offset, size_t n) {
+#ifdef SYNC_FILE_RANGE_WRITE
+    pending_low_ = std::min(pending_low_, offset);
+    pending_high_ = std::max(pending_high_, offset + n);
+    pending_bytes_ += n;
+    if (pending_bytes_ < kWriteBackBytes) return;
+    ::sync_file_range(fd_, static_cast<off_t>(pending_low_),
+                      static_cast<off_t>(pending_high_ - pending_low_), SYNC_FILE_RANGE_WRITE);
+    pending_low_ = UINT64_MAX;
+    pending_high_ = 0;
+    pending_bytes_ = 0;
+#else
+    (void)offset;
+    (void)n;
+#endif
+  }
+
+  static constexpr uint64_t kWriteBackBytes = 8u << 20;
   int fd_;
   uint64_t end_ = 0;
+  uint64_t pending_low_ = UINT64_MAX, pending_high_ = 0, pending_bytes_ = 0;
   std::string path_;
 };
 
