@@ -29,14 +29,16 @@ constexpr size_t kMaxIndexDepth = 8;
 
 uint64_t Key(RowPointer p) { return p.Stored(); }
 
-// A set of row pointers kept as one 256-bit row mask per page: a few bytes
-// per page instead of a hash node per row, so checking a table of millions
-// of rows stays within a few MiB.
 // A set of row pointers: a bitmap of 256 rows for each page that has any,
-// found through a table indexed by page number. Every pointer put in has
-// been read from the file, so page numbers stay below the page count.
+// found through a table indexed by page number, so checking a table of
+// millions of rows stays within a few MiB. Beside each page's members lies
+// a second bitmap of marks, which an index walk sets for the rows its
+// entries point at: member and mark share one cache line. Every pointer put
+// in has been read from the file, so page numbers stay below the page count.
 class RowSet {
  public:
+  enum class Mark { kNotMember, kFirst, kAgain };
+
   bool insert(RowPointer p) {
     if (p.page >= bitmap_of_.size()) bitmap_of_.resize(size_t{p.page} + 1, kNone);
     uint32_t& b = bitmap_of_[p.page];
@@ -44,7 +46,7 @@ class RowSet {
       b = static_cast<uint32_t>(bitmaps_.size());
       bitmaps_.push_back({});
     }
-    uint64_t& word = bitmaps_[b][p.row / 64];
+    uint64_t& word = bitmaps_[b].members[p.row / 64];
     const uint64_t bit = uint64_t{1} << (p.row % 64);
     if ((word & bit) != 0) return false;
     word |= bit;
@@ -52,21 +54,40 @@ class RowSet {
     return true;
   }
   bool contains(RowPointer p) const {
-    if (p.page >= bitmap_of_.size() || bitmap_of_[p.page] == kNone) return false;
-    return ((bitmaps_[bitmap_of_[p.page]][p.row / 64] >> (p.row % 64)) & 1) != 0;
+    const Bits* b = Find(p);
+    return b != nullptr && ((b->members[p.row / 64] >> (p.row % 64)) & 1) != 0;
   }
   uint64_t size() const { return size_; }
-  // Asks the processor to fetch the bitmap of `p`'s page ahead of use.
+
+  // Marks member `p`; says whether it was a member and marked before.
+  Mark MarkMember(RowPointer p) {
+    Bits* b = Find(p);
+    const uint64_t bit = uint64_t{1} << (p.row % 64);
+    if (b == nullptr || (b->members[p.row / 64] & bit) == 0) return Mark::kNotMember;
+    uint64_t& mark = b->marks[p.row / 64];
+    if ((mark & bit) != 0) return Mark::kAgain;
+    mark |= bit;
+    return Mark::kFirst;
+  }
+  bool marked(RowPointer p) const {
+    const Bits* b = Find(p);
+    return b != nullptr && ((b->marks[p.row / 64] >> (p.row % 64)) & 1) != 0;
+  }
+  void ClearMarks() {
+    for (Bits& b : bitmaps_) b.marks = {};
+  }
+
+  // Asks the processor to fetch the bitmaps of `p`'s page ahead of use.
   void Prefetch(RowPointer p) const {
     if (p.page < bitmap_of_.size() && bitmap_of_[p.page] != kNone)
       __builtin_prefetch(&bitmaps_[bitmap_of_[p.page]]);
   }
-  // Visits the pointers in page and row order.
+  // Visits the members in page and row order.
   template <typename F>
   void ForEach(F&& visit) const {
     for (uint32_t page = 0; page < bitmap_of_.size(); ++page) {
       if (bitmap_of_[page] == kNone) continue;
-      const auto& words = bitmaps_[bitmap_of_[page]];
+      const auto& words = bitmaps_[bitmap_of_[page]].members;
       for (uint32_t r = 0; r < 256; ++r) {
         if (((words[r / 64] >> (r % 64)) & 1) != 0)
           visit(RowPointer{page, static_cast<uint8_t>(r)});
@@ -75,9 +96,21 @@ class RowSet {
   }
 
  private:
+  struct alignas(64) Bits {
+    std::array<uint64_t, 4> members{};
+    std::array<uint64_t, 4> marks{};
+  };
+  const Bits* Find(RowPointer p) const {
+    if (p.page >= bitmap_of_.size() || bitmap_of_[p.page] == kNone) return nullptr;
+    return &bitmaps_[bitmap_of_[p.page]];
+  }
+  Bits* Find(RowPointer p) {
+    if (p.page >= bitmap_of_.size() || bitmap_of_[p.page] == kNone) return nullptr;
+    return &bitmaps_[bitmap_of_[p.page]];
+  }
   static constexpr uint32_t kNone = 0xFFFFFFFFu;
   std::vector<uint32_t> bitmap_of_;  // page -> index in bitmaps_, or kNone
-  std::vector<std::array<uint64_t, 4>> bitmaps_;
+  std::vector<Bits> bitmaps_;
   uint64_t size_ = 0;
 };
 
@@ -458,7 +491,8 @@ class Checker {
         }
         continue;
       }
-      DecodeValue(c, f_, d.fields[i], row, db_.long_values(), where);
+      // Other values are any bytes of their type's size.
+      CheckValueSize(c, d.fields[i], where);
     }
   }
 
@@ -473,14 +507,13 @@ class Checker {
     std::vector<uint8_t> previous_key;  // its key bytes
     bool have_previous = false;
     uint64_t entries = 0;
-    RowSet pointers;
     std::vector<uint8_t> ordered;  // scratch for the entry being looked at
   };
 
   // Walks the subtree at `number`; returns the ordered bytes of its last entry.
   std::vector<uint8_t> WalkSubtree(const TableDef& def, const RealIndexDef& index, uint32_t number,
                                    size_t depth, const Location& where, IndexWalk& w,
-                                   const RowSet& live) {
+                                   RowSet& live) {
     const Location at = where.WithPage(number);
     if (depth > kMaxIndexDepth) ThrowDamaged(at, "the index tree is deeper than any real index");
     if (!w.pages.insert(number).second) {
@@ -498,10 +531,7 @@ class Checker {
       w.leaves.push_back({number, ip.prev, ip.next});
       // The entries' rows are looked up in sets far bigger than the caches
       // on big tables; fetching them all first lets the misses overlap.
-      for (const IndexEntry& e : ip.entries) {
-        live.Prefetch(e.row);
-        w.pointers.Prefetch(e.row);
-      }
+      for (const IndexEntry& e : ip.entries) live.Prefetch(e.row);
       for (size_t k = 0; k < ip.entries.size(); ++k) {
         const IndexEntry& e = ip.entries[k];
         std::vector<uint8_t>& ordered = w.ordered;
@@ -521,11 +551,12 @@ class Checker {
         std::swap(w.previous, ordered);
         w.have_previous = true;
         ++w.entries;
-        if (!live.contains(e.row)) {
+        const RowSet::Mark mark = live.MarkMember(e.row);
+        if (mark == RowSet::Mark::kNotMember) {
           Error(at, "index entry " + std::to_string(k) + " points at page " +
                         std::to_string(e.row.page) + " row " + std::to_string(e.row.row) +
                         ", which is not a live row of the table");
-        } else if (!w.pointers.insert(e.row)) {
+        } else if (mark == RowSet::Mark::kAgain) {
           Error(at, "two index entries point at page " + std::to_string(e.row.page) + " row " +
                         std::to_string(e.row.row));
         }
@@ -570,8 +601,9 @@ class Checker {
   }
 
   void CheckIndex(const TableDef& def, const RealIndexDef& index, const Location& where,
-                  const RowSet& live) {
+                  RowSet& live) {
     ++report_.stats.indexes;
+    live.ClearMarks();
     for (const IndexColumn& ic : index.columns) {
       if (!def.ColumnByNumber(ic.column_number)) {
         Error(where, "the index names column number " + std::to_string(ic.column_number) +
@@ -609,7 +641,7 @@ class Checker {
         // An index that ignores NULLs leaves out exactly the rows whose
         // indexed columns are all NULL.
         live.ForEach([&](RowPointer rp) {
-          if (w.pointers.contains(rp)) return;
+          if (live.marked(rp)) return;
           Guard([&] {
             const std::vector<std::string> values = IndexedValues(def, index, rp, where);
             if (!values.empty()) {

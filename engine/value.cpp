@@ -67,6 +67,12 @@ std::string DecodeNumeric(Bytes stored, uint8_t scale) {
   return out;
 }
 
+void CheckValueSize(const ColumnDef& column, const Field& field, const Location& where) {
+  if (field.is_null || column.boolean()) return;
+  const uint32_t size = FixedTypeSize(column.type);
+  if (size != 0) NeedSize(field, size, column, where);
+}
+
 Value DecodeValue(const ColumnDef& column, const Format& format, const Field& field, Bytes row,
                   LongValueReader& long_values, const Location& where) {
   Value v;

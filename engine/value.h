@@ -43,6 +43,11 @@ struct Value {
 Value DecodeValue(const ColumnDef& column, const Format& format, const Field& field, Bytes row,
                   LongValueReader& long_values, const Location& where);
 
+// Throws 3049 at `where`, naming the column, when a value present in the
+// row has not the size its type stores (types of any size always pass).
+// What DecodeValue checks before it reads a value, without reading it.
+void CheckValueSize(const ColumnDef& column, const Field& field, const Location& where);
+
 // Text of a stored value of `column` (Jet 3 code page, Jet 4 UCS-2 or
 // compressed Unicode).
 std::string DecodeText(const ColumnDef& column, const Format& format, Bytes bytes);
