@@ -240,17 +240,34 @@ void CompactDatabase(const std::string& source, const std::string& destination,
     OpenOptions reopen;
     reopen.env = env;
     std::unique_ptr<Database> copy = Database::Open(destination, reopen);
-    TableDigests copy_digests(*copy, true);
-    CheckOptions copy_options;
-    copy_options.on_row = [&](const TableDef& t, Bytes row, const DecodedRow& d,
-                              const Location& at) { copy_digests.AddRow(t, row, d, at); };
-    const CheckReport copy_check = CheckDatabase(*copy, copy_options);
+    // The copy's rows are digested on a second thread, through a reader of
+    // its own, while this one checks the copy's structure.
+    Database copy_rows(
+        std::make_unique<PageFile>(std::make_unique<SharedFileView>(copy->file().file())));
+    TableDigests copy_digests(copy_rows, true);
+    std::exception_ptr digest_failure, copy_check_failure;
+    std::thread digester([&] {
+      try {
+        copy_digests.AddEveryRow();
+      } catch (...) {
+        digest_failure = std::current_exception();
+      }
+    });
+    CheckReport copy_check;
+    try {
+      copy_check = CheckDatabase(*copy);
+    } catch (...) {
+      copy_check_failure = std::current_exception();
+    }
+    digester.join();
+    if (copy_check_failure) std::rethrow_exception(copy_check_failure);
     if (copy_check.errors + copy_check.warnings != 0) {
       throw Error(kDamaged,
                   "Compaction was abandoned because the compacted copy did not pass "
                   "the structure check (" +
                       FirstErrors(copy_check) + "); the original database is untouched.");
     }
+    if (digest_failure) std::rethrow_exception(digest_failure);
     // Digests from a check that found damage (confined to the global map)
     // may lack rows; those tables are read again.
     VerifySameContent(*src, *copy, result.table_ids, options.reset_autonumber,

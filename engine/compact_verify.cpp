@@ -66,9 +66,9 @@ std::vector<bool> IdColumns(const TableDef& def) {
 // The canonical bytes of a row into `buf`: per column a presence byte, then
 // the value's bytes (long values read in full; table Ids mapped through
 // `ids` when given).
-void CanonicalRow(Database& db, const TableDef& def, const std::vector<bool>& id_column,
-                  Bytes row, const DecodedRow& d, const std::map<uint32_t, uint32_t>* ids,
-                  const Location& at, std::vector<uint8_t>& buf) {
+void CanonicalRow(Database& db, const TableDef& def, const std::vector<bool>& id_column, Bytes row,
+                  const DecodedRow& d, const std::map<uint32_t, uint32_t>* ids, const Location& at,
+                  std::vector<uint8_t>& buf) {
   buf.clear();
   for (size_t c = 0; c < def.columns.size(); ++c) {
     const Field& f = d.fields[c];
@@ -99,8 +99,7 @@ void CanonicalRow(Database& db, const TableDef& def, const std::vector<bool>& id
   }
 }
 
-RowDigests DigestTable(Database& db, const TableDef& def,
-                       const std::map<uint32_t, uint32_t>* ids) {
+RowDigests DigestTable(Database& db, const TableDef& def, const std::map<uint32_t, uint32_t>* ids) {
   const std::vector<bool> id_column = IdColumns(def);
   RowDigests out;
   std::vector<uint8_t> buf;
@@ -185,6 +184,18 @@ void TableDigests::AddRow(const TableDef& table, Bytes row, const DecodedRow& d,
   if (t.skipped) return;
   CanonicalRow(db_, table, t.id_column, row, d, nullptr, where, scratch_);
   t.digests.Add(HashBytes(scratch_));
+}
+
+void TableDigests::AddEveryRow() {
+  DecodedRow d;
+  for (const CatalogObject* t : db_.Tables()) {
+    const TableDef& def = db_.Table(*t);
+    db_.ForEachRow(def, [&](const TableRow& row) {
+      const Location at = def.where().WithRow(row.data.page, row.data.row);
+      DecodeRow(def, db_.format(), row.bytes, at, d);
+      AddRow(def, row.bytes, d, at);
+    });
+  }
 }
 
 const RowDigests* TableDigests::Find(uint32_t table_page) const {

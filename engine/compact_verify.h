@@ -35,6 +35,8 @@ class TableDigests {
 
   // One live row of `table`, as decoded into `d`.
   void AddRow(const TableDef& table, Bytes row, const DecodedRow& d, const Location& where);
+  // Reads every live row of every table of the database and adds it.
+  void AddEveryRow();
   // The digests of the table whose definition is on `table_page`, or null
   // when none of its rows came by.
   const RowDigests* Find(uint32_t table_page) const;
