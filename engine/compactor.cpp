@@ -237,6 +237,7 @@ class Compactor {
     uint32_t open_index = 0;
     uint64_t written = 0;
     std::vector<uint8_t> bytes;
+    DecodedRow decoded;  // reused from row to row
     auto flush_page = [&] {
       if (open_index >= data_pages)
         throw Error(kIoError, "internal: the rows need more pages than planned");
@@ -248,7 +249,7 @@ class Compactor {
     ForEachRowInOrder(def, [&](RowPointer header, RowPointer data, Bytes row_bytes) {
       const Location at = where.WithRow(data.page, data.row);
       bytes.assign(row_bytes.begin(), row_bytes.end());
-      const DecodedRow decoded = decode ? DecodeRow(def, format_, bytes, at) : DecodedRow{};
+      if (decode) DecodeRow(def, format_, bytes, at, decoded);
       for (size_t c = 0; decode && c < def.columns.size(); ++c) {
         const ColumnDef& col = def.columns[c];
         const Field& f = decoded.fields[c];
