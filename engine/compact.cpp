@@ -209,9 +209,7 @@ void CompactDatabase(const std::string& source, const std::string& destination,
   bool source_sound = false;
   try {
     CheckOptions check;
-    check.on_row = [&](const TableDef& t, Bytes row, const DecodedRow& d, const Location& at) {
-      source_digests.AddRow(t, row, d, at);
-    };
+    check.on_row = source_digests.RowHook();
     const CheckReport source_check = CheckDatabase(*src, check);
     source_sound = source_check.sound();
     if (!source_sound && !DamageConfinedToGlobalMap(*src)) {

@@ -35,6 +35,12 @@ class TableDigests {
 
   // One live row of `table`, as decoded into `d`.
   void AddRow(const TableDef& table, Bytes row, const DecodedRow& d, const Location& where);
+  // A hook for CheckOptions::on_row that adds every row the check reads.
+  auto RowHook() {
+    return [this](const TableDef& t, Bytes row, const DecodedRow& d, const Location& at) {
+      AddRow(t, row, d, at);
+    };
+  }
   // Reads every live row of every table of the database and adds it.
   void AddEveryRow();
   // The digests of the table whose definition is on `table_page`, or null
