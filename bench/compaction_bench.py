@@ -136,6 +136,9 @@ def main():
             order = contenders if i % 2 == 0 else list(reversed(contenders))
             for name, fn in order:
                 warm(src)
+                # What the previous run wrote goes to disk first, not during
+                # the next one.
+                os.sync()
                 samples.setdefault(name + "/warm", []).append(fn())
                 if cold_ok and name != "mdb-export":
                     drop_caches()

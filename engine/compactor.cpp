@@ -70,8 +70,8 @@ class PointerMap {
   }
   // Asks the processor to fetch the slot of `from` ahead of a look-up.
   void Prefetch(RowPointer from) const {
-    if (size_t{from.page} + 1 < start_.size())
-      __builtin_prefetch(&slots_[start_[from.page]] + from.row);
+    const size_t i = Slot(from);
+    if (i != kNoSlot) __builtin_prefetch(slots_.data() + i);
   }
 
  private:
