@@ -48,6 +48,10 @@ struct CompactOptions {
 // On success the destination holds a compacted database whose content has
 // been verified against the source; the source is never written to.
 // On failure throws Error and leaves no destination file behind.
+// Work is shared between the calling thread and one more: the source is
+// checked while the copy is written, and the copy's structure is checked
+// while its rows are digested; the Env's files must allow reads from two
+// threads at once.
 void CompactDatabase(const std::string& source, const std::string& destination,
                      const CompactOptions& options = {});
 
