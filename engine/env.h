@@ -17,7 +17,8 @@
 
 namespace tessmark::jet {
 
-// A file opened for reading. Reads may come from any offset in any order.
+// A file opened for reading. Reads may come from any offset in any order,
+// and from more than one thread at once.
 class RandomAccessFile {
  public:
   virtual ~RandomAccessFile() = default;
