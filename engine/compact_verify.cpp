@@ -1,6 +1,7 @@
 #include "engine/compact_verify.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -18,29 +19,36 @@ namespace {
                   what + "); the original database is untouched.");
 }
 
-// Hashes a row's canonical bytes twice, eight bytes at a time, with two
-// independent multiply-and-mix functions (independent chains, so the
-// processor works on both at once).
+// Hashes a row's canonical bytes twice, eight bytes at a time, in two
+// independent chains (so the processor works on both at once). Each step
+// is a bijection of a chain's state for a given word (xor or add, multiply
+// by an odd constant, rotate), so two inputs of the same length that differ
+// anywhere leave different states; the final mix spreads the difference
+// over all 64 bits. The length goes into the starting states.
 std::pair<uint64_t, uint64_t> HashBytes(const std::vector<uint8_t>& buf) {
-  auto mix = [](uint64_t x) {
+  auto finish = [](uint64_t x) {
     x ^= x >> 33;
-    x *= 0x9FB21C651E98DF25ull;
-    return x ^ (x >> 29);
+    x *= 0xFF51AFD7ED558CCDull;
+    x ^= x >> 33;
+    x *= 0xC4CEB9FE1A85EC53ull;
+    return x ^ (x >> 33);
   };
   uint64_t a = 0x9E3779B97F4A7C15ull ^ buf.size();
   uint64_t b = 0xC2B2AE3D27D4EB4Full + buf.size();
+  auto step = [&](uint64_t w) {
+    a = std::rotl((a ^ w) * 0x9FB21C651E98DF25ull, 27);
+    b = std::rotl((b + w) * 0x94D049BB133111EBull, 31);
+  };
   size_t i = 0;
   for (; i + 8 <= buf.size(); i += 8) {
     uint64_t w;
     std::memcpy(&w, buf.data() + i, 8);
-    a = mix((a ^ w) * 0xFF51AFD7ED558CCDull);
-    b = mix((b + w) * 0xC4CEB9FE1A85EC53ull);
+    step(w);
   }
   uint64_t tail = 0;
   if (i < buf.size()) std::memcpy(&tail, buf.data() + i, buf.size() - i);
-  a = mix((a ^ tail) * 0xFF51AFD7ED558CCDull);
-  b = mix((b + tail) * 0xC4CEB9FE1A85EC53ull);
-  return {a, b};
+  step(tail);
+  return {finish(a), finish(b)};
 }
 
 void Put32(std::vector<uint8_t>& buf, uint32_t v) {
