@@ -182,7 +182,9 @@ class Compactor {
     const Location where = def.where();
     // Definition continuation pages and usage-map host pages come first.
     const uint32_t length = def.declared_length;
-    if (length > def.stream.size() || length < format_.tdef_var_part)
+    // Everything parsed from the definition is patched below, so it must
+    // all lie within the length that is written.
+    if (length > def.stream.size() || length < format_.tdef_var_part || def.parsed_length > length)
       ThrowDamaged(where, "the table definition's length field is wrong");
     std::vector<uint32_t> tdef_pages = {tdef_page};
     if (length > geometry_.page_size) {
