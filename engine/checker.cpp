@@ -147,6 +147,10 @@ class Checker {
   void Add(Severity s, const Location& where, const std::string& message) {
     (s == Severity::kError ? report_.errors : report_.warnings)++;
     if (s == Severity::kError && area_ == FindingArea::kGlobalMap) ++report_.global_map_errors;
+    if (s == Severity::kError && area_ != FindingArea::kGlobalMap && !data_error_signalled_) {
+      data_error_signalled_ = true;
+      if (options_.on_data_error) options_.on_data_error();
+    }
     if (report_.findings.size() < options_.max_findings) {
       report_.findings.push_back(Finding{s, where, message, area_});
     }
@@ -741,6 +745,7 @@ class Checker {
   std::vector<std::pair<Location, uint32_t>> fk_checks_;
   uint32_t leaked_ = 0;
   FindingArea area_ = FindingArea::kStructure;  // area of the findings being made
+  bool data_error_signalled_ = false;
 };
 
 }  // namespace

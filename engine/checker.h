@@ -68,6 +68,9 @@ struct CheckOptions {
   std::function<void(const TableDef& table, Bytes row, const DecodedRow& decoded,
                      const Location& where)>
       on_row;
+  // Called once, at the first error found outside the global usage map
+  // (damage compaction refuses), while the check goes on.
+  std::function<void()> on_data_error;
 };
 
 // Runs every check on an open database. Damage found is reported in the

@@ -4,7 +4,6 @@
 #include "engine/compact.h"
 
 #include <algorithm>
-#include <atomic>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -188,8 +187,11 @@ void CompactDatabase(const std::string& source, const std::string& destination,
   }
   Report(options, "checking", 0, 1);
   TableDigests source_digests(*src, false);
-  std::atomic<bool> abandon{false};
-  out.AbandonWhen(&abandon);
+  // The writer waits once the check has found damage, and goes on only if
+  // the damage is of a kind compaction repairs: it never runs ahead into a
+  // source already known to be refused.
+  WriteGate gate;
+  out.set_gate(&gate);
   CompactResult result;
   std::exception_ptr write_failure;
   std::thread writer([&] {
@@ -210,6 +212,7 @@ void CompactDatabase(const std::string& source, const std::string& destination,
   try {
     CheckOptions check;
     check.on_row = source_digests.RowHook();
+    check.on_data_error = [&] { gate.Hold(); };
     const CheckReport source_check = CheckDatabase(*src, check);
     source_sound = source_check.sound();
     if (!source_sound && !DamageConfinedToGlobalMap(*src)) {
@@ -218,7 +221,11 @@ void CompactDatabase(const std::string& source, const std::string& destination,
     }
   } catch (...) {
     check_failure = std::current_exception();
-    abandon = true;
+  }
+  if (check_failure) {
+    gate.Close();
+  } else {
+    gate.Open();
   }
   writer.join();
   if (check_failure || write_failure) {

@@ -8,6 +8,34 @@
 
 namespace tessmark::jet {
 
+void WriteGate::Hold() {
+  const std::lock_guard<std::mutex> hold(lock_);
+  if (state_ == State::kOpen) state_ = State::kHeld;
+}
+
+void WriteGate::Open() {
+  {
+    const std::lock_guard<std::mutex> hold(lock_);
+    state_ = State::kOpen;
+  }
+  changed_.notify_all();
+}
+
+void WriteGate::Close() {
+  {
+    const std::lock_guard<std::mutex> hold(lock_);
+    state_ = State::kClosed;
+  }
+  changed_.notify_all();
+}
+
+void WriteGate::Pass() {
+  std::unique_lock<std::mutex> hold(lock_);
+  changed_.wait(hold, [this] { return state_ != State::kHeld; });
+  if (state_ == State::kClosed)
+    throw Error(kIoError, "internal: the compacted copy was abandoned while it was written");
+}
+
 OutputFile::OutputFile(Env* env, std::string path, const DatabaseHeader& header)
     : env_(env != nullptr ? env : DefaultEnv()),
       path_(std::move(path)),
@@ -23,8 +51,7 @@ OutputFile::~OutputFile() {
 void OutputFile::Write(uint32_t page, std::span<const uint8_t> image) {
   if (image.size() != page_size_ || page >= next_page_)
     throw Error(kIoError, "internal: a page image of the wrong size or number was written");
-  if (abandon_ != nullptr && abandon_->load(std::memory_order_relaxed))
-    throw Error(kIoError, "internal: the compacted copy was abandoned while it was written");
+  if (gate_ != nullptr) gate_->Pass();
   // Pages that follow each other collect in a buffer that goes out with one
   // call; a page elsewhere first sends what has collected.
   const uint32_t buffered = static_cast<uint32_t>(pending_.size() / page_size_);

@@ -4,9 +4,10 @@
 // caller commits it.
 #pragma once
 
-#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 
@@ -14,6 +15,26 @@
 #include "engine/header.h"
 
 namespace tessmark::jet {
+
+// Lets one thread hold up the writes another makes, then let them go on or
+// stop them: the copy waits while the check of its source weighs damage.
+class WriteGate {
+ public:
+  // Writes wait from now on.
+  void Hold();
+  // Writes go on.
+  void Open();
+  // Waiting and later writes throw.
+  void Close();
+  // Returns once writes may go on; throws when they are stopped.
+  void Pass();
+
+ private:
+  enum class State { kOpen, kHeld, kClosed };
+  std::mutex lock_;
+  std::condition_variable changed_;
+  State state_ = State::kOpen;
+};
 
 class OutputFile {
  public:
@@ -36,9 +57,8 @@ class OutputFile {
   void Commit();
   // Closes and removes the file, ignoring errors (used on failure paths).
   void Discard() noexcept;
-  // Once `*flag` is set, every further Write throws: another thread has
-  // decided that the file will not be kept.
-  void AbandonWhen(const std::atomic<bool>* flag) { abandon_ = flag; }
+  // Every Write passes `gate` first (see WriteGate).
+  void set_gate(WriteGate* gate) { gate_ = gate; }
 
   const std::string& path() const { return path_; }
 
@@ -51,7 +71,7 @@ class OutputFile {
   uint32_t next_page_ = 0;
   uint64_t bytes_written_ = 0;
   bool committed_ = false;
-  const std::atomic<bool>* abandon_ = nullptr;
+  WriteGate* gate_ = nullptr;
   // Consecutive pages from `pending_first_` not written yet.
   static constexpr uint32_t kWriteBatchPages = 64;
   uint32_t pending_first_ = 0;
