@@ -10,6 +10,7 @@
 #include "engine/data_page.h"
 #include "engine/database.h"
 #include "engine/index_page.h"
+#include "engine/prefetch.h"
 #include "engine/row.h"
 #include "engine/usage_map.h"
 
@@ -80,7 +81,7 @@ class RowSet {
   // Asks the processor to fetch the bitmaps of `p`'s page ahead of use.
   void Prefetch(RowPointer p) const {
     if (p.page < bitmap_of_.size() && bitmap_of_[p.page] != kNone)
-      __builtin_prefetch(&bitmaps_[bitmap_of_[p.page]]);
+      PrefetchForRead(&bitmaps_[bitmap_of_[p.page]]);
   }
   // Visits the members in page and row order.
   template <typename F>

@@ -15,6 +15,7 @@
 #include "engine/index_key.h"
 #include "engine/long_value.h"
 #include "engine/page_image.h"
+#include "engine/prefetch.h"
 #include "engine/page_writer.h"
 #include "engine/row.h"
 #include "engine/table_rows.h"
@@ -71,7 +72,7 @@ class PointerMap {
   // Asks the processor to fetch the slot of `from` ahead of a look-up.
   void Prefetch(RowPointer from) const {
     const size_t i = Slot(from);
-    if (i != kNoSlot) __builtin_prefetch(slots_.data() + i);
+    if (i != kNoSlot) PrefetchForRead(slots_.data() + i);
   }
 
  private:
