@@ -31,6 +31,7 @@ PageFile::PageFile(std::unique_ptr<RandomAccessFile> file, size_t cache_bytes)
   // Row pointers hold 24-bit page numbers; nothing beyond can be addressed.
   page_count_ = static_cast<uint32_t>(std::min<uint64_t>(pages, 0x1000000));
   capacity_pages_ = std::max<size_t>(16, cache_bytes / header_.page_size);
+  cached_.reserve(capacity_pages_ + kReadAheadPages);
 }
 
 PageRef PageFile::Get(uint32_t number, const Location& where) {
@@ -70,15 +71,21 @@ PageRef PageFile::Get(uint32_t number, const Location& where) {
   while (lru_.size() > capacity_pages_) {
     cached_.erase(lru_.back()->number);
     // A page nobody else holds gives its storage to the next load.
-    if (lru_.back().use_count() == 1) spare_ = std::const_pointer_cast<Page>(lru_.back());
+    if (lru_.back().use_count() == 1 && spares_.size() < kReadAheadPages)
+      spares_.push_back(std::const_pointer_cast<Page>(lru_.back()));
     lru_.pop_back();
   }
   return wanted;
 }
 
 PageRef PageFile::Load(uint32_t number, std::span<const uint8_t> bytes) {
-  std::shared_ptr<Page> page = std::move(spare_);
-  if (page == nullptr) page = std::make_shared<Page>();
+  std::shared_ptr<Page> page;
+  if (!spares_.empty()) {
+    page = std::move(spares_.back());
+    spares_.pop_back();
+  } else {
+    page = std::make_shared<Page>();
+  }
   page->number = number;
   page->data.assign(bytes.begin(), bytes.end());
   ++reads_;

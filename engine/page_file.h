@@ -76,7 +76,9 @@ class PageFile {
   uint64_t reads_ = 0;
   std::list<PageRef> lru_;  // most recently used first
   std::unordered_map<uint32_t, std::list<PageRef>::iterator> cached_;
-  std::shared_ptr<Page> spare_;  // an evicted page no one holds, for reuse
+  // Evicted pages no one holds, for reuse: a pass through a large file
+  // then loads every page into storage it already has.
+  std::vector<std::shared_ptr<Page>> spares_;
   uint32_t run_end_ = 0;         // the page after those the last miss read
   std::vector<uint8_t> run_buffer_;
 };
