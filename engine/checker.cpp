@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -41,13 +42,7 @@ class RowSet {
   enum class Mark { kNotMember, kFirst, kAgain };
 
   bool insert(RowPointer p) {
-    if (p.page >= bitmap_of_.size()) bitmap_of_.resize(size_t{p.page} + 1, kNone);
-    uint32_t& b = bitmap_of_[p.page];
-    if (b == kNone) {
-      b = static_cast<uint32_t>(bitmaps_.size());
-      bitmaps_.push_back({});
-    }
-    uint64_t& word = bitmaps_[b].members[p.row / 64];
+    uint64_t& word = bitmaps_[BitmapOf(p.page)].members[p.row / 64];
     const uint64_t bit = uint64_t{1} << (p.row % 64);
     if ((word & bit) != 0) return false;
     word |= bit;
@@ -69,6 +64,19 @@ class RowSet {
     if ((mark & bit) != 0) return Mark::kAgain;
     mark |= bit;
     return Mark::kFirst;
+  }
+  // Marks `p` whether or not it is a member.
+  void MarkAny(RowPointer p) {
+    const uint32_t b = BitmapOf(p.page);
+    bitmaps_[b].marks[p.row / 64] |= uint64_t{1} << (p.row % 64);
+  }
+  // How many marked pointers are not members.
+  uint64_t MarkedNonMembers() const {
+    uint64_t n = 0;
+    for (const Bits& b : bitmaps_) {
+      for (size_t w = 0; w < b.marks.size(); ++w) n += static_cast<uint64_t>(std::popcount(b.marks[w] & ~b.members[w]));
+    }
+    return n;
   }
   bool marked(RowPointer p) const {
     const Bits* b = Find(p);
@@ -101,6 +109,15 @@ class RowSet {
     std::array<uint64_t, 4> members{};
     std::array<uint64_t, 4> marks{};
   };
+  uint32_t BitmapOf(uint32_t page) {
+    if (page >= bitmap_of_.size()) bitmap_of_.resize(size_t{page} + 1, kNone);
+    uint32_t& b = bitmap_of_[page];
+    if (b == kNone) {
+      b = static_cast<uint32_t>(bitmaps_.size());
+      bitmaps_.push_back({});
+    }
+    return b;
+  }
   const Bits* Find(RowPointer p) const {
     if (p.page >= bitmap_of_.size() || bitmap_of_[p.page] == kNone) return nullptr;
     return &bitmaps_[bitmap_of_[p.page]];
@@ -318,11 +335,26 @@ class Checker {
       }
     }
 
-    // Rows: every page of the map must be a data page of this table.
+    // Rows: every page of the map must be a data page of this table. The
+    // table's data pages and long-value pages lie mixed in the file, so
+    // they are read in one pass in page order, each once; a long-value
+    // page is looked at as it comes, and which of its rows no value uses is
+    // known once all rows have been read.
+    std::vector<std::pair<uint32_t, uint16_t>> lv_order;  // page, column
+    for (const auto& [column, pages] : lv_pages) {
+      for (uint32_t p : pages) lv_order.emplace_back(p, column);
+    }
+    std::sort(lv_order.begin(), lv_order.end());
+    auto next_lv = lv_order.begin();
+    auto check_lv_pages_before = [&](uint64_t limit) {
+      for (; next_lv != lv_order.end() && next_lv->first < limit; ++next_lv)
+        CheckLongValuePage(def, where, next_lv->second, next_lv->first);
+    };
     RowSet live;  // header slots of live rows
     RowSet targets_seen;
     uint64_t rows = 0;
     for (uint32_t p : owned.pages) {
+      check_lv_pages_before(p);
       const Location pl = where.WithPage(p);
       Guard([&] {
         DataPage dp = ParseDataPage(file_.Get(p, pl), f_, pl);
@@ -364,8 +396,9 @@ class Checker {
         Error(where.WithRow(rp.page, rp.row), "a moved row's data is not pointed at by any row");
       }
     }
+    check_lv_pages_before(UINT64_MAX);
     moved_targets_.clear();
-    CheckLongValuePages(def, where, lv_pages);
+    ReportUnusedLongValues(def, where);
     report_.stats.rows += rows;
     if (rows != def.row_count) {
       const std::string text = "the table definition counts " + std::to_string(def.row_count) +
@@ -395,36 +428,39 @@ class Checker {
     }
   }
 
-  // The long-value pages of each column, read once the rows have said which
-  // of their rows are in use: each must be a long-value page with a sound
-  // free-space count, and live rows that no value refers to are space lost
-  // to the file, not damage.
-  void CheckLongValuePages(const TableDef& def, const Location& where,
-                           const std::map<uint16_t, std::set<uint32_t>>& lv_pages) {
-    for (const auto& [column, pages] : lv_pages) {
+  // A page of a long-value column's map: it must be a long-value page with
+  // a sound free-space count. Its rows in use are remembered as marks of
+  // the column's set of used rows, to be compared once every row has said
+  // which values it uses (see ReportUnusedLongValues).
+  void CheckLongValuePage(const TableDef& def, const Location& where, uint16_t column,
+                          uint32_t p) {
+    const ColumnDef* c = def.ColumnByNumber(column);
+    Location cl = where;
+    cl.column = c ? c->name : "#" + std::to_string(column);
+    RowSet& used = lv_rows_used_[column];
+    Guard([&] {
+      const DataPage dp = ParseDataPage(file_.Get(p, cl.WithPage(p)), f_, cl.WithPage(p));
+      if (!dp.long_values()) {
+        Error(cl.WithPage(p), "a page of the long-value map is not a long-value page");
+      }
+      CheckDataPageFree(dp, cl);
+      for (uint32_t r = 0; r < dp.slots.size(); ++r) {
+        if (dp.slots[r].plain()) used.MarkAny(RowPointer{p, static_cast<uint8_t>(r)});
+      }
+    });
+  }
+
+  // Live long-value rows that no value refers to are space lost to the
+  // file, not damage.
+  void ReportUnusedLongValues(const TableDef& def, const Location& where) {
+    for (const auto& [column, used] : lv_rows_used_) {
+      const uint64_t unused = used.MarkedNonMembers();
+      if (unused == 0) continue;
       const ColumnDef* c = def.ColumnByNumber(column);
       Location cl = where;
       cl.column = c ? c->name : "#" + std::to_string(column);
-      const RowSet& used = lv_rows_used_[column];
-      uint64_t unused = 0;
-      for (uint32_t p : pages) {
-        Guard([&] {
-          const DataPage dp = ParseDataPage(file_.Get(p, cl.WithPage(p)), f_, cl.WithPage(p));
-          if (!dp.long_values()) {
-            Error(cl.WithPage(p), "a page of the long-value map is not a long-value page");
-          }
-          CheckDataPageFree(dp, cl);
-          for (uint32_t r = 0; r < dp.slots.size(); ++r) {
-            if (dp.slots[r].plain() && !used.contains(RowPointer{p, static_cast<uint8_t>(r)})) {
-              ++unused;
-            }
-          }
-        });
-      }
-      if (unused > 0) {
-        Warning(cl, std::to_string(unused) +
-                        " long-value rows are not referred to by any row (leaked space)");
-      }
+      Warning(cl, std::to_string(unused) +
+                      " long-value rows are not referred to by any row (leaked space)");
     }
     lv_rows_used_.clear();
   }
