@@ -335,11 +335,12 @@ class Checker {
       }
     }
 
-    // Rows: every page of the map must be a data page of this table. The
-    // table's data pages and long-value pages lie mixed in the file, so
-    // they are read in one pass in page order, each once; a long-value
-    // page is looked at as it comes, and which of its rows no value uses is
-    // known once all rows have been read.
+    // Rows: every page of the map must be a data page of this table. Each
+    // long-value page is looked at once, when the pass through the data
+    // pages has gone past it or the values read so far have reached it,
+    // so that it is still in the cache: the two kinds of page lie mixed
+    // in a file Access wrote, and in sequence (data first) in a compacted
+    // one. Which of its rows no value uses is known once all rows are read.
     std::vector<std::pair<uint32_t, uint16_t>> lv_order;  // page, column
     for (const auto& [column, pages] : lv_pages) {
       for (uint32_t p : pages) lv_order.emplace_back(p, column);
@@ -353,8 +354,9 @@ class Checker {
     RowSet live;  // header slots of live rows
     RowSet targets_seen;
     uint64_t rows = 0;
+    lv_reached_ = 0;
     for (uint32_t p : owned.pages) {
-      check_lv_pages_before(p);
+      check_lv_pages_before(std::max<uint64_t>(p, uint64_t{lv_reached_} + 1));
       const Location pl = where.WithPage(p);
       Guard([&] {
         DataPage dp = ParseDataPage(file_.Get(p, pl), f_, pl);
@@ -522,6 +524,7 @@ class Checker {
         auto it = lv_pages.find(c.number);
         RowSet& used = lv_rows_used_[c.number];
         for (const RowPointer& rp : rows) {
+          lv_reached_ = std::max(lv_reached_, rp.page);
           if (it == lv_pages.end() || !it->second.count(rp.page)) {
             Error(cl.WithRow(rp.page, rp.row),
                   "the long value lies on a page outside the column's long-value map");
@@ -777,6 +780,7 @@ class Checker {
   std::vector<bool> checked_free_;  // data pages whose free space was checked
   std::unordered_set<uint64_t> moved_targets_;
   std::map<uint16_t, RowSet> lv_rows_used_;  // per LV column of the table being checked
+  uint32_t lv_reached_ = 0;  // the highest long-value page its rows have read so far
   DecodedRow decoded_;                       // the row being checked, its storage reused
   std::set<uint32_t> table_pages_;
   std::vector<std::pair<Location, uint32_t>> fk_checks_;
