@@ -74,7 +74,8 @@ class RowSet {
   uint64_t MarkedNonMembers() const {
     uint64_t n = 0;
     for (const Bits& b : bitmaps_) {
-      for (size_t w = 0; w < b.marks.size(); ++w) n += static_cast<uint64_t>(std::popcount(b.marks[w] & ~b.members[w]));
+      for (size_t w = 0; w < b.marks.size(); ++w)
+        n += static_cast<uint64_t>(std::popcount(b.marks[w] & ~b.members[w]));
     }
     return n;
   }
@@ -434,8 +435,7 @@ class Checker {
   // a sound free-space count. Its rows in use are remembered as marks of
   // the column's set of used rows, to be compared once every row has said
   // which values it uses (see ReportUnusedLongValues).
-  void CheckLongValuePage(const TableDef& def, const Location& where, uint16_t column,
-                          uint32_t p) {
+  void CheckLongValuePage(const TableDef& def, const Location& where, uint16_t column, uint32_t p) {
     const ColumnDef* c = def.ColumnByNumber(column);
     Location cl = where;
     cl.column = c ? c->name : "#" + std::to_string(column);
@@ -518,8 +518,9 @@ class Checker {
         Location cl = where;
         cl.column = c.name;
         const LongValueField lv = ParseLongValueField(d.FieldBytes(row, i), cl);
-        std::vector<RowPointer> rows;
-        db_.long_values().Read(lv, cl, &rows);
+        std::vector<RowPointer>& rows = lv_rows_;
+        rows.clear();
+        db_.long_values().ReadInto(lv, cl, lv_value_, &rows);
         ++report_.stats.long_values;
         auto it = lv_pages.find(c.number);
         RowSet& used = lv_rows_used_[c.number];
@@ -780,8 +781,10 @@ class Checker {
   std::vector<bool> checked_free_;  // data pages whose free space was checked
   std::unordered_set<uint64_t> moved_targets_;
   std::map<uint16_t, RowSet> lv_rows_used_;  // per LV column of the table being checked
-  uint32_t lv_reached_ = 0;  // the highest long-value page its rows have read so far
-  DecodedRow decoded_;                       // the row being checked, its storage reused
+  uint32_t lv_reached_ = 0;          // the highest long-value page its rows have read so far
+  std::vector<uint8_t> lv_value_;    // the long value being checked
+  std::vector<RowPointer> lv_rows_;  // its rows
+  DecodedRow decoded_;               // the row being checked, its storage reused
   std::set<uint32_t> table_pages_;
   std::vector<std::pair<Location, uint32_t>> fk_checks_;
   uint32_t leaked_ = 0;

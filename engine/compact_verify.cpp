@@ -93,7 +93,10 @@ void CanonicalRow(Database& db, const TableDef& def, const std::vector<bool>& id
       if (lv.form == LongValueForm::kInline) {
         PutSpan(buf, lv.inline_data);
       } else {
-        PutSpan(buf, db.long_values().Read(lv, at));
+        // Rows are digested by the million; each thread keeps one buffer.
+        thread_local std::vector<uint8_t> value;
+        db.long_values().ReadInto(lv, at, value);
+        PutSpan(buf, value);
       }
     } else if (ids != nullptr && id_column[c] && f.length == 4) {
       uint32_t v = LoadU32(field.data());

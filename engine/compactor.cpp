@@ -15,8 +15,8 @@
 #include "engine/index_key.h"
 #include "engine/long_value.h"
 #include "engine/page_image.h"
-#include "engine/prefetch.h"
 #include "engine/page_writer.h"
+#include "engine/prefetch.h"
 #include "engine/row.h"
 #include "engine/table_rows.h"
 #include "engine/text.h"
@@ -240,7 +240,8 @@ class Compactor {
     uint32_t open_index = 0;
     uint64_t written = 0;
     std::vector<uint8_t> bytes;
-    DecodedRow decoded;  // reused from row to row
+    DecodedRow decoded;          // reused from row to row
+    std::vector<uint8_t> value;  // a long value, likewise
     auto flush_page = [&] {
       if (open_index >= data_pages)
         throw Error(kIoError, "internal: the rows need more pages than planned");
@@ -264,7 +265,7 @@ class Compactor {
           const LongValueField lv =
               ParseLongValueField(Bytes(bytes).subspan(f.offset, f.length), at);
           if (lv.form == LongValueForm::kInline) continue;
-          const std::vector<uint8_t> value = lv_reader.Read(lv, at);
+          lv_reader.ReadInto(lv, at, value);
           const auto field = w->second.Write(value);
           std::memcpy(bytes.data() + f.offset, field.data(), field.size());
         } else if (id_column[c] && f.length == 4) {

@@ -1,6 +1,6 @@
 #include "engine/long_value.h"
 
-#include <unordered_set>
+#include <algorithm>
 
 #include "engine/data_page.h"
 
@@ -37,8 +37,30 @@ LongValueField ParseLongValueField(Bytes field, const Location& where) {
 
 std::vector<uint8_t> LongValueReader::Read(const LongValueField& field, const Location& where,
                                            std::vector<RowPointer>* rows) {
+  std::vector<uint8_t> out;
+  ReadInto(field, where, out, rows);
+  return out;
+}
+
+bool LongValueReader::Revisits(RowPointer row) {
+  // Chains are mostly a few rows long: a list searched in full is cheaper
+  // than a hash set until it grows.
+  constexpr size_t kListed = 32;
+  const uint32_t key = row.Stored();
+  if (chain_.size() < kListed) {
+    if (std::find(chain_.begin(), chain_.end(), key) != chain_.end()) return true;
+    chain_.push_back(key);
+    return false;
+  }
+  if (chain_set_.empty()) chain_set_.insert(chain_.begin(), chain_.end());
+  return !chain_set_.insert(key).second;
+}
+
+void LongValueReader::ReadInto(const LongValueField& field, const Location& where,
+                               std::vector<uint8_t>& out, std::vector<RowPointer>* rows) {
   if (field.form == LongValueForm::kInline) {
-    return std::vector<uint8_t>(field.inline_data.begin(), field.inline_data.end());
+    out.assign(field.inline_data.begin(), field.inline_data.end());
+    return;
   }
   // No value can be larger than the file that holds it.
   if (field.length > file_.file_size()) {
@@ -46,26 +68,30 @@ std::vector<uint8_t> LongValueReader::Read(const LongValueField& field, const Lo
                             " bytes, more than the whole file");
   }
   const uint32_t lval = kLongValueOwner;
-  std::vector<uint8_t> out;
+  out.clear();
   if (field.form == LongValueForm::kSingleRow) {
     RowRef r = ReadRow(file_, field.first, where, &lval);
-    const Location at = where.WithRow(field.first.page, field.first.row);
-    if (!r.slot().plain()) ThrowDamaged(at, "the long value's row is deleted or moved");
+    if (!r.slot().plain()) {
+      ThrowDamaged(where.WithRow(field.first.page, field.first.row),
+                   "the long value's row is deleted or moved");
+    }
     Bytes b = r.bytes();
     if (b.size() != field.length) {
-      ThrowDamaged(at, "the long value declares " + std::to_string(field.length) +
-                           " bytes but its row holds " + std::to_string(b.size()));
+      ThrowDamaged(where.WithRow(field.first.page, field.first.row),
+                   "the long value declares " + std::to_string(field.length) +
+                       " bytes but its row holds " + std::to_string(b.size()));
     }
     if (rows) rows->push_back(field.first);
     out.assign(b.begin(), b.end());
-    return out;
+    return;
   }
   out.reserve(std::min<uint32_t>(field.length, 1u << 20));
-  std::unordered_set<uint32_t> seen;
+  chain_.clear();
+  chain_set_.clear();
   RowPointer at_ptr = field.first;
   while (true) {
     const Location at = where.WithRow(at_ptr.page, at_ptr.row);
-    if (!seen.insert(at_ptr.Stored()).second) {
+    if (Revisits(at_ptr)) {
       ThrowDamaged(at, "the long-value chain returns to a row it already visited");
     }
     RowRef r = ReadRow(file_, at_ptr, where, &lval);
@@ -87,7 +113,6 @@ std::vector<uint8_t> LongValueReader::Read(const LongValueField& field, const Lo
                  "the long-value chain holds " + std::to_string(out.size()) +
                      " bytes instead of the declared " + std::to_string(field.length));
   }
-  return out;
 }
 
 }  // namespace tessmark::jet

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/bytes.h"
@@ -37,9 +38,18 @@ class LongValueReader {
   // cycles, deleted rows and pages that are not LVAL pages are damage.
   std::vector<uint8_t> Read(const LongValueField& field, const Location& where,
                             std::vector<RowPointer>* rows = nullptr);
+  // The same into `out` (replacing what it held), so that a caller reading
+  // many values reuses one buffer.
+  void ReadInto(const LongValueField& field, const Location& where, std::vector<uint8_t>& out,
+                std::vector<RowPointer>* rows = nullptr);
 
  private:
+  // True when the chain has been at `row` before.
+  bool Revisits(RowPointer row);
+
   PageFile& file_;
+  std::vector<uint32_t> chain_;             // rows of the chain being read
+  std::unordered_set<uint32_t> chain_set_;  // the same, once the chain is long
 };
 
 }  // namespace tessmark::jet
