@@ -61,8 +61,11 @@ void OutputFile::Write(uint32_t page, std::span<const uint8_t> image) {
     pending_first_ = page;
   }
   const size_t at = size_t{page - pending_first_} * page_size_;
-  if (at == pending_.size()) pending_.resize(at + page_size_);
-  std::copy(image.begin(), image.end(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
+  if (at == pending_.size()) {
+    pending_.insert(pending_.end(), image.begin(), image.end());
+  } else {
+    std::copy(image.begin(), image.end(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
+  }
   if (page != 0 && key_ != 0) {
     const uint32_t k = key_ ^ page;
     const uint8_t key[4] = {static_cast<uint8_t>(k), static_cast<uint8_t>(k >> 8),

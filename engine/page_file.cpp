@@ -51,8 +51,10 @@ PageRef PageFile::Get(uint32_t number, const Location& where) {
   const uint32_t run =
       number == run_end_ ? std::min<uint32_t>(kReadAheadPages, page_count_ - number) : 1;
   const uint32_t ps = page_size();
-  run_buffer_.resize(size_t{run} * ps);
-  const size_t got = file_->Read(uint64_t{number} * ps, run_buffer_.size(), run_buffer_.data());
+  // Sized once for the longest run: growing it again after a short read
+  // would clear the whole buffer each time.
+  run_buffer_.resize(size_t{kReadAheadPages} * ps);
+  const size_t got = file_->Read(uint64_t{number} * ps, size_t{run} * ps, run_buffer_.data());
   if (got < ps) {
     throw Error(kIoError, "Could not read page " + std::to_string(number) +
                               " of the database: the file ended early.");
@@ -63,7 +65,8 @@ PageRef PageFile::Get(uint32_t number, const Location& where) {
   // The wanted page goes in last, so it is the most recently used.
   for (uint32_t i = whole; i-- > 0;) {
     if (i != 0 && cached_.count(number + i) != 0) continue;
-    PageRef page = Load(number + i, std::span<const uint8_t>(run_buffer_).subspan(size_t{i} * ps, ps));
+    PageRef page =
+        Load(number + i, std::span<const uint8_t>(run_buffer_).subspan(size_t{i} * ps, ps));
     lru_.push_front(page);
     cached_[number + i] = lru_.begin();
     if (i == 0) wanted = std::move(page);

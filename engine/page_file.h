@@ -79,7 +79,7 @@ class PageFile {
   // Evicted pages no one holds, for reuse: a pass through a large file
   // then loads every page into storage it already has.
   std::vector<std::shared_ptr<Page>> spares_;
-  uint32_t run_end_ = 0;         // the page after those the last miss read
+  uint32_t run_end_ = 0;  // the page after those the last miss read
   std::vector<uint8_t> run_buffer_;
 };
 
