@@ -376,17 +376,18 @@ class Checker {
             continue;
           }
           Guard([&] {
-            RowRef ref{dp, r};
-            RowRef data = ref;
+            Bytes bytes = dp.RowBytes(r);
+            RowRef moved;  // keeps the page of a moved row's data
             if (slot.moved_pointer()) {
-              data = FollowMovedRow(file_, def, ref, where);
+              moved = FollowMovedRow(file_, def, RowRef{dp, r}, where);
               if (!targets_seen.insert(
-                      RowPointer{data.page.number(), static_cast<uint8_t>(data.row)})) {
+                      RowPointer{moved.page.number(), static_cast<uint8_t>(moved.row)})) {
                 Error(rl, "two moved-row pointers lead to the same row");
               }
+              bytes = moved.bytes();
             }
-            CheckRow(def, data.bytes(), rl, lv_pages);
-            if (options_.on_row) options_.on_row(def, data.bytes(), decoded_, rl);
+            CheckRow(def, bytes, rl, lv_pages);
+            if (options_.on_row) options_.on_row(def, bytes, decoded_, rl);
             live.insert(RowPointer{p, static_cast<uint8_t>(r)});
             ++rows;
           });

@@ -21,7 +21,7 @@ namespace {
 constexpr double kDefaultCreationDate = 43831.0;  // 2020-01-01
 constexpr size_t kSystemTables = 4;               // MSysObjects .. MSysRelationships
 constexpr uint32_t kInlineLongValueMax = 64;
-constexpr uint16_t kSlotDeleted = 0xC000;
+constexpr uint16_t kDeletedSlotFlags = 0xC000;
 constexpr uint16_t kSlotPointer = 0x4000;
 constexpr uint16_t kSlotMovedData = 0x8000;
 
@@ -348,7 +348,7 @@ struct DatabaseBuilder::Impl {
       // The desktop product releases a deleted row's bytes (and its long
       // values); only the flagged, empty slot remains.
       EncodeRow(l, values, PlaceholderLongFields(l, values));
-      Place(*page, {}, kSlotDeleted);
+      Place(*page, {}, kDeletedSlotFlags);
       ++stats.deleted_rows;
       return autonumber;
     }

@@ -42,6 +42,24 @@ std::vector<uint8_t> LongValueReader::Read(const LongValueField& field, const Lo
   return out;
 }
 
+LongValueReader::Found LongValueReader::Row(RowPointer pointer, const Location& where) {
+  const Location at = where.WithRow(pointer.page, pointer.row);
+  PageRef page = file_.Get(pointer.page, at);
+  if (last_page_.page != page) {
+    // Parsed before the owner is checked, as ReadRow does, so damage is
+    // reported alike.
+    last_page_ = ParseDataPage(std::move(page), Format::For(file_.version()), at);
+  }
+  if (last_page_.owner != kLongValueOwner) {
+    ThrowDamaged(at, "the row lies on a page owned by " + std::to_string(last_page_.owner) +
+                         " instead of " + std::to_string(kLongValueOwner));
+  }
+  if (pointer.row >= last_page_.slots.size()) {
+    ThrowDamaged(at, "the page has only " + std::to_string(last_page_.slots.size()) + " rows");
+  }
+  return {last_page_.slots[pointer.row], last_page_.RowBytes(pointer.row)};
+}
+
 bool LongValueReader::Revisits(RowPointer row) {
   // Chains are mostly a few rows long: a list searched in full is cheaper
   // than a hash set until it grows.
@@ -67,15 +85,14 @@ void LongValueReader::ReadInto(const LongValueField& field, const Location& wher
     ThrowDamaged(where, "the long value declares " + std::to_string(field.length) +
                             " bytes, more than the whole file");
   }
-  const uint32_t lval = kLongValueOwner;
   out.clear();
   if (field.form == LongValueForm::kSingleRow) {
-    RowRef r = ReadRow(file_, field.first, where, &lval);
-    if (!r.slot().plain()) {
+    const Found r = Row(field.first, where);
+    if (!r.slot.plain()) {
       ThrowDamaged(where.WithRow(field.first.page, field.first.row),
                    "the long value's row is deleted or moved");
     }
-    Bytes b = r.bytes();
+    Bytes b = r.bytes;
     if (b.size() != field.length) {
       ThrowDamaged(where.WithRow(field.first.page, field.first.row),
                    "the long value declares " + std::to_string(field.length) +
@@ -94,9 +111,9 @@ void LongValueReader::ReadInto(const LongValueField& field, const Location& wher
     if (Revisits(at_ptr)) {
       ThrowDamaged(at, "the long-value chain returns to a row it already visited");
     }
-    RowRef r = ReadRow(file_, at_ptr, where, &lval);
-    if (!r.slot().plain()) ThrowDamaged(at, "a row of the long-value chain is deleted or moved");
-    ByteView b(r.bytes(), at);
+    const Found r = Row(at_ptr, where);
+    if (!r.slot.plain()) ThrowDamaged(at, "a row of the long-value chain is deleted or moved");
+    ByteView b(r.bytes, at);
     const RowPointer next = RowPointer::FromStored(b.U32(0));
     Bytes chunk = b.Sub(4, b.size() - 4);
     if (out.size() + chunk.size() > field.length) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/bytes.h"
+#include "engine/data_page.h"
 #include "engine/format.h"
 #include "engine/page_file.h"
 
@@ -47,7 +48,18 @@ class LongValueReader {
   // True when the chain has been at `row` before.
   bool Revisits(RowPointer row);
 
+  // The row at `pointer`, which must lie on a long-value page. Values
+  // read one after another mostly share a page, so the last page parsed
+  // is kept.
+  // The bytes stay valid until the next call.
+  struct Found {
+    RowSlot slot;
+    Bytes bytes;
+  };
+  Found Row(RowPointer pointer, const Location& where);
+
   PageFile& file_;
+  DataPage last_page_;
   std::vector<uint32_t> chain_;             // rows of the chain being read
   std::unordered_set<uint32_t> chain_set_;  // the same, once the chain is long
 };
