@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstddef>
+#include <cstring>
 #include <unordered_set>
 
 namespace tessmark::jet {
@@ -65,35 +66,34 @@ IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
   std::vector<Found> found;
   uint32_t start = 0;
   uint64_t key_total = 0;
-  for (uint32_t i = 0; i < f.idx_bitmap_bytes * 8; ++i) {
-    const uint32_t bits = static_cast<uint32_t>(bitmap[i / 8] >> (i % 8));
-    if (bits == 0) {  // no entry ends in the rest of this byte
-      i |= 7;
-      continue;
+  // The bitmap is read eight bytes at a time; each set bit, lowest first,
+  // marks where an entry ends.
+  for (uint32_t base = 0; base < f.idx_bitmap_bytes; base += 8) {
+    uint64_t word = 0;
+    for (uint32_t k = 0; k < 8 && base + k < f.idx_bitmap_bytes; ++k)
+      word |= uint64_t{bitmap[base + k]} << (8 * k);
+    for (; word != 0; word &= word - 1) {
+      const uint32_t i = base * 8 + static_cast<uint32_t>(std::countr_zero(word));
+      if (i > f.idx_entry_area || i > area.size()) {
+        ThrowDamaged(at, "the entry bitmap marks an entry ending at " + std::to_string(i) +
+                             ", past the entry area");
+      }
+      if (i <= start) {
+        ThrowDamaged(at, "the entry bitmap marks an empty entry at " + std::to_string(i));
+      }
+      const uint32_t length = (found.empty() ? 0 : ip.prefix_length) + (i - start);
+      if (found.empty() && ip.prefix_length > length) {
+        ThrowDamaged(at, "the shared prefix of " + std::to_string(ip.prefix_length) +
+                             " bytes is longer than the first entry");
+      }
+      if (length < tail_bytes) {
+        ThrowDamaged(at, "an index entry of " + std::to_string(length) +
+                             " bytes is too short for its row pointer");
+      }
+      key_total += length - tail_bytes;
+      found.push_back({start, i});
+      start = i;
     }
-    if ((bits & 1) == 0) {
-      i += static_cast<uint32_t>(std::countr_zero(bits)) - 1;
-      continue;
-    }
-    if (i > f.idx_entry_area || i > area.size()) {
-      ThrowDamaged(at, "the entry bitmap marks an entry ending at " + std::to_string(i) +
-                           ", past the entry area");
-    }
-    if (i <= start) {
-      ThrowDamaged(at, "the entry bitmap marks an empty entry at " + std::to_string(i));
-    }
-    const uint32_t length = (found.empty() ? 0 : ip.prefix_length) + (i - start);
-    if (found.empty() && ip.prefix_length > length) {
-      ThrowDamaged(at, "the shared prefix of " + std::to_string(ip.prefix_length) +
-                           " bytes is longer than the first entry");
-    }
-    if (length < tail_bytes) {
-      ThrowDamaged(at, "an index entry of " + std::to_string(length) +
-                           " bytes is too short for its row pointer");
-    }
-    key_total += length - tail_bytes;
-    found.push_back({start, i});
-    start = i;
   }
   // Keys without a shared prefix are read where they lie on the page (which
   // `ip.page` keeps alive); the others are put together in `ip.keys`, sized
@@ -107,9 +107,13 @@ IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
     // The pointer (and child) are the entry's last bytes; the suffix holds
     // them unless the prefix reaches into them.
     uint8_t tail[8];
-    for (uint32_t t = 0; t < tail_bytes; ++t) {
-      const uint32_t pos = length - tail_bytes + t;
-      tail[t] = pos < prefix ? area[pos] : suffix[pos - prefix];
+    if (length - tail_bytes >= prefix) {
+      std::memcpy(tail, suffix.data() + (length - tail_bytes - prefix), tail_bytes);
+    } else {
+      for (uint32_t t = 0; t < tail_bytes; ++t) {
+        const uint32_t pos = length - tail_bytes + t;
+        tail[t] = pos < prefix ? area[pos] : suffix[pos - prefix];
+      }
     }
     const uint32_t key_length = length - tail_bytes;
     IndexEntry entry;
@@ -118,7 +122,8 @@ IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
     } else {
       const size_t key_start = ip.keys.size();
       const uint32_t from_prefix = std::min(prefix, key_length);
-      ip.keys.insert(ip.keys.end(), area.begin(), area.begin() + static_cast<std::ptrdiff_t>(from_prefix));
+      ip.keys.insert(ip.keys.end(), area.begin(),
+                     area.begin() + static_cast<std::ptrdiff_t>(from_prefix));
       ip.keys.insert(ip.keys.end(), suffix.begin(),
                      suffix.begin() + static_cast<std::ptrdiff_t>(key_length - from_prefix));
       entry.key = std::span<const uint8_t>(ip.keys.data() + key_start, key_length);
