@@ -48,39 +48,6 @@ bool KnownColumnType(uint8_t type) {
   return (type >= 0x01 && type <= 0x0C) || type == 0x0F || type == 0x10 || type == 0x11;
 }
 
-uint32_t FixedTypeSize(uint8_t type) {
-  switch (type) {
-    case 0x01:
-      return 0;
-    case 0x02:
-      return 1;
-    case 0x03:
-      return 2;
-    case 0x04:
-      return 4;
-    case 0x05:
-      return 8;
-    case 0x06:
-      return 4;
-    case 0x07:
-      return 8;
-    case 0x08:
-      return 8;
-    case 0x0F:
-      return 16;
-    case 0x10:
-      return 17;
-    default:
-      return 0;
-  }
-}
-
-uint32_t ColumnDef::fixed_size() const {
-  if (boolean()) return 0;
-  const uint32_t size = FixedTypeSize(type);
-  return size != 0 ? size : length;
-}
-
 const ColumnDef* TableDef::FindColumn(const std::string& column_name) const {
   for (const ColumnDef& c : columns) {
     if (c.name == column_name) return &c;

@@ -34,8 +34,34 @@ enum class ColumnType : uint8_t {
 // Name of a column type for messages and dumps ("Long", "Text", ...).
 const char* ColumnTypeName(uint8_t type);
 // Storage size of a fixed-length column of `type`, or 0 when the length
-// comes from the column definition.
-uint32_t FixedTypeSize(uint8_t type);
+// comes from the column definition. (Inline: it is asked for every field
+// of every row.)
+inline uint32_t FixedTypeSize(uint8_t type) {
+  switch (type) {
+    case 0x01:
+      return 0;
+    case 0x02:
+      return 1;
+    case 0x03:
+      return 2;
+    case 0x04:
+      return 4;
+    case 0x05:
+      return 8;
+    case 0x06:
+      return 4;
+    case 0x07:
+      return 8;
+    case 0x08:
+      return 8;
+    case 0x0F:
+      return 16;
+    case 0x10:
+      return 17;
+    default:
+      return 0;
+  }
+}
 bool KnownColumnType(uint8_t type);
 
 enum ColumnFlags : uint8_t {
@@ -68,7 +94,11 @@ struct ColumnDef {
   bool boolean() const { return type == 0x01; }
   bool compressed_unicode() const { return (ext_flags & 0x01) != 0; }
   // Bytes a fixed column takes in the fixed area.
-  uint32_t fixed_size() const;
+  uint32_t fixed_size() const {
+    if (boolean()) return 0;
+    const uint32_t size = FixedTypeSize(type);
+    return size != 0 ? size : length;
+  }
 };
 
 struct IndexColumn {
