@@ -199,7 +199,7 @@ void CompactDatabase(const std::string& source, const std::string& destination,
       Report(write_options, "writing", 0, static_cast<uint32_t>(tables.size()));
       PageFile reader(std::make_unique<SharedFileView>(src->file().file()));
       result = WriteCompacted(reader, tables, out, write_options, WalkLeaves);
-      out.Commit();
+      out.Flush();
     } catch (...) {
       write_failure = std::current_exception();
     }
@@ -240,8 +240,38 @@ void CompactDatabase(const std::string& source, const std::string& destination,
     }
   }
 
+  // The copy goes to disk while it is verified, where the file system
+  // lets it be read before it is closed; success waits for both.
+  std::exception_ptr commit_failure;
+  auto commit = [&] {
+    try {
+      out.Commit();
+    } catch (const Error&) {
+      commit_failure = std::current_exception();
+    } catch (const std::exception& e) {
+      commit_failure =
+          std::make_exception_ptr(Error(kIoError, std::string("Compaction failed: ") + e.what()));
+    }
+  };
+  std::thread committer;
+  struct JoinOnExit {
+    std::thread& thread;
+    ~JoinOnExit() {
+      if (thread.joinable()) thread.join();
+    }
+  } join_committer{committer};
+  if (out.ShareForReading()) {
+    committer = std::thread(commit);
+  } else {
+    commit();
+  }
+  auto committed = [&] {
+    if (committer.joinable()) committer.join();
+  };
+
   Report(options, "verifying", 0, 1);
   try {
+    if (commit_failure) std::rethrow_exception(commit_failure);
     OpenOptions reopen;
     reopen.env = env;
     std::unique_ptr<Database> copy = Database::Open(destination, reopen);
@@ -277,7 +307,15 @@ void CompactDatabase(const std::string& source, const std::string& destination,
     // may lack rows; those tables are read again.
     VerifySameContent(*src, *copy, result.table_ids, options.reset_autonumber,
                       source_sound ? &source_digests : nullptr, &copy_digests);
+    committed();
+    if (commit_failure) std::rethrow_exception(commit_failure);
   } catch (const Error& e) {
+    committed();
+    // A copy that could not be flushed to disk fails as the write does.
+    if (commit_failure) {
+      out.Discard();
+      std::rethrow_exception(commit_failure);
+    }
     try {
       env->Remove(destination);
     } catch (...) {

@@ -51,7 +51,9 @@ struct CompactOptions {
 // Work is shared between the calling thread and one more: the source is
 // checked while the copy is written, and the copy's structure is checked
 // while its rows are digested; the Env's files must allow reads from two
-// threads at once.
+// threads at once. Where the Env lets a new file be read before it is
+// closed (WritableFile::ShareForReading), a third thread flushes the copy
+// to disk during the verification; success waits for the flush.
 void CompactDatabase(const std::string& source, const std::string& destination,
                      const CompactOptions& options = {});
 

@@ -39,6 +39,10 @@ class WritableFile {
   virtual void Sync() = 0;
   // Closes the file; errors the system reports on close are thrown.
   virtual void Close() = 0;
+  // Lets the file be opened for reading with a shared lock while this
+  // stays open (to be synced and closed); false where the system cannot,
+  // and then the file stays held as it was.
+  virtual bool ShareForReading() { return false; }
 };
 
 enum class LockMode {

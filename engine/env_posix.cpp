@@ -99,6 +99,13 @@ class PosixWritableFile final : public WritableFile {
   void Sync() override {
     if (::fsync(fd_) != 0) ThrowErrno(errno, "flush", path_);
   }
+  bool ShareForReading() override {
+    // The exclusive lock becomes a shared one (readers may join, no one
+    // may take it exclusively). flock converts by releasing and taking
+    // again; if someone came in between, the file is left unlocked and
+    // we say no.
+    return fd_ >= 0 && ::flock(fd_, LOCK_SH | LOCK_NB) == 0;
+  }
   void Close() override {
     if (fd_ < 0) return;
     const int fd = fd_;

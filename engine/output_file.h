@@ -53,6 +53,12 @@ class OutputFile {
   // Writes one page image (exactly the page size) at its place. Pages may
   // be held back and written together; Commit writes all of them.
   void Write(uint32_t page, std::span<const uint8_t> image);
+  // Writes out every page held back; the file is complete but neither
+  // synced nor closed.
+  void Flush();
+  // Lets the file be opened for reading before it is committed, where the
+  // file system allows it (see WritableFile::ShareForReading).
+  bool ShareForReading() { return file_ != nullptr && file_->ShareForReading(); }
   // Flushes everything to stable storage and closes the file; it stays.
   void Commit();
   // Closes and removes the file, ignoring errors (used on failure paths).
@@ -76,8 +82,6 @@ class OutputFile {
   static constexpr uint32_t kWriteBatchPages = 64;
   uint32_t pending_first_ = 0;
   std::vector<uint8_t> pending_;
-
-  void Flush();
 };
 
 }  // namespace tessmark::jet

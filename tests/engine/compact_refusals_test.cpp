@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "engine/checker.h"
 #include "engine/compact.h"
 #include "engine/database.h"
 #include "engine/env.h"
@@ -187,8 +188,10 @@ TEST_F(CompactRefusalTest, ReadOnlyDestinationFolder) {
 // An Env that passes everything through but lets a test spoil the writes.
 class FaultyEnv : public Env {
  public:
-  enum class Fault { kNone, kDiskFull, kIoError, kCorruptRows };
+  enum class Fault { kNone, kDiskFull, kIoError, kCorruptRows, kSyncFails };
   explicit FaultyEnv(Fault fault, uint64_t after_bytes = 0) : fault_(fault), after_(after_bytes) {}
+  // Whether the copy may be read (and so verified) before it is closed.
+  void set_share(bool share) { share_ = share; }
 
   std::unique_ptr<RandomAccessFile> OpenForRead(const std::string& p, LockMode m) override {
     return base_->OpenForRead(p, m);
@@ -222,8 +225,8 @@ class FaultyEnv : public Env {
         std::vector<uint8_t> copy(data, data + n);
         for (size_t at = 0; at + 4096 <= n; at += 4096) {
           uint8_t* page = copy.data() + at;
-          if (offset + at == 0 || page[0] != 0x01 || page[4] < 6 || page[5] != 0 ||
-              page[6] != 0 || page[7] != 0)
+          if (offset + at == 0 || page[0] != 0x01 || page[4] < 6 || page[5] != 0 || page[6] != 0 ||
+              page[7] != 0)
             continue;
           const size_t row0 = page[14] | (size_t{page[15]} << 8);
           page[row0 + 2] ^= 0x5A;
@@ -234,8 +237,12 @@ class FaultyEnv : public Env {
       f_->WriteAt(offset, data, n);
     }
     void Append(const uint8_t* data, size_t n) override { f_->Append(data, n); }
-    void Sync() override { f_->Sync(); }
+    void Sync() override {
+      if (env_.fault_ == Fault::kSyncFails) throw Error(kDiskFull, "The disk is full.");
+      f_->Sync();
+    }
     void Close() override { f_->Close(); }
+    bool ShareForReading() override { return env_.share_ && f_->ShareForReading(); }
 
    private:
     std::unique_ptr<WritableFile> f_;
@@ -246,6 +253,7 @@ class FaultyEnv : public Env {
   Fault fault_;
   uint64_t after_;
   uint64_t written_ = 0;
+  bool share_ = false;
 };
 
 TEST_F(CompactRefusalTest, WriteFailuresRemoveThePartialCopy) {
@@ -261,16 +269,44 @@ TEST_F(CompactRefusalTest, WriteFailuresRemoveThePartialCopy) {
   }
 }
 
+// The copy is flushed to disk either before it is verified or, where it
+// can be read while still open, during the verification; a failure of
+// either removes it.
 TEST_F(CompactRefusalTest, CopyThatDiffersIsAbandoned) {
-  FaultyEnv env(FaultyEnv::Fault::kCorruptRows);
+  for (bool share : {false, true}) {
+    FaultyEnv env(FaultyEnv::Fault::kCorruptRows);
+    env.set_share(share);
+    CompactOptions o;
+    o.env = &env;
+    const std::string why = Refused(source_, dest_, kDamaged, o);
+    EXPECT_NE(why.find("abandoned"), std::string::npos) << why;
+    EXPECT_NE(why.find("untouched"), std::string::npos) << why;
+    EXPECT_NE(why.find("differ"), std::string::npos)
+        << "the content comparison should catch it: " << why;
+    EXPECT_FALSE(fs::exists(dest_));
+  }
+}
+
+TEST_F(CompactRefusalTest, CopyThatCannotBeFlushedIsRemoved) {
+  for (bool share : {false, true}) {
+    FaultyEnv env(FaultyEnv::Fault::kSyncFails);
+    env.set_share(share);
+    CompactOptions o;
+    o.env = &env;
+    const std::string why = Refused(source_, dest_, kDiskFull, o);
+    EXPECT_EQ(why, "The disk is full.") << "the flush's own error, not a verification failure";
+    EXPECT_FALSE(fs::exists(dest_)) << (share ? "flushed while verified" : "flushed first");
+  }
+}
+
+TEST_F(CompactRefusalTest, CopyVerifiedWhileFlushedIsKept) {
+  FaultyEnv env(FaultyEnv::Fault::kNone);
+  env.set_share(true);
   CompactOptions o;
   o.env = &env;
-  const std::string why = Refused(source_, dest_, kDamaged, o);
-  EXPECT_NE(why.find("abandoned"), std::string::npos) << why;
-  EXPECT_NE(why.find("untouched"), std::string::npos) << why;
-  EXPECT_NE(why.find("differ"), std::string::npos)
-      << "the content comparison should catch it: " << why;
-  EXPECT_FALSE(fs::exists(dest_));
+  CompactDatabase(source_, dest_, o);
+  auto copy = Database::Open(dest_);
+  EXPECT_TRUE(CheckDatabase(*copy).sound());
 }
 
 }  // namespace

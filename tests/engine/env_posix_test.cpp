@@ -90,6 +90,25 @@ TEST(PosixEnv, FileBeingWrittenByANewFileHolderIsInUse) {
   EXPECT_EQ(NumberOf([&] { env->OpenForRead(path, LockMode::kShared); }), 0);
 }
 
+TEST(PosixEnv, NewFileSharedForReadingAdmitsReadersOnly) {
+  Env* env = PlatformEnv();
+  testing::TempDir dir;
+  const std::string path = (dir.path() / "new.mdb").string();
+  std::unique_ptr<WritableFile> writer = env->CreateNew(path);
+  const uint8_t page[16] = {1, 2, 3};
+  writer->WriteAt(0, page, sizeof(page));
+  ASSERT_TRUE(writer->ShareForReading());
+  std::unique_ptr<RandomAccessFile> reader = env->OpenForRead(path, LockMode::kShared);
+  uint8_t back[16] = {};
+  EXPECT_EQ(reader->Read(0, sizeof(back), back), sizeof(back));
+  EXPECT_EQ(back[2], 3);
+  EXPECT_EQ(NumberOf([&] { env->OpenForRead(path, LockMode::kExclusive); }), kFileInUse);
+  writer->Sync();
+  writer->Close();
+  reader.reset();
+  EXPECT_EQ(NumberOf([&] { env->OpenForRead(path, LockMode::kExclusive); }), 0);
+}
+
 TEST(Env, DefaultCanBeReplacedAndRestored) {
   EXPECT_EQ(DefaultEnv(), PlatformEnv());
   class NoFiles : public Env {

@@ -77,6 +77,7 @@ class FaultWritableFile final : public jet::WritableFile {
     }
     base_->Close();
   }
+  bool ShareForReading() override { return base_->ShareForReading(); }
 
  private:
   FaultEnv* env_;
