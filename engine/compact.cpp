@@ -271,7 +271,8 @@ void CompactDatabase(const std::string& source, const std::string& destination,
 
   Report(options, "verifying", 0, 1);
   try {
-    if (commit_failure) std::rethrow_exception(commit_failure);
+    // (A flush still running owns `commit_failure` until it is joined.)
+    if (!committer.joinable() && commit_failure) std::rethrow_exception(commit_failure);
     OpenOptions reopen;
     reopen.env = env;
     std::unique_ptr<Database> copy = Database::Open(destination, reopen);
