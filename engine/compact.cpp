@@ -79,6 +79,10 @@ class SharedFileView final : public RandomAccessFile {
   size_t Read(uint64_t offset, size_t n, uint8_t* out) const override {
     return file_.Read(offset, n, out);
   }
+  size_t ReadScattered(uint64_t offset,
+                       std::span<const std::span<uint8_t>> buffers) const override {
+    return file_.ReadScattered(offset, buffers);
+  }
   uint64_t Size() const override { return file_.Size(); }
 
  private:

@@ -1,5 +1,8 @@
 #include "engine/env.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace tessmark::jet {
 
 namespace {
@@ -30,6 +33,22 @@ Error FileError(int32_t number, const std::string& what, const std::string& path
       break;
   }
   return Error(number, text + ".");
+}
+
+size_t RandomAccessFile::ReadScattered(uint64_t offset,
+                                       std::span<const std::span<uint8_t>> buffers) const {
+  size_t total = 0;
+  for (const std::span<uint8_t>& b : buffers) total += b.size();
+  std::vector<uint8_t> all(total);
+  const size_t got = Read(offset, total, all.data());
+  size_t at = 0;
+  for (const std::span<uint8_t>& b : buffers) {
+    if (at >= got) break;
+    const size_t n = std::min(b.size(), got - at);
+    std::copy_n(all.begin() + static_cast<std::ptrdiff_t>(at), n, b.begin());
+    at += n;
+  }
+  return got;
 }
 
 Env* DefaultEnv() { return g_default_env != nullptr ? g_default_env : PlatformEnv(); }

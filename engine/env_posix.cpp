@@ -4,13 +4,16 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "engine/env.h"
 #include "engine/error.h"
@@ -64,6 +67,35 @@ class PosixReadFile final : public RandomAccessFile {
       }
       if (got == 0) break;
       done += static_cast<size_t>(got);
+    }
+    return done;
+  }
+  size_t ReadScattered(uint64_t offset,
+                       std::span<const std::span<uint8_t>> buffers) const override {
+    // One call reads a run of pages straight into their own storage.
+    std::vector<iovec> iov;
+    iov.reserve(buffers.size());
+    for (const std::span<uint8_t>& b : buffers) iov.push_back({b.data(), b.size()});
+    size_t done = 0, first = 0;
+    while (first < iov.size()) {
+      const int count = static_cast<int>(std::min<size_t>(iov.size() - first, IOV_MAX));
+      const ssize_t got =
+          ::preadv(fd_, iov.data() + first, count, static_cast<off_t>(offset + done));
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        const int err = errno;
+        throw Error(kIoError, "Could not read '" + path_ + "': " + std::strerror(err) + ".");
+      }
+      if (got == 0) break;
+      done += static_cast<size_t>(got);
+      // Past the buffers filled; a partly filled one continues where it stopped.
+      for (size_t left = static_cast<size_t>(got); left > 0 && first < iov.size();) {
+        const size_t take = std::min(left, iov[first].iov_len);
+        iov[first].iov_base = static_cast<uint8_t*>(iov[first].iov_base) + take;
+        iov[first].iov_len -= take;
+        left -= take;
+        if (iov[first].iov_len == 0) ++first;
+      }
     }
     return done;
   }

@@ -1,6 +1,7 @@
 #include "engine/page_file.h"
 
 #include <algorithm>
+#include <array>
 
 #include "engine/error.h"
 #include "engine/rc4.h"
@@ -51,11 +52,17 @@ PageRef PageFile::Get(uint32_t number, const Location& where) {
   const uint32_t run =
       number == run_end_ ? std::min<uint32_t>(kReadAheadPages, page_count_ - number) : 1;
   const uint32_t ps = page_size();
-  // Sized once for the longest run: growing it again after a short read
-  // would clear the whole buffer each time.
-  run_buffer_.resize(size_t{kReadAheadPages} * ps);
-  const size_t got = file_->Read(uint64_t{number} * ps, size_t{run} * ps, run_buffer_.data());
+  // The run is read straight into the storage of its pages.
+  std::array<std::shared_ptr<Page>, kReadAheadPages> fresh;
+  std::array<std::span<uint8_t>, kReadAheadPages> buffers;
+  for (uint32_t i = 0; i < run; ++i) {
+    fresh[i] = Recycled();
+    fresh[i]->data.resize(ps);
+    buffers[i] = fresh[i]->data;
+  }
+  const size_t got = file_->ReadScattered(uint64_t{number} * ps, std::span(buffers.data(), run));
   if (got < ps) {
+    for (uint32_t i = 0; i < run; ++i) Recycle(std::move(fresh[i]));
     throw Error(kIoError, "Could not read page " + std::to_string(number) +
                               " of the database: the file ended early.");
   }
@@ -63,10 +70,12 @@ PageRef PageFile::Get(uint32_t number, const Location& where) {
   run_end_ = number + whole;
   PageRef wanted;
   // The wanted page goes in last, so it is the most recently used.
-  for (uint32_t i = whole; i-- > 0;) {
-    if (i != 0 && cached_.count(number + i) != 0) continue;
-    PageRef page =
-        Load(number + i, std::span<const uint8_t>(run_buffer_).subspan(size_t{i} * ps, ps));
+  for (uint32_t i = run; i-- > 0;) {
+    if (i >= whole || (i != 0 && cached_.count(number + i) != 0)) {
+      Recycle(std::move(fresh[i]));
+      continue;
+    }
+    PageRef page = Loaded(number + i, std::move(fresh[i]));
     lru_.push_front(page);
     cached_[number + i] = lru_.begin();
     if (i == 0) wanted = std::move(page);
@@ -74,23 +83,25 @@ PageRef PageFile::Get(uint32_t number, const Location& where) {
   while (lru_.size() > capacity_pages_) {
     cached_.erase(lru_.back()->number);
     // A page nobody else holds gives its storage to the next load.
-    if (lru_.back().use_count() == 1 && spares_.size() < kReadAheadPages)
-      spares_.push_back(std::const_pointer_cast<Page>(lru_.back()));
+    if (lru_.back().use_count() == 1) Recycle(std::const_pointer_cast<Page>(lru_.back()));
     lru_.pop_back();
   }
   return wanted;
 }
 
-PageRef PageFile::Load(uint32_t number, std::span<const uint8_t> bytes) {
-  std::shared_ptr<Page> page;
-  if (!spares_.empty()) {
-    page = std::move(spares_.back());
-    spares_.pop_back();
-  } else {
-    page = std::make_shared<Page>();
-  }
+std::shared_ptr<Page> PageFile::Recycled() {
+  if (spares_.empty()) return std::make_shared<Page>();
+  std::shared_ptr<Page> page = std::move(spares_.back());
+  spares_.pop_back();
+  return page;
+}
+
+void PageFile::Recycle(std::shared_ptr<Page> page) {
+  if (page != nullptr && spares_.size() < kReadAheadPages) spares_.push_back(std::move(page));
+}
+
+PageRef PageFile::Loaded(uint32_t number, std::shared_ptr<Page> page) {
   page->number = number;
-  page->data.assign(bytes.begin(), bytes.end());
   ++reads_;
   if (number != 0 && header_.encrypted()) {
     const uint32_t k = header_.database_key ^ number;

@@ -62,8 +62,12 @@ class PageFile {
   uint64_t reads() const { return reads_; }
 
  private:
-  // A page object (reusing the spare one) holding `bytes` as read, decrypted.
-  PageRef Load(uint32_t number, std::span<const uint8_t> bytes);
+  // Page storage: a spare one when there is one, else new.
+  std::shared_ptr<Page> Recycled();
+  // Keeps `page`, which no one else holds, as a spare (up to one run).
+  void Recycle(std::shared_ptr<Page> page);
+  // `page`, just read from the file, as page `number`, decrypted.
+  PageRef Loaded(uint32_t number, std::shared_ptr<Page> page);
 
   // Pages read with one call when a pass goes through the file in order.
   static constexpr uint32_t kReadAheadPages = 32;
@@ -80,7 +84,6 @@ class PageFile {
   // then loads every page into storage it already has.
   std::vector<std::shared_ptr<Page>> spares_;
   uint32_t run_end_ = 0;  // the page after those the last miss read
-  std::vector<uint8_t> run_buffer_;
 };
 
 }  // namespace tessmark::jet

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
+#include <span>
+#include <vector>
 
 #include "engine/env.h"
 #include "engine/error.h"
@@ -88,6 +91,42 @@ TEST(PosixEnv, FileBeingWrittenByANewFileHolderIsInUse) {
   writer->Close();
   writer.reset();
   EXPECT_EQ(NumberOf([&] { env->OpenForRead(path, LockMode::kShared); }), 0);
+}
+
+// A file read only through Read, so that the generic scattered read runs.
+class PlainReads final : public RandomAccessFile {
+ public:
+  explicit PlainReads(const RandomAccessFile& f) : f_(f) {}
+  size_t Read(uint64_t offset, size_t n, uint8_t* out) const override {
+    return f_.Read(offset, n, out);
+  }
+  uint64_t Size() const override { return f_.Size(); }
+
+ private:
+  const RandomAccessFile& f_;
+};
+
+TEST(PosixEnv, ScatteredReadsFillBuffersInTurnUpToTheEnd) {
+  Env* env = PlatformEnv();
+  testing::TempDir dir;
+  std::vector<uint8_t> bytes(10000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
+  const std::string path = dir.Write("pages.bin", bytes).string();
+  std::unique_ptr<RandomAccessFile> file = env->OpenForRead(path, LockMode::kShared);
+  const PlainReads plain(*file);
+  for (const RandomAccessFile* f : {static_cast<const RandomAccessFile*>(file.get()),
+                                    static_cast<const RandomAccessFile*>(&plain)}) {
+    std::vector<uint8_t> a(4096, 0xEE), b(4096, 0xEE), c(4096, 0xEE);
+    const std::span<uint8_t> buffers[] = {a, b, c};
+    // From 3000: the first buffer full, the second holding the last 2904
+    // bytes of the file, the third untouched.
+    ASSERT_EQ(f->ReadScattered(3000, buffers), 7000u);
+    EXPECT_TRUE(std::equal(a.begin(), a.end(), bytes.begin() + 3000));
+    EXPECT_TRUE(std::equal(b.begin(), b.begin() + 2904, bytes.begin() + 7096));
+    EXPECT_EQ(b[2904], 0xEE);
+    EXPECT_EQ(c[0], 0xEE);
+    EXPECT_EQ(f->ReadScattered(20000, buffers), 0u);
+  }
 }
 
 TEST(PosixEnv, NewFileSharedForReadingAdmitsReadersOnly) {
