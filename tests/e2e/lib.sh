@@ -17,6 +17,10 @@ need_tools() {
   for tool in wine Xvfb xdotool; do
     command -v "$tool" >/dev/null || skip "$tool is not installed (run tools/setup.sh)"
   done
+  # Some kernels are built without 32-bit support; Wine's loader is a 32-bit
+  # program and cannot start there at all.
+  wine --version >/dev/null 2>&1 ||
+    skip "wine cannot start on this system (it does not run 32-bit programs)"
   [ -f "$E2E_WINDOWS_BUILD/main_window/tessmark.exe" ] ||
     skip "no Windows build at $E2E_WINDOWS_BUILD (cmake --build --preset mingw-i686)"
   [ -f "$E2E_WINDOWS_BUILD/tests/e2e/driver/wine_driver.exe" ] || skip "wine_driver.exe is not built"
