@@ -57,18 +57,8 @@ class PosixReadFile final : public RandomAccessFile {
   ~PosixReadFile() override { ::close(fd_); }
 
   size_t Read(uint64_t offset, size_t n, uint8_t* out) const override {
-    size_t done = 0;
-    while (done < n) {
-      const ssize_t got = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
-      if (got < 0) {
-        if (errno == EINTR) continue;
-        const int err = errno;
-        throw Error(kIoError, "Could not read '" + path_ + "': " + std::strerror(err) + ".");
-      }
-      if (got == 0) break;
-      done += static_cast<size_t>(got);
-    }
-    return done;
+    const std::span<uint8_t> one(out, n);
+    return ReadScattered(offset, std::span(&one, 1));
   }
   size_t ReadScattered(uint64_t offset,
                        std::span<const std::span<uint8_t>> buffers) const override {
