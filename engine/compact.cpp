@@ -257,26 +257,26 @@ void CompactDatabase(const std::string& source, const std::string& destination,
           std::make_exception_ptr(Error(kIoError, std::string("Compaction failed: ") + e.what()));
     }
   };
-  std::thread committer;
-  struct JoinOnExit {
-    std::thread& thread;
-    ~JoinOnExit() {
+  // A flush still running owns `commit_failure` until it is joined.
+  struct Committer {
+    std::thread thread;
+    void Join() {
       if (thread.joinable()) thread.join();
     }
-  } join_committer{committer};
+    ~Committer() { Join(); }
+  } committer;
   if (out.ShareForReading()) {
-    committer = std::thread(commit);
+    committer.thread = std::thread(commit);
   } else {
     commit();
+    if (commit_failure) {
+      out.Discard();
+      std::rethrow_exception(commit_failure);
+    }
   }
-  auto committed = [&] {
-    if (committer.joinable()) committer.join();
-  };
 
   Report(options, "verifying", 0, 1);
   try {
-    // (A flush still running owns `commit_failure` until it is joined.)
-    if (!committer.joinable() && commit_failure) std::rethrow_exception(commit_failure);
     OpenOptions reopen;
     reopen.env = env;
     std::unique_ptr<Database> copy = Database::Open(destination, reopen);
@@ -312,10 +312,10 @@ void CompactDatabase(const std::string& source, const std::string& destination,
     // may lack rows; those tables are read again.
     VerifySameContent(*src, *copy, result.table_ids, options.reset_autonumber,
                       source_sound ? &source_digests : nullptr, &copy_digests);
-    committed();
+    committer.Join();
     if (commit_failure) std::rethrow_exception(commit_failure);
   } catch (const Error& e) {
-    committed();
+    committer.Join();
     // A copy that could not be flushed to disk fails as the write does.
     if (commit_failure) {
       out.Discard();
