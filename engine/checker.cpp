@@ -302,8 +302,7 @@ class Checker {
     std::map<uint16_t, std::set<uint32_t>> lv_pages;  // column number -> owned LVAL pages
     for (const LongValueMapDef& m : def.long_value_maps) {
       const ColumnDef* column = def.ColumnByNumber(m.column_number);
-      Location cl = where;
-      cl.column = column ? column->name : "#" + std::to_string(m.column_number);
+      const Location cl = ColumnLocation(def, where, m.column_number);
       if (!column || !column->long_value()) {
         Error(cl, "a long-value map names a column that is not a memo or OLE column");
       }
@@ -311,8 +310,8 @@ class Checker {
       std::set<uint32_t>& pages = lv_pages[m.column_number];
       if (!m.owned_map.null()) {
         const UsageMap map = ReadMap(m.owned_map, cl);
-        // The pages themselves are read once, after the rows (see
-        // CheckLongValuePages).
+        // The pages themselves are read with the rows (see
+        // CheckLongValuePage).
         for (uint32_t p : map.pages) {
           if (Claim(p, lv_owner, cl.WithPage(p))) pages.insert(p);
         }
@@ -432,14 +431,21 @@ class Checker {
     }
   }
 
+  // `where` naming the column numbered `column` ("#N" when the table has
+  // no such column).
+  static Location ColumnLocation(const TableDef& def, const Location& where, uint16_t column) {
+    const ColumnDef* c = def.ColumnByNumber(column);
+    Location at = where;
+    at.column = c ? c->name : "#" + std::to_string(column);
+    return at;
+  }
+
   // A page of a long-value column's map: it must be a long-value page with
   // a sound free-space count. Its rows in use are remembered as marks of
   // the column's set of used rows, to be compared once every row has said
   // which values it uses (see ReportUnusedLongValues).
   void CheckLongValuePage(const TableDef& def, const Location& where, uint16_t column, uint32_t p) {
-    const ColumnDef* c = def.ColumnByNumber(column);
-    Location cl = where;
-    cl.column = c ? c->name : "#" + std::to_string(column);
+    const Location cl = ColumnLocation(def, where, column);
     RowSet& used = lv_rows_used_[column];
     Guard([&] {
       const DataPage dp = ParseDataPage(file_.Get(p, cl.WithPage(p)), f_, cl.WithPage(p));
@@ -459,11 +465,9 @@ class Checker {
     for (const auto& [column, used] : lv_rows_used_) {
       const uint64_t unused = used.MarkedNonMembers();
       if (unused == 0) continue;
-      const ColumnDef* c = def.ColumnByNumber(column);
-      Location cl = where;
-      cl.column = c ? c->name : "#" + std::to_string(column);
-      Warning(cl, std::to_string(unused) +
-                      " long-value rows are not referred to by any row (leaked space)");
+      Warning(ColumnLocation(def, where, column),
+              std::to_string(unused) +
+                  " long-value rows are not referred to by any row (leaked space)");
     }
     lv_rows_used_.clear();
   }
