@@ -82,24 +82,21 @@ Value DecodeValue(const ColumnDef& column, const Format& format, const Field& fi
     return v;
   }
   if (field.is_null) return v;
+  CheckValueSize(column, field, where);
   Bytes b = row.subspan(field.offset, field.length);
   switch (column.type) {
     case 0x02:
     case 0x03:
     case 0x04: {
-      const uint32_t size = FixedTypeSize(column.type);
-      NeedSize(field, size, column, where);
       v.kind = Value::Kind::kInteger;
-      v.integer = column.type == 0x02 ? b[0] : LoadSigned(b.data(), size);
+      v.integer = column.type == 0x02 ? b[0] : LoadSigned(b.data(), field.length);
       return v;
     }
     case 0x05:
-      NeedSize(field, 8, column, where);
       v.kind = Value::Kind::kCurrency;
       v.integer = LoadSigned(b.data(), 8);
       return v;
     case 0x06: {
-      NeedSize(field, 4, column, where);
       float f;
       std::memcpy(&f, b.data(), 4);
       v.kind = Value::Kind::kSingle;
@@ -108,17 +105,14 @@ Value DecodeValue(const ColumnDef& column, const Format& format, const Field& fi
     }
     case 0x07:
     case 0x08:
-      NeedSize(field, 8, column, where);
       v.kind = column.type == 0x07 ? Value::Kind::kDouble : Value::Kind::kDateTime;
       std::memcpy(&v.real, b.data(), 8);
       return v;
     case 0x0F:
-      NeedSize(field, 16, column, where);
       v.kind = Value::Kind::kGuid;
       v.bytes.assign(b.begin(), b.end());
       return v;
     case 0x10:
-      NeedSize(field, 17, column, where);
       v.kind = Value::Kind::kNumeric;
       v.text = DecodeNumeric(b, column.scale);
       return v;
