@@ -49,14 +49,19 @@ RowRef ReadRow(PageFile& file, RowPointer pointer, const Location& where,
   const Location at = where.WithRow(pointer.page, pointer.row);
   PageRef p = file.Get(pointer.page, at);
   RowRef ref{ParseDataPage(p, Format::For(file.version()), at), pointer.row};
-  if (expected_owner != nullptr && ref.page.owner != *expected_owner) {
-    ThrowDamaged(at, "the row lies on a page owned by " + std::to_string(ref.page.owner) +
+  CheckRowPlace(ref.page, pointer.row, at, expected_owner);
+  return ref;
+}
+
+void CheckRowPlace(const DataPage& page, uint32_t row, const Location& at,
+                   const uint32_t* expected_owner) {
+  if (expected_owner != nullptr && page.owner != *expected_owner) {
+    ThrowDamaged(at, "the row lies on a page owned by " + std::to_string(page.owner) +
                          " instead of " + std::to_string(*expected_owner));
   }
-  if (pointer.row >= ref.page.slots.size()) {
-    ThrowDamaged(at, "the page has only " + std::to_string(ref.page.slots.size()) + " rows");
+  if (row >= page.slots.size()) {
+    ThrowDamaged(at, "the page has only " + std::to_string(page.slots.size()) + " rows");
   }
-  return ref;
 }
 
 }  // namespace tessmark::jet

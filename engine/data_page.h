@@ -66,5 +66,9 @@ struct RowRef {
 };
 RowRef ReadRow(PageFile& file, RowPointer pointer, const Location& where,
                const uint32_t* expected_owner = nullptr);
+// What ReadRow checks of a parsed page: it is owned by `*expected_owner`
+// (when given) and has a row `row`. Throws 3049 at `at`.
+void CheckRowPlace(const DataPage& page, uint32_t row, const Location& at,
+                   const uint32_t* expected_owner);
 
 }  // namespace tessmark::jet

@@ -46,17 +46,10 @@ LongValueReader::Found LongValueReader::Row(RowPointer pointer, const Location& 
   const Location at = where.WithRow(pointer.page, pointer.row);
   PageRef page = file_.Get(pointer.page, at);
   if (last_page_.page != page) {
-    // Parsed before the owner is checked, as ReadRow does, so damage is
-    // reported alike.
+    // As ReadRow does, but parsing the page only when it changes.
     last_page_ = ParseDataPage(std::move(page), Format::For(file_.version()), at);
   }
-  if (last_page_.owner != kLongValueOwner) {
-    ThrowDamaged(at, "the row lies on a page owned by " + std::to_string(last_page_.owner) +
-                         " instead of " + std::to_string(kLongValueOwner));
-  }
-  if (pointer.row >= last_page_.slots.size()) {
-    ThrowDamaged(at, "the page has only " + std::to_string(last_page_.slots.size()) + " rows");
-  }
+  CheckRowPlace(last_page_, pointer.row, at, &kLongValueOwner);
   return {last_page_.slots[pointer.row], last_page_.RowBytes(pointer.row)};
 }
 
