@@ -192,6 +192,12 @@ class FaultyEnv : public Env {
   explicit FaultyEnv(Fault fault, uint64_t after_bytes = 0) : fault_(fault), after_(after_bytes) {}
   // Whether the copy may be read (and so verified) before it is closed.
   void set_share(bool share) { share_ = share; }
+  // Compaction options that use this Env.
+  CompactOptions options() {
+    CompactOptions o;
+    o.env = this;
+    return o;
+  }
 
   std::unique_ptr<RandomAccessFile> OpenForRead(const std::string& p, LockMode m) override {
     return base_->OpenForRead(p, m);
@@ -261,9 +267,7 @@ TEST_F(CompactRefusalTest, WriteFailuresRemoveThePartialCopy) {
                                std::pair{FaultyEnv::Fault::kIoError, kIoError}}) {
     for (uint64_t after : {uint64_t{0}, uint64_t{40000}}) {
       FaultyEnv env(fault, after);
-      CompactOptions o;
-      o.env = &env;
-      Refused(source_, dest_, number, o);
+      Refused(source_, dest_, number, env.options());
       EXPECT_FALSE(fs::exists(dest_)) << "partial copy left behind";
     }
   }
@@ -276,9 +280,7 @@ TEST_F(CompactRefusalTest, CopyThatDiffersIsAbandoned) {
   for (bool share : {false, true}) {
     FaultyEnv env(FaultyEnv::Fault::kCorruptRows);
     env.set_share(share);
-    CompactOptions o;
-    o.env = &env;
-    const std::string why = Refused(source_, dest_, kDamaged, o);
+    const std::string why = Refused(source_, dest_, kDamaged, env.options());
     EXPECT_NE(why.find("abandoned"), std::string::npos) << why;
     EXPECT_NE(why.find("untouched"), std::string::npos) << why;
     EXPECT_NE(why.find("differ"), std::string::npos)
@@ -291,9 +293,7 @@ TEST_F(CompactRefusalTest, CopyThatCannotBeFlushedIsRemoved) {
   for (bool share : {false, true}) {
     FaultyEnv env(FaultyEnv::Fault::kSyncFails);
     env.set_share(share);
-    CompactOptions o;
-    o.env = &env;
-    const std::string why = Refused(source_, dest_, kDiskFull, o);
+    const std::string why = Refused(source_, dest_, kDiskFull, env.options());
     EXPECT_EQ(why, "The disk is full.") << "the flush's own error, not a verification failure";
     EXPECT_FALSE(fs::exists(dest_)) << (share ? "flushed while verified" : "flushed first");
   }
@@ -302,9 +302,7 @@ TEST_F(CompactRefusalTest, CopyThatCannotBeFlushedIsRemoved) {
 TEST_F(CompactRefusalTest, CopyVerifiedWhileFlushedIsKept) {
   FaultyEnv env(FaultyEnv::Fault::kNone);
   env.set_share(true);
-  CompactOptions o;
-  o.env = &env;
-  CompactDatabase(source_, dest_, o);
+  CompactDatabase(source_, dest_, env.options());
   auto copy = Database::Open(dest_);
   EXPECT_TRUE(CheckDatabase(*copy).sound());
 }
