@@ -10,7 +10,8 @@ FILE), the least any tool that keeps its output safe must spend.
 Builds the release preset first (unless --no-build). For every size it
 generates a server catalog with 40% of its rows deleted and 1% moved (kept
 between runs in the data folder), then runs the contenders in alternating order
-so that drift of the machine hits all of them alike. Page-cache state: "warm"
+so that drift of the machine hits all of them alike; each round goes over
+every size, so drift hits the sizes alike too. Page-cache state: "warm"
 runs read a file that was just read; "cold" runs drop the page cache first,
 which needs root and a writable /proc/sys/vm/drop_caches (otherwise the cold
 variant is skipped and the report says so).
@@ -28,14 +29,6 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-
-
-def parse_size(text):
-    units = {"KB": 1 << 10, "MB": 1 << 20, "GB": 1 << 30}
-    for unit, factor in units.items():
-        if text.upper().endswith(unit):
-            return int(float(text[: -len(unit)]) * factor)
-    return int(text)
 
 
 def run(argv, stdout=subprocess.DEVNULL):
@@ -103,59 +96,69 @@ def main():
         print("note: mdb-export is not installed; the peer comparison is skipped", file=sys.stderr)
         args.no_export = True
 
-    results = []
-    for size_text in args.sizes.split(","):
-        size = parse_size(size_text)
+    sizes = args.sizes.split(",")
+    sources = {}
+    for size_text in sizes:
         src = os.path.join(args.data, f"server-{size_text}-deleted40-moved1.mdb")
         if not os.path.exists(src):
             print(f"generating {src}", file=sys.stderr)
             wall, _, _ = run([args.cli, "generate", "--kind", "server", "--size", size_text,
                               "--deleted", "40%", "--moved", "1%", "--seed", "1", src])
             print(f"  generated in {wall:.1f} s", file=sys.stderr)
-        dst = os.path.join(args.data, "compacted.mdb")
-        copy = os.path.join(args.data, "copy.mdb")
-        tables = [] if args.no_export else tables_of(src)
+        sources[size_text] = src
+    dst = os.path.join(args.data, "compacted.mdb")
+    copy = os.path.join(args.data, "copy.mdb")
+    tables = {} if args.no_export else {src: tables_of(src) for src in sources.values()}
 
-        def compact():
-            if os.path.exists(dst):
-                os.remove(dst)
-            r = run([args.cli, "compact", "--quiet", src, dst])
+    def compact(src):
+        if os.path.exists(dst):
             os.remove(dst)
-            return r
+        r = run([args.cli, "compact", "--quiet", src, dst])
+        os.remove(dst)
+        return r
 
-        def cp():
-            r = run(["cp", src, copy])
-            os.remove(copy)
-            return r
+    def cp(src):
+        r = run(["cp", src, copy])
+        os.remove(copy)
+        return r
 
-        def durable_cp():
-            r = run(["sh", "-c", 'cp -- "$0" "$1" && sync -- "$1"', src, copy])
-            os.remove(copy)
-            return r
+    def durable_cp(src):
+        r = run(["sh", "-c", 'cp -- "$0" "$1" && sync -- "$1"', src, copy])
+        os.remove(copy)
+        return r
 
-        def export():
-            wall = cpu = rss = 0.0
-            for t in tables:
-                w, c, m = run(["mdb-export", src, t])
-                wall, cpu, rss = wall + w, cpu + c, max(rss, m)
-            return wall, cpu, rss
+    def export(src):
+        wall = cpu = rss = 0.0
+        for t in tables[src]:
+            w, c, m = run(["mdb-export", src, t])
+            wall, cpu, rss = wall + w, cpu + c, max(rss, m)
+        return wall, cpu, rss
 
-        contenders = [("compact", compact), ("cp", cp), ("cp+sync", durable_cp)] + ([] if args.no_export else [("mdb-export", export)])
-        samples = {}
-        for i in range(args.runs):
+    contenders = [("compact", compact), ("cp", cp), ("cp+sync", durable_cp)] + \
+        ([] if args.no_export else [("mdb-export", export)])
+    # Rounds go over every size in turn, so that drift of the machine during
+    # the run hits all sizes alike and the growth from one size to the next
+    # is measured as fairly as the ratios within a size.
+    samples = {s: {} for s in sizes}
+    for i in range(args.runs):
+        for size_text in sizes:
+            src = sources[size_text]
             order = contenders if i % 2 == 0 else list(reversed(contenders))
             for name, fn in order:
                 warm(src)
                 # What the previous run wrote goes to disk first, not during
                 # the next one.
                 os.sync()
-                samples.setdefault(name + "/warm", []).append(fn())
+                samples[size_text].setdefault(name + "/warm", []).append(fn(src))
                 if cold_ok and name != "mdb-export":
                     drop_caches()
-                    samples.setdefault(name + "/cold", []).append(fn())
+                    samples[size_text].setdefault(name + "/cold", []).append(fn(src))
+        print(f"round {i + 1} of {args.runs} done", file=sys.stderr)
 
-        row = {"size": size_text, "bytes": os.path.getsize(src)}
-        for key, vals in samples.items():
+    results = []
+    for size_text in sizes:
+        row = {"size": size_text, "bytes": os.path.getsize(sources[size_text])}
+        for key, vals in samples[size_text].items():
             row[key] = {
                 "wall_s": statistics.median(v[0] for v in vals),
                 "cpu_s": statistics.median(v[1] for v in vals),
