@@ -32,7 +32,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
 def run(argv, stdout=subprocess.DEVNULL):
-    """Runs one command; returns wall seconds, CPU seconds and peak RSS in MiB.
+    """Runs one command; returns wall, user and system seconds and peak RSS in MiB.
 
     The command runs under /usr/bin/time, which forks it from a small process:
     a child forked from this Python interpreter would inherit its resident
@@ -47,7 +47,7 @@ def run(argv, stdout=subprocess.DEVNULL):
             raise SystemExit(f"{' '.join(argv)} failed with {proc.returncode}: "
                              f"{proc.stderr.decode(errors='replace').strip()}")
         user, system, max_kb = stats.read().split()[-3:]
-    return wall, float(user) + float(system), int(max_kb) / 1024.0
+    return wall, float(user), float(system), int(max_kb) / 1024.0
 
 
 def drop_caches():
@@ -102,7 +102,7 @@ def main():
         src = os.path.join(args.data, f"server-{size_text}-deleted40-moved1.mdb")
         if not os.path.exists(src):
             print(f"generating {src}", file=sys.stderr)
-            wall, _, _ = run([args.cli, "generate", "--kind", "server", "--size", size_text,
+            wall, *_ = run([args.cli, "generate", "--kind", "server", "--size", size_text,
                               "--deleted", "40%", "--moved", "1%", "--seed", "1", src])
             print(f"  generated in {wall:.1f} s", file=sys.stderr)
         sources[size_text] = src
@@ -128,11 +128,11 @@ def main():
         return r
 
     def export(src):
-        wall = cpu = rss = 0.0
+        wall = user = system = rss = 0.0
         for t in tables[src]:
-            w, c, m = run(["mdb-export", src, t])
-            wall, cpu, rss = wall + w, cpu + c, max(rss, m)
-        return wall, cpu, rss
+            w, u, s, m = run(["mdb-export", src, t])
+            wall, user, system, rss = wall + w, user + u, system + s, max(rss, m)
+        return wall, user, system, rss
 
     contenders = [("compact", compact), ("cp", cp), ("cp+sync", durable_cp)] + \
         ([] if args.no_export else [("mdb-export", export)])
@@ -161,8 +161,10 @@ def main():
         for key, vals in samples[size_text].items():
             row[key] = {
                 "wall_s": statistics.median(v[0] for v in vals),
-                "cpu_s": statistics.median(v[1] for v in vals),
-                "peak_rss_mib": max(v[2] for v in vals),
+                "cpu_s": statistics.median(v[1] + v[2] for v in vals),
+                "user_s": statistics.median(v[1] for v in vals),
+                "sys_s": statistics.median(v[2] for v in vals),
+                "peak_rss_mib": max(v[3] for v in vals),
                 "runs": len(vals),
             }
         results.append(row)
@@ -171,6 +173,7 @@ def main():
     for prev, cur in zip(results, results[1:]):
         cur["growth"] = cur["compact/warm"]["wall_s"] / prev["compact/warm"]["wall_s"]
     print_table(results)
+    print_growth(results)
     os.makedirs(os.path.dirname(args.json), exist_ok=True)
     with open(args.json, "w") as f:
         json.dump({"cold_cache": cold_ok, "results": results}, f, indent=2)
@@ -203,6 +206,24 @@ def print_table(results):
               f"{max(c['peak_rss_mib'], r.get('compact/cold', c)['peak_rss_mib']):8.0f} "
               f"{c['wall_s'] / (r['bytes'] / (1 << 30)):6.2f} "
               f"{r.get('growth', float('nan')):6.2f}")
+
+
+def print_growth(results):
+    """Growth from each size to the next for every contender, and for the
+    compaction's user and system time apart: a step the peers take as
+    steeply points at the machine rather than the engine."""
+    if len(results) < 2:
+        return
+    keys = [k for k in ("compact/warm", "cp/warm", "cp+sync/warm", "mdb-export/warm")
+            if all(k in r for r in results)]
+    print("\ngrowth per step (warm): " + ", ".join(k.split("/")[0] for k in keys) +
+          ", compact user time, compact system time")
+    for prev, cur in zip(results, results[1:]):
+        cells = [f"{cur[k]['wall_s'] / prev[k]['wall_s']:5.2f}" for k in keys]
+        for part in ("user_s", "sys_s"):
+            a, b = prev["compact/warm"][part], cur["compact/warm"][part]
+            cells.append(f"{b / a:5.2f}" if a > 0 else "    -")
+        print(f"{prev['size']:>7} -> {cur['size']:<7} " + " ".join(cells))
 
 
 if __name__ == "__main__":
