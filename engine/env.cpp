@@ -37,9 +37,13 @@ Error FileError(int32_t number, const std::string& what, const std::string& path
 
 size_t RandomAccessFile::ReadScattered(uint64_t offset,
                                        std::span<const std::span<uint8_t>> buffers) const {
+  if (buffers.size() == 1) return Read(offset, buffers[0].size(), buffers[0].data());
   size_t total = 0;
   for (const std::span<uint8_t>& b : buffers) total += b.size();
-  std::vector<uint8_t> all(total);
+  // One read into a staging buffer that each thread keeps (a run of pages
+  // is read this way again and again), then copied out.
+  thread_local std::vector<uint8_t> all;
+  if (all.size() < total) all.resize(total);
   const size_t got = Read(offset, total, all.data());
   size_t at = 0;
   for (const std::span<uint8_t>& b : buffers) {

@@ -28,9 +28,9 @@ class RandomAccessFile {
   virtual size_t Read(uint64_t offset, size_t n, uint8_t* out) const = 0;
   // Reads the bytes from `offset` on into `buffers`, filling each before the
   // next, and returns how many were read in all (fewer only at the end of
-  // the file). The default reads them with one Read into a buffer of its
-  // own and copies them out; a system that can read into several buffers
-  // at once saves that copy.
+  // the file). The default reads them with one Read, into a staging buffer
+  // copied out when there are several; a system that can read into several
+  // buffers at once saves that copy.
   virtual size_t ReadScattered(uint64_t offset, std::span<const std::span<uint8_t>> buffers) const;
   // Size of the file in bytes, as it was when it was opened.
   virtual uint64_t Size() const = 0;

@@ -126,6 +126,11 @@ TEST(PosixEnv, ScatteredReadsFillBuffersInTurnUpToTheEnd) {
     EXPECT_EQ(b[2904], 0xEE);
     EXPECT_EQ(c[0], 0xEE);
     EXPECT_EQ(f->ReadScattered(20000, buffers), 0u);
+    // One buffer, running past the end.
+    std::fill(c.begin(), c.end(), 0xEE);
+    ASSERT_EQ(f->ReadScattered(9000, std::span(&buffers[2], 1)), 1000u);
+    EXPECT_TRUE(std::equal(c.begin(), c.begin() + 1000, bytes.begin() + 9000));
+    EXPECT_EQ(c[1000], 0xEE);
   }
 }
 
