@@ -103,7 +103,7 @@ def main():
         if not os.path.exists(src):
             print(f"generating {src}", file=sys.stderr)
             wall, *_ = run([args.cli, "generate", "--kind", "server", "--size", size_text,
-                              "--deleted", "40%", "--moved", "1%", "--seed", "1", src])
+                            "--deleted", "40%", "--moved", "1%", "--seed", "1", src])
             print(f"  generated in {wall:.1f} s", file=sys.stderr)
         sources[size_text] = src
     dst = os.path.join(args.data, "compacted.mdb")
