@@ -1,5 +1,6 @@
 // The checker's index rules on real indexes changed by hand: unique keys,
-// and the rows an ignore-NULLs index may leave out.
+// the rows an ignore-NULLs index may leave out, and index definitions that
+// name a column or a physical index the table does not have.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include "engine/checker.h"
 #include "engine/data_page.h"
 #include "engine/database.h"
+#include "engine/database_builder.h"
 #include "engine/index_page.h"
 #include "engine/row.h"
 #include "tests/support/corpus.h"
@@ -89,6 +91,66 @@ TEST(IndexCheck, IgnoreNullsIndexMayOnlyLeaveOutRowsWithoutValues) {
   const CheckReport report = CheckDatabase(*damaged);
   EXPECT_TRUE(HasFinding(report, "missing from the index although column " + column->name))
       << (report.findings.empty() ? "no findings" : report.findings.front().Text());
+}
+
+TEST(IndexCheck, DefinitionsNamingWhatTheTableLacks) {
+  // Jackcess cannot open such a table and mdbtools drops the column from
+  // the key; the index can be neither checked nor rebuilt, so it is damage.
+  for (const JetVersion version : {JetVersion::kJet3, JetVersion::kJet4}) {
+    testing::TempDir dir;
+    const std::string path = (dir.path() / "people.mdb").string();
+    {
+      BuildOptions options;
+      options.version = version;
+      DatabaseBuilder b(path, options);
+      TableSpec t;
+      t.name = "People";
+      ColumnSpec id;
+      id.name = "ID";
+      ColumnSpec name;
+      name.name = "Name";
+      name.type = ColumnType::kText;
+      name.length = 40;
+      t.columns = {id, name};
+      IndexSpec pk;
+      pk.name = "PrimaryKey";
+      pk.primary = true;
+      pk.columns = {{"ID", true}};
+      t.indexes = {pk};
+      b.AddTable(t);
+      b.BeginTable("People");
+      for (int i = 1; i <= 5; ++i)
+        b.Insert({IntValue(i), TextValue("Person " + std::to_string(i))});
+      b.EndTable();
+      b.Finish();
+    }
+    const Image pristine = testing::ReadWholeFile(path);
+    auto db = Database::Open(path);
+    ASSERT_TRUE(CheckDatabase(*db).sound());
+    const TableDef& def = db->Table(*db->FindTable("People"));
+    ASSERT_EQ(def.pages.size(), 1u);
+    const bool jet4 = version == JetVersion::kJet4;
+    const size_t tdef = size_t{def.page} * db->format().page_size;
+    struct Case {
+      const char* what;
+      size_t at;  // file offset of the 16-bit field changed to 77
+      std::string finding;
+    };
+    const Case cases[] = {
+        {"an index column", tdef + def.real_indexes.at(0).block_offset + (jet4 ? 4 : 0),
+         "the index names column number 77, which the table does not have"},
+        {"a physical index", tdef + def.logical_indexes.at(0).block_offset + (jet4 ? 4 : 0) + 4,
+         "the index refers to physical index 77, which the table does not have"},
+    };
+    for (const Case& c : cases) {
+      Image img = pristine;
+      img[c.at] = 77;
+      img[c.at + 1] = 0;
+      auto damaged = Database::Open(dir.Write("spoilt.mdb", img).string());
+      EXPECT_TRUE(HasFinding(CheckDatabase(*damaged), c.finding))
+          << c.what << (jet4 ? " (Jet 4)" : " (Jet 3)");
+    }
+  }
 }
 
 }  // namespace
