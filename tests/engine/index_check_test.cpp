@@ -1,5 +1,5 @@
-// The checker's index rules on real indexes changed by hand: unique keys,
-// the rows an ignore-NULLs index may leave out, and index definitions that
+// The checker's index rules on real indexes changed by hand: unique and
+// ascending keys, the rows an ignore-NULLs index may leave out, and index definitions that
 // name a column or a physical index the table does not have.
 #include <gtest/gtest.h>
 
@@ -25,10 +25,10 @@ bool HasFinding(const CheckReport& report, const std::string& text) {
   });
 }
 
-TEST(IndexCheck, RepeatedKeyInAUniqueIndex) {
+TEST(IndexCheck, RepeatedOrDescendingKeys) {
   const auto path = testing::SharedDir() / "corpus/jet3/testV1997.mdb";
   if (!std::filesystem::exists(path)) GTEST_SKIP() << testing::CorpusMissingMessage();
-  Image img = testing::ReadWholeFile(path);
+  const Image pristine = testing::ReadWholeFile(path);
   auto db = Database::Open(path.string());
   const TableDef& catalog = db->catalog_table();
   const RealIndexDef* id_index = nullptr;
@@ -41,13 +41,30 @@ TEST(IndexCheck, RepeatedKeyInAUniqueIndex) {
   ASSERT_TRUE(leaf.leaf);
   ASSERT_EQ(leaf.prefix_length, 0u);
   ASSERT_GE(leaf.entries.size(), 2u);
-  // Entries are key (5 bytes) + row pointer (4): give entry 1 the key of entry 0.
-  const size_t entry1 = size_t{id_index->root_page} * 2048 + kJet3Format.idx_first_entry + 9;
-  std::memcpy(img.data() + entry1, leaf.entries[0].key.data(), leaf.entries[0].key.size());
-  testing::TempDir dir;
-  auto damaged = Database::Open(dir.Write("dup.mdb", img).string());
-  const CheckReport report = CheckDatabase(*damaged);
-  EXPECT_TRUE(HasFinding(report, "repeats the key of the entry before it in a unique index"));
+  // Entries are key (5 bytes) + row pointer (4).
+  const size_t entry0 = size_t{id_index->root_page} * 2048 + kJet3Format.idx_first_entry;
+  const size_t entry1 = entry0 + 9;
+  const auto& key0 = leaf.entries[0].key;
+  const auto& key1 = leaf.entries[1].key;
+  struct Case {
+    const char* what;
+    bool swap;  // else entry 1 repeats the key of entry 0
+    const char* finding;
+  };
+  const Case cases[] = {
+      // Jet lets a unique index repeat a key only where a column is NULL.
+      {"repeated key", false, "repeats the key of the entry before it in a unique index"},
+      // Jackcess refuses a page whose entries do not ascend.
+      {"keys in descending order", true, "index entry 1 is not greater than the entry before it"},
+  };
+  for (const Case& c : cases) {
+    Image img = pristine;
+    std::memcpy(img.data() + entry1, key0.data(), key0.size());
+    if (c.swap) std::memcpy(img.data() + entry0, key1.data(), key1.size());
+    testing::TempDir dir;
+    auto damaged = Database::Open(dir.Write("keys.mdb", img).string());
+    EXPECT_TRUE(HasFinding(CheckDatabase(*damaged), c.finding)) << c.what;
+  }
 }
 
 TEST(IndexCheck, IgnoreNullsIndexMayOnlyLeaveOutRowsWithoutValues) {
