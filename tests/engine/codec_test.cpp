@@ -282,6 +282,29 @@ TEST(Values, NumericCurrencyDateAndGuidText) {
   EXPECT_EQ(FormatValue(g), "{00112233-4455-6677-8899-AABBCCDDEEFF}");
 }
 
+TEST(Values, FixedSizeTypesHoldExactlyTheirSize) {
+  struct Case {
+    uint8_t type;
+    uint32_t length;
+    bool damage;
+  };
+  const Case cases[] = {{0x02, 1, false}, {0x04, 4, false},  {0x04, 3, true},  {0x05, 8, false},
+                        {0x05, 9, true},  {0x0F, 16, false}, {0x0F, 15, true}, {0x10, 17, false},
+                        {0x10, 16, true}, {0x09, 3, false}};
+  for (const Case& c : cases) {
+    ColumnDef column;
+    column.type = c.type;
+    Field field;
+    field.is_null = false;
+    field.length = c.length;
+    if (c.damage) {
+      EXPECT_THROW(CheckValueSize(column, field, Location{}), Error) << int{c.type};
+    } else {
+      EXPECT_NO_THROW(CheckValueSize(column, field, Location{})) << int{c.type};
+    }
+  }
+}
+
 TEST(Values, LongValueFieldsAsEveryReaderParsesThem) {
   struct Case {
     const char* what;
@@ -371,6 +394,10 @@ TEST(IndexPageDecoding, BitmapPrefixCompressionAndRowPointers) {
   EXPECT_EQ(ip.ComputedFreeSpace(f), ip.free_space);
 
   d[f.idx_prefix] = 9;  // longer than the first entry
+  EXPECT_THROW(ParseIndexPage(page, f, Location{}), Error);
+
+  d[f.idx_prefix] = 2;
+  d[0] = kPageData;  // only 0x03 and 0x04 are index pages
   EXPECT_THROW(ParseIndexPage(page, f, Location{}), Error);
 }
 
