@@ -353,8 +353,7 @@ std::vector<uint8_t> LongValueBytes(const TableLayout& l, size_t column, const V
   }
   if (v.kind != Value::Kind::kText) Bad(Describe(l, column) + " takes text.");
   if (l.version == JetVersion::kJet3) return Utf8ToCodePage1252(v.text);
-  const bool compress = (c.ext_flags & 0x01) != 0 && v.text.size() <= 1024;
-  return Utf8ToJet4Text(v.text, compress);
+  return Utf8ToJet4Text(v.text, (c.ext_flags & 0x01) != 0);
 }
 
 std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& values,

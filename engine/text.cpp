@@ -155,6 +155,16 @@ bool NextCodePoint(std::string_view text, size_t& i, uint32_t& cp) {
   throw Error(kInvalidArgument, "The text \"" + std::string(text) + "\" is not valid UTF-8.");
 }
 
+// Texts of one or two characters gain nothing from the two-byte FF FE
+// mark, and the desktop product stores them as UTF-16. Memos longer than
+// 1 024 characters stay UTF-16 too, the limit other writers keep.
+constexpr size_t kMinCompressedChars = 3;
+constexpr size_t kMaxCompressedChars = 1024;
+
+bool CompressibleLength(size_t chars) {
+  return chars >= kMinCompressedChars && chars <= kMaxCompressedChars;
+}
+
 }  // namespace
 
 std::u32string Utf8ToCodePoints(std::string_view text) {
@@ -176,7 +186,7 @@ std::vector<uint8_t> Utf8ToJet4Text(std::string_view text, bool compress) {
   });
   if (ascii) {
     std::vector<uint8_t> out;
-    if (compress) {
+    if (compress && CompressibleLength(text.size())) {
       out.reserve(text.size() + 2);
       out.push_back(0xFF);
       out.push_back(0xFE);
@@ -200,6 +210,7 @@ std::vector<uint8_t> Utf8ToJet4Text(std::string_view text, bool compress) {
                                         "\" holds a character beyond U+FFFF, which Jet 4 "
                                         "text cannot store.");
   }
+  one_byte = one_byte && CompressibleLength(count);
   std::vector<uint8_t> out;
   out.reserve(one_byte ? count + 2 : 2 * count);
   if (one_byte) {

@@ -27,9 +27,11 @@ std::string Jet4TextToUtf8(std::span<const uint8_t> bytes);
 std::u32string Utf8ToCodePoints(std::string_view text);
 
 // Text as a Jet 4 column stores it: UTF-16 little-endian, or, when
-// `compress` is set and every character is in U+0001..U+00FF, the
-// compressed form (FF FE, then one byte per character). Characters beyond
-// U+FFFF are refused with 3001 (Jet 4 text is UCS-2).
+// `compress` is set, the text has 3 to 1024 characters and every one is in
+// U+0001..U+00FF, the compressed form (FF FE, then one byte per character).
+// Texts of one or two characters (and the empty text) stay UTF-16, as the
+// desktop product stores them: FF FE would make them no shorter.
+// Characters beyond U+FFFF are refused with 3001 (Jet 4 text is UCS-2).
 std::vector<uint8_t> Utf8ToJet4Text(std::string_view text, bool compress);
 
 // Text as a Jet 3 column stores it, in windows-1252. Characters the code

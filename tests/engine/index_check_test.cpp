@@ -1,5 +1,6 @@
-// The checker's index rules on real indexes changed by hand: unique keys,
-// and the rows an ignore-NULLs index may leave out.
+// The checker's index rules on real indexes changed by hand: unique and
+// ascending keys, the rows an ignore-NULLs index may leave out, and index definitions that
+// name a column or a physical index the table does not have.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include "engine/checker.h"
 #include "engine/data_page.h"
 #include "engine/database.h"
+#include "engine/database_builder.h"
 #include "engine/index_page.h"
 #include "engine/row.h"
 #include "tests/support/corpus.h"
@@ -23,10 +25,10 @@ bool HasFinding(const CheckReport& report, const std::string& text) {
   });
 }
 
-TEST(IndexCheck, RepeatedKeyInAUniqueIndex) {
+TEST(IndexCheck, RepeatedOrDescendingKeys) {
   const auto path = testing::SharedDir() / "corpus/jet3/testV1997.mdb";
   if (!std::filesystem::exists(path)) GTEST_SKIP() << testing::CorpusMissingMessage();
-  Image img = testing::ReadWholeFile(path);
+  const Image pristine = testing::ReadWholeFile(path);
   auto db = Database::Open(path.string());
   const TableDef& catalog = db->catalog_table();
   const RealIndexDef* id_index = nullptr;
@@ -39,13 +41,30 @@ TEST(IndexCheck, RepeatedKeyInAUniqueIndex) {
   ASSERT_TRUE(leaf.leaf);
   ASSERT_EQ(leaf.prefix_length, 0u);
   ASSERT_GE(leaf.entries.size(), 2u);
-  // Entries are key (5 bytes) + row pointer (4): give entry 1 the key of entry 0.
-  const size_t entry1 = size_t{id_index->root_page} * 2048 + kJet3Format.idx_first_entry + 9;
-  std::memcpy(img.data() + entry1, leaf.entries[0].key.data(), leaf.entries[0].key.size());
-  testing::TempDir dir;
-  auto damaged = Database::Open(dir.Write("dup.mdb", img).string());
-  const CheckReport report = CheckDatabase(*damaged);
-  EXPECT_TRUE(HasFinding(report, "repeats the key of the entry before it in a unique index"));
+  // Entries are key (5 bytes) + row pointer (4).
+  const size_t entry0 = size_t{id_index->root_page} * 2048 + kJet3Format.idx_first_entry;
+  const size_t entry1 = entry0 + 9;
+  const auto& key0 = leaf.entries[0].key;
+  const auto& key1 = leaf.entries[1].key;
+  struct Case {
+    const char* what;
+    bool swap;  // else entry 1 repeats the key of entry 0
+    const char* finding;
+  };
+  const Case cases[] = {
+      // Jet lets a unique index repeat a key only where a column is NULL.
+      {"repeated key", false, "repeats the key of the entry before it in a unique index"},
+      // Jackcess refuses a page whose entries do not ascend.
+      {"keys in descending order", true, "index entry 1 is not greater than the entry before it"},
+  };
+  for (const Case& c : cases) {
+    Image img = pristine;
+    std::memcpy(img.data() + entry1, key0.data(), key0.size());
+    if (c.swap) std::memcpy(img.data() + entry0, key1.data(), key1.size());
+    testing::TempDir dir;
+    auto damaged = Database::Open(dir.Write("keys.mdb", img).string());
+    EXPECT_TRUE(HasFinding(CheckDatabase(*damaged), c.finding)) << c.what;
+  }
 }
 
 TEST(IndexCheck, IgnoreNullsIndexMayOnlyLeaveOutRowsWithoutValues) {
@@ -89,6 +108,66 @@ TEST(IndexCheck, IgnoreNullsIndexMayOnlyLeaveOutRowsWithoutValues) {
   const CheckReport report = CheckDatabase(*damaged);
   EXPECT_TRUE(HasFinding(report, "missing from the index although column " + column->name))
       << (report.findings.empty() ? "no findings" : report.findings.front().Text());
+}
+
+TEST(IndexCheck, DefinitionsNamingWhatTheTableLacks) {
+  // Jackcess cannot open such a table and mdbtools drops the column from
+  // the key; the index can be neither checked nor rebuilt, so it is damage.
+  for (const JetVersion version : {JetVersion::kJet3, JetVersion::kJet4}) {
+    testing::TempDir dir;
+    const std::string path = (dir.path() / "people.mdb").string();
+    {
+      BuildOptions options;
+      options.version = version;
+      DatabaseBuilder b(path, options);
+      TableSpec t;
+      t.name = "People";
+      ColumnSpec id;
+      id.name = "ID";
+      ColumnSpec name;
+      name.name = "Name";
+      name.type = ColumnType::kText;
+      name.length = 40;
+      t.columns = {id, name};
+      IndexSpec pk;
+      pk.name = "PrimaryKey";
+      pk.primary = true;
+      pk.columns = {{"ID", true}};
+      t.indexes = {pk};
+      b.AddTable(t);
+      b.BeginTable("People");
+      for (int i = 1; i <= 5; ++i)
+        b.Insert({IntValue(i), TextValue("Person " + std::to_string(i))});
+      b.EndTable();
+      b.Finish();
+    }
+    const Image pristine = testing::ReadWholeFile(path);
+    auto db = Database::Open(path);
+    ASSERT_TRUE(CheckDatabase(*db).sound());
+    const TableDef& def = db->Table(*db->FindTable("People"));
+    ASSERT_EQ(def.pages.size(), 1u);
+    const bool jet4 = version == JetVersion::kJet4;
+    const size_t tdef = size_t{def.page} * db->format().page_size;
+    struct Case {
+      const char* what;
+      size_t at;  // file offset of the 16-bit field changed to 77
+      std::string finding;
+    };
+    const Case cases[] = {
+        {"an index column", tdef + def.real_indexes.at(0).block_offset + (jet4 ? 4 : 0),
+         "the index names column number 77, which the table does not have"},
+        {"a physical index", tdef + def.logical_indexes.at(0).block_offset + (jet4 ? 4 : 0) + 4,
+         "the index refers to physical index 77, which the table does not have"},
+    };
+    for (const Case& c : cases) {
+      Image img = pristine;
+      img[c.at] = 77;
+      img[c.at + 1] = 0;
+      auto damaged = Database::Open(dir.Write("spoilt.mdb", img).string());
+      EXPECT_TRUE(HasFinding(CheckDatabase(*damaged), c.finding))
+          << c.what << (jet4 ? " (Jet 4)" : " (Jet 3)");
+    }
+  }
 }
 
 }  // namespace

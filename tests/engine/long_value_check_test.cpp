@@ -1,16 +1,21 @@
 // The checker's long-value rules on a real catalog changed by hand: a
 // long-value row belongs to one value, and rows no value refers to are
-// reported as leaked space.
+// reported as leaked space. And on builder-made memos of the three forms,
+// the fields the other readers would read in different ways: a declared
+// length that disagrees with the data is damage, whichever form it has.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "engine/checker.h"
 #include "engine/data_page.h"
 #include "engine/database.h"
+#include "engine/database_builder.h"
 #include "engine/long_value.h"
 #include "engine/row.h"
+#include "engine/value.h"
 #include "tests/support/corpus.h"
 
 namespace tessmark::jet {
@@ -84,6 +89,123 @@ TEST_F(LongValueCheck, RowsNoValueRefersToAreLeakedSpace) {
   EXPECT_TRUE(report.sound()) << (report.findings.empty() ? "" : report.findings[0].Text());
   EXPECT_TRUE(Has(report, Severity::kWarning, "1 long-value rows are not referred to by any row"));
 }
+
+// Memos of each form in a builder-made file, and where their fields lie.
+class LongValueForms : public ::testing::TestWithParam<JetVersion> {
+ protected:
+  void SetUp() override {
+    const std::string path = (dir_.path() / "notes.mdb").string();
+    {
+      BuildOptions options;
+      options.version = GetParam();
+      DatabaseBuilder b(path, options);
+      TableSpec t;
+      t.name = "Notes";
+      ColumnSpec n;
+      n.name = "N";
+      ColumnSpec note;
+      note.name = "Note";
+      note.type = ColumnType::kMemo;
+      t.columns = {n, note};
+      b.AddTable(t);
+      b.BeginTable("Notes");
+      for (size_t length : {20u, 300u, 9000u})
+        b.Insert({IntValue(static_cast<int64_t>(length)), TextValue(std::string(length, 'n'))});
+      b.EndTable();
+      b.Finish();
+    }
+    image_ = testing::ReadWholeFile(path);
+    db_ = Database::Open(path);
+    const TableDef& def = db_->Table(*db_->FindTable("Notes"));
+    const size_t pos = static_cast<size_t>(def.FindColumn("Note") - def.columns.data());
+    const uint32_t page_size = db_->format().page_size;
+    db_->ForEachRow(def, [&](const TableRow& row) {
+      const DecodedRow d = DecodeRow(def, db_->format(), row.bytes, Location{});
+      const LongValueField lv = ParseLongValueField(d.FieldBytes(row.bytes, pos), Location{});
+      const size_t at = size_t{row.data.page} * page_size + row.page->slots[row.data.row].offset +
+                        d.fields[pos].offset;
+      fields_[lv.form] = at;
+      data_page_ = row.data.page;
+    });
+    ASSERT_EQ(fields_.size(), 3u) << "one memo of each form";
+  }
+
+  uint8_t* FieldAt(LongValueForm form) { return image_.data() + fields_.at(form); }
+
+  testing::TempDir dir_;
+  std::vector<uint8_t> image_;
+  std::unique_ptr<Database> db_;
+  std::map<LongValueForm, size_t> fields_;  // file offset of each form's field
+  uint32_t data_page_ = 0;
+};
+
+TEST_P(LongValueForms, LengthsThatDisagreeWithTheDataAreDamage) {
+  EXPECT_TRUE(CheckDatabase(*db_).sound());
+  // Where the declared length and the data disagree, the readers part ways
+  // (mdbtools takes the data, Jackcess and mdb-reader the length, and they
+  // cut a chain at different rows), so no reading is guessed.
+  struct Case {
+    const char* what;
+    LongValueForm form;
+    int delta;          // added to the declared length
+    uint8_t set_flags;  // ORed into the flags byte
+    const char* finding;
+  };
+  const Case cases[] = {
+      {"inline data longer than declared", LongValueForm::kInline, -1, 0,
+       "the inline long value declares"},
+      {"single row longer than declared", LongValueForm::kSingleRow, -1, 0, "but its row holds"},
+      {"single row shorter than declared", LongValueForm::kSingleRow, +1, 0, "but its row holds"},
+      {"chain holding more than declared", LongValueForm::kChain, -1, 0,
+       "holds more than the declared"},
+      {"chain holding less than declared", LongValueForm::kChain, +1, 0, "instead of the declared"},
+      {"both form bits set", LongValueForm::kSingleRow, 0, 0xC0, "unknown form 0xC0"},
+  };
+  for (const Case& c : cases) {
+    const std::vector<uint8_t> original = image_;
+    uint8_t* f = FieldAt(c.form);
+    const uint32_t length = (f[0] | (f[1] << 8) | (f[2] << 16)) + static_cast<uint32_t>(c.delta);
+    f[0] = static_cast<uint8_t>(length);
+    f[1] = static_cast<uint8_t>(length >> 8);
+    f[2] = static_cast<uint8_t>(length >> 16);
+    f[3] = static_cast<uint8_t>(f[3] | c.set_flags);
+    auto db = Database::Open(dir_.Write("case.mdb", image_).string());
+    const CheckReport report = CheckDatabase(*db);
+    EXPECT_TRUE(Has(report, Severity::kError, c.finding))
+        << c.what << ": " << (report.findings.empty() ? "no finding" : report.findings[0].Text());
+    image_ = original;
+  }
+}
+
+TEST_P(LongValueForms, ValueRowsLieOnLongValuePagesOnly) {
+  // Point the single-row memo at row 0 of the table's own data page.
+  uint8_t* f = FieldAt(LongValueForm::kSingleRow);
+  f[4] = 0;
+  f[5] = static_cast<uint8_t>(data_page_);
+  f[6] = static_cast<uint8_t>(data_page_ >> 8);
+  f[7] = static_cast<uint8_t>(data_page_ >> 16);
+  auto db = Database::Open(dir_.Write("elsewhere.mdb", image_).string());
+  EXPECT_TRUE(Has(CheckDatabase(*db), Severity::kError, "the row lies on a page owned by"));
+}
+
+TEST_P(LongValueForms, EmptyFieldIsAnEmptyValueNotNull) {
+  // A memo whose variable data is empty (no 12-byte field) reads as an
+  // empty text, as mdbtools has it (Jackcess says NULL): the null mask
+  // says the value is there.
+  const TableDef& def = db_->Table(*db_->FindTable("Notes"));
+  Field empty;
+  empty.is_null = false;
+  const Value memo = DecodeValue(*def.FindColumn("Note"), db_->format(), empty, Bytes{},
+                                 db_->long_values(), Location{});
+  EXPECT_EQ(memo.kind, Value::Kind::kText);
+  EXPECT_EQ(memo.text, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, LongValueForms,
+                         ::testing::Values(JetVersion::kJet3, JetVersion::kJet4),
+                         [](const ::testing::TestParamInfo<JetVersion>& p) {
+                           return p.param == JetVersion::kJet3 ? "Jet3" : "Jet4";
+                         });
 
 }  // namespace
 }  // namespace tessmark::jet
