@@ -97,6 +97,7 @@ struct State {
   int screen_width = 1024;
   int screen_height = 768;
   OSVERSIONINFOA version{};
+  int ole_depth = 0;  // OleInitialize calls not yet matched by OleUninitialize
 };
 
 State& state();

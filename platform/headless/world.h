@@ -32,6 +32,13 @@ void SetScreenSize(int width, int height);
 void SetSystemVersion(DWORD major, DWORD minor, DWORD build, DWORD platform_id,
                       const std::string& service_pack);
 
+// --- OLE --------------------------------------------------------------
+// How many OleInitialize calls on the program's one thread are not yet
+// matched by OleUninitialize. OLE is started (the thread is in a
+// single-threaded apartment) while this is above 0; the folder dialog
+// refuses to run otherwise.
+int OleDepth();
+
 // --- Injected faults ----------------------------------------------------
 enum class FileOperation { kFind, kDelete, kMove, kCreateDirectory, kSetAttributes };
 // The next call of `operation` whose Windows path contains `path_part`
