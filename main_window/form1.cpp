@@ -350,6 +350,8 @@ void Form1::RandC() {
 
 int RunProgram(int show_command) {
   platform::StartProgram();
+  // OLE for the folder dialog, from before the window until after it.
+  const platform::OleSession ole;
   Form1 form;
   if (!form.Create(show_command)) return 1;
   MSG msg;

@@ -149,6 +149,37 @@ TEST_F(BrowseCommandTest, ADriveRootGetsExactlyOneBackslash) {
   EXPECT_EQ(PathBox(), "C:\\backup.mdb");
 }
 
+// The whole program, as it starts and ends.
+class ProgramTest : public PickerTest {
+ protected:
+  void SetUp() override {
+    PickerTest::SetUp();
+    OleUninitialize();  // the program starts OLE itself
+    MakeFolder("Data");
+  }
+  static HWND Form() { return FindWindowA(mw::kForm1Class, nullptr); }
+};
+
+TEST_F(ProgramTest, OleRunsFromStartToEndSoBrowseShowsTheSystemDialog) {
+  int depth_in_dialog = -1;
+  std::string path_box;
+  Then([this] { User().Click(GetDlgItem(Form(), mw::kCommand1)); });
+  Then([&] {
+    depth_in_dialog = hl::OleDepth();
+    user::SelectFolder("C:\\Data");
+    user::ClickOk();
+  });
+  Then([&] {
+    path_box = TextOf(GetDlgItem(Form(), mw::kText1));
+    User().Click(GetDlgItem(Form(), mw::kCommand3));
+  });
+  EXPECT_TRUE(hl::ScriptedUser::RunUntilInputRunsOut([] { mw::RunProgram(SW_SHOWNORMAL); }));
+  EXPECT_TRUE(ScriptDone());
+  EXPECT_EQ(depth_in_dialog, 1) << "started once, before the dialog";
+  EXPECT_EQ(path_box, "C:\\Data\\qvd.mdb");
+  EXPECT_EQ(hl::OleDepth(), 0) << "ended with the program";
+}
+
 TEST_F(BrowseCommandTest, StripNullsDropsEveryNul) {
   EXPECT_EQ(form_.StripNulls(std::string("a\0b", 3)), "ab");
   EXPECT_EQ(form_.StripNulls("C:\\Data"), "C:\\Data");
