@@ -85,11 +85,41 @@ TEST_F(PathBoxTest, AnEmptyBoxDeeperDownIsReportedMissing) {
 }
 
 TEST_F(PathBoxTest, FromADriveRootAFullPathStillWorks) {
-  // The parent of c:\ is empty, so the sibling is \Data\Sub, which is not a
-  // path on any drive; the typed path is.
+  // The sibling c:\C:\Data\Sub does not exist; the typed path does.
   const Outcome out = Enter("c:\\", "C:\\Data\\Sub");
   EXPECT_EQ(out.selected, "C:\\Data\\Sub");
   EXPECT_EQ(out.current_path, "C:\\Data\\Sub");
+}
+
+TEST_F(PathBoxTest, AtADriveRootANameIsLookedForBelowThatRoot) {
+  // Data exists on both drives; C: is the current drive, where a rootless
+  // \Data would be looked for.
+  fs::create_directories(drive_d_ / "Data");
+  struct Case {
+    const char* root;
+    const char* typed;
+    const char* selected;  // also what OK returns
+    const char* current;
+  };
+  for (const Case c :
+       {Case{"c:\\", "Data", "C:\\Data", "c:\\Data"}, Case{"d:\\", "Data", "D:\\Data", "d:\\Data"},
+        Case{"D:\\", "stuff\\", "D:\\Stuff", "D:\\stuff"}, Case{"d:\\", "", "D:\\", "d:\\"}}) {
+    SCOPED_TRACE(std::string(c.root) + " + " + c.typed);
+    BrowseOptions.InitialFolder = c.root;
+    std::string current;
+    int changes = -1;
+    Then([&] {
+      const int before = LastDialog().selection_changes;
+      user::TypeIntoPathBox(c.typed);
+      changes = LastDialog().selection_changes - before;
+      current = TrimAtNull(PickerState.CurrentPath);
+      user::ClickOk();
+    });
+    EXPECT_EQ(BrowseForFolder(), c.selected);
+    EXPECT_EQ(current, c.current);
+    EXPECT_EQ(changes, 1);
+  }
+  EXPECT_TRUE(hl::MessageBoxes().empty());
 }
 
 TEST_F(PathBoxTest, AMissingPathGetsTheCriticalBoxAndChangesNothing) {
