@@ -87,6 +87,7 @@ struct State {
   int dispatch_depth = 0;
 
   std::map<char, std::string> drives;       // letter -> host folder
+  std::string current_folder = "C:\\";      // relative paths start here
   std::map<std::string, DWORD> attributes;  // host path -> hidden/system/read-only bits
   std::map<uintptr_t, std::unique_ptr<FindSearch>> searches;
   uintptr_t next_search = 0x100;

@@ -22,6 +22,13 @@ void Reset();
 // Makes `letter`: (A-Z) show the contents of `host_folder`.
 void MapDrive(char letter, const std::filesystem::path& host_folder);
 void UnmapDrive(char letter);
+// The program's current folder, a Windows path ("C:\\" after Reset). A path
+// without a drive, or with a drive but no backslash after its colon ("d:",
+// "d:Data"), is taken relative to it when it is on that drive, as by the
+// system; the current folder of every other drive is its root, as for a
+// program that no command prompt started. A path starting with a backslash
+// is on the current folder's drive.
+void SetCurrentFolder(const std::string& windows_path);
 // The host path that a Windows path names, matching each existing component
 // without regard to case as Windows does. Empty when the path is not on a
 // mapped drive or is malformed.

@@ -137,13 +137,37 @@ TEST_F(PathBoxTest, AMissingPathGetsTheCriticalBoxAndChangesNothing) {
   EXPECT_EQ(out.selection_changes, 0);
 }
 
-TEST_F(PathBoxTest, ATypedDriveRootSelectsTheRoot) {
-  // d:\ loses its backslash like any typed path; a bare d: is still a drive.
-  const Outcome out = Enter("c:\\Data\\Sub", "d:\\");
+TEST_F(PathBoxTest, ATypedDriveRootSelectsTheRootWhereverTheDrivesCurrentFolderIs) {
+  // A typed d:\ loses its backslash like any typed path and is searched as
+  // d:, which names the drive's current folder: its root, where a search
+  // finds nothing, unless the program's current folder is on D:. Either way
+  // the root is selected (the dialog reads d: as the drive), and a name typed
+  // next is looked for below it.
+  struct Case {
+    const char* current_folder;
+    const char* typed;
+    const char* current_path;  // after the first Enter
+  };
+  for (const Case c : {Case{"C:\\", "d:\\", "d:\\"}, Case{"C:\\", "d:", "d:\\"},
+                       Case{"D:\\Stuff", "d:\\", "d:"}, Case{"D:\\Stuff", "D:", "D:"}}) {
+    SCOPED_TRACE(std::string(c.current_folder) + ", typed " + c.typed);
+    hl::SetCurrentFolder(c.current_folder);
+    BrowseOptions.InitialFolder = "c:\\Data\\Sub";
+    std::string selected, current, box;
+    Then([&] {
+      user::TypeIntoPathBox(c.typed);
+      selected = LastDialog().selected;
+      current = TrimAtNull(PickerState.CurrentPath);
+      box = TextOf(user::PathBox());
+      user::TypeIntoPathBox("Stuff");
+      user::ClickOk();
+    });
+    EXPECT_EQ(BrowseForFolder(), "D:\\Stuff");
+    EXPECT_EQ(selected, "D:\\");
+    EXPECT_EQ(current, c.current_path);
+    EXPECT_EQ(box, "D:\\");
+  }
   EXPECT_TRUE(hl::MessageBoxes().empty());
-  EXPECT_EQ(out.selected, "D:\\");
-  EXPECT_EQ(out.current_path, "d:\\");
-  EXPECT_EQ(out.box_text, "D:\\");
 }
 
 TEST_F(PathBoxTest, ATypedDriveThatDoesNotExistIsReported) {
