@@ -1,6 +1,9 @@
 // Form1: window, controls and handlers.
 #include "main_window/form1.h"
 
+#include <exception>
+#include <new>
+
 #include "folder_picker/browse_for_folder.h"
 #include "platform/database_engine.h"
 #include "platform/forms_runtime.h"
@@ -165,10 +168,16 @@ LRESULT CALLBACK Form1::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lp
 LRESULT Form1::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
   switch (msg) {
     case WM_COMMAND:
+      // Nothing is thrown back into the system's message dispatch: an error
+      // that a handler does not trap gets the runtime's report instead.
       try {
         OnCommand(LOWORD(wparam), HIWORD(wparam));
       } catch (const RuntimeError& e) {
         ReportUntrapped(e);
+      } catch (const std::bad_alloc&) {
+        ReportUntrapped(RuntimeError(7, "Out of memory"));
+      } catch (const std::exception& e) {
+        ReportUntrapped(RuntimeError(51, std::string("Internal error: ") + e.what()));
       }
       return 0;
     case WM_ACTIVATE:

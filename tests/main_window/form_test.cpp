@@ -3,7 +3,9 @@
 // Compact Database command before any compaction.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
+#include <new>
 #include <vector>
 
 #include "main_window/form1_fixture.h"
@@ -206,6 +208,61 @@ TEST_F(Form1Test, CancelEndsAtOnceEvenWithAValidPath) {
   EXPECT_EQ(FindWindowA(kForm1Class, nullptr), nullptr);
   EXPECT_TRUE(headless::MessageBoxes().empty());
   EXPECT_EQ(Files(), before);
+}
+
+// The path box failing when the program reads or writes its text: an error
+// raised inside a handler's own statements.
+std::function<void()> g_text_failure;
+LONG g_edit_proc = 0;
+LRESULT CALLBACK FailingPathBox(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (g_text_failure && (msg == WM_GETTEXTLENGTH || msg == WM_GETTEXT || msg == WM_SETTEXT)) {
+    g_text_failure();
+  }
+  return CallWindowProcA(platform::LongToWndProc(g_edit_proc), hwnd, msg, wparam, lparam);
+}
+
+TEST_F(Form1Test, AnErrorInBrowseOrAnOptionIsReportedAndEndsTheProgram) {
+  // Browse and the option buttons trap no errors: the runtime's own report
+  // shows the error and the program ends. Compact Database goes on past a
+  // failing statement instead.
+  const auto runtime_error = [] { throw platform::RuntimeError(5, "Invalid procedure call"); };
+  const auto out_of_memory = [] { throw std::bad_alloc(); };
+  struct Case {
+    const char* what;
+    ControlId clicked;
+    std::function<void()> failure;
+    const char* box;  // the one message box shown
+    bool ends;
+  };
+  const Case cases[] = {
+      {"Browse", kCommand1, runtime_error, "Run-time error '5':\r\n\r\nInvalid procedure call",
+       true},
+      {"Browse", kCommand1, out_of_memory, "Run-time error '7':\r\n\r\nOut of memory", true},
+      {"client option", kOption1Client, runtime_error,
+       "Run-time error '5':\r\n\r\nInvalid procedure call", true},
+      {"client option", kOption1Client, out_of_memory, "Run-time error '7':\r\n\r\nOut of memory",
+       true},
+      {"Compact Database", kCommand2, runtime_error, kInvalidEntry, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    g_text_failure = nullptr;
+    StartAgain();
+    EnterPath("C:\\Data\\qvd.mdb");
+    g_edit_proc =
+        SetWindowLongA(Control(kText1), GWL_WNDPROC, platform::WndProcToLong(FailingPathBox));
+    g_text_failure = c.failure;
+    ForgetBrowseCalls();
+    EXPECT_TRUE(Click(c.clicked));
+    g_text_failure = nullptr;
+    ASSERT_EQ(headless::MessageBoxes().size(), 1u);
+    const headless::MessageBoxRecord& box = headless::MessageBoxes()[0];
+    EXPECT_EQ(box.text, c.box);
+    EXPECT_EQ(box.caption, "Tessmark");
+    EXPECT_EQ(box.type & MB_ICONMASK, c.ends ? static_cast<UINT>(MB_ICONHAND) : 0u);
+    EXPECT_EQ(platform::ProgramEnding(), c.ends);
+    EXPECT_TRUE(BrowseCalls().empty()) << "the handler stopped at the failing statement";
+  }
 }
 
 TEST_F(Form1Test, CompactDatabaseRejectsWhatIsNotAnOrdinaryFile) {
