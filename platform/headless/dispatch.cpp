@@ -149,7 +149,7 @@ LRESULT Deliver(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, bool posted) 
   State& s = state();
   Window* w = FindWindowRecord(hwnd);
   if (w == nullptr) return 0;
-  s.log.push_back(LoggedMessage{hwnd, msg, wparam, lparam, posted, s.send_depth});
+  s.log.push_back(LoggedMessage{hwnd, msg, wparam, lparam, posted, s.send_depth, w->proc});
   WNDPROC proc = ProcFromToken(w->proc);
   if (proc == nullptr) return 0;
   ++s.send_depth;

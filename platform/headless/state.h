@@ -76,6 +76,7 @@ struct State {
   int send_depth = 0;
   int modal_depth = 0;
   std::vector<LoggedMessage> log;
+  std::vector<ProcedureChange> procedure_changes;
   std::function<bool()> idle;
 
   std::vector<MessageBoxRecord> boxes;

@@ -69,8 +69,20 @@ struct LoggedMessage {
   LPARAM lparam;
   bool posted;  // delivered by DispatchMessageA rather than sent
   int depth;    // nesting of sent messages at delivery, 0 for the outermost
+  LONG proc;    // the window procedure it was delivered to (WndProcToLong)
 };
 const std::vector<LoggedMessage>& MessageLog();
+// Every change of a window's procedure (SetWindowLongA, GWL_WNDPROC), in
+// order, with how many messages the log held when it was made, so that a
+// test can place it among them.
+struct ProcedureChange {
+  HWND hwnd;
+  LONG old_proc;
+  LONG new_proc;
+  size_t at;  // index in MessageLog() of the first message after it
+};
+const std::vector<ProcedureChange>& ProcedureChanges();
+// Clears the message log and the procedure changes.
 void ClearMessageLog();
 
 // --- Message boxes ------------------------------------------------------
