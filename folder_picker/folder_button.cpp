@@ -22,17 +22,18 @@ std::string TrimBlanks(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
-// A name that would not make a folder directly under the selected one: a
-// path separator, a drive, a wildcard or another character the file system
-// forbids, a parent reference (".."), or dots only.
-bool IsForbiddenName(const std::string& name) {
-  constexpr std::string_view kForbidden = "\\/:*?\"<>|";
-  for (const char c : name) {
-    if (kForbidden.find(c) != std::string_view::npos) return true;
-    if (static_cast<unsigned char>(c) < 32) return true;
+// Why a typed name cannot make a folder directly under the selected one,
+// or empty text when the name is fine as far as the picker can tell; the
+// file system has the last word when the folder is made.
+std::string RefusalOf(const std::string& name) {
+  if (name == "." || name == "..") {
+    return "The names . and .. stand for the folder itself and its parent.";
   }
-  if (name.find("..") != std::string::npos) return true;
-  return TrimBlanks(name).find_first_not_of('.') == std::string::npos;
+  constexpr std::string_view kForbidden = "\\/:*?\"<>|";
+  if (name.find_first_of(kForbidden) != std::string::npos) {
+    return "A folder name cannot contain \\ / : * ? \" < > |";
+  }
+  return std::string();
 }
 
 void ToggleCheckBox() {
@@ -69,9 +70,8 @@ void CreateNewFolder() {
     }
     if (TrimBlanks(answer).empty()) return;  // blank or cancelled: nothing happens
     newPath = parent + "\\" + answer;
-    if (IsForbiddenName(answer)) {
-      rt::MsgBox(answer + kCrLf + "A folder name cannot contain \\ / : * ? \" < > |" + kCrLf +
-                     "Enter a different name and try again.",
+    if (const std::string refusal = RefusalOf(answer); !refusal.empty()) {
+      rt::MsgBox(answer + kCrLf + refusal + kCrLf + "Enter a different name and try again.",
                  rt::BoxIcon::kCritical, BrowseOptions.Title);
       continue;
     }

@@ -33,7 +33,11 @@ void SelectPath(const std::string& path) {
 void OnEnter() {
   const std::string current = WithoutTrailingBackslash(TrimAtNull(PickerState.CurrentPath));
   const std::string typed = WithoutTrailingBackslash(GetWindowString(PickerState.PathBoxWnd));
-  const std::string sibling = ParentPath(current) + "\\" + typed;
+  // The typed name in place of the current folder's last component. A drive
+  // root has no parent: there the name is looked for below the root itself,
+  // not as \name on whichever drive is current.
+  const std::string folder = IsBareDrive(current) ? current : ParentPath(current);
+  const std::string sibling = folder + "\\" + typed;
   if (PathExists(sibling)) {
     SelectPath(sibling);
   } else if (PathExists(typed)) {

@@ -1,7 +1,8 @@
 // Form1: window, controls and handlers.
 #include "main_window/form1.h"
 
-#include <cctype>
+#include <exception>
+#include <new>
 
 #include "folder_picker/browse_for_folder.h"
 #include "platform/database_engine.h"
@@ -67,22 +68,24 @@ void ReportUntrapped(const RuntimeError& e) {
   platform::EndProgram();
 }
 
-// The folder that the path box names for Browse to start from. When the box
-// already names a database file (by one of the two names the option buttons
-// give, or because a file of that name exists) its folder is meant, so that
-// Browse followed by Cancel puts back the same path instead of appending the
-// file name a second time. A drive root keeps its backslash.
-std::string BrowseStartFolder(const std::string& text) {
-  const size_t slash = text.find_last_of('\\');
-  std::string name = text.substr(slash == std::string::npos ? 0 : slash + 1);
-  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+// Whether the path box's text names a file rather than a folder: it is not
+// an existing folder, and it names an existing file or its last component
+// has an extension (a database that does not exist yet).
+bool NamesFile(const std::string& text) {
   const DWORD attributes = GetFileAttributesA(text.c_str());
-  const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-  const bool is_folder = exists && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  const bool database_name = name == "qvd.mdb" || name == "backup.mdb";
-  if (is_folder || name.empty() || !(database_name || exists)) return text;
+  if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  const size_t slash = text.find_last_of('\\');
+  const std::string name = text.substr(slash == std::string::npos ? 0 : slash + 1);
+  const size_t dot = name.rfind('.');
+  return dot != std::string::npos && dot > 0 && dot + 1 < name.size();
+}
+
+// The folder that holds a file named by a path; a drive root keeps its
+// backslash, and a bare name has no folder.
+std::string FolderOf(const std::string& file) {
+  const size_t slash = file.find_last_of('\\');
   if (slash == std::string::npos) return std::string();
-  std::string folder = text.substr(0, slash);
+  std::string folder = file.substr(0, slash);
   if (folder.size() == 2 && folder[1] == ':') folder += '\\';
   return folder;
 }
@@ -165,10 +168,16 @@ LRESULT CALLBACK Form1::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lp
 LRESULT Form1::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
   switch (msg) {
     case WM_COMMAND:
+      // Nothing is thrown back into the system's message dispatch: an error
+      // that a handler does not trap gets the runtime's report instead.
       try {
         OnCommand(LOWORD(wparam), HIWORD(wparam));
       } catch (const RuntimeError& e) {
         ReportUntrapped(e);
+      } catch (const std::bad_alloc&) {
+        ReportUntrapped(RuntimeError(7, "Out of memory"));
+      } catch (const std::exception& e) {
+        ReportUntrapped(RuntimeError(51, std::string("Internal error: ") + e.what()));
       }
       return 0;
     case WM_ACTIVATE:
@@ -256,9 +265,16 @@ void Form1::ComposePath(const std::string& folder) {
 void Form1::Option1_Click(int) { ComposePath(SelectedFolder); }
 
 void Form1::Command1_Click() {
-  SelectedFolder = BrowseStartFolder(Text1());
+  SelectedFolder = Text1();
   BrowseFolders(*this, SelectedFolder, "Select Catalog", "Select the folder containing backup.mdb");
   if (SelectedFolder.empty()) return;
+  if (NamesFile(SelectedFolder)) {
+    // Cancelled while the box named a file: the picker chooses folders only,
+    // so this is the box's own text back. The box keeps it, and the option
+    // buttons compose from its folder from now on.
+    SelectedFolder = FolderOf(SelectedFolder);
+    return;
+  }
   ComposePath(SelectedFolder);
 }
 
@@ -294,7 +310,8 @@ void Form1::BrowseFolders(Form1& frm, std::string& sFolderName, const std::strin
   ResumeNext([&] {
     picker::BrowseOptions.Title = sTitle;
     picker::BrowseOptions.Prompt = sPrompt;
-    picker::BrowseOptions.InitialFolder = start;
+    // A path naming a file starts the picker in the file's folder.
+    picker::BrowseOptions.InitialFolder = NamesFile(start) ? FolderOf(start) : start;
     picker::BrowseOptions.CheckBoxCaption = "Include Subfolders";
     picker::BrowseOptions.OkCaption = "OK";
     picker::BrowseOptions.CancelCaption = "Cancel";
@@ -350,6 +367,8 @@ void Form1::RandC() {
 
 int RunProgram(int show_command) {
   platform::StartProgram();
+  // OLE for the folder dialog, from before the window until after it.
+  const platform::OleSession ole;
   Form1 form;
   if (!form.Create(show_command)) return 1;
   MSG msg;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/error.h"
+#include "platform/shell32.h"
 
 namespace tessmark::platform {
 namespace {
@@ -146,6 +147,12 @@ HINSTANCE ModuleInstance() { return GetModuleHandleA(nullptr); }
 void StartProgram() {
   g_ending = false;
   g_pointer = MousePointer::kDefault;
+}
+
+OleSession::OleSession() : started_(SUCCEEDED(OleInitialize(nullptr))) {}
+
+OleSession::~OleSession() {
+  if (started_) OleUninitialize();
 }
 
 void EndProgram() {

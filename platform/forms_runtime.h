@@ -77,6 +77,20 @@ HINSTANCE ModuleInstance();
 // Called by the program entry before it creates its first window: the
 // pointer is the default and no end has been requested.
 void StartProgram();
+// OLE on the program's one thread, in a single-threaded apartment, for as
+// long as the object lives: the system's folder dialog needs it. The
+// program entry makes one before its first window and lets it go after the
+// last, which ends OLE again when this object started it.
+class OleSession {
+ public:
+  OleSession();
+  ~OleSession();
+  OleSession(const OleSession&) = delete;
+  OleSession& operator=(const OleSession&) = delete;
+
+ private:
+  bool started_ = false;
+};
 // Ends the program at once: the message loop runs no further event.
 void EndProgram();
 bool ProgramEnding();

@@ -13,8 +13,11 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "platform/headless/state.h"
 
 namespace tessmark::headless {
 
@@ -332,6 +335,19 @@ using tessmark::headless::BrowseDialogRecord;
 LPVOID WINAPI CoTaskMemAlloc(std::size_t size) { return std::malloc(size == 0 ? 1 : size); }
 void WINAPI CoTaskMemFree(LPVOID memory) { std::free(memory); }
 
+HRESULT WINAPI OleInitialize(LPVOID /*reserved*/) {
+  return tessmark::headless::state().ole_depth++ == 0 ? S_OK : S_FALSE;
+}
+
+void WINAPI OleUninitialize() {
+  int& depth = tessmark::headless::state().ole_depth;
+  if (depth > 0) --depth;
+}
+
+namespace tessmark::headless {
+int OleDepth() { return state().ole_depth; }
+}  // namespace tessmark::headless
+
 BOOL WINAPI SHGetPathFromIDListA(LPCITEMIDLIST item_list, LPSTR path) {
   if (path == nullptr) return FALSE;
   path[0] = '\0';
@@ -361,6 +377,11 @@ HRESULT WINAPI SHGetSpecialFolderLocation(HWND /*owner*/, int folder, LPITEMIDLI
 
 LPITEMIDLIST WINAPI SHBrowseForFolderA(LPBROWSEINFOA info) {
   using namespace tessmark::headless;
+  if (state().ole_depth == 0) {
+    // The system's dialog requires a single-threaded apartment on the calling
+    // thread; a program that never started OLE has a fault to find.
+    throw std::logic_error("SHBrowseForFolderA called before OleInitialize on this thread");
+  }
   if (info == nullptr) return nullptr;
   RegisterClasses();
   Dialog d;

@@ -144,7 +144,9 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
       w->pushed = wparam != 0;
       return 0;
     case BM_SETSTYLE:
-      w->style = (w->style & ~static_cast<DWORD>(0xFFFF)) | (static_cast<DWORD>(wparam) & 0xFFFF);
+      // Only the button's type changes (a push button to the default one and back).
+      w->style = (w->style & ~static_cast<DWORD>(BS_TYPEMASK)) |
+                 (static_cast<DWORD>(wparam) & BS_TYPEMASK);
       return 0;
     case WM_SETFONT:
       w->font = reinterpret_cast<HFONT>(wparam);

@@ -1,6 +1,9 @@
 // Message delivery of the headless window system: sent and posted messages,
 // the message queue and loop functions, the default window procedure, and
-// the keyboard handling of dialog-style windows.
+// the keyboard handling of dialog-style windows (IsDialogMessageA, as the
+// system's dialog manager does it for a window that is not a dialog: Tab
+// moves the focus and the default push button with it, Enter clicks the
+// default push button or sends IDOK, Escape sends IDCANCEL).
 #include <algorithm>
 #include <cstring>
 
@@ -102,13 +105,51 @@ HWND NextTabStop(HWND dialog, HWND from, bool backwards) {
   return it + 1 == stops.end() ? stops.front() : *(it + 1);
 }
 
+bool IsInside(HWND ancestor, HWND hwnd) {
+  for (HWND h = hwnd; h != nullptr; h = GetAncestor(h, GA_PARENT)) {
+    if (h == ancestor) return true;
+    if (!IsWindow(h)) return false;
+  }
+  return false;
+}
+
+// Push buttons among `parent`'s descendants that are the default one.
+void ClearDefaultButtons(HWND parent) {
+  for (HWND h = GetWindow(parent, GW_CHILD); h != nullptr; h = GetWindow(h, GW_HWNDNEXT)) {
+    if ((SendMessageA(h, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON) != 0) {
+      SendMessageA(h, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    }
+    ClearDefaultButtons(h);
+  }
+}
+
+// After the keyboard moved the focus to `next`: a push button that takes the
+// focus becomes the default button, and no other stays one; when the focus
+// goes to a default button, the dialog's own default (DM_GETDEFID) is it.
+void MoveDefaultButton(HWND dialog, HWND next) {
+  const LRESULT next_code = SendMessageA(next, WM_GETDLGCODE, 0, 0);
+  ClearDefaultButtons(dialog);
+  if ((next_code & DLGC_DEFPUSHBUTTON) != 0) {
+    const LRESULT def = SendMessageA(dialog, DM_GETDEFID, 0, 0);
+    HWND item = HIWORD(def) == DC_HASDEFID ? GetDlgItem(dialog, LOWORD(def)) : nullptr;
+    if (item != nullptr) {
+      const LRESULT code = SendMessageA(item, WM_GETDLGCODE, 0, 0);
+      if ((code & DLGC_BUTTON) != 0 && (code & DLGC_UNDEFPUSHBUTTON) != 0) {
+        SendMessageA(item, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+      }
+    }
+  } else if ((next_code & DLGC_BUTTON) != 0 && (next_code & DLGC_UNDEFPUSHBUTTON) != 0) {
+    SendMessageA(next, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+  }
+}
+
 }  // namespace
 
 LRESULT Deliver(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, bool posted) {
   State& s = state();
   Window* w = FindWindowRecord(hwnd);
   if (w == nullptr) return 0;
-  s.log.push_back(LoggedMessage{hwnd, msg, wparam, lparam, posted, s.send_depth});
+  s.log.push_back(LoggedMessage{hwnd, msg, wparam, lparam, posted, s.send_depth, w->proc});
   WNDPROC proc = ProcFromToken(w->proc);
   if (proc == nullptr) return 0;
   ++s.send_depth;
@@ -200,42 +241,64 @@ BOOL WINAPI IsDialogMessageA(HWND dialog, LPMSG msg) {
     return FALSE;
   }
   if (msg->hwnd != dialog && GetAncestor(msg->hwnd, GA_ROOT) != dialog) return FALSE;
-  const bool key = msg->message == WM_KEYDOWN || msg->message == WM_CHAR;
-  const auto vk = static_cast<UINT>(msg->wParam);
-  const bool navigation =
-      key && (msg->message == WM_KEYDOWN ? (vk == VK_TAB || vk == VK_RETURN || vk == VK_ESCAPE)
-                                         : (vk == '\t' || vk == '\r' || vk == 27));
-  if (navigation) {
+  const auto key = static_cast<UINT>(msg->wParam);
+  if (msg->message == WM_KEYDOWN) {
     const LRESULT code =
         SendMessageA(msg->hwnd, WM_GETDLGCODE, msg->wParam, reinterpret_cast<LPARAM>(msg));
-    const bool wants = (code & DLGC_WANTALLKEYS) != 0 ||
-                       ((vk == VK_TAB || vk == '\t') && (code & DLGC_WANTTAB) != 0);
-    if (!wants) {
-      if (msg->message == WM_KEYDOWN) {
-        if (vk == VK_TAB) {
-          HWND next = NextTabStop(dialog, GetFocus(), false);
-          if (next != nullptr) {
-            SetFocus(next);
+    if ((code & DLGC_WANTMESSAGE) == 0) {
+      switch (key) {
+        case VK_TAB:
+          if ((code & DLGC_WANTTAB) == 0) {
+            HWND next = NextTabStop(dialog, GetFocus(), false);
+            if (next == nullptr) return FALSE;
             if ((SendMessageA(next, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) != 0) {
               SendMessageA(next, EM_SETSEL, 0, -1);
             }
+            SetFocus(next);
+            MoveDefaultButton(dialog, next);
+            return TRUE;
           }
-        } else if (vk == VK_RETURN) {
+          break;
+        case VK_ESCAPE:
+          SendMessageA(dialog, WM_COMMAND, IDCANCEL,
+                       reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
+          return TRUE;
+        case VK_RETURN: {
+          // The focused push button when it is the default one, else the
+          // dialog's default button, else IDOK.
+          HWND focus = GetFocus();
+          if (focus != nullptr && focus != dialog && IsInside(dialog, focus) &&
+              (SendMessageA(focus, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON) != 0) {
+            SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(focus), BN_CLICKED),
+                         reinterpret_cast<LPARAM>(focus));
+            return TRUE;
+          }
           const LRESULT def = SendMessageA(dialog, DM_GETDEFID, 0, 0);
-          const int id = HIWORD(def) == DC_HASDEFID ? LOWORD(def) : IDOK;
-          HWND item = GetDlgItem(dialog, id);
-          if (item == nullptr || IsWindowEnabled(item)) {
-            SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                         reinterpret_cast<LPARAM>(item));
+          if (HIWORD(def) == DC_HASDEFID) {
+            HWND item = GetDlgItem(dialog, LOWORD(def));
+            if (item == nullptr || IsWindowEnabled(item)) {
+              SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(LOWORD(def), BN_CLICKED),
+                           reinterpret_cast<LPARAM>(item));
+            }
+          } else {
+            SendMessageA(dialog, WM_COMMAND, IDOK,
+                         reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
           }
-        } else {
-          HWND item = GetDlgItem(dialog, IDCANCEL);
-          SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
-                       reinterpret_cast<LPARAM>(item));
+          return TRUE;
         }
+        default:
+          break;
       }
-      return TRUE;  // the key and its character are consumed
     }
+  } else if (msg->message == WM_CHAR && (key == '\t' || key == '\r' || key == 27)) {
+    // The system makes no character of a key that the dialog took above;
+    // scripted input posts one all the same, so it is dropped here unless
+    // the window claims that key.
+    const LRESULT code =
+        SendMessageA(msg->hwnd, WM_GETDLGCODE, msg->wParam, reinterpret_cast<LPARAM>(msg));
+    const bool wants =
+        (code & DLGC_WANTMESSAGE) != 0 || (key == '\t' && (code & DLGC_WANTTAB) != 0);
+    if (!wants) return TRUE;
   }
   TranslateMessage(msg);
   DispatchMessageA(msg);

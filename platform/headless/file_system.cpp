@@ -75,6 +75,8 @@ std::optional<Resolved> Resolve(const char* windows_path, bool allow_wildcards) 
   std::replace(path.begin(), path.end(), '/', '\\');
   Resolved r;
   std::string rest;
+  const char current_drive =
+      static_cast<char>(std::toupper(static_cast<unsigned char>(s.current_folder[0])));
   if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]))) {
     r.drive = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
     rest = path.substr(2);
@@ -82,13 +84,23 @@ std::optional<Resolved> Resolve(const char* windows_path, bool allow_wildcards) 
     s.last_error = ERROR_PATH_NOT_FOUND;  // no network shares here
     return std::nullopt;
   } else {
-    r.drive = 'C';  // the current directory is the root of C:
+    r.drive = current_drive;
     rest = path;
   }
   auto drive = s.drives.find(r.drive);
   if (drive == s.drives.end()) {
     s.last_error = ERROR_PATH_NOT_FOUND;
     return std::nullopt;
+  }
+  // A path that does not start at a root goes on from the drive's current
+  // folder: the program's current folder on its drive, the root elsewhere.
+  if ((rest.empty() || rest.front() != '\\') && r.drive == current_drive) {
+    std::string base = s.current_folder.substr(2);  // "\\" or "\\Data"
+    if (!rest.empty()) {
+      if (base.back() != '\\') base += '\\';
+      base += rest;
+    }
+    rest = base;
   }
   std::vector<std::string> parts;
   size_t start = 0;
@@ -251,6 +263,14 @@ std::string UpperAscii(std::string text) {
 void MapDrive(char letter, const fs::path& host_folder) {
   state().drives[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))] =
       fs::absolute(host_folder).lexically_normal().string();
+}
+
+void SetCurrentFolder(const std::string& windows_path) {
+  std::string folder = windows_path;
+  std::replace(folder.begin(), folder.end(), '/', '\\');
+  if (folder.size() == 2) folder += '\\';
+  if (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
+  state().current_folder = folder;
 }
 
 void UnmapDrive(char letter) {

@@ -13,6 +13,7 @@ typedef LONG HRESULT;
 typedef unsigned short USHORT;
 
 #define S_OK (static_cast<HRESULT>(0L))
+#define S_FALSE (static_cast<HRESULT>(1L))
 #define E_FAIL (static_cast<HRESULT>(0x80004005L))
 #define E_INVALIDARG (static_cast<HRESULT>(0x80070057L))
 #define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
@@ -62,6 +63,8 @@ typedef BROWSEINFOA* LPBROWSEINFOA;
 #define BFFM_INITIALIZED 1
 #define BFFM_SELCHANGED 2
 #define BFFM_VALIDATEFAILEDA 3
+#define BFFM_VALIDATEFAILEDW 4
+#define BFFM_IUNKNOWN 5
 
 // Messages to the dialog.
 #define BFFM_SETSTATUSTEXTA (WM_USER + 100)
@@ -89,6 +92,13 @@ struct HELPINFO {
 };
 typedef HELPINFO* LPHELPINFO;
 
+// OLE on the calling thread: the first call starts it (S_OK), later ones
+// only count (S_FALSE); each is matched by one OleUninitialize.
+HRESULT WINAPI OleInitialize(LPVOID reserved);
+void WINAPI OleUninitialize();
+
+// Asserts (throws std::logic_error) when OLE is not started on the calling
+// thread: the system's dialog needs a single-threaded apartment.
 LPITEMIDLIST WINAPI SHBrowseForFolderA(LPBROWSEINFOA info);
 BOOL WINAPI SHGetPathFromIDListA(LPCITEMIDLIST item_list, LPSTR path);
 HRESULT WINAPI SHGetSpecialFolderLocation(HWND owner, int folder, LPITEMIDLIST* item_list);

@@ -76,6 +76,7 @@ struct State {
   int send_depth = 0;
   int modal_depth = 0;
   std::vector<LoggedMessage> log;
+  std::vector<ProcedureChange> procedure_changes;
   std::function<bool()> idle;
 
   std::vector<MessageBoxRecord> boxes;
@@ -87,6 +88,7 @@ struct State {
   int dispatch_depth = 0;
 
   std::map<char, std::string> drives;       // letter -> host folder
+  std::string current_folder = "C:\\";      // relative paths start here
   std::map<std::string, DWORD> attributes;  // host path -> hidden/system/read-only bits
   std::map<uintptr_t, std::unique_ptr<FindSearch>> searches;
   uintptr_t next_search = 0x100;
@@ -97,6 +99,7 @@ struct State {
   int screen_width = 1024;
   int screen_height = 768;
   OSVERSIONINFOA version{};
+  int ole_depth = 0;  // OleInitialize calls not yet matched by OleUninitialize
 };
 
 State& state();

@@ -678,6 +678,7 @@ LONG WINAPI SetWindowLongA(HWND hwnd, int index, LONG value) {
       // Subclassing: the new procedure receives the next message; nothing is sent now.
       old = w->proc;
       w->proc = value;
+      state().procedure_changes.push_back(ProcedureChange{hwnd, old, value, state().log.size()});
       return old;
     case GWL_ID:
       old = w->id;

@@ -39,7 +39,11 @@ void SetSystemVersion(DWORD major, DWORD minor, DWORD build, DWORD platform_id,
 }
 
 const std::vector<LoggedMessage>& MessageLog() { return state().log; }
-void ClearMessageLog() { state().log.clear(); }
+const std::vector<ProcedureChange>& ProcedureChanges() { return state().procedure_changes; }
+void ClearMessageLog() {
+  state().log.clear();
+  state().procedure_changes.clear();
+}
 
 const std::vector<MessageBoxRecord>& MessageBoxes() { return state().boxes; }
 

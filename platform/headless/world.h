@@ -22,6 +22,13 @@ void Reset();
 // Makes `letter`: (A-Z) show the contents of `host_folder`.
 void MapDrive(char letter, const std::filesystem::path& host_folder);
 void UnmapDrive(char letter);
+// The program's current folder, a Windows path ("C:\\" after Reset). A path
+// without a drive, or with a drive but no backslash after its colon ("d:",
+// "d:Data"), is taken relative to it when it is on that drive, as by the
+// system; the current folder of every other drive is its root, as for a
+// program that no command prompt started. A path starting with a backslash
+// is on the current folder's drive.
+void SetCurrentFolder(const std::string& windows_path);
 // The host path that a Windows path names, matching each existing component
 // without regard to case as Windows does. Empty when the path is not on a
 // mapped drive or is malformed.
@@ -31,6 +38,13 @@ std::filesystem::path HostPath(const std::string& windows_path);
 void SetScreenSize(int width, int height);
 void SetSystemVersion(DWORD major, DWORD minor, DWORD build, DWORD platform_id,
                       const std::string& service_pack);
+
+// --- OLE --------------------------------------------------------------
+// How many OleInitialize calls on the program's one thread are not yet
+// matched by OleUninitialize. OLE is started (the thread is in a
+// single-threaded apartment) while this is above 0; the folder dialog
+// refuses to run otherwise.
+int OleDepth();
 
 // --- Injected faults ----------------------------------------------------
 enum class FileOperation { kFind, kDelete, kMove, kCreateDirectory, kSetAttributes };
@@ -55,8 +69,20 @@ struct LoggedMessage {
   LPARAM lparam;
   bool posted;  // delivered by DispatchMessageA rather than sent
   int depth;    // nesting of sent messages at delivery, 0 for the outermost
+  LONG proc;    // the window procedure it was delivered to (WndProcToLong)
 };
 const std::vector<LoggedMessage>& MessageLog();
+// Every change of a window's procedure (SetWindowLongA, GWL_WNDPROC), in
+// order, with how many messages the log held when it was made, so that a
+// test can place it among them.
+struct ProcedureChange {
+  HWND hwnd;
+  LONG old_proc;
+  LONG new_proc;
+  size_t at;  // index in MessageLog() of the first message after it
+};
+const std::vector<ProcedureChange>& ProcedureChanges();
+// Clears the message log and the procedure changes.
 void ClearMessageLog();
 
 // --- Message boxes ------------------------------------------------------

@@ -95,46 +95,33 @@ TEST_F(BrowseCommandTest, CancelWithAnEmptyBoxChangesNothing) {
   EXPECT_EQ(form_.SelectedFolder, "");
 }
 
-TEST_F(BrowseCommandTest, ABoxNamingTheDatabaseStartsFromItsFolderAndCancelKeepsIt) {
-  SetPathBox("C:\\Data\\qvd.mdb");
-  std::string selected;
-  Then([&] {
-    selected = LastDialog().selected;
-    user::ClickCancel();
-  });
-  ClickBrowse();
-  EXPECT_EQ(selected, "C:\\Data");
-  EXPECT_EQ(form_.SelectedFolder, "C:\\Data");
-  EXPECT_EQ(PathBox(), "C:\\Data\\qvd.mdb");
-}
-
-TEST_F(BrowseCommandTest, ADatabaseNameThatDoesNotExistYetCountsAsAFile) {
-  ClickClient();
-  SetPathBox("C:\\Data\\backup.mdb");
-  Then([] { user::ClickCancel(); });
-  ClickBrowse();
-  EXPECT_EQ(PathBox(), "C:\\Data\\backup.mdb");
-}
-
-TEST_F(BrowseCommandTest, AnyExistingFileCountsAsAFile) {
+TEST_F(BrowseCommandTest, ABoxNamingAFileStartsInItsFolderAndCancelKeepsIt) {
   MakeFile("Data\\catalog.old");
-  SetPathBox("c:\\data\\catalog.old");
-  std::string selected;
-  Then([&] {
-    selected = LastDialog().selected;
-    user::ClickCancel();
-  });
-  ClickBrowse();
-  EXPECT_EQ(selected, "C:\\Data");
-  EXPECT_EQ(PathBox(), "c:\\data\\qvd.mdb");
-}
-
-TEST_F(BrowseCommandTest, ADatabaseFileAtADriveRootKeepsTheRoot) {
-  SetPathBox("C:\\qvd.mdb");
-  Then([] { user::ClickCancel(); });
-  ClickBrowse();
-  EXPECT_EQ(form_.SelectedFolder, "C:\\");
-  EXPECT_EQ(PathBox(), "C:\\qvd.mdb");
+  struct Case {
+    bool client;
+    const char* box;
+    const char* selected;  // when the dialog opens
+    const char* folder;    // SelectedFolder afterwards
+  };
+  for (const Case c : {Case{false, "C:\\Data\\qvd.mdb", "C:\\Data", "C:\\Data"},
+                       Case{true, "C:\\Data\\qvd.mdb", "C:\\Data", "C:\\Data"},
+                       Case{true, "C:\\Data\\backup.mdb", "C:\\Data", "C:\\Data"},
+                       Case{false, "C:\\Data\\other.mdb", "C:\\Data", "C:\\Data"},
+                       Case{false, "c:\\data\\catalog.old", "C:\\Data", "c:\\data"},
+                       Case{false, "C:\\qvd.mdb", "C:\\", "C:\\"}}) {
+    SCOPED_TRACE(c.box);
+    ASSERT_TRUE(User().Click(form_.Control(c.client ? mw::kOption1Client : mw::kOption1Server)));
+    SetPathBox(c.box);
+    std::string selected;
+    Then([&] {
+      selected = LastDialog().selected;
+      user::ClickCancel();
+    });
+    ClickBrowse();
+    EXPECT_EQ(selected, c.selected);
+    EXPECT_EQ(PathBox(), c.box);
+    EXPECT_EQ(form_.SelectedFolder, c.folder);
+  }
 }
 
 TEST_F(BrowseCommandTest, ADriveRootGetsExactlyOneBackslash) {
@@ -147,6 +134,37 @@ TEST_F(BrowseCommandTest, ADriveRootGetsExactlyOneBackslash) {
   EXPECT_EQ(PathBox(), "C:\\qvd.mdb");
   ClickClient();
   EXPECT_EQ(PathBox(), "C:\\backup.mdb");
+}
+
+// The whole program, as it starts and ends.
+class ProgramTest : public PickerTest {
+ protected:
+  void SetUp() override {
+    PickerTest::SetUp();
+    OleUninitialize();  // the program starts OLE itself
+    MakeFolder("Data");
+  }
+  static HWND Form() { return FindWindowA(mw::kForm1Class, nullptr); }
+};
+
+TEST_F(ProgramTest, OleRunsFromStartToEndSoBrowseShowsTheSystemDialog) {
+  int depth_in_dialog = -1;
+  std::string path_box;
+  Then([this] { User().Click(GetDlgItem(Form(), mw::kCommand1)); });
+  Then([&] {
+    depth_in_dialog = hl::OleDepth();
+    user::SelectFolder("C:\\Data");
+    user::ClickOk();
+  });
+  Then([&] {
+    path_box = TextOf(GetDlgItem(Form(), mw::kText1));
+    User().Click(GetDlgItem(Form(), mw::kCommand3));
+  });
+  EXPECT_TRUE(hl::ScriptedUser::RunUntilInputRunsOut([] { mw::RunProgram(SW_SHOWNORMAL); }));
+  EXPECT_TRUE(ScriptDone());
+  EXPECT_EQ(depth_in_dialog, 1) << "started once, before the dialog";
+  EXPECT_EQ(path_box, "C:\\Data\\qvd.mdb");
+  EXPECT_EQ(hl::OleDepth(), 0) << "ended with the program";
 }
 
 TEST_F(BrowseCommandTest, StripNullsDropsEveryNul) {

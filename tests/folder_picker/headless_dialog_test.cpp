@@ -85,6 +85,24 @@ TEST_F(HeadlessDialogTest, ChildrenComeInTemplateOrder) {
                                             "SysTreeView32"}));
 }
 
+TEST_F(HeadlessDialogTest, RunsOnlyWhileOleIsStarted) {
+  // The fixture started OLE once; further starts only count, and OLE ends
+  // with the last matching end.
+  EXPECT_EQ(hl::OleDepth(), 1);
+  EXPECT_EQ(OleInitialize(nullptr), S_FALSE);
+  OleUninitialize();
+  Then([] { user::ClickCancel(); });
+  EXPECT_EQ(Browse(BIF_VALIDATE), "(none)");
+  OleUninitialize();
+  EXPECT_EQ(hl::OleDepth(), 0);
+  EXPECT_THROW(Browse(BIF_VALIDATE), std::logic_error);
+  EXPECT_EQ(hl::BrowseDialogs().size(), 1u) << "no dialog without a single-threaded apartment";
+  EXPECT_EQ(OleInitialize(nullptr), S_OK);
+  Then([] { user::ClickCancel(); });
+  EXPECT_EQ(Browse(BIF_VALIDATE), "(none)");
+  EXPECT_TRUE(ScriptDone());
+}
+
 TEST_F(HeadlessDialogTest, InitialisedOnceHiddenThenShown) {
   bool visible_at_init = true;
   g_on_init = [&](HWND d) { visible_at_init = IsWindowVisible(d) != FALSE; };

@@ -109,21 +109,46 @@ TEST_F(NewFolderTest, ExistingFoldersAndFilesAreRefusedAndAskedAgain) {
   EXPECT_EQ(Showings(), 1u);
 }
 
-TEST_F(NewFolderTest, NamesWithSeparatorsWildcardsOrOnlyDotsAreRefused) {
-  NewFolder(
-      {"Sub\\Deeper", "..", "...", "up..", "x:y", "a*", "C:\\Elsewhere", "a/b", std::nullopt});
+TEST_F(NewFolderTest, OnlyReservedNamesAndForbiddenCharactersAreRefused) {
+  const std::string reserved = "The names . and .. stand for the folder itself and its parent.";
+  const std::string forbidden = "A folder name cannot contain \\ / : * ? \" < > |";
+  struct Refused {
+    const char* name;
+    const std::string& rule;
+  };
+  const Refused refused[] = {
+      {".", reserved},      {"..", reserved},      {"Sub\\Deeper", forbidden},
+      {"a/b", forbidden},   {"x:y", forbidden},    {"C:\\Elsewhere", forbidden},
+      {"a*", forbidden},    {"what?", forbidden},  {"say \"hi\"", forbidden},
+      {"<tag>", forbidden}, {"pipe|d", forbidden},
+  };
+  std::vector<std::optional<std::string>> answers;
+  for (const Refused& r : refused) answers.emplace_back(r.name);
+  answers.emplace_back(std::nullopt);
+  NewFolder(answers);
   Then([] { user::ClickCancel(); });
   BrowseForFolder();
   EXPECT_TRUE(ScriptDone());
   const std::vector<std::string> boxes = CriticalBoxes();
-  ASSERT_EQ(boxes.size(), 8u);
-  for (const std::string& text : boxes) {
-    EXPECT_NE(text.find("A folder name cannot contain \\ / : * ? \" < > |"), std::string::npos)
-        << text;
+  ASSERT_EQ(boxes.size(), std::size(refused));
+  for (std::size_t i = 0; i < boxes.size(); ++i) {
+    EXPECT_EQ(boxes[i], std::string(refused[i].name) + "\r\n" + refused[i].rule +
+                            "\r\nEnter a different name and try again.");
   }
   EXPECT_FALSE(fs::exists(Host("Data\\Sub\\Deeper")));
   EXPECT_FALSE(fs::exists(Host("Elsewhere")));
   EXPECT_EQ(Showings(), 1u);
+
+  // Dots elsewhere in a name are no parent reference.
+  for (const char* name : {"v1..2", "..x", "a.b.c"}) {
+    SCOPED_TRACE(name);
+    BrowseOptions.InitialFolder = "C:\\Data";
+    NewFolder({name});
+    Then([] { user::ClickOk(); });
+    EXPECT_EQ(BrowseForFolder(), std::string("C:\\Data\\") + name);
+    EXPECT_TRUE(fs::is_directory(Host(std::string("Data\\") + name)));
+  }
+  EXPECT_EQ(hl::MessageBoxes().size(), std::size(refused));
 }
 
 TEST_F(NewFolderTest, AFileSystemRefusalIsReportedAndNothingRestarts) {

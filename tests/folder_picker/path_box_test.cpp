@@ -85,11 +85,41 @@ TEST_F(PathBoxTest, AnEmptyBoxDeeperDownIsReportedMissing) {
 }
 
 TEST_F(PathBoxTest, FromADriveRootAFullPathStillWorks) {
-  // The parent of c:\ is empty, so the sibling is \Data\Sub, which is not a
-  // path on any drive; the typed path is.
+  // The sibling c:\C:\Data\Sub does not exist; the typed path does.
   const Outcome out = Enter("c:\\", "C:\\Data\\Sub");
   EXPECT_EQ(out.selected, "C:\\Data\\Sub");
   EXPECT_EQ(out.current_path, "C:\\Data\\Sub");
+}
+
+TEST_F(PathBoxTest, AtADriveRootANameIsLookedForBelowThatRoot) {
+  // Data exists on both drives; C: is the current drive, where a rootless
+  // \Data would be looked for.
+  fs::create_directories(drive_d_ / "Data");
+  struct Case {
+    const char* root;
+    const char* typed;
+    const char* selected;  // also what OK returns
+    const char* current;
+  };
+  for (const Case c :
+       {Case{"c:\\", "Data", "C:\\Data", "c:\\Data"}, Case{"d:\\", "Data", "D:\\Data", "d:\\Data"},
+        Case{"D:\\", "stuff\\", "D:\\Stuff", "D:\\stuff"}, Case{"d:\\", "", "D:\\", "d:\\"}}) {
+    SCOPED_TRACE(std::string(c.root) + " + " + c.typed);
+    BrowseOptions.InitialFolder = c.root;
+    std::string current;
+    int changes = -1;
+    Then([&] {
+      const int before = LastDialog().selection_changes;
+      user::TypeIntoPathBox(c.typed);
+      changes = LastDialog().selection_changes - before;
+      current = TrimAtNull(PickerState.CurrentPath);
+      user::ClickOk();
+    });
+    EXPECT_EQ(BrowseForFolder(), c.selected);
+    EXPECT_EQ(current, c.current);
+    EXPECT_EQ(changes, 1);
+  }
+  EXPECT_TRUE(hl::MessageBoxes().empty());
 }
 
 TEST_F(PathBoxTest, AMissingPathGetsTheCriticalBoxAndChangesNothing) {
@@ -107,13 +137,37 @@ TEST_F(PathBoxTest, AMissingPathGetsTheCriticalBoxAndChangesNothing) {
   EXPECT_EQ(out.selection_changes, 0);
 }
 
-TEST_F(PathBoxTest, ATypedDriveRootSelectsTheRoot) {
-  // d:\ loses its backslash like any typed path; a bare d: is still a drive.
-  const Outcome out = Enter("c:\\Data\\Sub", "d:\\");
+TEST_F(PathBoxTest, ATypedDriveRootSelectsTheRootWhereverTheDrivesCurrentFolderIs) {
+  // A typed d:\ loses its backslash like any typed path and is searched as
+  // d:, which names the drive's current folder: its root, where a search
+  // finds nothing, unless the program's current folder is on D:. Either way
+  // the root is selected (the dialog reads d: as the drive), and a name typed
+  // next is looked for below it.
+  struct Case {
+    const char* current_folder;
+    const char* typed;
+    const char* current_path;  // after the first Enter
+  };
+  for (const Case c : {Case{"C:\\", "d:\\", "d:\\"}, Case{"C:\\", "d:", "d:\\"},
+                       Case{"D:\\Stuff", "d:\\", "d:"}, Case{"D:\\Stuff", "D:", "D:"}}) {
+    SCOPED_TRACE(std::string(c.current_folder) + ", typed " + c.typed);
+    hl::SetCurrentFolder(c.current_folder);
+    BrowseOptions.InitialFolder = "c:\\Data\\Sub";
+    std::string selected, current, box;
+    Then([&] {
+      user::TypeIntoPathBox(c.typed);
+      selected = LastDialog().selected;
+      current = TrimAtNull(PickerState.CurrentPath);
+      box = TextOf(user::PathBox());
+      user::TypeIntoPathBox("Stuff");
+      user::ClickOk();
+    });
+    EXPECT_EQ(BrowseForFolder(), "D:\\Stuff");
+    EXPECT_EQ(selected, "D:\\");
+    EXPECT_EQ(current, c.current_path);
+    EXPECT_EQ(box, "D:\\");
+  }
   EXPECT_TRUE(hl::MessageBoxes().empty());
-  EXPECT_EQ(out.selected, "D:\\");
-  EXPECT_EQ(out.current_path, "d:\\");
-  EXPECT_EQ(out.box_text, "D:\\");
 }
 
 TEST_F(PathBoxTest, ATypedDriveThatDoesNotExistIsReported) {

@@ -1,6 +1,7 @@
 // Shared set-up of the folder picker tests: a fresh headless system with
-// drive C: mapped to a scratch folder, fresh picker records, and a script of
-// user steps that the message loops run one at a time whenever they wait.
+// drive C: mapped to a scratch folder and OLE started, fresh picker records,
+// and a script of user steps that the message loops run one at a time
+// whenever they wait.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -39,6 +40,7 @@ class PickerTest : public ::testing::Test {
     fs::remove_all(drive_c_);
     fs::create_directories(drive_c_);
     hl::MapDrive('C', drive_c_);
+    OleInitialize(nullptr);  // as the program does when it starts
     BrowseOptions = {};
     PickerState = {};
     user_.emplace();

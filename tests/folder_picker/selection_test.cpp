@@ -82,16 +82,71 @@ TEST_F(SelectionTest, WithoutAPathBoxOnlyTheStatusLineAndCurrentPathFollow) {
   EXPECT_EQ(views[0].box, "");
 }
 
-TEST_F(SelectionTest, EachSelectionPutsTheCaptionBack) {
-  std::string caption;
+TEST_F(SelectionTest, EveryNotificationPutsTheCaptionBackAndOnlySelectionsDoMore) {
+  static const char typed[] = "Nowhere";
+  static const wchar_t typed_wide[] = L"Nowhere";
+  struct Case {
+    const char* what;
+    UINT notification;
+    LPARAM lparam;
+    bool title_cleared;  // BrowseOptions.Title emptied before it arrives
+  };
+  const Case cases[] = {
+      {"validation failed (A)", BFFM_VALIDATEFAILEDA, reinterpret_cast<LPARAM>(typed), false},
+      {"validation failed (W)", BFFM_VALIDATEFAILEDW, reinterpret_cast<LPARAM>(typed_wide), false},
+      {"IUnknown", BFFM_IUNKNOWN, 0, false},
+      {"unknown number", 42, 0, true},
+  };
+  struct Seen {
+    std::string caption_after_selection;
+    int result = -1;
+    std::string caption;
+    View before, after;
+    int children_before = 0, children_after = 0;
+  };
+  const auto children = [](HWND dialog) {
+    int n = 0;
+    for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) ++n;
+    return n;
+  };
+  std::vector<Seen> seen(std::size(cases));
   Then([&] {
-    SetWindowTextA(LastDialog().dialog, "Something else");
-    user::SelectFolder("C:\\Windows");
-    caption = TextOf(LastDialog().dialog);
+    const HWND dialog = LastDialog().dialog;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+      const Case& c = cases[i];
+      Seen& s = seen[i];
+      // A selection change puts the caption back and follows the selection.
+      SetWindowTextA(dialog, "Something else");
+      user::SelectFolder(i % 2 == 0 ? "C:\\Windows" : "C:\\Windows\\System32");
+      s.caption_after_selection = TextOf(dialog);
+      // Any other notification puts the caption back and changes nothing else.
+      SetWindowTextA(dialog, "Something else");
+      if (c.title_cleared) BrowseOptions.Title.clear();
+      s.before = Look();
+      s.children_before = children(dialog);
+      s.result = modBrowseForFolder::BrowseCallbackProc(dialog, c.notification, c.lparam, 0);
+      s.caption = TextOf(dialog);
+      s.after = Look();
+      s.children_after = children(dialog);
+    }
     user::ClickCancel();
   });
   BrowseForFolder();
-  EXPECT_EQ(caption, "Select Catalog");
+  EXPECT_TRUE(ScriptDone());
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].what);
+    const Seen& s = seen[i];
+    EXPECT_EQ(s.caption_after_selection, "Select Catalog");
+    EXPECT_EQ(s.result, 0);
+    EXPECT_EQ(s.caption, cases[i].title_cleared ? "Browse for Folder" : "Select Catalog");
+    EXPECT_EQ(s.after.status, s.before.status);
+    EXPECT_EQ(s.after.box, s.before.box);
+    EXPECT_EQ(s.after.caret, s.before.caret);
+    EXPECT_EQ(s.after.current, s.before.current);
+    EXPECT_EQ(s.children_after, s.children_before);
+  }
+  EXPECT_EQ(BrowseOptions.Title, "Browse for Folder");
+  EXPECT_EQ(PickerState.RestartPending, kFalse);
 }
 
 TEST_F(SelectionTest, TypedTextIsOverwrittenBySelection) {

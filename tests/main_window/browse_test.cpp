@@ -71,25 +71,51 @@ TEST_F(BrowseTest, EveryCallRewritesTheOptions) {
   EXPECT_EQ(folder, "C:\\Start") << "cancel keeps the start value";
 }
 
-TEST_F(BrowseTest, CancelKeepsWhatThePathBoxHeld) {
-  // Nothing typed: nothing changes.
-  ASSERT_TRUE(Click(kCommand1));
-  EXPECT_EQ(PathBox(), "");
-  EXPECT_EQ(form_->SelectedFolder, "");
-
-  // A typed folder is taken as the folder.
-  EnterPath("C:\\Data");
-  ASSERT_TRUE(Click(kCommand1));
-  EXPECT_EQ(PathBox(), "C:\\Data\\qvd.mdb");
-  // A path that already names the database gives its folder back, instead
-  // of the file name being appended a second time.
-  ASSERT_TRUE(Click(kCommand1));
-  EXPECT_EQ(BrowseCalls().back().InitialFolder, "C:\\Data");
-  EXPECT_EQ(PathBox(), "C:\\Data\\qvd.mdb");
-  EnterPath("C:\\backup.mdb");
-  ASSERT_TRUE(Click(kCommand1));
-  EXPECT_EQ(BrowseCalls().back().InitialFolder, "C:\\");
-  EXPECT_EQ(PathBox(), "C:\\qvd.mdb");
+TEST_F(BrowseTest, ABoxNamingAFileKeepsItOnCancel) {
+  std::filesystem::create_directories(OnC("Data"));
+  std::filesystem::create_directories(OnC("Backups.2020"));
+  WriteFile("Data\\catalog", "a file without an extension");
+  struct Case {
+    bool client;
+    const char* box;
+    const char* chosen;  // "" cancels
+    const char* initial_folder;
+    const char* box_after;
+    const char* selected_folder;
+  };
+  const Case cases[] = {
+      // Nothing typed: nothing changes.
+      {false, "", "", "", "", ""},
+      // A folder, existing or not, is taken as the folder.
+      {false, "C:\\Data", "", "C:\\Data", "C:\\Data\\qvd.mdb", "C:\\Data"},
+      {true, "C:\\Nowhere", "", "C:\\Nowhere", "C:\\Nowhere\\backup.mdb", "C:\\Nowhere"},
+      {false, "C:\\Backups.2020", "", "C:\\Backups.2020", "C:\\Backups.2020\\qvd.mdb",
+       "C:\\Backups.2020"},
+      // A file, existing or with an extension, starts the picker in its
+      // folder and is left as it was on Cancel, whichever option is selected.
+      {false, "C:\\Data\\qvd.mdb", "", "C:\\Data", "C:\\Data\\qvd.mdb", "C:\\Data"},
+      {true, "C:\\Data\\qvd.mdb", "", "C:\\Data", "C:\\Data\\qvd.mdb", "C:\\Data"},
+      {false, "C:\\Data\\other.mdb", "", "C:\\Data", "C:\\Data\\other.mdb", "C:\\Data"},
+      {false, "C:\\Data\\catalog", "", "C:\\Data", "C:\\Data\\catalog", "C:\\Data"},
+      {true, "C:\\backup.mdb", "", "C:\\", "C:\\backup.mdb", "C:\\"},
+      // OK on a folder composes it with the selected database, also when it
+      // is the folder of the file the box named.
+      {true, "C:\\Data\\qvd.mdb", "C:\\Other", "C:\\Data", "C:\\Other\\backup.mdb", "C:\\Other"},
+      {true, "C:\\Data\\qvd.mdb", "C:\\Data", "C:\\Data", "C:\\Data\\backup.mdb", "C:\\Data"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.box) + (c.client ? " (client)" : " (server)"));
+    form_->SelectedFolder = "C:\\Before";
+    ASSERT_TRUE(Click(c.client ? kOption1Client : kOption1Server));
+    EnterPath(c.box);
+    ForgetBrowseCalls();
+    QueueBrowseResult(c.chosen);
+    ASSERT_TRUE(Click(kCommand1));
+    ASSERT_EQ(BrowseCalls().size(), 1u);
+    EXPECT_EQ(BrowseCalls()[0].InitialFolder, c.initial_folder);
+    EXPECT_EQ(PathBox(), c.box_after);
+    EXPECT_EQ(form_->SelectedFolder, c.selected_folder);
+  }
 }
 
 TEST_F(BrowseTest, FolderAndFileAreJoinedWithOneBackslash) {

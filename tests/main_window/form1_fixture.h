@@ -51,6 +51,14 @@ class Form1Test : public UiTest {
     user_ = std::make_unique<headless::ScriptedUser>();
   }
 
+  // A fresh window system on the same drive C: with a new Form1, as at start.
+  void StartAgain() {
+    RunWholeProgram();
+    platform::StartProgram();
+    form_ = std::make_unique<Form1>();
+    ASSERT_TRUE(form_->Create(SW_SHOWNORMAL));
+  }
+
   HWND Control(ControlId id) const { return GetDlgItem(form_->hwnd(), id); }
   std::string PathBox() const { return headless::ScriptedUser::Text(Control(main_window::kText1)); }
 

@@ -1,8 +1,11 @@
 // Form1 as the operator meets it: the window at start, the server/client
-// choice, the keys that must do nothing, Cancel, and the checks of the
+// choice, what Enter and Escape reach, Cancel, and the checks of the
 // Compact Database command before any compaction.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
+#include <new>
 #include <vector>
 
 #include "main_window/form1_fixture.h"
@@ -15,13 +18,6 @@ using namespace main_window;
 
 constexpr char kInvalidEntry[] = "Invalid entry. Please enter the Complete path for the catalog.";
 
-struct Expected {
-  ControlId id;
-  const char* cls;
-  const char* text;
-  int left, top, width, height;  // pixels in Form1's client area
-};
-
 TEST_F(Form1Test, StartsAsDesigned) {
   HWND form = form_->hwnd();
   EXPECT_EQ(ScriptedUser::Text(form), "Corvane - Tessmark");
@@ -30,16 +26,21 @@ TEST_F(Form1Test, StartsAsDesigned) {
   EXPECT_EQ(client.right, 430);
   EXPECT_EQ(client.bottom, 134);
 
-  // Tab order is the creation order, label first.
-  const Expected controls[] = {
-      {kLabel1, "Static", "Select path for database: ", 8, 8, 89, 33},
-      {kText1, "Edit", "", 96, 8, 233, 27},
-      {kCommand1, "Button", "Browse", 344, 8, 73, 25},
-      {kCommand2, "Button", "Compact Database", 32, 72, 161, 33},
-      {kCommand3, "Button", "Cancel", 224, 72, 177, 33},
-      {kOption1Server, "Button", "Server (qvd.mdb)", 104, 40, 105, 17},
-      {kOption1Client, "Button", "Client (backup.mdb)", 216, 40, 121, 17},
+  struct Expected {
+    ControlId id;
+    const char* cls;
+    const char* text;
   };
+  const Expected controls[] = {
+      {kLabel1, "Static", "Select path for database: "},
+      {kText1, "Edit", ""},
+      {kCommand1, "Button", "Browse"},
+      {kCommand2, "Button", "Compact Database"},
+      {kCommand3, "Button", "Cancel"},
+      {kOption1Server, "Button", "Server (qvd.mdb)"},
+      {kOption1Client, "Button", "Client (backup.mdb)"},
+  };
+  std::map<ControlId, RECT> place;  // in Form1's client area
   HWND child = GetWindow(form, GW_CHILD);
   for (const Expected& e : controls) {
     ASSERT_NE(child, nullptr);
@@ -49,19 +50,41 @@ TEST_F(Form1Test, StartsAsDesigned) {
     GetClassNameA(child, cls, sizeof cls);
     EXPECT_STREQ(cls, e.cls);
     EXPECT_EQ(ScriptedUser::Text(child), e.text);
-    RECT r;
-    GetWindowRect(child, &r);
-    POINT p{r.left, r.top};
-    ScreenToClient(form, &p);
-    EXPECT_EQ(p.x, e.left);
-    EXPECT_EQ(p.y, e.top);
-    EXPECT_EQ(r.right - r.left, e.width);
-    EXPECT_EQ(r.bottom - r.top, e.height);
     EXPECT_TRUE(ScriptedUser::Visible(child));
     EXPECT_TRUE(ScriptedUser::Enabled(child));
+    RECT r;
+    GetWindowRect(child, &r);
+    POINT top_left{r.left, r.top};
+    POINT bottom_right{r.right, r.bottom};
+    ScreenToClient(form, &top_left);
+    ScreenToClient(form, &bottom_right);
+    place[e.id] = RECT{top_left.x, top_left.y, bottom_right.x, bottom_right.y};
+    EXPECT_TRUE(top_left.x >= 0 && top_left.y >= 0 && bottom_right.x <= client.right &&
+                bottom_right.y <= client.bottom)
+        << "wholly inside the window";
     child = GetWindow(child, GW_HWNDNEXT);
   }
   EXPECT_EQ(child, nullptr);
+
+  // What the operator sees: the label, the path box and Browse on one line,
+  // the server/client choice below the box, the two commands at the bottom,
+  // and no control that takes input covering another.
+  const auto left_of = [&](ControlId a, ControlId b) { return place[a].right <= place[b].left; };
+  const auto above = [&](ControlId a, ControlId b) { return place[a].bottom <= place[b].top; };
+  EXPECT_LT(place[kLabel1].left, place[kText1].left);
+  EXPECT_TRUE(left_of(kText1, kCommand1));
+  EXPECT_TRUE(above(kText1, kOption1Server) && above(kText1, kOption1Client));
+  EXPECT_TRUE(left_of(kOption1Server, kOption1Client));
+  EXPECT_TRUE(above(kOption1Server, kCommand2) && above(kOption1Client, kCommand3));
+  EXPECT_TRUE(left_of(kCommand2, kCommand3));
+  for (const auto& [a, ra] : place) {
+    for (const auto& [b, rb] : place) {
+      if (a >= b || a == kLabel1) continue;
+      const bool apart =
+          ra.right <= rb.left || rb.right <= ra.left || ra.bottom <= rb.top || rb.bottom <= ra.top;
+      EXPECT_TRUE(apart) << a << " and " << b << " overlap";
+    }
+  }
 
   for (ControlId id : {kCommand1, kCommand2, kCommand3}) {
     EXPECT_EQ(GetWindowLongA(Control(id), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON)
@@ -74,6 +97,16 @@ TEST_F(Form1Test, StartsAsDesigned) {
   EXPECT_EQ(form_->SelectedFolder, "");
   EXPECT_TRUE(headless::MessageBoxes().empty()) << "no code runs on load";
   EXPECT_FALSE(ScriptedUser::ProgramEnded());
+
+  // Tab walks the controls in tab order, skipping the label and the option
+  // button that is not selected, and comes back to the path box.
+  std::vector<HWND> walked;
+  for (int i = 0; i < 5; ++i) {
+    user().PressKey(VK_TAB, '\t');
+    walked.push_back(ScriptedUser::Focus());
+  }
+  EXPECT_EQ(walked, (std::vector<HWND>{Control(kCommand1), Control(kCommand2), Control(kCommand3),
+                                       Control(kOption1Server), Control(kText1)}));
 }
 
 TEST_F(Form1Test, OptionsComposeThePathFromTheSelectedFolder) {
@@ -101,20 +134,56 @@ TEST_F(Form1Test, OptionsComposeThePathFromTheSelectedFolder) {
   EXPECT_EQ(PathBox(), "typed");
 }
 
-TEST_F(Form1Test, EnterAndEscapeTriggerNoCommand) {
-  WriteFile("Data\\qvd.mdb", "an ordinary file");
-  EnterPath("C:\\Data\\qvd.mdb");
-  const auto before = Files();
-  user().PressKey(VK_RETURN, '\r');
-  user().PressKey(VK_ESCAPE, 27);
-  ASSERT_TRUE(Click(kCommand1));  // leaves the focus on a push button
-  ForgetBrowseCalls();
-  user().PressKey(VK_ESCAPE, 27);
-  EXPECT_TRUE(headless::MessageBoxes().empty());
-  EXPECT_TRUE(BrowseCalls().empty());
-  EXPECT_EQ(Files(), before);
-  EXPECT_TRUE(IsWindow(form_->hwnd()));
-  EXPECT_FALSE(ScriptedUser::ProgramEnded());
+TEST_F(Form1Test, EnterAndEscapeReachACommandOnlyThroughAButtonTabbedTo) {
+  // None of the push buttons is the default or the cancel button, so Enter
+  // and Escape do nothing from the path box or an option button. A push
+  // button that the keyboard moved the focus to is made the default button
+  // by the system's dialog manager, so Enter clicks it, as Space does; one
+  // clicked with the mouse is not. Escape never reaches a command.
+  enum Outcome { kNothing, kBrowse, kCompact, kEnd };
+  struct Case {
+    const char* focus;
+    int tabs;           // from the path box
+    ControlId clicked;  // with the mouse instead, when not kText1
+    UINT key;
+    char ch;
+    Outcome outcome;
+  };
+  const Case cases[] = {
+      {"path box", 0, kText1, VK_RETURN, '\r', kNothing},
+      {"path box", 0, kText1, VK_ESCAPE, 27, kNothing},
+      {"Browse", 1, kText1, VK_RETURN, '\r', kBrowse},
+      {"Browse", 1, kText1, VK_ESCAPE, 27, kNothing},
+      {"Compact Database", 2, kText1, VK_RETURN, '\r', kCompact},
+      {"Compact Database", 2, kText1, VK_ESCAPE, 27, kNothing},
+      {"Cancel", 3, kText1, VK_RETURN, '\r', kEnd},
+      {"Cancel", 3, kText1, VK_ESCAPE, 27, kNothing},
+      {"server option", 4, kText1, VK_RETURN, '\r', kNothing},
+      {"server option", 4, kText1, VK_ESCAPE, 27, kNothing},
+      {"Browse by mouse", 0, kCommand1, VK_RETURN, '\r', kNothing},
+      {"client option by mouse", 0, kOption1Client, VK_RETURN, '\r', kNothing},
+      {"client option by mouse", 0, kOption1Client, VK_ESCAPE, 27, kNothing},
+  };
+  constexpr char kBox[] = "C:\\Data\\qvd.mdb";  // no such file: Compact only complains
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.focus) + (c.key == VK_RETURN ? ", Enter" : ", Escape"));
+    StartAgain();
+    EnterPath(kBox);
+    for (int i = 0; i < c.tabs; ++i) user().PressKey(VK_TAB, '\t');
+    if (c.clicked != kText1) {
+      ASSERT_TRUE(Click(c.clicked));
+    }
+    const std::string box = PathBox();
+    ForgetBrowseCalls();
+    user().PressKey(c.key, c.ch);
+    EXPECT_EQ(BrowseCalls().size(), c.outcome == kBrowse ? 1u : 0u);
+    ASSERT_EQ(headless::MessageBoxes().size(), c.outcome == kCompact ? 1u : 0u);
+    if (c.outcome == kCompact) {
+      EXPECT_EQ(headless::MessageBoxes()[0].text, kInvalidEntry);
+    }
+    EXPECT_EQ(platform::ProgramEnding(), c.outcome == kEnd);
+    EXPECT_EQ(PathBox(), box);
+  }
 }
 
 TEST_F(Form1Test, CancelEndsAtOnceEvenWithAValidPath) {
@@ -139,6 +208,61 @@ TEST_F(Form1Test, CancelEndsAtOnceEvenWithAValidPath) {
   EXPECT_EQ(FindWindowA(kForm1Class, nullptr), nullptr);
   EXPECT_TRUE(headless::MessageBoxes().empty());
   EXPECT_EQ(Files(), before);
+}
+
+// The path box failing when the program reads or writes its text: an error
+// raised inside a handler's own statements.
+std::function<void()> g_text_failure;
+LONG g_edit_proc = 0;
+LRESULT CALLBACK FailingPathBox(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (g_text_failure && (msg == WM_GETTEXTLENGTH || msg == WM_GETTEXT || msg == WM_SETTEXT)) {
+    g_text_failure();
+  }
+  return CallWindowProcA(platform::LongToWndProc(g_edit_proc), hwnd, msg, wparam, lparam);
+}
+
+TEST_F(Form1Test, AnErrorInBrowseOrAnOptionIsReportedAndEndsTheProgram) {
+  // Browse and the option buttons trap no errors: the runtime's own report
+  // shows the error and the program ends. Compact Database goes on past a
+  // failing statement instead.
+  const auto runtime_error = [] { throw platform::RuntimeError(5, "Invalid procedure call"); };
+  const auto out_of_memory = [] { throw std::bad_alloc(); };
+  struct Case {
+    const char* what;
+    ControlId clicked;
+    std::function<void()> failure;
+    const char* box;  // the one message box shown
+    bool ends;
+  };
+  const Case cases[] = {
+      {"Browse", kCommand1, runtime_error, "Run-time error '5':\r\n\r\nInvalid procedure call",
+       true},
+      {"Browse", kCommand1, out_of_memory, "Run-time error '7':\r\n\r\nOut of memory", true},
+      {"client option", kOption1Client, runtime_error,
+       "Run-time error '5':\r\n\r\nInvalid procedure call", true},
+      {"client option", kOption1Client, out_of_memory, "Run-time error '7':\r\n\r\nOut of memory",
+       true},
+      {"Compact Database", kCommand2, runtime_error, kInvalidEntry, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    g_text_failure = nullptr;
+    StartAgain();
+    EnterPath("C:\\Data\\qvd.mdb");
+    g_edit_proc =
+        SetWindowLongA(Control(kText1), GWL_WNDPROC, platform::WndProcToLong(FailingPathBox));
+    g_text_failure = c.failure;
+    ForgetBrowseCalls();
+    EXPECT_TRUE(Click(c.clicked));
+    g_text_failure = nullptr;
+    ASSERT_EQ(headless::MessageBoxes().size(), 1u);
+    const headless::MessageBoxRecord& box = headless::MessageBoxes()[0];
+    EXPECT_EQ(box.text, c.box);
+    EXPECT_EQ(box.caption, "Tessmark");
+    EXPECT_EQ(box.type & MB_ICONMASK, c.ends ? static_cast<UINT>(MB_ICONHAND) : 0u);
+    EXPECT_EQ(platform::ProgramEnding(), c.ends);
+    EXPECT_TRUE(BrowseCalls().empty()) << "the handler stopped at the failing statement";
+  }
 }
 
 TEST_F(Form1Test, CompactDatabaseRejectsWhatIsNotAnOrdinaryFile) {

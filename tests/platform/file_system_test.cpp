@@ -87,6 +87,32 @@ TEST_F(FileSystemTest, SearchFailuresCarryTheWindowsErrors) {
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_NAME));
 }
 
+TEST_F(FileSystemTest, PathsWithoutARootStartFromTheDrivesCurrentFolder) {
+  WriteFile("Data/qvd.mdb", "q");
+  std::filesystem::create_directories(OnC("drive-d/Stuff/Inner"));
+  headless::MapDrive('D', OnC("drive-d"));
+  using Names = std::set<std::string>;
+  DWORD error = 0;
+  // At first the current folder is C:\ and every drive's is its root: a bare
+  // drive names a root, in which a search has no name to look for.
+  EXPECT_TRUE(Search("d:", &error).empty());
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(Search("Data"), Names{"Data/"});
+  EXPECT_EQ(Search("\\Data\\qvd.mdb"), Names{"qvd.mdb"});
+  EXPECT_EQ(Search("d:Stuff"), Names{"Stuff/"});
+
+  headless::SetCurrentFolder("D:\\Stuff\\");
+  EXPECT_EQ(Search("d:"), Names{"Stuff/"}) << "the drive's current folder itself";
+  EXPECT_EQ(Search("D:Inner"), Names{"Inner/"});
+  EXPECT_EQ(Search("Inner"), Names{"Inner/"});
+  EXPECT_EQ(Search("..\\Stuff"), Names{"Stuff/"});
+  EXPECT_EQ(Search("\\Stuff"), Names{"Stuff/"}) << "the root of the current folder's drive";
+  EXPECT_EQ(Search("c:Data"), Names{"Data/"}) << "another drive's current folder is its root";
+  EXPECT_TRUE(Search("Data", &error).empty());
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_NE(GetFileAttributesA("d:") & FILE_ATTRIBUTE_DIRECTORY, 0u);
+}
+
 TEST_F(FileSystemTest, AttributesLiveBesideTheFilesAndMoveWithThem) {
   WriteFile("Data/qvd.mdb", "q");
   ASSERT_TRUE(SetFileAttributesA("C:\\Data\\QVD.mdb", FILE_ATTRIBUTE_HIDDEN));

@@ -151,27 +151,59 @@ TEST_F(WindowSystemTest, EditBoxSelectionAndTyping) {
   EXPECT_EQ(ScriptedUser::Text(edit), "ab");
 }
 
-TEST_F(WindowSystemTest, DialogKeysMoveTheFocusAndSendOkAndCancel) {
+TEST_F(WindowSystemTest, DialogKeysMoveTheFocusAndTheDefaultButtonAndSendCommands) {
+  // A plain window (no DM_GETDEFID of its own) run with IsDialogMessageA, as
+  // the main window is.
   HWND top = MakeTopLevel();
   HWND edit = MakeChild(top, "Edit", "", WS_TABSTOP, 20);
-  HWND label = MakeChild(top, "Static", "label", 0, 21);
-  HWND button = MakeChild(top, "Button", "Go", WS_TABSTOP, 22);
-  (void)label;
-  SetFocus(edit);
-  user().PressKey(VK_TAB, '\t');
-  EXPECT_EQ(GetFocus(), button);
-  user().PressKey(VK_TAB, '\t');
-  EXPECT_EQ(GetFocus(), edit) << "Tab wraps around and skips the label";
+  MakeChild(top, "Static", "label", 0, 21);
+  HWND go = MakeChild(top, "Button", "Go", WS_TABSTOP, 22);
+  HWND stop = MakeChild(top, "Button", "Stop", WS_TABSTOP | BS_NOTIFY, 23);
+  const auto commands_after = [&](UINT key, char ch) {
+    headless::ClearMessageLog();
+    user().PressKey(key, ch);
+    std::vector<WPARAM> commands;
+    for (const auto& m : headless::MessageLog()) {
+      if (m.hwnd == top && m.message == WM_COMMAND && HIWORD(m.wparam) == BN_CLICKED) {
+        commands.push_back(m.wparam);
+      }
+    }
+    return commands;
+  };
+  const auto type = [](HWND button) { return GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK; };
+  using Commands = std::vector<WPARAM>;
+  const Commands ok{IDOK}, cancel{IDCANCEL};
 
-  headless::ClearMessageLog();
-  user().PressKey(VK_RETURN, '\r');
-  user().PressKey(VK_ESCAPE, 27);
-  std::vector<WPARAM> commands;
-  for (const auto& m : headless::MessageLog()) {
-    if (m.hwnd == top && m.message == WM_COMMAND) commands.push_back(m.wparam);
-  }
-  EXPECT_EQ(commands,
-            (std::vector<WPARAM>{MAKEWPARAM(IDOK, BN_CLICKED), MAKEWPARAM(IDCANCEL, BN_CLICKED)}));
+  SetFocus(edit);
+  EXPECT_EQ(commands_after(VK_RETURN, '\r'), ok);
+  EXPECT_EQ(commands_after(VK_ESCAPE, 27), cancel);
+
+  // A push button reached with Tab becomes the default button: Enter clicks
+  // it; Escape still only sends IDCANCEL.
+  EXPECT_TRUE(commands_after(VK_TAB, '\t').empty());
+  EXPECT_EQ(GetFocus(), go);
+  EXPECT_EQ(type(go), BS_DEFPUSHBUTTON);
+  EXPECT_EQ(commands_after(VK_RETURN, '\r'), Commands{MAKEWPARAM(22, BN_CLICKED)});
+  EXPECT_EQ(commands_after(VK_ESCAPE, 27), cancel);
+  user().PressKey(VK_TAB, '\t');
+  EXPECT_EQ(GetFocus(), stop);
+  EXPECT_EQ(type(go), BS_PUSHBUTTON) << "one default button at a time";
+  EXPECT_EQ(GetWindowLongA(stop, GWL_STYLE) & (BS_TYPEMASK | BS_NOTIFY | WS_TABSTOP),
+            BS_DEFPUSHBUTTON | BS_NOTIFY | WS_TABSTOP)
+      << "only the button's type changes";
+  EXPECT_EQ(commands_after(VK_RETURN, '\r'), Commands{MAKEWPARAM(23, BN_CLICKED)});
+
+  // Tab wraps around, skips the label, and leaves no default button.
+  user().PressKey(VK_TAB, '\t');
+  EXPECT_EQ(GetFocus(), edit);
+  EXPECT_EQ(type(stop), BS_PUSHBUTTON);
+  EXPECT_EQ(commands_after(VK_RETURN, '\r'), ok);
+
+  // The mouse moves the focus without making the button the default one.
+  ASSERT_TRUE(user().Click(go));
+  EXPECT_EQ(GetFocus(), go);
+  EXPECT_EQ(type(go), BS_PUSHBUTTON);
+  EXPECT_EQ(commands_after(VK_RETURN, '\r'), ok);
 }
 
 // A window whose button opens the text-entry box from its click handler, so

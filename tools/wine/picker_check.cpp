@@ -145,6 +145,7 @@ void CALLBACK Step(HWND, UINT, UINT_PTR timer, DWORD) {
 }  // namespace
 
 int main() {
+  const tessmark::platform::OleSession ole;  // as the program starts it
   g_expected = "C:\\windows\\temp";
   BrowseOptions.Title = "Select Catalog";
   BrowseOptions.Prompt = "Select the folder containing backup.mdb";
