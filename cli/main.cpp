@@ -68,9 +68,8 @@ int RunCommand(const std::function<int()>& run) {
     return kExitCannotOpen;
   } catch (const std::exception& e) {
     // Not expected: every engine failure is an Error. Still report it in
-    // the usual form rather than abort.
-    std::cerr << "tessmark-cli: error " << jet::kIoError << ": The command failed unexpectedly ("
-              << e.what() << ").\n";
+    // the usual form rather than abort, as the fault of ours it is.
+    ReportError(jet::InternalError(e.what()));
     return kExitCannotOpen;
   }
 }

@@ -7,6 +7,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "engine/checker.h"
@@ -134,6 +135,24 @@ void CheckDestination(Env& env, const std::string& destination) {
     throw Error(kDatabaseExists, "The database '" + destination + "' already exists.");
 }
 
+// Rethrows what stopped the writer. A broken invariant, or any exception
+// that is not an Error, is a fault of ours: it is reported as an internal
+// error, never as one of the disk, with what it means for the files.
+[[noreturn]] void ThrowWriteFailure(const std::exception_ptr& failure) {
+  const std::string untouched =
+      " The compaction was abandoned; the original database is untouched.";
+  try {
+    std::rethrow_exception(failure);
+  } catch (const Error& e) {
+    if (e.number() != kInternalError) throw;
+    throw Error(kInternalError, e.description() + untouched);
+  } catch (const std::bad_alloc& e) {
+    throw Error(kIoError, std::string("Compaction failed: ") + e.what());
+  } catch (const std::exception& e) {
+    throw Error(kInternalError, InternalError(e.what()).description() + untouched);
+  }
+}
+
 // Hands the compactor an index's leaf entries in tree order.
 void WalkLeaves(PageFile& file, const TableDef& table, const RealIndexDef& index,
                 const IndexEntryVisitor& visit) {
@@ -235,13 +254,7 @@ void CompactDatabase(const std::string& source, const std::string& destination,
   if (check_failure || write_failure) {
     out.Discard();
     if (check_failure) std::rethrow_exception(check_failure);
-    try {
-      std::rethrow_exception(write_failure);
-    } catch (const Error&) {
-      throw;
-    } catch (const std::exception& e) {
-      throw Error(kIoError, std::string("Compaction failed: ") + e.what());
-    }
+    ThrowWriteFailure(write_failure);
   }
 
   // The copy goes to disk while it is verified, where the file system

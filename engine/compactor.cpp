@@ -243,8 +243,7 @@ class Compactor {
     DecodedRow decoded;          // reused from row to row
     std::vector<uint8_t> value;  // a long value, likewise
     auto flush_page = [&] {
-      if (open_index >= data_pages)
-        throw Error(kIoError, "internal: the rows need more pages than planned");
+      if (open_index >= data_pages) throw InternalError("the rows need more pages than planned");
       if (page.free_space() >= kFreeMapThreshold)
         free_data_pages.push_back(first_data + open_index);
       out_.Write(first_data + open_index, page.Finish());
@@ -284,8 +283,7 @@ class Compactor {
       ++written;
     });
     if (written > 0) flush_page();
-    if (open_index != data_pages)
-      throw Error(kIoError, "internal: the rows took fewer pages than planned");
+    if (open_index != data_pages) throw InternalError("the rows took fewer pages than planned");
     for (auto& [col, w] : lv_writers) w.Close();
     result_.rows += written;
 
@@ -324,8 +322,7 @@ class Compactor {
       std::vector<uint8_t> row = WriteUsageMapRow(out_, geometry_, members);
       if (!host_.Fits(row.size())) {
         out_.Write(hosts_[host_index_++], host_.Finish());
-        if (host_index_ >= hosts_.size())
-          throw Error(kIoError, "internal: more usage maps than planned");
+        if (host_index_ >= hosts_.size()) throw InternalError("more usage maps than planned");
       }
       map_rows_at.push_back(RowPointer{hosts_[host_index_], host_.Add(row)});
     }
