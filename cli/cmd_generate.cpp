@@ -8,6 +8,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/command.h"
 #include "engine/catalog_generator.h"
@@ -88,6 +89,18 @@ CLI::Option* AddParsed(CLI::App& app, const std::string& name, const std::string
       ->option_text(value);
 }
 
+// An option that takes one of `choices` (shown as "a|b"); `take` is given
+// the one chosen.
+CLI::Option* AddChoice(CLI::App& app, const std::string& name,
+                       const std::vector<std::string>& choices, const std::string& help,
+                       std::function<void(const std::string&)> take) {
+  std::string shown;
+  for (const std::string& c : choices) shown += (shown.empty() ? "" : "|") + c;
+  return app.add_option_function<std::string>(name, std::move(take), help)
+      ->option_text(shown)
+      ->check(CLI::IsMember(choices));
+}
+
 int Run(const Arguments& args) {
   const auto start = std::chrono::steady_clock::now();
   jet::CatalogResult result;
@@ -116,14 +129,10 @@ std::function<int()> Define(CLI::App& app) {
   auto args = std::make_shared<Arguments>();
   jet::CatalogOptions& o = args->options;
   app.add_option("OUT", args->out, "the new database file")->required();
-  app.add_option_function<std::string>(
-         "--kind",
-         [&o](const std::string& kind) {
-           o.kind = kind == "server" ? jet::CatalogKind::kServer : jet::CatalogKind::kClient;
-         },
-         "the catalog's kind (required)")
-      ->option_text("server|client")
-      ->check(CLI::IsMember({"server", "client"}))
+  AddChoice(app, "--kind", {"server", "client"}, "the catalog's kind (required)",
+            [&o](const std::string& kind) {
+              o.kind = kind == "server" ? jet::CatalogKind::kServer : jet::CatalogKind::kClient;
+            })
       ->required();
   CLI::Option* size = AddParsed(
       app, "--size", "SIZE",
@@ -142,14 +151,9 @@ std::function<int()> Define(CLI::App& app) {
             [&o](const std::string& t) { return ParsePercent(t, 50, o.moved); });
   AddParsed(app, "--seed", "S", "the same seed gives the same file (default 1)", "a number",
             [&o](const std::string& t) { return ParseCount(t, o.seed); });
-  app.add_option_function<std::string>(
-         "--jet",
-         [&o](const std::string& v) {
-           o.version = v == "3" ? jet::JetVersion::kJet3 : jet::JetVersion::kJet4;
-         },
-         "file format (default 4)")
-      ->option_text("3|4")
-      ->check(CLI::IsMember({"3", "4"}));
+  AddChoice(app, "--jet", {"3", "4"}, "file format (default 4)", [&o](const std::string& v) {
+    o.version = v == "3" ? jet::JetVersion::kJet3 : jet::JetVersion::kJet4;
+  });
   AddParsed(app, "--password", "P", "protect the database with a password", "a password",
             [&o](const std::string& t) {
               o.password = t;
