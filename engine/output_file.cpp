@@ -72,7 +72,6 @@ void OutputFile::Write(uint32_t page, std::span<const uint8_t> image) {
                             static_cast<uint8_t>(k >> 16), static_cast<uint8_t>(k >> 24)};
     Rc4Apply(key, std::span<uint8_t>(pending_).subspan(at, page_size_));
   }
-  bytes_written_ += image.size();
 }
 
 void OutputFile::Flush() {
