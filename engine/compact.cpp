@@ -24,14 +24,6 @@
 namespace tessmark::jet {
 namespace {
 
-// The folder part of a path ("" for a bare file name).
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of("/\\");
-  if (slash == std::string::npos) return "";
-  if (slash == 0) return path.substr(0, 1);
-  return path.substr(0, slash);
-}
-
 // The source file as it would read with a sound global usage map on page 1
 // (every page in use), served from the open source's pages; encrypted
 // pages are sealed again so the view reads like a file.
@@ -126,8 +118,7 @@ void CheckDestination(Env& env, const std::string& destination) {
   if (destination.empty() || destination.find('\0') != std::string::npos ||
       destination.back() == '/' || destination.back() == '\\')
     throw Error(kInvalidPath, "'" + destination + "' is not a valid path to a database file.");
-  const std::string folder = FolderOf(destination);
-  if (!folder.empty() && !env.FileExists(folder)) {
+  if (!env.FileExists(FolderOf(destination))) {
     throw Error(kInvalidPath,
                 "'" + destination + "' is not a valid path: its folder does not exist.");
   }
