@@ -18,8 +18,8 @@
 #include "engine/page_writer.h"
 #include "engine/prefetch.h"
 #include "engine/row.h"
+#include "engine/system_tables.h"
 #include "engine/table_rows.h"
-#include "engine/text.h"
 
 namespace tessmark::jet {
 
@@ -222,10 +222,8 @@ class Compactor {
     for (const LongValueMapDef& m : def.long_value_maps)
       lv_writers.try_emplace(m.column_number, geometry_, format_, out_);
     std::vector<bool> id_column(def.columns.size(), false);
-    for (size_t i = 0; i < def.columns.size(); ++i) {
-      id_column[i] = def.columns[i].column_type() == ColumnType::kLong &&
-                     HoldsTableIds(def.name, def.columns[i].name);
-    }
+    for (size_t i = 0; i < def.columns.size(); ++i)
+      id_column[i] = HoldsTableIds(def, def.columns[i]);
     int64_t max_autonumber = 0;
     // Rows are decoded only where a field may change (long values, table
     // Ids) or the highest AutoNumber is wanted; else they go as they are.
@@ -415,8 +413,7 @@ class Compactor {
       const ColumnDef* c = def.ColumnByNumber(ri.columns[k].column_number);
       if (c == nullptr) ThrowDamaged(where, "an index names a column the table does not have");
       cols.push_back(c);
-      if (c->column_type() == ColumnType::kLong && HoldsTableIds(def.name, c->name))
-        id_segment = static_cast<int>(k);
+      if (HoldsTableIds(def, *c)) id_segment = static_cast<int>(k);
     }
     IndexTreeBuilder builder(
         geometry_, owner,
@@ -567,15 +564,6 @@ class Compactor {
 };
 
 }  // namespace
-
-bool HoldsTableIds(const std::string& table, const std::string& column) {
-  return (SameNameIgnoringCase(table, "MSysObjects") && SameNameIgnoringCase(column, "Id")) ||
-         (SameNameIgnoringCase(table, "MSysACEs") && SameNameIgnoringCase(column, "ObjectId")) ||
-         (SameNameIgnoringCase(table, "MSysNavPaneObjectIDs") &&
-          SameNameIgnoringCase(column, "Id")) ||
-         (SameNameIgnoringCase(table, "MSysNavPaneGroupToObjects") &&
-          SameNameIgnoringCase(column, "ObjectID"));
-}
 
 CompactResult WriteCompacted(PageFile& source, const std::vector<CatalogTable>& tables,
                              OutputFile& out, const CompactOptions& options,
