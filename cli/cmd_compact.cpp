@@ -1,11 +1,11 @@
 // tessmark-cli compact: writes a compacted, verified copy of a database, or
 // compacts it in place through a temporary file beside it.
+#include <CLI/CLI.hpp>
 #include <chrono>
-#include <cstdio>
 #include <iostream>
-#include <sstream>
+#include <memory>
+#include <optional>
 #include <string>
-#include <vector>
 
 #ifdef _WIN32
 #include <io.h>
@@ -16,71 +16,37 @@
 #endif
 
 #include "cli/command.h"
+#include "cli/json_text.h"
 #include "engine/compact.h"
 #include "engine/env.h"
 
-namespace tessmark::cli {
-namespace {
+namespace tessmark::cli::compact {
 
-const char kUsage[] =
-    "Usage: tessmark-cli compact [--reset-autonumber] [--json] [--quiet] SOURCE [DESTINATION]\n\n"
-    "Compacts the database SOURCE. With DESTINATION, writes the compacted copy\n"
-    "there (it must not exist) and leaves SOURCE as it is. Without, compacts\n"
-    "SOURCE in place: the copy is written beside it, verified, flushed and then\n"
-    "renamed over it, so a failure at any point leaves the original under its\n"
-    "name.\n\n"
-    "  --reset-autonumber  restart AutoNumber columns after their highest value\n"
-    "  --json              print the summary as one JSON object\n"
-    "  --quiet             print nothing on success\n\n"
-    "Exit status: 0 done, 1 refused or failed, 2 usage error.\n";
+const char kDetails[] =
+    "With DESTINATION, writes the compacted copy there (it must not exist)\n"
+    "and leaves SOURCE as it is. Without, compacts SOURCE in place: the copy\n"
+    "is written beside it, verified, flushed and then renamed over it, so a\n"
+    "failure at any point leaves the original under its name.\n\n"
+    "Exit status: 0 done, 1 refused or failed, 2 usage error.";
 
 constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (char ch : s) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
-}
+struct Arguments {
+  std::string source;
+  std::optional<std::string> destination;  // none: in place
+  bool reset_autonumber = false;
+  bool json = false;
+  bool quiet = false;
+};
 
-int Run(const std::vector<std::string>& args) {
+int Run(const Arguments& args) {
   jet::CompactOptions options;
-  bool json = false, quiet = false;
-  std::vector<std::string> paths;
-  for (const std::string& a : args) {
-    if (a == "--reset-autonumber") {
-      options.reset_autonumber = true;
-    } else if (a == "--json") {
-      json = true;
-    } else if (a == "--quiet") {
-      quiet = true;
-    } else if (a.size() > 1 && a[0] == '-') {
-      UsageError("compact: unknown option '" + a + "'");
-      return kExitUsage;
-    } else {
-      paths.push_back(a);
-    }
-  }
-  if (paths.empty() || paths.size() > 2) {
-    UsageError("compact: expected SOURCE [DESTINATION]");
-    return kExitUsage;
-  }
-  const std::string source = paths[0];
-  const bool in_place = paths.size() == 1;
+  options.reset_autonumber = args.reset_autonumber;
+  const std::string& source = args.source;
+  const bool in_place = !args.destination;
+  const std::string& destination = in_place ? source : *args.destination;
 
-  const bool show_progress = !quiet && !json && TESSMARK_ISATTY(2);
+  const bool show_progress = !args.quiet && !args.json && TESSMARK_ISATTY(2);
   if (show_progress) {
     options.progress = [](const jet::CompactProgress& p) {
       std::cerr << "\rcompacting: " << p.phase;
@@ -91,7 +57,6 @@ int Run(const std::vector<std::string>& args) {
   jet::CompactStats stats;
   options.stats = &stats;
   const auto start = std::chrono::steady_clock::now();
-  std::string destination = in_place ? source : paths[1];
   try {
     if (in_place) {
       jet::CompactInPlace(source, options);
@@ -108,16 +73,20 @@ int Run(const std::vector<std::string>& args) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const uint64_t reclaimed =
       stats.bytes_before > stats.bytes_after ? stats.bytes_before - stats.bytes_after : 0;
-  if (json) {
-    std::ostringstream o;
-    o << "{\"source\":" << JsonString(source) << ",\"destination\":" << JsonString(destination)
-      << ",\"in_place\":" << (in_place ? "true" : "false")
-      << ",\"pages_before\":" << stats.pages_before << ",\"pages_after\":" << stats.pages_after
-      << ",\"bytes_before\":" << stats.bytes_before << ",\"bytes_after\":" << stats.bytes_after
-      << ",\"bytes_reclaimed\":" << reclaimed << ",\"tables\":" << stats.tables
-      << ",\"rows\":" << stats.rows << ",\"elapsed_seconds\":" << elapsed << "}\n";
-    std::cout << o.str();
-  } else if (!quiet) {
+  if (args.json) {
+    const Json summary = {{"source", source},
+                          {"destination", destination},
+                          {"in_place", in_place},
+                          {"pages_before", stats.pages_before},
+                          {"pages_after", stats.pages_after},
+                          {"bytes_before", stats.bytes_before},
+                          {"bytes_after", stats.bytes_after},
+                          {"bytes_reclaimed", reclaimed},
+                          {"tables", stats.tables},
+                          {"rows", stats.rows},
+                          {"elapsed_seconds", elapsed}};
+    std::cout << JsonText(summary) << "\n";
+  } else if (!args.quiet) {
     std::cout << "Compacted " << source;
     if (!in_place) std::cout << " into " << destination;
     std::cout << "\n  pages:   " << stats.pages_before << " -> " << stats.pages_after
@@ -126,12 +95,22 @@ int Run(const std::vector<std::string>& args) {
               << "\n  tables:  " << stats.tables << "\n  rows:    " << stats.rows
               << "\n  elapsed: " << elapsed << " s\n";
   }
-  return 0;
+  return kExitOk;
+}
+
+std::function<int()> Define(CLI::App& app) {
+  auto args = std::make_shared<Arguments>();
+  app.add_option("SOURCE", args->source, "the database to compact")->required();
+  app.add_option("DESTINATION", args->destination, "where to write the compacted copy");
+  app.add_flag("--reset-autonumber", args->reset_autonumber,
+               "restart AutoNumber columns after their highest value");
+  app.add_flag("--json", args->json, "print the summary as one JSON object");
+  app.add_flag("--quiet", args->quiet, "print nothing on success");
+  return [args] { return Run(*args); };
 }
 
 const CommandRegistration kRegistration{
-    {"compact", "write a compacted, verified copy of a database (or compact it in place)", kUsage,
-     Run}};
+    {"compact", "write a compacted, verified copy of a database (or compact it in place)", kDetails,
+     Define}};
 
-}  // namespace
-}  // namespace tessmark::cli
+}  // namespace tessmark::cli::compact

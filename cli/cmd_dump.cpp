@@ -1,26 +1,36 @@
 // tessmark-cli dump: every column of every row of the chosen tables.
+#include <CLI/CLI.hpp>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/command.h"
+#include "cli/json_text.h"
 #include "engine/database.h"
 
-namespace tessmark::cli {
-namespace {
+namespace tessmark::cli::dump {
 
 using jet::Value;
 
-const char kUsage[] =
-    "Usage: tessmark-cli dump FILE [TABLE...] [--format csv|json] [--system]\n"
-    "                         [--password PASSWORD]\n\n"
+const char kDetails[] =
     "Writes the rows of the named tables (all user tables when none is named;\n"
     "with --system the system tables too) to standard output, every column\n"
     "decoded. CSV has a header row of column names; text, dates, GUIDs,\n"
     "decimals and binary data (hex) are quoted, NULL is an empty field. With\n"
     "several tables each CSV block starts with a line '# TABLE'. JSON is an\n"
-    "array of {\"table\", \"columns\", \"rows\"} objects.\n\n"
-    "Exit status: 0 done, 1 the database is damaged, 2 it cannot be opened.\n";
+    "array of {\"table\", \"columns\", \"rows\"} objects; numbers are written as\n"
+    "in CSV.\n\n"
+    "Exit status: 0 done, 1 the database is damaged, 2 it cannot be opened.";
+
+struct Arguments {
+  std::string path;
+  std::vector<std::string> tables;
+  std::string format = "csv";
+  bool system = false;
+  std::optional<std::string> password;
+};
 
 bool Quoted(const Value& v) {
   switch (v.kind) {
@@ -48,40 +58,9 @@ std::string CsvField(const Value& v) {
   return out + "\"";
 }
 
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (char ch : s) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          static const char hex[] = "0123456789abcdef";
-          out += "\\u00";
-          out += hex[c >> 4];
-          out += hex[c & 15];
-        } else {
-          out += ch;
-        }
-    }
-  }
-  return out + "\"";
-}
-
+// One value as JSON. Numbers keep the engine's formatting, the same as in
+// CSV (a Single shows the digits a Single holds); text goes through the
+// JSON library.
 std::string JsonValue(const Value& v) {
   if (v.is_null()) return "null";
   const std::string text = jet::FormatValue(v);
@@ -91,54 +70,28 @@ std::string JsonValue(const Value& v) {
       return text;
     case Value::Kind::kSingle:
     case Value::Kind::kDouble:
-      if (text.find_first_of("ni") != std::string::npos) return JsonString(text);  // nan, inf
+      if (text.find_first_of("ni") != std::string::npos) return JsonText(text);  // nan, inf
       return text;
     default:
-      return JsonString(text);
+      return JsonText(text);
   }
 }
 
-int Run(const std::vector<std::string>& args) {
-  std::string path;
-  std::vector<std::string> names;
-  std::string format = "csv";
-  bool system = false;
-  std::optional<std::string> password;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--format" || a == "--password") {
-      if (i + 1 >= args.size()) return UsageError(a + " needs a value");
-      (a == "--format" ? format : password.emplace()) = args[++i];
-    } else if (a.rfind("--format=", 0) == 0) {
-      format = a.substr(9);
-    } else if (a == "--system") {
-      system = true;
-    } else if (a.rfind("--", 0) == 0) {
-      return UsageError("dump: unknown option '" + a + "'");
-    } else if (path.empty()) {
-      path = a;
-    } else {
-      names.push_back(a);
-    }
-  }
-  if (path.empty()) return UsageError("dump: no database file given");
-  if (format != "csv" && format != "json")
-    return UsageError("dump: unknown format '" + format + "'");
-
+int Run(const Arguments& args) {
   std::unique_ptr<jet::Database> db;
   try {
-    db = jet::Database::Open(path);
-    db->RequirePassword(password);
+    db = jet::Database::Open(args.path);
+    db->RequirePassword(args.password);
   } catch (const jet::Error& e) {
     ReportError(e);
     return e.number() == jet::kDamaged ? kExitDamaged : kExitCannotOpen;
   }
 
   std::vector<const jet::CatalogObject*> tables;
-  if (names.empty()) {
-    tables = db->Tables(system);
+  if (args.tables.empty()) {
+    tables = db->Tables(args.system);
   } else {
-    for (const std::string& n : names) {
+    for (const std::string& n : args.tables) {
       const jet::CatalogObject* t = db->FindTable(n);
       if (t == nullptr) {
         std::cerr << "tessmark-cli: dump: the database has no table '" << n << "'\n";
@@ -148,9 +101,11 @@ int Run(const std::vector<std::string>& args) {
     }
   }
 
+  const bool csv = args.format == "csv";
   std::ostream& out = std::cout;
-  if (format == "json") out << "[";
+  if (!csv) out << "[";
   bool first_table = true;
+  // Rows are written as they are read: a table may be larger than memory.
   for (const jet::CatalogObject* object : tables) {
     const jet::TableDef& def = db->Table(*object);
     const std::vector<const jet::ColumnDef*> order = def.ColumnsByNumber();
@@ -158,21 +113,20 @@ int Run(const std::vector<std::string>& args) {
     for (const jet::ColumnDef* c : order) {
       positions.push_back(static_cast<size_t>(c - def.columns.data()));
     }
-    if (format == "csv") {
+    if (csv) {
       if (tables.size() > 1) out << (first_table ? "" : "\n") << "# " << object->name << "\n";
       for (size_t i = 0; i < order.size(); ++i) out << (i ? "," : "") << order[i]->name;
       out << "\n";
     } else {
-      out << (first_table ? "" : ",") << "\n{\"table\": " << JsonString(object->name)
+      out << (first_table ? "" : ",") << "\n{\"table\": " << JsonText(object->name)
           << ", \"columns\": [";
-      for (size_t i = 0; i < order.size(); ++i)
-        out << (i ? ", " : "") << JsonString(order[i]->name);
+      for (size_t i = 0; i < order.size(); ++i) out << (i ? ", " : "") << JsonText(order[i]->name);
       out << "], \"rows\": [";
     }
     bool first_row = true;
     db->ForEachRow(def, [&](const jet::TableRow& row) {
       const std::vector<Value> values = db->DecodeValues(def, row);
-      if (format == "csv") {
+      if (csv) {
         for (size_t i = 0; i < positions.size(); ++i) {
           out << (i ? "," : "") << CsvField(values[positions[i]]);
         }
@@ -186,15 +140,28 @@ int Run(const std::vector<std::string>& args) {
       }
       first_row = false;
     });
-    if (format == "json") out << "]}";
+    if (!csv) out << "]}";
     first_table = false;
   }
-  if (format == "json") out << "\n]\n";
+  if (!csv) out << "\n]\n";
   out.flush();
   return kExitOk;
 }
 
-CommandRegistration registration{{"dump", "write the rows of tables as CSV or JSON", kUsage, Run}};
+std::function<int()> Define(CLI::App& app) {
+  auto args = std::make_shared<Arguments>();
+  app.add_option("FILE", args->path, "the database")->required();
+  app.add_option("TABLE", args->tables, "the tables to write (names in any case)")
+      ->option_text("...");
+  app.add_option("--format", args->format, "csv (the default) or json")
+      ->option_text("FORMAT")
+      ->check(CLI::IsMember({"csv", "json"}));
+  app.add_flag("--system", args->system, "with no TABLE named, the system tables too");
+  app.add_option("--password", args->password, "the database's password")->option_text("PASSWORD");
+  return [args] { return Run(*args); };
+}
 
-}  // namespace
-}  // namespace tessmark::cli
+CommandRegistration registration{
+    {"dump", "write the rows of tables as CSV or JSON", kDetails, Define}};
+
+}  // namespace tessmark::cli::dump

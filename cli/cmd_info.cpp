@@ -1,29 +1,25 @@
 // tessmark-cli info: what a database holds, at a glance.
+#include <CLI/CLI.hpp>
 #include <iostream>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "cli/command.h"
 #include "engine/checker.h"
 #include "engine/database.h"
 
-namespace tessmark::cli {
-namespace {
+namespace tessmark::cli::info {
 
-const char kUsage[] =
-    "Usage: tessmark-cli info FILE\n\n"
+const char kDetails[] =
     "Shows the format version, page size and count, sort order, code page,\n"
     "whether the database has a password or encrypted pages, the tables with\n"
     "their row counts, and the free and leaked pages.\n\n"
-    "Exit status: 0 done, 1 the database is damaged, 2 it cannot be opened.\n";
+    "Exit status: 0 done, 1 the database is damaged, 2 it cannot be opened.";
 
-int Run(const std::vector<std::string>& args) {
-  if (args.size() != 1 || args[0].rfind("--", 0) == 0) {
-    return UsageError("info: expected exactly one database file");
-  }
-  std::unique_ptr<jet::Database> db = jet::Database::Open(args[0]);
+int Run(const std::string& path) {
+  std::unique_ptr<jet::Database> db = jet::Database::Open(path);
   const jet::DatabaseHeader& h = db->header();
-  std::cout << "file:        " << args[0] << "\n"
+  std::cout << "file:        " << path << "\n"
             << "version:     " << (h.jet3() ? "Jet 3 (Access 97)" : "Jet 4 (Access 2000-2003)")
             << "\n"
             << "page size:   " << h.page_size << "\n"
@@ -56,8 +52,13 @@ int Run(const std::vector<std::string>& args) {
   return kExitOk;
 }
 
-CommandRegistration registration{
-    {"info", "show the version, size and tables of a database", kUsage, Run}};
+std::function<int()> Define(CLI::App& app) {
+  auto path = std::make_shared<std::string>();
+  app.add_option("FILE", *path, "the database")->required();
+  return [path] { return Run(*path); };
+}
 
-}  // namespace
-}  // namespace tessmark::cli
+CommandRegistration registration{
+    {"info", "show the version, size and tables of a database", kDetails, Define}};
+
+}  // namespace tessmark::cli::info

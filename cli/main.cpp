@@ -1,9 +1,9 @@
 // tessmark-cli: command-line front end of the Jet engine.
-#include <algorithm>
-#include <cstdio>
-#include <cstring>
+#include <CLI/CLI.hpp>
 #include <exception>
 #include <iostream>
+#include <map>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -27,23 +27,51 @@ void ReportError(const jet::Error& error) {
   std::cerr << "tessmark-cli: error " << error.number() << ": " << error.description() << "\n";
 }
 
-int UsageError(const std::string& message) {
-  std::cerr << "tessmark-cli: " << message << "\nTry 'tessmark-cli --help'.\n";
-  return kExitCannotOpen;
-}
-
 namespace {
 
-void PrintHelp() {
-  std::cout << "Usage: tessmark-cli COMMAND [ARGUMENTS]\n\n"
-               "Reads, checks and compacts Jet 3 / Jet 4 database files (.mdb).\n\n"
-               "Commands:\n";
-  for (const Command& c : Commands()) {
-    std::string name = c.name;
-    name.resize(std::max<size_t>(name.size() + 2, 10), ' ');
-    std::cout << "  " << name << c.summary << "\n";
+constexpr int kExitUsage = 2;
+
+// CLI11's help, with the usage line first, and options shown with the
+// name of their value only ("--size SIZE"): what the value must be, and
+// whether the option is needed, its description says.
+class HelpFormatter final : public CLI::Formatter {
+ public:
+  std::string make_option_opts(const CLI::Option* option) const override {
+    const std::string& value = option->get_option_text();
+    return value.empty() ? "" : " " + value;
   }
-  std::cout << "\n'tessmark-cli COMMAND --help' describes a command.\n";
+  std::string make_help(const CLI::App* app, std::string name,
+                        CLI::AppFormatMode mode) const override {
+    if (mode == CLI::AppFormatMode::Sub) return make_expanded(app);
+    return make_usage(app, name) + "\n" + make_description(app) + make_positionals(app) +
+           make_groups(app, mode) + make_subcommands(app, mode) + "\n" + make_footer(app);
+  }
+};
+
+// Prints "tessmark-cli: <message>" and where to find help on stderr, and
+// returns the exit code of a usage error.
+int UsageError(const std::string& message, const std::string& command) {
+  std::cerr << "tessmark-cli: " << message << "\nTry 'tessmark-cli "
+            << (command.empty() ? "" : command + " ") << "--help'.\n";
+  return kExitUsage;
+}
+
+int RunCommand(const std::function<int()>& run) {
+  try {
+    return run();
+  } catch (const jet::Error& e) {
+    ReportError(e);
+    return e.number() == jet::kDamaged ? kExitDamaged : kExitCannotOpen;
+  } catch (const std::bad_alloc&) {
+    std::cerr << "tessmark-cli: error " << jet::kIoError
+              << ": There is not enough memory to finish the command.\n";
+    return kExitCannotOpen;
+  } catch (const std::exception& e) {
+    // Not expected: every engine failure is an Error. Still report it in
+    // the usual form rather than abort, as the fault of ours it is.
+    ReportError(jet::InternalError(e.what()));
+    return kExitCannotOpen;
+  }
 }
 
 }  // namespace
@@ -51,40 +79,38 @@ void PrintHelp() {
 
 int main(int argc, char** argv) {
   using namespace tessmark::cli;
-  std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) {
-    PrintHelp();
-    return kExitCannotOpen;
+  CLI::App app("Reads, checks and compacts Jet 3 / Jet 4 database files (.mdb).", "tessmark-cli");
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.footer("'tessmark-cli COMMAND --help' describes a command.");
+  app.require_subcommand(1);
+  std::map<const CLI::App*, std::function<int()>> runs;
+  for (const Command& c : Commands()) {
+    CLI::App* sub = app.add_subcommand(c.name, c.summary);
+    sub->footer(c.details);
+    runs[sub] = c.define(*sub);
   }
-  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-    PrintHelp();
+
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    std::cout << app.help();
+    return kExitUsage;
+  }
+  if (args[0] == "help") {
+    std::cout << app.help();
     return kExitOk;
   }
-  for (const Command& c : Commands()) {
-    if (args[0] != c.name) continue;
-    std::vector<std::string> rest(args.begin() + 1, args.end());
-    for (const std::string& a : rest) {
-      if (a == "--help" || a == "-h") {
-        std::cout << c.usage;
-        return kExitOk;
-      }
-    }
-    try {
-      return c.run(rest);
-    } catch (const tessmark::jet::Error& e) {
-      ReportError(e);
-      return e.number() == tessmark::jet::kDamaged ? kExitDamaged : kExitCannotOpen;
-    } catch (const std::bad_alloc&) {
-      std::cerr << "tessmark-cli: error " << tessmark::jet::kIoError
-                << ": There is not enough memory to finish the command.\n";
-      return kExitCannotOpen;
-    } catch (const std::exception& e) {
-      // Not expected: every engine failure is an Error. Still report it in
-      // the usual form rather than abort.
-      std::cerr << "tessmark-cli: error " << tessmark::jet::kIoError
-                << ": The command failed unexpectedly (" << e.what() << ").\n";
-      return kExitCannotOpen;
-    }
+  bool known = false;
+  for (const Command& c : Commands()) known = known || args[0] == c.name;
+  if (!known && args[0][0] != '-') return UsageError("unknown command '" + args[0] + "'", "");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::cout << app.help();
+    return kExitOk;
+  } catch (const CLI::ParseError& e) {
+    const std::vector<CLI::App*> chosen = app.get_subcommands();
+    const std::string command = chosen.empty() ? "" : chosen[0]->get_name();
+    return UsageError((command.empty() ? "" : command + ": ") + e.what(), command);
   }
-  return UsageError("unknown command '" + args[0] + "'");
+  return RunCommand(runs.at(app.get_subcommands().at(0)));
 }

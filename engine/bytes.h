@@ -31,27 +31,11 @@ class ByteView {
     Need(off, 2);
     return static_cast<uint16_t>(data_[off] | (data_[off + 1] << 8));
   }
-  uint32_t U24(size_t off) const {
-    Need(off, 3);
-    return static_cast<uint32_t>(data_[off]) | (static_cast<uint32_t>(data_[off + 1]) << 8) |
-           (static_cast<uint32_t>(data_[off + 2]) << 16);
-  }
   uint32_t U32(size_t off) const {
     Need(off, 4);
     return static_cast<uint32_t>(data_[off]) | (static_cast<uint32_t>(data_[off + 1]) << 8) |
            (static_cast<uint32_t>(data_[off + 2]) << 16) |
            (static_cast<uint32_t>(data_[off + 3]) << 24);
-  }
-  uint32_t U24BE(size_t off) const {
-    Need(off, 3);
-    return (static_cast<uint32_t>(data_[off]) << 16) |
-           (static_cast<uint32_t>(data_[off + 1]) << 8) | static_cast<uint32_t>(data_[off + 2]);
-  }
-  uint32_t U32BE(size_t off) const {
-    Need(off, 4);
-    return (static_cast<uint32_t>(data_[off]) << 24) |
-           (static_cast<uint32_t>(data_[off + 1]) << 16) |
-           (static_cast<uint32_t>(data_[off + 2]) << 8) | static_cast<uint32_t>(data_[off + 3]);
   }
   Bytes Sub(size_t off, size_t len) const {
     Need(off, len);

@@ -7,6 +7,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "engine/checker.h"
@@ -22,14 +23,6 @@
 
 namespace tessmark::jet {
 namespace {
-
-// The folder part of a path ("" for a bare file name).
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of("/\\");
-  if (slash == std::string::npos) return "";
-  if (slash == 0) return path.substr(0, 1);
-  return path.substr(0, slash);
-}
 
 // The source file as it would read with a sound global usage map on page 1
 // (every page in use), served from the open source's pages; encrypted
@@ -125,13 +118,30 @@ void CheckDestination(Env& env, const std::string& destination) {
   if (destination.empty() || destination.find('\0') != std::string::npos ||
       destination.back() == '/' || destination.back() == '\\')
     throw Error(kInvalidPath, "'" + destination + "' is not a valid path to a database file.");
-  const std::string folder = FolderOf(destination);
-  if (!folder.empty() && !env.FileExists(folder)) {
+  if (!env.FileExists(FolderOf(destination))) {
     throw Error(kInvalidPath,
                 "'" + destination + "' is not a valid path: its folder does not exist.");
   }
   if (env.FileExists(destination))
     throw Error(kDatabaseExists, "The database '" + destination + "' already exists.");
+}
+
+// Rethrows what stopped the writer. A broken invariant, or any exception
+// that is not an Error, is a fault of ours: it is reported as an internal
+// error, never as one of the disk, with what it means for the files.
+[[noreturn]] void ThrowWriteFailure(const std::exception_ptr& failure) {
+  const std::string untouched =
+      " The compaction was abandoned; the original database is untouched.";
+  try {
+    std::rethrow_exception(failure);
+  } catch (const Error& e) {
+    if (e.number() != kInternalError) throw;
+    throw Error(kInternalError, e.description() + untouched);
+  } catch (const std::bad_alloc& e) {
+    throw Error(kIoError, std::string("Compaction failed: ") + e.what());
+  } catch (const std::exception& e) {
+    throw Error(kInternalError, InternalError(e.what()).description() + untouched);
+  }
 }
 
 // Hands the compactor an index's leaf entries in tree order.
@@ -235,13 +245,7 @@ void CompactDatabase(const std::string& source, const std::string& destination,
   if (check_failure || write_failure) {
     out.Discard();
     if (check_failure) std::rethrow_exception(check_failure);
-    try {
-      std::rethrow_exception(write_failure);
-    } catch (const Error&) {
-      throw;
-    } catch (const std::exception& e) {
-      throw Error(kIoError, std::string("Compaction failed: ") + e.what());
-    }
+    ThrowWriteFailure(write_failure);
   }
 
   // The copy goes to disk while it is verified, where the file system

@@ -8,14 +8,6 @@
 namespace tessmark::jet {
 namespace {
 
-// The folder part of a path, "." for a bare file name.
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of("/\\");
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return path.substr(0, 1);
-  return path.substr(0, slash);
-}
-
 constexpr int kTemporaryNames = 1000;
 
 std::string TemporaryName(const std::string& path, int n) {

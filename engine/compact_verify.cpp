@@ -8,6 +8,7 @@
 
 #include "engine/compactor.h"
 #include "engine/row.h"
+#include "engine/system_tables.h"
 
 namespace tessmark::jet {
 namespace {
@@ -64,10 +65,7 @@ void PutSpan(std::vector<uint8_t>& buf, std::span<const uint8_t> s) {
 
 std::vector<bool> IdColumns(const TableDef& def) {
   std::vector<bool> out(def.columns.size());
-  for (size_t c = 0; c < def.columns.size(); ++c) {
-    out[c] = def.columns[c].column_type() == ColumnType::kLong &&
-             HoldsTableIds(def.name, def.columns[c].name);
-  }
+  for (size_t c = 0; c < def.columns.size(); ++c) out[c] = HoldsTableIds(def, def.columns[c]);
   return out;
 }
 

@@ -18,8 +18,8 @@
 #include "engine/page_writer.h"
 #include "engine/prefetch.h"
 #include "engine/row.h"
+#include "engine/system_tables.h"
 #include "engine/table_rows.h"
-#include "engine/text.h"
 
 namespace tessmark::jet {
 
@@ -222,10 +222,8 @@ class Compactor {
     for (const LongValueMapDef& m : def.long_value_maps)
       lv_writers.try_emplace(m.column_number, geometry_, format_, out_);
     std::vector<bool> id_column(def.columns.size(), false);
-    for (size_t i = 0; i < def.columns.size(); ++i) {
-      id_column[i] = def.columns[i].column_type() == ColumnType::kLong &&
-                     HoldsTableIds(def.name, def.columns[i].name);
-    }
+    for (size_t i = 0; i < def.columns.size(); ++i)
+      id_column[i] = HoldsTableIds(def, def.columns[i]);
     int64_t max_autonumber = 0;
     // Rows are decoded only where a field may change (long values, table
     // Ids) or the highest AutoNumber is wanted; else they go as they are.
@@ -243,8 +241,7 @@ class Compactor {
     DecodedRow decoded;          // reused from row to row
     std::vector<uint8_t> value;  // a long value, likewise
     auto flush_page = [&] {
-      if (open_index >= data_pages)
-        throw Error(kIoError, "internal: the rows need more pages than planned");
+      if (open_index >= data_pages) throw InternalError("the rows need more pages than planned");
       if (page.free_space() >= kFreeMapThreshold)
         free_data_pages.push_back(first_data + open_index);
       out_.Write(first_data + open_index, page.Finish());
@@ -284,8 +281,7 @@ class Compactor {
       ++written;
     });
     if (written > 0) flush_page();
-    if (open_index != data_pages)
-      throw Error(kIoError, "internal: the rows took fewer pages than planned");
+    if (open_index != data_pages) throw InternalError("the rows took fewer pages than planned");
     for (auto& [col, w] : lv_writers) w.Close();
     result_.rows += written;
 
@@ -324,8 +320,7 @@ class Compactor {
       std::vector<uint8_t> row = WriteUsageMapRow(out_, geometry_, members);
       if (!host_.Fits(row.size())) {
         out_.Write(hosts_[host_index_++], host_.Finish());
-        if (host_index_ >= hosts_.size())
-          throw Error(kIoError, "internal: more usage maps than planned");
+        if (host_index_ >= hosts_.size()) throw InternalError("more usage maps than planned");
       }
       map_rows_at.push_back(RowPointer{hosts_[host_index_], host_.Add(row)});
     }
@@ -418,8 +413,7 @@ class Compactor {
       const ColumnDef* c = def.ColumnByNumber(ri.columns[k].column_number);
       if (c == nullptr) ThrowDamaged(where, "an index names a column the table does not have");
       cols.push_back(c);
-      if (c->column_type() == ColumnType::kLong && HoldsTableIds(def.name, c->name))
-        id_segment = static_cast<int>(k);
+      if (HoldsTableIds(def, *c)) id_segment = static_cast<int>(k);
     }
     IndexTreeBuilder builder(
         geometry_, owner,
@@ -570,15 +564,6 @@ class Compactor {
 };
 
 }  // namespace
-
-bool HoldsTableIds(const std::string& table, const std::string& column) {
-  return (SameNameIgnoringCase(table, "MSysObjects") && SameNameIgnoringCase(column, "Id")) ||
-         (SameNameIgnoringCase(table, "MSysACEs") && SameNameIgnoringCase(column, "ObjectId")) ||
-         (SameNameIgnoringCase(table, "MSysNavPaneObjectIDs") &&
-          SameNameIgnoringCase(column, "Id")) ||
-         (SameNameIgnoringCase(table, "MSysNavPaneGroupToObjects") &&
-          SameNameIgnoringCase(column, "ObjectID"));
-}
 
 CompactResult WriteCompacted(PageFile& source, const std::vector<CatalogTable>& tables,
                              OutputFile& out, const CompactOptions& options,

@@ -23,10 +23,6 @@ struct CatalogTable {
   uint32_t id = 0;  // first TDEF page in the source
 };
 
-// Columns that hold table Ids (TDEF page numbers) and change with them:
-// (table name, column name), names compared case-insensitively.
-bool HoldsTableIds(const std::string& table, const std::string& column);
-
 struct CompactResult {
   std::map<uint32_t, uint32_t> table_ids;  // source Id -> destination Id
   uint32_t pages = 0;

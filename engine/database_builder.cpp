@@ -58,13 +58,6 @@ struct OpenPage {
   std::vector<std::pair<uint8_t, uint16_t>> flags;
 };
 
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of("/\\");
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return path.substr(0, 1);
-  return path.substr(0, slash);
-}
-
 }  // namespace
 
 struct DatabaseBuilder::Impl {

@@ -35,6 +35,13 @@ Error FileError(int32_t number, const std::string& what, const std::string& path
   return Error(number, text + ".");
 }
 
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return path.substr(0, 1);
+  return path.substr(0, slash);
+}
+
 size_t RandomAccessFile::ReadScattered(uint64_t offset,
                                        std::span<const std::span<uint8_t>> buffers) const {
   if (buffers.size() == 1) return Read(offset, buffers[0].size(), buffers[0].data());

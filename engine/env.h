@@ -92,6 +92,10 @@ class Env {
 Error FileError(int32_t number, const std::string& what, const std::string& path,
                 const std::string& reason);
 
+// The folder that holds `path`: what comes before its last slash or
+// backslash ("/" for a file in the root), or "." for a bare file name.
+std::string FolderOf(const std::string& path);
+
 // The environment the engine uses when none is passed in. Initially the
 // platform's own; tests may replace it (pass nullptr to restore the platform's).
 Env* DefaultEnv();

@@ -1,5 +1,6 @@
 // Errors of the Jet engine. Every failure carries a number from the Jet
-// numbering, so operators can look it up, and a description in our words.
+// numbering, so operators can look it up, and a description in our words;
+// a fault of the engine itself has a number of its own (kInternalError).
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,9 @@ enum ErrorNumber : int32_t {
   kDuplicateKey = 3022,
   kDatabaseExists = 3204,
   kUnrecognizedFormat = 3343,
+  // Not a Jet number: an invariant of this program's own did not hold, a
+  // fault in our code and never one of the disk or the database.
+  kInternalError = 30000,
 };
 
 class Error : public std::runtime_error {
@@ -33,5 +37,10 @@ class Error : public std::runtime_error {
  private:
   int32_t number_;
 };
+
+// The error for a broken invariant: "Internal error: <what>."
+inline Error InternalError(const std::string& what) {
+  return Error(kInternalError, "Internal error: " + what + ".");
+}
 
 }  // namespace tessmark::jet

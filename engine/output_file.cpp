@@ -33,7 +33,7 @@ void WriteGate::Pass() {
   std::unique_lock<std::mutex> hold(lock_);
   changed_.wait(hold, [this] { return state_ != State::kHeld; });
   if (state_ == State::kClosed)
-    throw Error(kIoError, "internal: the compacted copy was abandoned while it was written");
+    throw Error(kIoError, "The compacted copy was abandoned while it was written.");
 }
 
 OutputFile::OutputFile(Env* env, std::string path, const DatabaseHeader& header)
@@ -50,7 +50,7 @@ OutputFile::~OutputFile() {
 
 void OutputFile::Write(uint32_t page, std::span<const uint8_t> image) {
   if (image.size() != page_size_ || page >= next_page_)
-    throw Error(kIoError, "internal: a page image of the wrong size or number was written");
+    throw InternalError("a page image of the wrong size or number was written");
   if (gate_ != nullptr) gate_->Pass();
   // Pages that follow each other collect in a buffer that goes out with one
   // call; a page elsewhere first sends what has collected.
@@ -72,7 +72,6 @@ void OutputFile::Write(uint32_t page, std::span<const uint8_t> image) {
                             static_cast<uint8_t>(k >> 16), static_cast<uint8_t>(k >> 24)};
     Rc4Apply(key, std::span<uint8_t>(pending_).subspan(at, page_size_));
   }
-  bytes_written_ += image.size();
 }
 
 void OutputFile::Flush() {

@@ -48,7 +48,6 @@ class OutputFile {
   // Reserves the next page number at the end of the file.
   uint32_t Allocate() { return next_page_++; }
   uint32_t page_count() const { return next_page_; }
-  uint64_t bytes_written() const { return bytes_written_; }
 
   // Writes one page image (exactly the page size) at its place. Pages may
   // be held back and written together; Commit writes all of them.
@@ -75,7 +74,6 @@ class OutputFile {
   uint32_t key_;
   std::unique_ptr<WritableFile> file_;
   uint32_t next_page_ = 0;
-  uint64_t bytes_written_ = 0;
   bool committed_ = false;
   WriteGate* gate_ = nullptr;
   // Consecutive pages from `pending_first_` not written yet.

@@ -53,7 +53,6 @@ class PageFile {
 
   // The page `number`; a page outside the file is damage reported at `where`.
   PageRef Get(uint32_t number, const Location& where = {});
-  bool Contains(uint32_t number) const { return number < page_count_; }
 
   // The file itself, for a second PageFile reading it beside this one
   // (reads are positioned, so one file serves both).

@@ -35,7 +35,7 @@ DataPageBuilder::DataPageBuilder(const PageGeometry& geometry, uint32_t owner)
 }
 
 uint8_t DataPageBuilder::Add(std::span<const uint8_t> row) {
-  if (!Fits(row.size())) throw Error(kIoError, "internal: a row was added to a full data page");
+  if (!Fits(row.size())) throw InternalError("a row was added to a full data page");
   low_ -= row.size();
   if (!row.empty()) std::memcpy(page_.data() + low_, row.data(), row.size());
   const size_t slot = geometry_.data_header() + 2 * rows_;

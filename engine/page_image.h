@@ -34,9 +34,6 @@ struct PageGeometry {
   // Usage maps: the standard row length and the pages one 0x05 page covers.
   uint32_t map_row_length() const { return jet3() ? 133 : 69; }
   uint32_t map_page_span() const { return (page_size - 4) * 8; }
-  // Long values: largest single-row value; data bytes of a full chain row.
-  uint32_t lval_single_max() const { return data_capacity() - 2; }
-  uint32_t lval_chunk() const { return data_capacity() - 2 - 4; }
 };
 
 inline constexpr uint32_t kLvalOwner = 0x4C41564C;  // "LVAL" read as a little-endian u32

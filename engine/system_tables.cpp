@@ -1,5 +1,7 @@
 #include "engine/system_tables.h"
 
+#include "engine/text.h"
+
 namespace tessmark::jet {
 namespace {
 
@@ -110,6 +112,17 @@ const std::vector<FixedCatalogObject>& FixedCatalogObjects() {
       {kDatabaseObjectId, kDatabasesContainerId, "MSysDb", 2},
   };
   return objects;
+}
+
+bool HoldsTableIds(const TableDef& table, const ColumnDef& column) {
+  if (column.column_type() != ColumnType::kLong) return false;
+  const std::string& t = table.name;
+  const std::string& c = column.name;
+  return (SameNameIgnoringCase(t, "MSysObjects") && SameNameIgnoringCase(c, "Id")) ||
+         (SameNameIgnoringCase(t, "MSysACEs") && SameNameIgnoringCase(c, "ObjectId")) ||
+         (SameNameIgnoringCase(t, "MSysNavPaneObjectIDs") && SameNameIgnoringCase(c, "Id")) ||
+         (SameNameIgnoringCase(t, "MSysNavPaneGroupToObjects") &&
+          SameNameIgnoringCase(c, "ObjectID"));
 }
 
 }  // namespace tessmark::jet

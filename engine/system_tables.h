@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/header.h"
+#include "engine/table_def.h"
 #include "engine/table_layout.h"
 
 namespace tessmark::jet {
@@ -34,5 +35,10 @@ struct FixedCatalogObject {
 };
 // The containers Tables, Databases, Relationships and the database object MSysDb.
 const std::vector<FixedCatalogObject>& FixedCatalogObjects();
+
+// Whether `column` of `table` holds table Ids (TDEF page numbers), which
+// change when the tables move: the Long columns that the system tables
+// use to name catalog objects.
+bool HoldsTableIds(const TableDef& table, const ColumnDef& column);
 
 }  // namespace tessmark::jet

@@ -375,7 +375,6 @@ std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& v
   };
   auto wrong = [&](size_t i, const char* what) { Bad(Describe(l, i) + " " + what + "."); };
   std::vector<std::vector<uint8_t>> var(l.var_count);
-  std::vector<bool> var_present(l.var_count, false);
   for (size_t i = 0; i < ncols; ++i) {
     const ColumnLayout& c = l.columns[i];
     const Value& v = values[i];
@@ -452,19 +451,16 @@ std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& v
         if (chars > (j3 ? c.length_bytes : c.length_bytes / 2u))
           wrong(i, "cannot hold a text that long");
         var[c.var_index] = std::move(b);
-        var_present[c.var_index] = true;
         break;
       }
       case ColumnType::kBinary:
         need(K::kBinary, "takes binary data");
         if (v.bytes.size() > c.length_bytes) wrong(i, "cannot hold that many bytes");
         var[c.var_index] = v.bytes;
-        var_present[c.var_index] = true;
         break;
       case ColumnType::kMemo:
       case ColumnType::kOle:
         var[c.var_index] = long_fields.at(i);
-        var_present[c.var_index] = true;
         break;
       default:
         wrong(i, "has a type rows cannot hold");
@@ -507,7 +503,6 @@ std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& v
     row.push_back(static_cast<uint8_t>(nvar));
   }
   row.insert(row.end(), mask.begin(), mask.end());
-  (void)var_present;
   if (row.size() > (j3 ? 2012u : 4060u))
     Bad("A row of table \"" + l.name + "\" is longer than a data page can hold (" +
         std::to_string(row.size()) + " bytes).");

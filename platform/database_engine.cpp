@@ -39,7 +39,9 @@ void CompactDatabase(const std::string& source, const std::string& destination) 
   } catch (const std::bad_alloc&) {
     throw RuntimeError(7, "Out of memory");
   } catch (const std::exception& e) {
-    throw RuntimeError(jet::kIoError, std::string("Disk or network error: ") + e.what());
+    // Not an engine error: a fault of ours, not one of the disk.
+    const jet::Error internal = jet::InternalError(e.what());
+    throw RuntimeError(internal.number(), internal.description());
   }
 }
 

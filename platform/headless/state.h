@@ -130,7 +130,6 @@ LRESULT CALLBACK ScrollBarProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam
 LRESULT CALLBACK DesktopProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 
 // File system.
-void ResetFileSystem();
 std::string UpperAscii(std::string text);
 
 }  // namespace tessmark::headless

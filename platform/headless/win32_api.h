@@ -70,7 +70,6 @@ typedef void* HGDIOBJ;
 #define MAX_PATH 260
 
 inline LONG HandleToLong(const void* h) { return static_cast<LONG>(reinterpret_cast<LONG_PTR>(h)); }
-inline void* LongToHandle(LONG h) { return reinterpret_cast<void*>(static_cast<LONG_PTR>(h)); }
 
 #define LOWORD(l) (static_cast<WORD>(static_cast<DWORD_PTR>(l) & 0xffff))
 #define HIWORD(l) (static_cast<WORD>((static_cast<DWORD_PTR>(l) >> 16) & 0xffff))

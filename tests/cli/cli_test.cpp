@@ -5,13 +5,13 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "tests/cli/run_cli.h"
 #include "tests/support/corpus.h"
 
 namespace tessmark::cli {
 namespace {
-
 
 std::string Sample(const std::string& rel) {
   return "'" + (testing::SharedDir() / "corpus" / rel).string() + "'";
@@ -24,11 +24,18 @@ bool HaveSample(const std::string& rel) {
 TEST(Cli, HelpForTheProgramAndEachCommand) {
   CliResult r = RunCli("--help");
   EXPECT_EQ(r.status, 0);
-  for (const char* command : {"info", "check", "dump"}) {
+  for (const std::string command : {"info", "check", "dump", "compact", "generate"}) {
     EXPECT_NE(r.out.find(command), std::string::npos) << command;
-    CliResult c = RunCli(std::string(command) + " --help");
+    CliResult c = RunCli(command + " --help");
     EXPECT_EQ(c.status, 0) << command;
-    EXPECT_EQ(c.out.rfind(std::string("Usage: tessmark-cli ") + command, 0), 0u) << c.out;
+    EXPECT_EQ(c.out.rfind("Usage: tessmark-cli " + command, 0), 0u) << c.out;
+    EXPECT_NE(c.out.find("Exit status: "), std::string::npos) << c.out;
+    // A usage error names the command and where its help is.
+    c = RunCli(command + " --frobnicate x.mdb");
+    EXPECT_EQ(c.status, 2) << command;
+    EXPECT_EQ(c.err.rfind("tessmark-cli: " + command + ": ", 0), 0u) << c.err;
+    EXPECT_NE(c.err.find("Try 'tessmark-cli " + command + " --help'."), std::string::npos) << c.err;
+    EXPECT_TRUE(c.out.empty()) << c.out;
   }
   r = RunCli("frobnicate");
   EXPECT_EQ(r.status, 2);
@@ -106,6 +113,23 @@ TEST(Cli, DumpAsCsvAndJson) {
   EXPECT_NE(r.out.find("[\"a\", \"b\", 0, 0, 0, 0, \"1981-12-12 00:00:00\", \"0.0000\", false]"),
             std::string::npos)
       << r.out;
+
+  // Control characters are escaped, so that every value reads back as it is
+  // stored: row N of this sample holds "AA", the character N, "AA".
+  r = RunCli("dump " + Sample("jet3/testIndexCodesV1997.mdb") + " Table1 --format json");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(R"(["row8", "AA\bAA"])"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(R"(["row31", "AA\u001fAA"])"), std::string::npos) << r.out;
+  const nlohmann::json dumped = nlohmann::json::parse(r.out);
+  ASSERT_EQ(dumped.size(), 1u);
+  int checked = 0;
+  for (const nlohmann::json& row : dumped[0]["rows"]) {
+    const int n = std::stoi(row[0].get<std::string>().substr(3));
+    if (n < 1 || n > 126 || n == 26) continue;  // the sample holds '-' in row 26
+    EXPECT_EQ(row[1], "AA" + std::string(1, static_cast<char>(n)) + "AA") << row[0];
+    ++checked;
+  }
+  EXPECT_EQ(checked, 125);
 
   r = RunCli("dump " + Sample("jet4/testV2000.mdb"));
   EXPECT_EQ(r.out.find("# MSysObjects"), std::string::npos) << "system tables only on request";

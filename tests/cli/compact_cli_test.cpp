@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <regex>
+#include <nlohmann/json.hpp>
 
 #include "tests/cli/run_cli.h"
 #include "tests/support/corpus.h"
@@ -21,27 +21,31 @@ CliResult Compact(const std::string& args) { return RunCli("compact " + args); }
 
 fs::path Sample(const std::string& rel) { return testing::SharedDir() / "corpus" / rel; }
 
-uint64_t JsonNumber(const std::string& json, const std::string& key) {
-  std::smatch m;
-  const std::regex re("\"" + key + "\":([0-9]+)");
-  if (!std::regex_search(json, m, re)) return UINT64_MAX;
-  return std::stoull(m[1]);
-}
-
 TEST(CliCompact, IntoADestinationWithJsonSummary) {
   if (!fs::exists(Sample("jet4/testV2000.mdb"))) GTEST_SKIP() << testing::CorpusMissingMessage();
   testing::TempDir dir;
-  const fs::path dest = dir.path() / "out.mdb";
+  // A name with control characters, a quote and a byte that is not UTF-8:
+  // the summary is still valid JSON, the byte shown as U+FFFD.
+  const fs::path dest = dir.path() / "out\x01\t\"\xff\n.mdb";
   const fs::path src = dir.path() / "src.mdb";
   fs::copy_file(Sample("jet4/testV2000.mdb"), src);  // compaction locks its source
   const CliResult r = Compact("--json " + Quoted(src) + " " + Quoted(dest));
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(JsonNumber(r.out, "pages_before"), 743u);
-  EXPECT_EQ(JsonNumber(r.out, "pages_after") * 4096, fs::file_size(dest));
-  EXPECT_EQ(JsonNumber(r.out, "bytes_reclaimed"),
+  EXPECT_NE(r.out.find(R"(out\u0001\t\")"
+                       "\xef\xbf\xbd"
+                       R"(\n.mdb")"),
+            std::string::npos)
+      << r.out;
+  const nlohmann::json summary = nlohmann::json::parse(r.out);
+  EXPECT_EQ(summary["source"], src.string());
+  EXPECT_EQ(summary["destination"], (dir.path() / "out\x01\t\"\xef\xbf\xbd\n.mdb").string());
+  EXPECT_EQ(summary["in_place"], false);
+  EXPECT_EQ(summary["pages_before"], 743u);
+  EXPECT_EQ(summary["pages_after"].get<uint64_t>() * 4096, fs::file_size(dest));
+  EXPECT_EQ(summary["bytes_reclaimed"],
             fs::file_size(Sample("jet4/testV2000.mdb")) - fs::file_size(dest));
-  EXPECT_EQ(JsonNumber(r.out, "tables"), 9u);
-  EXPECT_NE(r.out.find("\"elapsed_seconds\":"), std::string::npos);
+  EXPECT_EQ(summary["tables"], 9u);
+  EXPECT_TRUE(summary["elapsed_seconds"].is_number()) << r.out;
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << "one JSON object, one line";
   EXPECT_TRUE(r.err.empty()) << "no progress when stderr is not a terminal: " << r.err;
 }

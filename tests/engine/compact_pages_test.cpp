@@ -1,14 +1,30 @@
 // Page images written by the compactor: data-page packing, index trees,
-// usage-map rows and page 1.
+// usage-map rows and page 1, and the checks that stop a page the layout
+// did not plan (a fault of ours: an internal error, not one of the disk).
 #include <gtest/gtest.h>
 
 #include <map>
 #include <vector>
 
+#include "engine/env.h"
+#include "engine/error.h"
+#include "engine/output_file.h"
 #include "engine/page_image.h"
+#include "tests/engine/compact_test_support.h"
 
 namespace tessmark::jet {
 namespace {
+
+// The error number `f` throws, or 0.
+template <typename F>
+int32_t NumberOf(F f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e.number();
+  }
+  return 0;
+}
 
 uint16_t U16(const PageImage& p, size_t at) {
   return static_cast<uint16_t>(p[at] | p[at + 1] << 8);
@@ -29,6 +45,7 @@ TEST(DataPageBuilderTest, PacksFromTheEndWithExactFreeSpace) {
       ++n;
     }
     EXPECT_EQ(n, g.data_capacity() / 102);
+    EXPECT_EQ(NumberOf([&] { b.Add(row); }), kInternalError);
     const PageImage p = b.Finish();
     const size_t count_at = g.jet3() ? 8 : 12;
     EXPECT_EQ(p[0], 0x01);
@@ -52,6 +69,17 @@ TEST(DataPageBuilderTest, StopsAt255RowsEvenWhenBytesRemain) {
     ++n;
   }
   EXPECT_EQ(n, 255u);
+  EXPECT_EQ(NumberOf([&] { b.Add(empty_row); }), kInternalError);
+}
+
+TEST(OutputFileTest, PagesOfTheWrongSizeOrNumberAreInternalErrors) {
+  compact_test::ScratchDir dir;
+  OutputFile out(DefaultEnv(), dir.File("copy.mdb"), DatabaseHeader{});
+  const uint32_t page = out.Allocate();
+  EXPECT_EQ(NumberOf([&] { out.Write(page + 1, PageImage(4096)); }), kInternalError)
+      << "a page never allocated";
+  EXPECT_EQ(NumberOf([&] { out.Write(page, PageImage(2048)); }), kInternalError);
+  EXPECT_EQ(NumberOf([&] { out.Write(page, PageImage(4096)); }), 0);
 }
 
 struct TreePages {

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
+#include <stdexcept>
 
 #include "engine/checker.h"
 #include "engine/compact.h"
@@ -261,6 +263,27 @@ class FaultyEnv : public Env {
   uint64_t written_ = 0;
   bool share_ = false;
 };
+
+// A fault of ours inside the writer (a broken invariant, or an exception
+// no part of the engine throws, here raised from the writer's progress
+// report) is an internal error, never one of the disk; the partial copy is
+// removed and the source left as it was.
+TEST_F(CompactRefusalTest, FaultInsideTheWriterIsAnInternalError) {
+  const std::function<void()> faults[] = {
+      [] { throw InternalError("the rows need more pages than planned"); },
+      [] { throw std::logic_error("the rows need more pages than planned"); }};
+  for (const std::function<void()>& fault : faults) {
+    CompactOptions options;
+    options.progress = [&](const CompactProgress& p) {
+      if (std::string(p.phase) == "writing" && p.done > 0) fault();
+    };
+    const std::string why = Refused(source_, dest_, kInternalError, options);
+    EXPECT_EQ(why,
+              "Internal error: the rows need more pages than planned. The compaction was "
+              "abandoned; the original database is untouched.");
+    EXPECT_FALSE(fs::exists(dest_)) << "partial copy left behind";
+  }
+}
 
 TEST_F(CompactRefusalTest, WriteFailuresRemoveThePartialCopy) {
   for (auto [fault, number] : {std::pair{FaultyEnv::Fault::kDiskFull, kDiskFull},

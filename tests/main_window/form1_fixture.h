@@ -14,9 +14,6 @@
 #include "main_window/form1.h"
 #include "platform/forms_runtime.h"
 #include "support_ui/ui_fixture.h"
-#if !TESSMARK_REAL_ENGINE
-#include "main_window/compact_double.h"
-#endif
 
 namespace tessmark::testing {
 
@@ -28,9 +25,6 @@ class Form1Test : public UiTest {
   void SetUp() override {
     UiTest::SetUp();
     ForgetBrowseCalls();
-#if !TESSMARK_REAL_ENGINE
-    ForgetCompactCalls();
-#endif
     platform::StartProgram();
     form_ = std::make_unique<Form1>();
     ASSERT_TRUE(form_->Create(SW_SHOWNORMAL));
@@ -70,10 +64,9 @@ class Form1Test : public UiTest {
 
   bool Click(ControlId id) { return user().Click(Control(id)); }
 
-  // Puts a database the engine can compact at `relative` on drive C:. With
-  // the real engine that is a sample database; false when there is none.
+  // Puts a sample database at `relative` on drive C:; false when there is
+  // none.
   bool PutDatabase(const std::string& relative) {
-#if TESSMARK_REAL_ENGINE
     const std::filesystem::path sample =
         std::filesystem::path(TESSMARK_SHARED_DIR) / "corpus" / "jet4" / "emptyJet4.mdb";
     if (!std::filesystem::exists(sample)) return false;
@@ -82,13 +75,6 @@ class Form1Test : public UiTest {
     std::filesystem::permissions(OnC(relative), std::filesystem::perms::owner_write,
                                  std::filesystem::perm_options::add);
     return true;
-#else
-    std::string page(4096, '\0');
-    page.replace(0, 4, std::string("\0\1\0\0", 4));
-    page.replace(4, 15, "Standard Jet DB");
-    WriteFile(relative, page + std::string(4096, 'x'));
-    return true;
-#endif
   }
 
   // Every file under drive C: with its content, to show what changed.
