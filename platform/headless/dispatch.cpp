@@ -109,7 +109,7 @@ LRESULT Deliver(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, bool posted) 
   Window* w = FindWindowRecord(hwnd);
   if (w == nullptr) return 0;
   s.log.push_back(LoggedMessage{hwnd, msg, wparam, lparam, posted, s.send_depth});
-  WNDPROC proc = ProcFromToken(w->proc);
+  WNDPROC proc = w->proc;
   if (proc == nullptr) return 0;
   ++s.send_depth;
   struct Leave {

@@ -33,7 +33,7 @@ struct Window {
   HWND parent = nullptr;
   HWND owner = nullptr;
   std::vector<HWND> children;  // top of the z-order (first created) first
-  LONG proc = 0;               // window procedure token
+  WNDPROC proc = nullptr;
   LONG id = 0;
   LONG user_data = 0;
   HINSTANCE instance = nullptr;
@@ -108,7 +108,6 @@ inline constexpr DWORD kKeyboardInputMark = 0xFFFFFFFFu;
 Window* FindWindowRecord(HWND hwnd);  // sets ERROR_INVALID_WINDOW_HANDLE when missing
 HWND HandleFromNumber(uintptr_t number);
 void RegisterSystemClasses();
-WNDPROC ProcFromToken(LONG token);
 // Client rectangle's origin in screen pixels.
 POINT ClientOrigin(const Window& w);
 RECT NonClientInsets(DWORD style, DWORD ex_style);

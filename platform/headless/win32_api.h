@@ -3,10 +3,11 @@
 // the program (main window and folder picker) uses is here.
 //
 // Types keep their Win32 widths: LONG, DWORD and UINT are 32-bit; WPARAM,
-// LPARAM and LRESULT are pointer-sized, as on 64-bit Windows, so a message
-// can carry a host pointer. Window handles are small 32-bit numbers carried
-// in a pointer type; window procedures cross the 32-bit window-long
-// interface as tokens (see WndProcToLong in platform/win32.h).
+// LPARAM, LRESULT and LONG_PTR are pointer-sized, as on 64-bit Windows, so a
+// message can carry a host pointer. Window handles are small 32-bit numbers
+// carried in a pointer type. As on 64-bit Windows, the window procedure is a
+// pointer-sized window long (GetWindowLongPtrA / SetWindowLongPtrA with
+// GWLP_WNDPROC); there is no GWL_WNDPROC.
 #pragma once
 
 #include <cstddef>
@@ -363,7 +364,7 @@ typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define CS_DBLCLKS 0x0008
 
 // Window longs and relations.
-#define GWL_WNDPROC (-4)
+#define GWLP_WNDPROC (-4)
 #define GWL_HINSTANCE (-6)
 #define GWL_HWNDPARENT (-8)
 #define GWL_ID (-12)
@@ -575,6 +576,8 @@ BOOL WINAPI RedrawWindow(HWND hwnd, const RECT* update, void* region, UINT flags
 BOOL WINAPI InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase);
 LONG WINAPI GetWindowLongA(HWND hwnd, int index);
 LONG WINAPI SetWindowLongA(HWND hwnd, int index, LONG value);
+LONG_PTR WINAPI GetWindowLongPtrA(HWND hwnd, int index);
+LONG_PTR WINAPI SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value);
 HWND WINAPI SetFocus(HWND hwnd);
 HWND WINAPI GetFocus();
 HWND WINAPI GetActiveWindow();

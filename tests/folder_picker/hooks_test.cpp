@@ -18,25 +18,25 @@ class HooksTest : public PickerTest {
 
 TEST_F(HooksTest, HookAndUnhookSwapTheWindowProcedure) {
   const HWND edit = Popup("EDIT");
-  const LONG original = GetWindowLongA(edit, GWL_WNDPROC);
+  const LONG_PTR original = GetWindowLongPtrA(edit, GWLP_WNDPROC);
   picker::BeginShowing();
   PickerState.PathBoxWnd = edit;
   PickerState.OldPathBoxProc = picker::HookPathBox();
   EXPECT_EQ(PickerState.OldPathBoxProc, original);
-  EXPECT_EQ(GetWindowLongA(edit, GWL_WNDPROC),
+  EXPECT_EQ(GetWindowLongPtrA(edit, GWLP_WNDPROC),
             tessmark::platform::WndProcToLong(picker::PathBoxProc));
   // Messages it does not take still reach the edit box.
   SetWindowTextA(edit, "typed");
   EXPECT_EQ(TextOf(edit), "typed");
   picker::UnhookPathBox();
-  EXPECT_EQ(GetWindowLongA(edit, GWL_WNDPROC), original);
+  EXPECT_EQ(GetWindowLongPtrA(edit, GWLP_WNDPROC), original);
   EXPECT_EQ(PickerState.OldPathBoxProc, original);  // the saved value stays
 }
 
 TEST_F(HooksTest, UnhooksAndReleaseLeaveWindowsOfOtherShowingsAlone) {
   // Handles left from an earlier showing that now name other live windows.
   const HWND victim = Popup("EDIT");
-  const LONG proc = GetWindowLongA(victim, GWL_WNDPROC);
+  const LONG_PTR proc = GetWindowLongPtrA(victim, GWLP_WNDPROC);
   PickerState.PathBoxWnd = victim;
   PickerState.PathLabelWnd = victim;
   PickerState.FolderButtonWnd = victim;
@@ -54,7 +54,7 @@ TEST_F(HooksTest, UnhooksAndReleaseLeaveWindowsOfOtherShowingsAlone) {
   });
   EXPECT_EQ(BrowseForFolder(), "C:\\");
   EXPECT_TRUE(IsWindow(victim));
-  EXPECT_EQ(GetWindowLongA(victim, GWL_WNDPROC), proc);
+  EXPECT_EQ(GetWindowLongPtrA(victim, GWLP_WNDPROC), proc);
   EXPECT_EQ(TextOf(victim), "victim");
 }
 
