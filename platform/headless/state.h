@@ -96,6 +96,9 @@ struct State {
 
   int screen_width = 1024;
   int screen_height = 768;
+  int screen_dpi = 96;
+  std::map<uintptr_t, LOGFONTA> fonts;  // fonts made with CreateFontIndirectA
+  uintptr_t next_font = 0x8B0000;
   OSVERSIONINFOA version{};
 };
 

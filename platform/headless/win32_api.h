@@ -195,6 +195,25 @@ struct WIN32_FIND_DATAA {
 };
 typedef WIN32_FIND_DATAA* LPWIN32_FIND_DATAA;
 
+#define LF_FACESIZE 32
+struct LOGFONTA {
+  LONG lfHeight;
+  LONG lfWidth;
+  LONG lfEscapement;
+  LONG lfOrientation;
+  LONG lfWeight;
+  BYTE lfItalic;
+  BYTE lfUnderline;
+  BYTE lfStrikeOut;
+  BYTE lfCharSet;
+  BYTE lfOutPrecision;
+  BYTE lfClipPrecision;
+  BYTE lfQuality;
+  BYTE lfPitchAndFamily;
+  CHAR lfFaceName[LF_FACESIZE];
+};
+typedef LOGFONTA* LPLOGFONTA;
+
 struct SECURITY_ATTRIBUTES {
   DWORD nLength;
   LPVOID lpSecurityDescriptor;
@@ -494,6 +513,15 @@ typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 
 #define DEFAULT_GUI_FONT 17
 
+#define LOGPIXELSY 90
+#define FW_NORMAL 400
+#define DEFAULT_CHARSET 1
+#define OUT_DEFAULT_PRECIS 0
+#define CLIP_DEFAULT_PRECIS 0
+#define DEFAULT_QUALITY 0
+#define DEFAULT_PITCH 0
+#define FF_SWISS 0x20
+
 #define VER_PLATFORM_WIN32s 0
 #define VER_PLATFORM_WIN32_WINDOWS 1
 #define VER_PLATFORM_WIN32_NT 2
@@ -606,8 +634,15 @@ HCURSOR WINAPI GetCursor();
 
 // gdi32.
 HGDIOBJ WINAPI GetStockObject(int object);
+HFONT WINAPI CreateFontIndirectA(const LOGFONTA* font);
+BOOL WINAPI DeleteObject(HGDIOBJ object);
+int WINAPI GetObjectA(HGDIOBJ object, int size, LPVOID buffer);
+HDC WINAPI GetDC(HWND hwnd);
+int WINAPI ReleaseDC(HWND hwnd, HDC dc);
+int WINAPI GetDeviceCaps(HDC dc, int index);
 
 // kernel32.
+int WINAPI MulDiv(int number, int numerator, int denominator);
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD error);
 HMODULE WINAPI GetModuleHandleA(LPCSTR module_name);

@@ -13,9 +13,9 @@
 
 namespace tessmark::headless {
 
-// Forgets every window, class, queued message, box, drive, attribute and
-// fault, and restores the default screen (1024 x 768) and system version
-// (Windows 2000, 5.0.2195).
+// Forgets every window, class, font, queued message, box, drive, attribute
+// and fault, and restores the default screen (1024 x 768, 96 dots per inch)
+// and system version (Windows 2000, 5.0.2195).
 void Reset();
 
 // --- Drives -----------------------------------------------------------
@@ -29,6 +29,8 @@ std::filesystem::path HostPath(const std::string& windows_path);
 
 // --- System -----------------------------------------------------------
 void SetScreenSize(int width, int height);
+// Dots per inch of the screen (GetDeviceCaps LOGPIXELSY); 96 after Reset.
+void SetScreenDpi(int dpi);
 void SetSystemVersion(DWORD major, DWORD minor, DWORD build, DWORD platform_id,
                       const std::string& service_pack);
 

@@ -59,6 +59,7 @@ TEST_F(Form1Test, StartsAsDesigned) {
     EXPECT_EQ(r.bottom - r.top, e.height);
     EXPECT_TRUE(ScriptedUser::Visible(child));
     EXPECT_TRUE(ScriptedUser::Enabled(child));
+    EXPECT_EQ(FontOf(child), "MS Sans Serif -11") << "the forms runtime's font";
     child = GetWindow(child, GW_HWNDNEXT);
   }
   EXPECT_EQ(child, nullptr);

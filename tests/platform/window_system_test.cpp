@@ -177,6 +177,7 @@ TEST_F(WindowSystemTest, DialogKeysMoveTheFocusAndSendOkAndCancel) {
 // A window whose button opens the text-entry box from its click handler, so
 // the box's loop runs nested inside the caller's.
 std::string g_answer;
+HGDIOBJ g_box_font = nullptr;
 int g_depth_inside = 0;
 bool g_owner_enabled_inside = true;
 
@@ -217,11 +218,17 @@ TEST_F(WindowSystemTest, TextEntryBoxRunsNestedInTheCallersLoop) {
     g_depth_inside = headless::ModalDepth();
     g_owner_enabled_inside = ScriptedUser::Enabled(top);
     EXPECT_EQ(GetWindow(box, GW_OWNER), top);
+    g_box_font = reinterpret_cast<HGDIOBJ>(SendMessageA(GetDlgItem(box, IDOK), WM_GETFONT, 0, 0));
+    for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+      EXPECT_EQ(FontOf(c), "MS Sans Serif -11") << "the forms runtime's font";
+    }
     user().Type("New one");
     user().PressKey(VK_RETURN, '\r');  // the box's default button is OK
   });
   user().Then([&] {
     EXPECT_EQ(g_answer, "New one");
+    LOGFONTA gone{};
+    EXPECT_EQ(GetObjectA(g_box_font, sizeof gone, &gone), 0) << "the font goes with the box";
     EXPECT_TRUE(ScriptedUser::Enabled(top));
     EXPECT_EQ(FindWindowA(platform::kInputBoxClass, nullptr), nullptr);
     EXPECT_EQ(GetActiveWindow(), top);
