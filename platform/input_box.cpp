@@ -53,6 +53,9 @@ void RegisterInputBoxClass() {
   wc.lpfnWndProc = InputBoxProc;
   wc.hInstance = ModuleInstance();
   wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  // The face colour of dialogs behind the controls; without a brush the
+  // system leaves the box's background unpainted.
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(16));  // COLOR_BTNFACE + 1
   wc.lpszClassName = kInputBoxClass;
   // Registering again fails harmlessly when the class exists already.
   RegisterClassA(&wc);
