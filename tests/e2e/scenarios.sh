@@ -92,7 +92,7 @@ scenario_in_use() {
   sample_database "$db"
   local sum
   sum=$(md5sum <"$db")
-  (wine "$work/wine_driver.exe" hold "$(winpath "$db")" 120 >"$work/hold.log" 2>&1 &)
+  ("$WINE" "$work/wine_driver.exe" hold "$(winpath "$db")" 120 >"$work/hold.log" 2>&1 &)
   for _ in $(seq 100); do grep -q holding "$work/hold.log" 2>/dev/null && break; sleep 0.2; done
   grep -q holding "$work/hold.log" || fail "the helper could not open the database"
   start_app
