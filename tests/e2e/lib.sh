@@ -113,6 +113,20 @@ control_centre() {
     $1 == c && (t == "" || $2 == t) { split($3, r, ","); print int(r[1] + r[3] / 2), int(r[2] + r[4] / 2); exit }'
 }
 
+# Fails unless the caption of the child with that class and text shows whole:
+# its dark pixels must end short of the control's right and bottom edges (a
+# caption cut off by an edge reaches it).
+caption_whole() {
+  local title=$1 class=$2 text=$3 rect ink w h
+  IFS='|' read -r _ _ rect _ ink < <(driver texts "$title" | awk -F'|' -v c="$class" -v t="$text" '
+    $1 == c && $2 == t { print; exit }')
+  [ -n "${rect:-}" ] || fail "no $class \"$text\" in $title"
+  IFS=, read -r _ _ w h <<<"$rect"
+  echo "caption \"$text\": reaches ${ink/,/ x } of ${w} x ${h}"
+  [ "${ink%,*}" -le $((w - 2)) ] && [ "${ink#*,}" -le $((h - 1)) ] ||
+    fail "the caption \"$text\" is cut off (it reaches ${ink/,/ x } of ${w} x ${h})"
+}
+
 # Waits for a message box with the given title and prints its text.
 box_text() {
   local title=$1
