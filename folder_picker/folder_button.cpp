@@ -118,7 +118,7 @@ LRESULT CALLBACK FolderButtonProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lP
       if (BrowseOptions.ShowCheckBox != 0) ToggleCheckBox();
       return 0;  // never reaches the button: no capture, no pressed look
     case WM_LBUTTONUP: {
-      const LONG saved = PickerState.OldFolderButtonProc;
+      const LONG_PTR saved = PickerState.OldFolderButtonProc;
       if (BrowseOptions.ShowNewFolderButton != 0) CreateNewFolder();
       // After a restart the button is gone; nothing is left to pass the release to.
       if (!IsWindow(hwnd)) return 0;

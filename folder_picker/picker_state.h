@@ -36,10 +36,12 @@ struct PickerStateRecord {
   std::int32_t TreeTop = 0;
   std::string CurrentPath;
   Flag RestartPending = kFalse;
-  LONG OldFolderButtonProc = 0;  // window procedures as SetWindowLongA returns them
-  LONG OldDialogProc = 0;
-  LONG OldPathBoxProc = 0;
-  LONG OldSizeGripProc = 0;
+  // Window procedures as SetWindowLongPtrA returns them (SetWindowLongA on
+  // 32-bit Windows, where LONG_PTR is LONG).
+  LONG_PTR OldFolderButtonProc = 0;
+  LONG_PTR OldDialogProc = 0;
+  LONG_PTR OldPathBoxProc = 0;
+  LONG_PTR OldSizeGripProc = 0;
 };
 
 extern PickerStateRecord PickerState;
@@ -63,10 +65,10 @@ LRESULT CALLBACK FolderButtonProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lP
 void CreateNewFolder();
 
 // Hooks install a subclass procedure and return the one they replaced.
-LONG HookPathBox();
-LONG HookFolderButton();
-LONG HookSizeGrip();
-LONG HookDialog();
+LONG_PTR HookPathBox();
+LONG_PTR HookFolderButton();
+LONG_PTR HookSizeGrip();
+LONG_PTR HookDialog();
 void UnhookDialog();
 void UnhookPathBox();
 void UnhookFolderButton();
@@ -81,8 +83,8 @@ bool PathExists(const std::string& sPath);
 std::string TrimAtNull(const std::string& sIn);
 bool IsVersion5OrLater();
 
-// Window-procedure calls through a saved 32-bit value.
-LRESULT CallSaved(LONG saved, HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+// Window-procedure calls through a saved value.
+LRESULT CallSaved(LONG_PTR saved, HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 
 // Picker texts that several parts use.
 inline constexpr char kBrowseForFolder[] = "Browse for Folder";

@@ -16,21 +16,21 @@ void BeginShowing() {
   s.OldFolderButtonProc = s.OldDialogProc = s.OldPathBoxProc = s.OldSizeGripProc = 0;
 }
 
-LRESULT CallSaved(LONG saved, HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+LRESULT CallSaved(LONG_PTR saved, HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
   return CallWindowProcA(rt::LongToWndProc(saved), hwnd, uMsg, wParam, lParam);
 }
 
 namespace {
 
-LONG Hook(HWND hwnd, WNDPROC proc) {
-  return SetWindowLongA(hwnd, GWL_WNDPROC, rt::WndProcToLong(proc));
+LONG_PTR Hook(HWND hwnd, WNDPROC proc) {
+  return SetWindowLongPtrA(hwnd, GWLP_WNDPROC, rt::WndProcToLong(proc));
 }
 
 // Puts a saved procedure back, but only on a window of this showing that still
 // exists and was hooked in it.
-void Unhook(HWND hwnd, LONG saved) {
+void Unhook(HWND hwnd, LONG_PTR saved) {
   if (hwnd == HWND{} || saved == 0 || !IsWindow(hwnd)) return;
-  SetWindowLongA(hwnd, GWL_WNDPROC, saved);
+  SetWindowLongPtrA(hwnd, GWLP_WNDPROC, saved);
 }
 
 void DestroyAdded(HWND hwnd) {
@@ -39,10 +39,10 @@ void DestroyAdded(HWND hwnd) {
 
 }  // namespace
 
-LONG HookPathBox() { return Hook(PickerState.PathBoxWnd, PathBoxProc); }
-LONG HookFolderButton() { return Hook(PickerState.FolderButtonWnd, FolderButtonProc); }
-LONG HookSizeGrip() { return Hook(PickerState.SizeGripWnd, SizeGripProc); }
-LONG HookDialog() { return Hook(PickerState.DialogWnd, DialogProc); }
+LONG_PTR HookPathBox() { return Hook(PickerState.PathBoxWnd, PathBoxProc); }
+LONG_PTR HookFolderButton() { return Hook(PickerState.FolderButtonWnd, FolderButtonProc); }
+LONG_PTR HookSizeGrip() { return Hook(PickerState.SizeGripWnd, SizeGripProc); }
+LONG_PTR HookDialog() { return Hook(PickerState.DialogWnd, DialogProc); }
 
 void UnhookDialog() { Unhook(PickerState.DialogWnd, PickerState.OldDialogProc); }
 void UnhookPathBox() { Unhook(PickerState.PathBoxWnd, PickerState.OldPathBoxProc); }

@@ -133,7 +133,8 @@ bool Form1::Create(int show_command) {
   g_creating = nullptr;
   if (hwnd == nullptr) return false;
 
-  HGDIOBJ font = GetStockObject(DEFAULT_GUI_FONT);
+  // Every control carries the form's font, as the forms runtime gives it.
+  font_ = platform::CreateFormFont();
   for (const ControlSpec& c : kControls) {
     HWND control = CreateWindowExA(
         c.ex_style, c.window_class, c.caption, WS_CHILD | WS_VISIBLE | c.style, Px(c.left),
@@ -143,7 +144,7 @@ bool Form1::Create(int show_command) {
       DestroyWindow(hwnd);
       return false;
     }
-    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   }
   SendMessageA(Control(kOption1Server), BM_SETCHECK, BST_CHECKED, 0);
   selected_option_ = 0;
@@ -204,6 +205,9 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
       HWND gone = hwnd_;
       hwnd_ = nullptr;
       focus_before_deactivation_ = nullptr;
+      // The controls are gone: their font can go too.
+      if (font_ != nullptr) DeleteObject(font_);
+      font_ = nullptr;
       return DefWindowProcA(gone, msg, wparam, lparam);
     }
     default:

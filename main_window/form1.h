@@ -64,6 +64,7 @@ class Form1 {
   void ComposePath(const std::string& folder);
 
   HWND hwnd_ = nullptr;
+  HFONT font_ = nullptr;  // the controls' font, deleted with the window
   HWND focus_before_deactivation_ = nullptr;
   int selected_option_ = 0;  // index of the option button last seen selected
 };

@@ -71,6 +71,25 @@ void MsgBox(const std::string& text, BoxIcon icon, const std::string& title) {
               type);
 }
 
+HFONT CreateFormFont() {
+  constexpr int kPoints = 8;
+  constexpr char kFace[] = "MS Sans Serif";
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  LOGFONTA font{};
+  font.lfHeight = -MulDiv(kPoints, dpi > 0 ? dpi : 96, 72);
+  font.lfWeight = FW_NORMAL;
+  font.lfCharSet = DEFAULT_CHARSET;
+  font.lfOutPrecision = OUT_DEFAULT_PRECIS;
+  font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+  font.lfQuality = DEFAULT_QUALITY;
+  font.lfPitchAndFamily = DEFAULT_PITCH | FF_SWISS;
+  static_assert(sizeof kFace <= sizeof font.lfFaceName);
+  std::memcpy(font.lfFaceName, kFace, sizeof kFace);
+  return CreateFontIndirectA(&font);
+}
+
 void SetMousePointer(MousePointer pointer) {
   g_pointer = pointer;
   SetCursor(LoadCursorA(nullptr, pointer == MousePointer::kHourglass ? IDC_WAIT : IDC_ARROW));

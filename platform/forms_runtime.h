@@ -1,5 +1,5 @@
 // The services the program takes from its forms runtime: message boxes, the
-// text-entry box, the application-wide mouse pointer, file search and file
+// text-entry box, the controls' font, the application-wide mouse pointer, file search and file
 // operations, the screen size, the module instance, ending the program and
 // closing a window. All of them are written over the Win32 subset of
 // platform/win32.h, so the headless build runs this very code.
@@ -43,6 +43,14 @@ void MsgBox(const std::string& text, BoxIcon icon = BoxIcon::kNone, const std::s
 // Modal text-entry box; returns the typed text, or empty text on Cancel.
 std::string InputBox(const std::string& prompt, const std::string& title,
                      const std::string& default_text = "");
+
+// --- Font -------------------------------------------------------------------------
+// The font the runtime gives the controls of a form and of the text-entry
+// box: MS Sans Serif, 8 points at the screen's resolution (height -11 at 96
+// dots per inch). The caller deletes it (DeleteObject) once the windows that
+// use it are gone. Null when the system cannot make it; controls then keep
+// the system font.
+HFONT CreateFormFont();
 
 // --- Mouse pointer ------------------------------------------------------------
 enum class MousePointer { kDefault, kHourglass };

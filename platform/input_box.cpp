@@ -53,13 +53,16 @@ void RegisterInputBoxClass() {
   wc.lpfnWndProc = InputBoxProc;
   wc.hInstance = ModuleInstance();
   wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  // The face colour of dialogs behind the controls; without a brush the
+  // system leaves the box's background unpainted.
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(16));  // COLOR_BTNFACE + 1
   wc.lpszClassName = kInputBoxClass;
   // Registering again fails harmlessly when the class exists already.
   RegisterClassA(&wc);
 }
 
 HWND AddControl(HWND box, const char* cls, const char* text, DWORD style, DWORD ex_style, int x,
-                int y, int w, int h, int id, HGDIOBJ font) {
+                int y, int w, int h, int id, HFONT font) {
   HWND control =
       CreateWindowExA(ex_style, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, box,
                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ModuleInstance(), nullptr);
@@ -84,7 +87,7 @@ std::string InputBox(const std::string& prompt, const std::string& title,
                              (screen.width - width) / 2, (screen.height - height) / 3, width,
                              height, owner, nullptr, ModuleInstance(), nullptr);
   if (box == nullptr) throw ErrorFromWin32(GetLastError());
-  HGDIOBJ font = GetStockObject(DEFAULT_GUI_FONT);
+  HFONT font = CreateFormFont();
   AddControl(box, "Static", prompt.c_str(), SS_LEFT | SS_NOPREFIX, 0, 10, 10, 260, 70, kPromptId,
              font);
   AddControl(box, "Button", "OK", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 0, 280, 10, 70, 23,
@@ -106,15 +109,17 @@ std::string InputBox(const std::string& prompt, const std::string& title,
   int quit_code = 0;
   struct Close {
     HWND box, owner;
+    HFONT font;
     bool reenable;
     OpenBox* outer;
     ~Close() {
       if (reenable && IsWindow(owner)) EnableWindow(owner, TRUE);
       if (IsWindow(box)) DestroyWindow(box);
+      if (font != nullptr) DeleteObject(font);
       if (owner != nullptr && IsWindow(owner)) SetActiveWindow(owner);
       g_open = outer;
     }
-  } close{box, owner, owner_was_enabled, outer};
+  } close{box, owner, font, owner_was_enabled, outer};
   MSG msg;
   while (!open.done && IsWindow(box)) {
     if (!GetMessageA(&msg, nullptr, 0, 0)) {

@@ -11,19 +11,10 @@
 
 namespace tessmark::platform {
 
-// A window procedure as the 32-bit value that SetWindowLongA(GWL_WNDPROC)
-// takes and returns, and back. On 32-bit Windows this is a plain cast; the
-// headless build hands out 32-bit tokens because host pointers are wider.
-#ifdef _WIN32
-inline LONG WndProcToLong(WNDPROC proc) {
-  return static_cast<LONG>(reinterpret_cast<LONG_PTR>(proc));
-}
-inline WNDPROC LongToWndProc(LONG value) {
-  return reinterpret_cast<WNDPROC>(static_cast<LONG_PTR>(value));
-}
-#else
-LONG WndProcToLong(WNDPROC proc);
-WNDPROC LongToWndProc(LONG value);
-#endif
+// A window procedure as the value that SetWindowLongPtrA(GWLP_WNDPROC) takes
+// and returns, and back. The value is pointer-sized; on 32-bit Windows
+// LONG_PTR is LONG and SetWindowLongPtrA is SetWindowLongA.
+inline LONG_PTR WndProcToLong(WNDPROC proc) { return reinterpret_cast<LONG_PTR>(proc); }
+inline WNDPROC LongToWndProc(LONG_PTR value) { return reinterpret_cast<WNDPROC>(value); }
 
 }  // namespace tessmark::platform

@@ -1,27 +1,26 @@
 #!/usr/bin/env bash
-# Builds everything, makes a sample server catalog in demo/, and starts the
-# Windows program under Wine: on your display when there is one, otherwise on
-# a virtual X server, where it saves a screenshot and says where.
+# Builds the program, makes a sample server catalog in a Wine prefix under
+# demo/, and starts the Windows program under Wine: the 32-bit build where
+# Wine's 32-bit loader starts, the same program built 64-bit under wine64
+# otherwise. It shows on your display when there is one; otherwise it runs
+# on a virtual X server, saves a screenshot and says where.
 #
-#   tools/run.sh [DATABASE.mdb]   (default: a generated catalog, demo/Data/qvd.mdb)
+#   tools/run.sh [DATABASE.mdb]   (default: a generated catalog, C:\Data\qvd.mdb)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 jobs=$(nproc)
+. tools/wine/wine_env.sh
 
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$jobs" --target tessmark-cli
-cmake --preset mingw-i686 >/dev/null
-cmake --build --preset mingw-i686 -j "$jobs"
 cli=$root/build/release/cli/tessmark-cli
-exe=$root/build/mingw-i686/main_window/tessmark.exe
 
-export WINEPREFIX=$root/demo/wineprefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-data=$WINEPREFIX/drive_c/Data
-if ! wine --version >/dev/null 2>&1; then
-  # Wine's loader is a 32-bit program; some kernels cannot run those at all.
-  echo "Wine cannot start on this system (it does not run 32-bit programs), so the window"
-  echo "cannot be shown here. The Windows program is built at $exe."
+if ! wine_choose; then
+  cmake --preset mingw-i686 >/dev/null
+  cmake --build --preset mingw-i686 -j "$jobs"
+  echo "Wine cannot start on this system ($WINE_UNAVAILABLE), so the window cannot be"
+  echo "shown here. The Windows program is built at build/mingw-i686/main_window/tessmark.exe."
   echo "Compacting a copy of the sample with the same engine, natively, instead:"
   mkdir -p "$root/demo"
   sample=$root/demo/qvd.mdb
@@ -36,10 +35,24 @@ if ! wine --version >/dev/null 2>&1; then
   "$cli" info "$sample"
   exit 1
 fi
-if [ ! -d "$WINEPREFIX/drive_c" ]; then
-  echo "Preparing a Wine prefix in demo/wineprefix (once)..."
-  wineboot -i >/dev/null 2>&1 || true
+cmake --preset "$WINE_PRESET" >/dev/null
+cmake --build --preset "$WINE_PRESET" -j "$jobs"
+exe=$root/build/$WINE_PRESET/main_window/tessmark.exe
+echo "Running the $WINE_BUILD build ($WINE_PRESET) under $WINE."
+
+export WINEPREFIX=$root/demo/wineprefix-$WINEARCH WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+xvfb_pid=""
+if [ -z "${DISPLAY:-}" ]; then
+  wine_start_xvfb /dev/null
+  xvfb_pid=$XVFB_PID
 fi
+[ -f "$WINEPREFIX/system.reg" ] || echo "Preparing a Wine prefix in demo/${WINEPREFIX##*/} (once)..."
+mkdir -p "$root/demo"
+wine_prepare_prefix "$root/demo/wineboot.log" || {
+  echo "wineboot failed (see demo/wineboot.log)"
+  exit 1
+}
+data=$WINEPREFIX/drive_c/Data
 mkdir -p "$data"
 
 sample=$data/qvd.mdb
@@ -52,21 +65,12 @@ elif [ ! -f "$sample" ]; then
 fi
 "$cli" info "$sample"
 
-xvfb_pid=""
-if [ -z "${DISPLAY:-}" ]; then
-  export DISPLAY=:77
-  Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  sleep 1
-fi
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
-
 echo "Starting Tessmark. The sample database is C:\\Data\\qvd.mdb; type it into the path box,"
 echo "or press Browse, and press Compact Database."
 if [ -z "$xvfb_pid" ]; then
-  wine "$exe"
+  "$WINE" "$exe"
 else
-  wine "$exe" &
+  "$WINE" "$exe" &
   app=$!
   for _ in $(seq 100); do
     xdotool search --name "Corvane - Tessmark" >/dev/null 2>&1 && break
@@ -78,6 +82,6 @@ else
     xwd -root -silent -display "$DISPLAY" >"${shot%.png}.xwd"
   echo "No display here: the program runs on a virtual X server; screenshot saved to demo/tessmark.png"
   kill "$app" 2>/dev/null || true
-  wineserver -k 2>/dev/null || true
+  wine_stop
   kill "$xvfb_pid" 2>/dev/null || true
 fi

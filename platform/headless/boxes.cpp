@@ -65,10 +65,6 @@ HCURSOR WINAPI SetCursor(HCURSOR cursor) {
 
 HCURSOR WINAPI GetCursor() { return state().cursor; }
 
-HGDIOBJ WINAPI GetStockObject(int object) {
-  return reinterpret_cast<HGDIOBJ>(static_cast<uintptr_t>(0x8A0000 + object));
-}
-
 namespace tessmark::headless {
 
 bool HourglassShown() { return state().cursor == CursorFromId(32514); }

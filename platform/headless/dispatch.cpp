@@ -149,8 +149,9 @@ LRESULT Deliver(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, bool posted) 
   State& s = state();
   Window* w = FindWindowRecord(hwnd);
   if (w == nullptr) return 0;
-  s.log.push_back(LoggedMessage{hwnd, msg, wparam, lparam, posted, s.send_depth, w->proc});
-  WNDPROC proc = ProcFromToken(w->proc);
+  s.log.push_back(LoggedMessage{hwnd, msg, wparam, lparam, posted, s.send_depth,
+                                reinterpret_cast<LONG_PTR>(w->proc)});
+  WNDPROC proc = w->proc;
   if (proc == nullptr) return 0;
   ++s.send_depth;
   struct Leave {

@@ -33,7 +33,7 @@ struct Window {
   HWND parent = nullptr;
   HWND owner = nullptr;
   std::vector<HWND> children;  // top of the z-order (first created) first
-  LONG proc = 0;               // window procedure token
+  WNDPROC proc = nullptr;
   LONG id = 0;
   LONG user_data = 0;
   HINSTANCE instance = nullptr;
@@ -98,6 +98,9 @@ struct State {
 
   int screen_width = 1024;
   int screen_height = 768;
+  int screen_dpi = 96;
+  std::map<uintptr_t, LOGFONTA> fonts;  // fonts made with CreateFontIndirectA
+  uintptr_t next_font = 0x8B0000;
   OSVERSIONINFOA version{};
   int ole_depth = 0;  // OleInitialize calls not yet matched by OleUninitialize
 };
@@ -111,7 +114,6 @@ inline constexpr DWORD kKeyboardInputMark = 0xFFFFFFFFu;
 Window* FindWindowRecord(HWND hwnd);  // sets ERROR_INVALID_WINDOW_HANDLE when missing
 HWND HandleFromNumber(uintptr_t number);
 void RegisterSystemClasses();
-WNDPROC ProcFromToken(LONG token);
 // Client rectangle's origin in screen pixels.
 POINT ClientOrigin(const Window& w);
 RECT NonClientInsets(DWORD style, DWORD ex_style);

@@ -3,10 +3,11 @@
 // the program (main window and folder picker) uses is here.
 //
 // Types keep their Win32 widths: LONG, DWORD and UINT are 32-bit; WPARAM,
-// LPARAM and LRESULT are pointer-sized, as on 64-bit Windows, so a message
-// can carry a host pointer. Window handles are small 32-bit numbers carried
-// in a pointer type; window procedures cross the 32-bit window-long
-// interface as tokens (see WndProcToLong in platform/win32.h).
+// LPARAM, LRESULT and LONG_PTR are pointer-sized, as on 64-bit Windows, so a
+// message can carry a host pointer. Window handles are small 32-bit numbers
+// carried in a pointer type. As on 64-bit Windows, the window procedure is a
+// pointer-sized window long (GetWindowLongPtrA / SetWindowLongPtrA with
+// GWLP_WNDPROC); there is no GWL_WNDPROC.
 #pragma once
 
 #include <cstddef>
@@ -193,6 +194,25 @@ struct WIN32_FIND_DATAA {
 };
 typedef WIN32_FIND_DATAA* LPWIN32_FIND_DATAA;
 
+#define LF_FACESIZE 32
+struct LOGFONTA {
+  LONG lfHeight;
+  LONG lfWidth;
+  LONG lfEscapement;
+  LONG lfOrientation;
+  LONG lfWeight;
+  BYTE lfItalic;
+  BYTE lfUnderline;
+  BYTE lfStrikeOut;
+  BYTE lfCharSet;
+  BYTE lfOutPrecision;
+  BYTE lfClipPrecision;
+  BYTE lfQuality;
+  BYTE lfPitchAndFamily;
+  CHAR lfFaceName[LF_FACESIZE];
+};
+typedef LOGFONTA* LPLOGFONTA;
+
 struct SECURITY_ATTRIBUTES {
   DWORD nLength;
   LPVOID lpSecurityDescriptor;
@@ -362,7 +382,7 @@ typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define CS_DBLCLKS 0x0008
 
 // Window longs and relations.
-#define GWL_WNDPROC (-4)
+#define GWLP_WNDPROC (-4)
 #define GWL_HINSTANCE (-6)
 #define GWL_HWNDPARENT (-8)
 #define GWL_ID (-12)
@@ -492,6 +512,15 @@ typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 
 #define DEFAULT_GUI_FONT 17
 
+#define LOGPIXELSY 90
+#define FW_NORMAL 400
+#define DEFAULT_CHARSET 1
+#define OUT_DEFAULT_PRECIS 0
+#define CLIP_DEFAULT_PRECIS 0
+#define DEFAULT_QUALITY 0
+#define DEFAULT_PITCH 0
+#define FF_SWISS 0x20
+
 #define VER_PLATFORM_WIN32s 0
 #define VER_PLATFORM_WIN32_WINDOWS 1
 #define VER_PLATFORM_WIN32_NT 2
@@ -574,6 +603,8 @@ BOOL WINAPI RedrawWindow(HWND hwnd, const RECT* update, void* region, UINT flags
 BOOL WINAPI InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase);
 LONG WINAPI GetWindowLongA(HWND hwnd, int index);
 LONG WINAPI SetWindowLongA(HWND hwnd, int index, LONG value);
+LONG_PTR WINAPI GetWindowLongPtrA(HWND hwnd, int index);
+LONG_PTR WINAPI SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value);
 HWND WINAPI SetFocus(HWND hwnd);
 HWND WINAPI GetFocus();
 HWND WINAPI GetActiveWindow();
@@ -602,8 +633,15 @@ HCURSOR WINAPI GetCursor();
 
 // gdi32.
 HGDIOBJ WINAPI GetStockObject(int object);
+HFONT WINAPI CreateFontIndirectA(const LOGFONTA* font);
+BOOL WINAPI DeleteObject(HGDIOBJ object);
+int WINAPI GetObjectA(HGDIOBJ object, int size, LPVOID buffer);
+HDC WINAPI GetDC(HWND hwnd);
+int WINAPI ReleaseDC(HWND hwnd, HDC dc);
+int WINAPI GetDeviceCaps(HDC dc, int index);
 
 // kernel32.
+int WINAPI MulDiv(int number, int numerator, int denominator);
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD error);
 HMODULE WINAPI GetModuleHandleA(LPCSTR module_name);

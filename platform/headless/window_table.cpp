@@ -10,15 +10,6 @@
 namespace tessmark::headless {
 namespace {
 
-constexpr LONG kProcTokenBase = 0x00D00000;
-
-// Window procedures as 32-bit tokens. The table outlives Reset(): a token
-// handed out once keeps naming the same procedure.
-std::vector<WNDPROC>& ProcTable() {
-  static std::vector<WNDPROC> table;
-  return table;
-}
-
 HWND NewHandle() {
   State& s = state();
   const uintptr_t number = s.next_handle;
@@ -166,13 +157,6 @@ Window* FindWindowRecord(HWND hwnd) {
   return it->second.get();
 }
 
-WNDPROC ProcFromToken(LONG token) {
-  const auto& table = ProcTable();
-  const LONG index = token - kProcTokenBase;
-  if (index < 0 || static_cast<size_t>(index) >= table.size()) return nullptr;
-  return table[static_cast<size_t>(index)];
-}
-
 void RegisterSystemClasses() {
   AddClass("Button", ButtonProc, 0, true);
   AddClass("Edit", EditProc, 0, true);
@@ -185,7 +169,7 @@ void RegisterSystemClasses() {
   desktop->window_class = LookUpClass("#32769");
   desktop->style = WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN;
   desktop->rect = RECT{0, 0, s.screen_width, s.screen_height};
-  desktop->proc = platform::WndProcToLong(DesktopProc);
+  desktop->proc = DesktopProc;
   s.desktop = desktop->handle;
   s.windows[Number(desktop->handle)] = std::move(desktop);
 }
@@ -235,20 +219,6 @@ void SetWindowRectRaw(Window& w, const RECT& rect) {
 using tessmark::headless::FindWindowRecord;
 using tessmark::headless::state;
 using tessmark::headless::Window;
-
-namespace tessmark::platform {
-
-LONG WndProcToLong(WNDPROC proc) {
-  if (proc == nullptr) return 0;
-  auto& table = headless::ProcTable();
-  auto it = std::find(table.begin(), table.end(), proc);
-  if (it == table.end()) it = table.insert(table.end(), proc);
-  return headless::kProcTokenBase + static_cast<LONG>(it - table.begin());
-}
-
-WNDPROC LongToWndProc(LONG value) { return headless::ProcFromToken(value); }
-
-}  // namespace tessmark::platform
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA* wc) {
   using namespace tessmark::headless;
@@ -314,7 +284,7 @@ HWND WINAPI CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR window_nam
   w->style = style & ~static_cast<DWORD>(WS_VISIBLE);
   w->ex_style = ex_style;
   w->instance = instance;
-  w->proc = tessmark::platform::WndProcToLong(wc->proc);
+  w->proc = wc->proc;
   w->extra.assign(static_cast<size_t>(std::max(0, wc->window_extra)), 0);
   if (child) {
     w->parent = parent;
@@ -642,8 +612,6 @@ LONG WINAPI GetWindowLongA(HWND hwnd, int index) {
   Window* w = FindWindowRecord(hwnd);
   if (w == nullptr) return 0;
   switch (index) {
-    case GWL_WNDPROC:
-      return w->proc;
     case GWL_HINSTANCE:
       return HandleToLong(w->instance);
     case GWL_HWNDPARENT:
@@ -674,12 +642,6 @@ LONG WINAPI SetWindowLongA(HWND hwnd, int index, LONG value) {
   if (w == nullptr) return 0;
   LONG old = 0;
   switch (index) {
-    case GWL_WNDPROC:
-      // Subclassing: the new procedure receives the next message; nothing is sent now.
-      old = w->proc;
-      w->proc = value;
-      state().procedure_changes.push_back(ProcedureChange{hwnd, old, value, state().log.size()});
-      return old;
     case GWL_ID:
       old = w->id;
       w->id = value;
@@ -713,6 +675,28 @@ LONG WINAPI SetWindowLongA(HWND hwnd, int index, LONG value) {
   std::memcpy(&old, w->extra.data() + index, sizeof old);
   std::memcpy(w->extra.data() + index, &value, sizeof value);
   return old;
+}
+
+// The window procedure is pointer-sized and only reached through these, as on
+// 64-bit Windows; every other index is one of the 32-bit window longs.
+LONG_PTR WINAPI GetWindowLongPtrA(HWND hwnd, int index) {
+  using namespace tessmark::headless;
+  if (index != GWLP_WNDPROC) return GetWindowLongA(hwnd, index);
+  Window* w = FindWindowRecord(hwnd);
+  return w == nullptr ? 0 : reinterpret_cast<LONG_PTR>(w->proc);
+}
+
+LONG_PTR WINAPI SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value) {
+  using namespace tessmark::headless;
+  if (index != GWLP_WNDPROC) return SetWindowLongA(hwnd, index, static_cast<LONG>(value));
+  Window* w = FindWindowRecord(hwnd);
+  if (w == nullptr) return 0;
+  // Subclassing: the new procedure receives the next message; nothing is sent now.
+  const WNDPROC old = w->proc;
+  w->proc = reinterpret_cast<WNDPROC>(value);
+  state().procedure_changes.push_back(
+      ProcedureChange{hwnd, reinterpret_cast<LONG_PTR>(old), value, state().log.size()});
+  return reinterpret_cast<LONG_PTR>(old);
 }
 
 HWND WINAPI SetFocus(HWND hwnd) {

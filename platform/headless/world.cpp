@@ -27,6 +27,8 @@ void SetScreenSize(int width, int height) {
   if (Window* desktop = FindWindowRecord(s.desktop)) desktop->rect = RECT{0, 0, width, height};
 }
 
+void SetScreenDpi(int dpi) { state().screen_dpi = dpi; }
+
 void SetSystemVersion(DWORD major, DWORD minor, DWORD build, DWORD platform_id,
                       const std::string& service_pack) {
   OSVERSIONINFOA& v = state().version;

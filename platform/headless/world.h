@@ -13,9 +13,9 @@
 
 namespace tessmark::headless {
 
-// Forgets every window, class, queued message, box, drive, attribute and
-// fault, and restores the default screen (1024 x 768) and system version
-// (Windows 2000, 5.0.2195).
+// Forgets every window, class, font, queued message, box, drive, attribute
+// and fault, and restores the default screen (1024 x 768, 96 dots per inch)
+// and system version (Windows 2000, 5.0.2195).
 void Reset();
 
 // --- Drives -----------------------------------------------------------
@@ -36,6 +36,8 @@ std::filesystem::path HostPath(const std::string& windows_path);
 
 // --- System -----------------------------------------------------------
 void SetScreenSize(int width, int height);
+// Dots per inch of the screen (GetDeviceCaps LOGPIXELSY); 96 after Reset.
+void SetScreenDpi(int dpi);
 void SetSystemVersion(DWORD major, DWORD minor, DWORD build, DWORD platform_id,
                       const std::string& service_pack);
 
@@ -69,16 +71,16 @@ struct LoggedMessage {
   LPARAM lparam;
   bool posted;  // delivered by DispatchMessageA rather than sent
   int depth;    // nesting of sent messages at delivery, 0 for the outermost
-  LONG proc;    // the window procedure it was delivered to (WndProcToLong)
+  LONG_PTR proc;  // the window procedure it was delivered to (WndProcToLong)
 };
 const std::vector<LoggedMessage>& MessageLog();
-// Every change of a window's procedure (SetWindowLongA, GWL_WNDPROC), in
+// Every change of a window's procedure (SetWindowLongPtrA, GWLP_WNDPROC), in
 // order, with how many messages the log held when it was made, so that a
 // test can place it among them.
 struct ProcedureChange {
   HWND hwnd;
-  LONG old_proc;
-  LONG new_proc;
+  LONG_PTR old_proc;
+  LONG_PTR new_proc;
   size_t at;  // index in MessageLog() of the first message after it
 };
 const std::vector<ProcedureChange>& ProcedureChanges();

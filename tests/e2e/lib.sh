@@ -1,10 +1,15 @@
 # Shared steps of the end-to-end tests: an X server, a Wine prefix, the
 # program under test and the driver that reads its windows.
 #
-# Environment (set by CTest): E2E_WINDOWS_BUILD (the mingw-i686 build folder),
-# E2E_OUTPUT (where screenshots and logs go), E2E_SHARED (../shared),
-# E2E_CLI (native tessmark-cli, for checking results).
+# Environment (set by CTest): E2E_WINDOWS_BUILD_32 and E2E_WINDOWS_BUILD_64
+# (the mingw-i686 and mingw-x86_64 build folders), E2E_OUTPUT (where
+# screenshots and logs go), E2E_SHARED (../shared), E2E_CLI (native
+# tessmark-cli, for checking results). With CI set, a scenario that cannot
+# run the program fails instead of skipping.
 set -uo pipefail
+
+e2e_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$e2e_here/../../tools/wine/wine_env.sh"
 
 SKIP=77
 main_title="Corvane - Tessmark"
@@ -12,18 +17,29 @@ main_title="Corvane - Tessmark"
 skip() { echo "SKIPPED: $*"; exit "$SKIP"; }
 fail() { echo "FAILED: $*"; exit 1; }
 step() { echo "-- $*"; }
+# The program cannot be run here: a skip on a developer's machine, a failure in CI.
+cannot_run() {
+  [ -n "${CI:-}" ] && fail "$* (CI is set: the end-to-end tests must run)"
+  skip "$*"
+}
 
+# Chooses the build to run (the 32-bit one where Wine's 32-bit loader starts,
+# the 64-bit one under wine64 otherwise) and says which.
 need_tools() {
-  for tool in wine Xvfb xdotool; do
-    command -v "$tool" >/dev/null || skip "$tool is not installed (run tools/setup.sh)"
+  for tool in Xvfb xdotool; do
+    command -v "$tool" >/dev/null || cannot_run "$tool is not installed (run tools/setup.sh)"
   done
-  # Some kernels are built without 32-bit support; Wine's loader is a 32-bit
-  # program and cannot start there at all.
-  wine --version >/dev/null 2>&1 ||
-    skip "wine cannot start on this system (it does not run 32-bit programs)"
+  wine_choose || cannot_run "Wine cannot start: $WINE_UNAVAILABLE"
+  if [ "$WINE_BUILD" = 32-bit ]; then
+    E2E_WINDOWS_BUILD=${E2E_WINDOWS_BUILD_32:-}
+  else
+    E2E_WINDOWS_BUILD=${E2E_WINDOWS_BUILD_64:-}
+  fi
   [ -f "$E2E_WINDOWS_BUILD/main_window/tessmark.exe" ] ||
-    skip "no Windows build at $E2E_WINDOWS_BUILD (cmake --build --preset mingw-i686)"
-  [ -f "$E2E_WINDOWS_BUILD/tests/e2e/driver/wine_driver.exe" ] || skip "wine_driver.exe is not built"
+    cannot_run "no $WINE_BUILD Windows build at $E2E_WINDOWS_BUILD (cmake --build --preset $WINE_PRESET)"
+  [ -f "$E2E_WINDOWS_BUILD/tests/e2e/driver/wine_driver.exe" ] ||
+    cannot_run "wine_driver.exe is not built in $E2E_WINDOWS_BUILD"
+  echo "build: $WINE_BUILD tessmark.exe ($WINE_PRESET) under $WINE"
 }
 
 # One X server and one Wine prefix per scenario, inside its own output folder,
@@ -34,21 +50,13 @@ start_session() {
   work="$E2E_OUTPUT/$name"
   rm -rf "$work"
   mkdir -p "$work"
-  export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win32
-  local display
-  for display in $(seq 90 140); do
-    [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] || break
-  done
-  export DISPLAY=":$display"
-  Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-  xvfb_pid=$!
+  export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  wine_start_xvfb "$work/xvfb.log"
+  xvfb_pid=$XVFB_PID
   trap end_session EXIT
-  for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
   step "wine prefix"
-  wineboot -i >"$work/wineboot.log" 2>&1 || fail "wineboot failed (see $work/wineboot.log)"
-  # No window manager runs here: let Wine draw the frames and captions itself,
-  # so that screenshots show the windows as an operator sees them.
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$work/wineboot.log" 2>&1
+  wine_prepare_prefix "$work/wineboot.log" ||
+    cannot_run "Wine cannot start: wineboot failed ($(tail -1 "$work/wineboot.log"))"
   # The operator's folder, C:\Data inside the prefix.
   data="$WINEPREFIX/drive_c/Data"
   mkdir -p "$data"
@@ -57,18 +65,18 @@ start_session() {
 
 end_session() {
   [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null
-  wineserver -k 2>/dev/null
+  wine_stop
   [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null
   wait 2>/dev/null
 }
 
 # The driver writes Windows line ends; the tests want plain ones.
-driver() { wine "$work/wine_driver.exe" "$@" 2>>"$work/driver.log" | tr -d "\r"; }
+driver() { "$WINE" "$work/wine_driver.exe" "$@" 2>>"$work/driver.log" | tr -d "\r"; }
 
-winpath() { winepath -w "$1" 2>/dev/null; }
+winpath() { "$WINE" winepath -w "$1" 2>/dev/null | tr -d "\r"; }
 
 start_app() {
-  (cd "$work" && exec wine "$work/tessmark.exe" >"$work/app.log" 2>&1) &
+  (cd "$work" && exec "$WINE" "$work/tessmark.exe" >"$work/app.log" 2>&1) &
   app_pid=$!
   driver wait "$main_title" 60 || fail "the main window did not appear"
 }
@@ -103,6 +111,20 @@ control_centre() {
   local title=$1 class=$2 text=$3
   driver texts "$title" | awk -F'|' -v c="$class" -v t="$text" '
     $1 == c && (t == "" || $2 == t) { split($3, r, ","); print int(r[1] + r[3] / 2), int(r[2] + r[4] / 2); exit }'
+}
+
+# Fails unless the caption of the child with that class and text shows whole:
+# its dark pixels must end short of the control's right and bottom edges (a
+# caption cut off by an edge reaches it).
+caption_whole() {
+  local title=$1 class=$2 text=$3 rect ink w h
+  IFS='|' read -r _ _ rect _ ink < <(driver texts "$title" | awk -F'|' -v c="$class" -v t="$text" '
+    $1 == c && $2 == t { print; exit }')
+  [ -n "${rect:-}" ] || fail "no $class \"$text\" in $title"
+  IFS=, read -r _ _ w h <<<"$rect"
+  echo "caption \"$text\": reaches ${ink/,/ x } of ${w} x ${h}"
+  [ "${ink%,*}" -le $((w - 2)) ] && [ "${ink#*,}" -le $((h - 1)) ] ||
+    fail "the caption \"$text\" is cut off (it reaches ${ink/,/ x } of ${w} x ${h})"
 }
 
 # Waits for a message box with the given title and prints its text.

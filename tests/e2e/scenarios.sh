@@ -34,6 +34,9 @@ scenario_start() {
   grep -q '^Button|Cancel|' <<<"$listing" || fail "Cancel missing"
   grep -q '^Button|Server (qvd.mdb)|.*checked' <<<"$listing" || fail "server option not selected"
   grep -q '^Button|Client (backup.mdb)|' <<<"$listing" || fail "client option missing"
+  caption_whole "$main_title" Static "Select path for database: "
+  caption_whole "$main_title" Button "Server (qvd.mdb)"
+  caption_whole "$main_title" Button "Client (backup.mdb)"
   screenshot 1-start
   driver press "$main_title" Cancel
   driver gone "$main_title" 30 || fail "Cancel did not end the program"
@@ -92,7 +95,7 @@ scenario_in_use() {
   sample_database "$db"
   local sum
   sum=$(md5sum <"$db")
-  (wine "$work/wine_driver.exe" hold "$(winpath "$db")" 120 >"$work/hold.log" 2>&1 &)
+  ("$WINE" "$work/wine_driver.exe" hold "$(winpath "$db")" 120 >"$work/hold.log" 2>&1 &)
   for _ in $(seq 100); do grep -q holding "$work/hold.log" 2>/dev/null && break; sleep 0.2; done
   grep -q holding "$work/hold.log" || fail "the helper could not open the database"
   start_app
@@ -157,12 +160,16 @@ scenario_new_folder() {
   xy=$(control_centre "$main_title" Button "Browse")
   click_at "$main_title" ${xy% *} ${xy#* }
   driver wait "Select Catalog" 30 || fail "the folder dialog did not open"
+  sleep 1
+  driver texts "Select Catalog"
+  screenshot 6-new-folder-opened
   xy=$(control_centre "Select Catalog" Button "New Folder")
   click_at "Select Catalog" ${xy% *} ${xy#* }
   driver wait "Select Catalog" 30
   # The name entry box carries the picker's title too; it is the one with an OK and a Cancel
   # button and an edit field, in front of the dialog.
   sleep 1
+  screenshot 6-new-folder-name
   xdotool type --delay 20 "March"
   xdotool key Return
   for _ in $(seq 50); do [ -d "$data/catalogs/March" ] && break; sleep 0.2; done

@@ -24,25 +24,25 @@ class HooksTest : public PickerTest {
 
 TEST_F(HooksTest, HookAndUnhookSwapTheWindowProcedure) {
   const HWND edit = Popup("EDIT");
-  const LONG original = GetWindowLongA(edit, GWL_WNDPROC);
+  const LONG_PTR original = GetWindowLongPtrA(edit, GWLP_WNDPROC);
   picker::BeginShowing();
   PickerState.PathBoxWnd = edit;
   PickerState.OldPathBoxProc = picker::HookPathBox();
   EXPECT_EQ(PickerState.OldPathBoxProc, original);
-  EXPECT_EQ(GetWindowLongA(edit, GWL_WNDPROC),
+  EXPECT_EQ(GetWindowLongPtrA(edit, GWLP_WNDPROC),
             tessmark::platform::WndProcToLong(picker::PathBoxProc));
   // Messages it does not take still reach the edit box.
   SetWindowTextA(edit, "typed");
   EXPECT_EQ(TextOf(edit), "typed");
   picker::UnhookPathBox();
-  EXPECT_EQ(GetWindowLongA(edit, GWL_WNDPROC), original);
+  EXPECT_EQ(GetWindowLongPtrA(edit, GWLP_WNDPROC), original);
   EXPECT_EQ(PickerState.OldPathBoxProc, original);  // the saved value stays
 }
 
 TEST_F(HooksTest, UnhooksAndReleaseLeaveWindowsOfOtherShowingsAlone) {
   // Handles left from an earlier showing that now name other live windows.
   const HWND victim = Popup("EDIT");
-  const LONG proc = GetWindowLongA(victim, GWL_WNDPROC);
+  const LONG_PTR proc = GetWindowLongPtrA(victim, GWLP_WNDPROC);
   PickerState.PathBoxWnd = victim;
   PickerState.PathLabelWnd = victim;
   PickerState.FolderButtonWnd = victim;
@@ -60,7 +60,7 @@ TEST_F(HooksTest, UnhooksAndReleaseLeaveWindowsOfOtherShowingsAlone) {
   });
   EXPECT_EQ(BrowseForFolder(), "C:\\");
   EXPECT_TRUE(IsWindow(victim));
-  EXPECT_EQ(GetWindowLongA(victim, GWL_WNDPROC), proc);
+  EXPECT_EQ(GetWindowLongPtrA(victim, GWLP_WNDPROC), proc);
   EXPECT_EQ(TextOf(victim), "victim");
 }
 
@@ -81,8 +81,8 @@ TEST_F(HooksTest, ReleaseAfterAFullShowingTakesEverythingDown) {
   EXPECT_EQ(hl::VerifyTree(), "");
 }
 
-// The picker's own procedures, as SetWindowLongA sees them.
-std::set<LONG> PickerProcedures() {
+// The picker's own procedures, as SetWindowLongPtrA sees them.
+std::set<LONG_PTR> PickerProcedures() {
   using tessmark::platform::WndProcToLong;
   return {WndProcToLong(picker::PathBoxProc), WndProcToLong(picker::FolderButtonProc),
           WndProcToLong(picker::SizeGripProc), WndProcToLong(picker::DialogProc)};
@@ -92,7 +92,7 @@ std::set<LONG> PickerProcedures() {
 // that got it.
 struct Destroyed {
   std::size_t at;
-  LONG proc;
+  LONG_PTR proc;
 };
 std::map<HWND, std::vector<Destroyed>> Destructions() {
   std::map<HWND, std::vector<Destroyed>> destroyed;
@@ -127,10 +127,10 @@ TEST_F(HooksTest, ReleaseRestoresEveryProcedureBeforeItTakesTheWindowsDown) {
   s.OldFolderButtonProc = picker::HookFolderButton();
   s.OldSizeGripProc = picker::HookSizeGrip();
   s.OldDialogProc = picker::HookDialog();
-  const std::map<HWND, LONG> original = {{s.PathBoxWnd, s.OldPathBoxProc},
-                                         {s.FolderButtonWnd, s.OldFolderButtonProc},
-                                         {s.SizeGripWnd, s.OldSizeGripProc},
-                                         {dialog, s.OldDialogProc}};
+  const std::map<HWND, LONG_PTR> original = {{s.PathBoxWnd, s.OldPathBoxProc},
+                                             {s.FolderButtonWnd, s.OldFolderButtonProc},
+                                             {s.SizeGripWnd, s.OldSizeGripProc},
+                                             {dialog, s.OldDialogProc}};
   const std::vector<HWND> added = {s.PathLabelWnd, s.PathBoxWnd, s.FolderButtonWnd, s.SizeGripWnd,
                                    s.SizeGripInnerWnd};
   hl::ClearMessageLog();
@@ -155,7 +155,7 @@ TEST_F(HooksTest, ReleaseRestoresEveryProcedureBeforeItTakesTheWindowsDown) {
   EXPECT_TRUE(std::is_sorted(order.begin(), order.end()))
       << "label, path box, button, size grip, inner grip";
   EXPECT_TRUE(IsWindow(dialog)) << "the dialog is the system's to destroy";
-  EXPECT_EQ(GetWindowLongA(dialog, GWL_WNDPROC), original.at(dialog));
+  EXPECT_EQ(GetWindowLongPtrA(dialog, GWLP_WNDPROC), original.at(dialog));
 
   // Released once: a second release takes nothing down and changes no
   // window's procedure (the dialog's original one may be set again).
@@ -173,7 +173,7 @@ TEST_F(HooksTest, NewFolderRestoresProceduresBeforeItTakesItsShowingDown) {
   BrowseOptions.InitialFolder = "C:\\";
   struct Showing {
     HWND dialog, box, label, button, grip;
-    LONG dialog_proc, box_proc, button_proc, grip_proc;  // the ones the hooks replaced
+    LONG_PTR dialog_proc, box_proc, button_proc, grip_proc;  // the ones the hooks replaced
   };
   std::vector<Showing> showings;
   const auto record = [&] {
@@ -202,7 +202,7 @@ TEST_F(HooksTest, NewFolderRestoresProceduresBeforeItTakesItsShowingDown) {
 
   // The restart: the four procedures back, then the Cancel click, then the
   // added windows down, each going to its own procedure.
-  std::vector<std::pair<HWND, LONG>> restores;
+  std::vector<std::pair<HWND, LONG_PTR>> restores;
   std::size_t last_restore = 0;
   for (const hl::ProcedureChange& c : hl::ProcedureChanges()) {
     if (c.hwnd == first.dialog || c.hwnd == first.box || c.hwnd == first.button ||
@@ -211,10 +211,10 @@ TEST_F(HooksTest, NewFolderRestoresProceduresBeforeItTakesItsShowingDown) {
       last_restore = c.at;
     }
   }
-  EXPECT_EQ(restores, (std::vector<std::pair<HWND, LONG>>{{first.button, first.button_proc},
-                                                          {first.dialog, first.dialog_proc},
-                                                          {first.box, first.box_proc},
-                                                          {first.grip, first.grip_proc}}));
+  EXPECT_EQ(restores, (std::vector<std::pair<HWND, LONG_PTR>>{{first.button, first.button_proc},
+                                                              {first.dialog, first.dialog_proc},
+                                                              {first.box, first.box_proc},
+                                                              {first.grip, first.grip_proc}}));
   std::size_t cancel = log.size();
   for (std::size_t i = 0; i < log.size(); ++i) {
     if (log[i].hwnd == first.dialog && log[i].message == WM_COMMAND && log[i].wparam == IDCANCEL) {

@@ -212,7 +212,7 @@ TEST_F(PathBoxTest, EnterWithAHighByteStillCountsAsEnter) {
 
 // What reaches the edit box's own procedure beneath the path box's.
 std::vector<std::pair<UINT, WPARAM>> g_reached;
-LONG g_edit_proc = 0;
+LONG_PTR g_edit_proc = 0;
 LRESULT CALLBACK EditRecorder(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   if (msg == WM_KEYDOWN || msg == WM_KEYUP || msg == WM_CHAR) g_reached.emplace_back(msg, wparam);
   return CallWindowProcA(tessmark::platform::LongToWndProc(g_edit_proc), hwnd, msg, wparam, lparam);

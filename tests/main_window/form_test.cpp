@@ -62,6 +62,7 @@ TEST_F(Form1Test, StartsAsDesigned) {
     EXPECT_TRUE(top_left.x >= 0 && top_left.y >= 0 && bottom_right.x <= client.right &&
                 bottom_right.y <= client.bottom)
         << "wholly inside the window";
+    EXPECT_EQ(FontOf(child), "MS Sans Serif -11") << "the forms runtime's font";
     child = GetWindow(child, GW_HWNDNEXT);
   }
   EXPECT_EQ(child, nullptr);
@@ -213,7 +214,7 @@ TEST_F(Form1Test, CancelEndsAtOnceEvenWithAValidPath) {
 // The path box failing when the program reads or writes its text: an error
 // raised inside a handler's own statements.
 std::function<void()> g_text_failure;
-LONG g_edit_proc = 0;
+LONG_PTR g_edit_proc = 0;
 LRESULT CALLBACK FailingPathBox(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   if (g_text_failure && (msg == WM_GETTEXTLENGTH || msg == WM_GETTEXT || msg == WM_SETTEXT)) {
     g_text_failure();
@@ -250,7 +251,7 @@ TEST_F(Form1Test, AnErrorInBrowseOrAnOptionIsReportedAndEndsTheProgram) {
     StartAgain();
     EnterPath("C:\\Data\\qvd.mdb");
     g_edit_proc =
-        SetWindowLongA(Control(kText1), GWL_WNDPROC, platform::WndProcToLong(FailingPathBox));
+        SetWindowLongPtrA(Control(kText1), GWLP_WNDPROC, platform::WndProcToLong(FailingPathBox));
     g_text_failure = c.failure;
     ForgetBrowseCalls();
     EXPECT_TRUE(Click(c.clicked));

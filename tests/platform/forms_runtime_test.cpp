@@ -1,6 +1,6 @@
 // Forms-runtime services over the headless layer: the file search with
 // normal attributes, file operations with their runtime errors, message
-// boxes and the pointer.
+// boxes, the controls' font and the pointer.
 #include "platform/forms_runtime.h"
 
 #include <gtest/gtest.h>
@@ -123,7 +123,8 @@ TEST_F(FormsRuntimeTest, ReplaceReportsDiskFailuresWithTheEngineNumbers) {
     return std::string("none");
   };
   headless::FailNextFileOperation(headless::FileOperation::kDelete, ERROR_DISK_FULL);
-  EXPECT_EQ(error_of([] { platform::Kill("C:\\Data\\qvd1.mdb"); }), "3026 There is not enough space on the disk");
+  EXPECT_EQ(error_of([] { platform::Kill("C:\\Data\\qvd1.mdb"); }),
+            "3026 There is not enough space on the disk");
   headless::FailNextFileOperation(headless::FileOperation::kFind, ERROR_GEN_FAILURE);
   EXPECT_EQ(error_of([] { platform::Dir("C:\\Data\\qvd.mdb"); }), "3043 Disk or network error");
   headless::FailNextFileOperation(headless::FileOperation::kCreateDirectory, ERROR_WRITE_FAULT);
@@ -142,6 +143,24 @@ TEST_F(FormsRuntimeTest, MessageBoxesCarryTitleAndIcon) {
   EXPECT_EQ(boxes[1].type & MB_ICONMASK, static_cast<UINT>(MB_ICONINFORMATION));
   EXPECT_EQ(boxes[2].text, "stop");
   EXPECT_EQ(boxes[2].type & MB_ICONMASK, static_cast<UINT>(MB_ICONHAND));
+}
+
+TEST_F(FormsRuntimeTest, FormFontIsEightPointMsSansSerifAtTheScreensResolution) {
+  const struct {
+    int dpi;
+    LONG height;
+  } cases[] = {{96, -11}, {120, -13}, {144, -16}};
+  for (const auto& c : cases) {
+    headless::SetScreenDpi(c.dpi);
+    HFONT font = platform::CreateFormFont();
+    LOGFONTA made{};
+    ASSERT_EQ(GetObjectA(font, sizeof made, &made), static_cast<int>(sizeof made));
+    EXPECT_STREQ(made.lfFaceName, "MS Sans Serif");
+    EXPECT_EQ(made.lfHeight, c.height) << c.dpi << " dots per inch";
+    EXPECT_EQ(made.lfWeight, FW_NORMAL);
+    EXPECT_EQ(made.lfItalic, 0);
+    EXPECT_TRUE(DeleteObject(font));
+  }
 }
 
 TEST_F(FormsRuntimeTest, PointerAppliesUntilSetAgain) {

@@ -1,5 +1,5 @@
 // The headless window system where the program and the picker rely on it:
-// subclassing through 32-bit procedure values, button groups, edit boxes,
+// subclassing through saved procedure values, button groups, edit boxes,
 // dialog keys, nested modal loops, geometry and the size drag.
 #include <gtest/gtest.h>
 
@@ -35,8 +35,8 @@ HWND MakeChild(HWND parent, const char* cls, const char* text, DWORD style, int 
 
 // Two subclass procedures stacked on one edit box, as the picker installs
 // them: each passes what it does not consume to the one it replaced.
-LONG g_saved_outer = 0;
-LONG g_saved_inner = 0;
+LONG_PTR g_saved_outer = 0;
+LONG_PTR g_saved_inner = 0;
 std::vector<std::string> g_seen;
 
 LRESULT CALLBACK InnerProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -57,17 +57,17 @@ class WindowSystemTest : public testing::UiTest {};
 TEST_F(WindowSystemTest, SubclassChainPassesOnThroughSavedProceduresAndUnwinds) {
   HWND top = MakeTopLevel();
   HWND edit = MakeChild(top, "Edit", "", ES_MULTILINE | ES_WANTRETURN, 7);
-  const LONG original = GetWindowLongA(edit, GWL_WNDPROC);
+  const LONG_PTR original = GetWindowLongPtrA(edit, GWLP_WNDPROC);
   ASSERT_NE(original, 0);
   EXPECT_NE(LongToWndProc(original), nullptr);
 
   headless::ClearMessageLog();
-  g_saved_inner = SetWindowLongA(edit, GWL_WNDPROC, WndProcToLong(InnerProc));
-  g_saved_outer = SetWindowLongA(edit, GWL_WNDPROC, WndProcToLong(OuterProc));
+  g_saved_inner = SetWindowLongPtrA(edit, GWLP_WNDPROC, WndProcToLong(InnerProc));
+  g_saved_outer = SetWindowLongPtrA(edit, GWLP_WNDPROC, WndProcToLong(OuterProc));
   EXPECT_TRUE(headless::MessageLog().empty()) << "subclassing sends no message";
   EXPECT_EQ(g_saved_inner, original);
   EXPECT_EQ(g_saved_outer, WndProcToLong(InnerProc));
-  EXPECT_EQ(GetWindowLongA(edit, GWL_WNDPROC), WndProcToLong(OuterProc));
+  EXPECT_EQ(GetWindowLongPtrA(edit, GWLP_WNDPROC), WndProcToLong(OuterProc));
 
   g_seen.clear();
   SetFocus(edit);
@@ -77,8 +77,8 @@ TEST_F(WindowSystemTest, SubclassChainPassesOnThroughSavedProceduresAndUnwinds) 
             (std::vector<std::string>{"outer a", "inner a", "outer b", "inner b", "outer \r"}));
 
   // Taking the procedures off in reverse order restores the control.
-  EXPECT_EQ(SetWindowLongA(edit, GWL_WNDPROC, g_saved_outer), WndProcToLong(OuterProc));
-  EXPECT_EQ(SetWindowLongA(edit, GWL_WNDPROC, g_saved_inner), WndProcToLong(InnerProc));
+  EXPECT_EQ(SetWindowLongPtrA(edit, GWLP_WNDPROC, g_saved_outer), WndProcToLong(OuterProc));
+  EXPECT_EQ(SetWindowLongPtrA(edit, GWLP_WNDPROC, g_saved_inner), WndProcToLong(InnerProc));
   g_seen.clear();
   user().Type("\n");
   EXPECT_TRUE(g_seen.empty());
@@ -209,6 +209,7 @@ TEST_F(WindowSystemTest, DialogKeysMoveTheFocusAndTheDefaultButtonAndSendCommand
 // A window whose button opens the text-entry box from its click handler, so
 // the box's loop runs nested inside the caller's.
 std::string g_answer;
+HGDIOBJ g_box_font = nullptr;
 int g_depth_inside = 0;
 bool g_owner_enabled_inside = true;
 
@@ -249,11 +250,17 @@ TEST_F(WindowSystemTest, TextEntryBoxRunsNestedInTheCallersLoop) {
     g_depth_inside = headless::ModalDepth();
     g_owner_enabled_inside = ScriptedUser::Enabled(top);
     EXPECT_EQ(GetWindow(box, GW_OWNER), top);
+    g_box_font = reinterpret_cast<HGDIOBJ>(SendMessageA(GetDlgItem(box, IDOK), WM_GETFONT, 0, 0));
+    for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+      EXPECT_EQ(FontOf(c), "MS Sans Serif -11") << "the forms runtime's font";
+    }
     user().Type("New one");
     user().PressKey(VK_RETURN, '\r');  // the box's default button is OK
   });
   user().Then([&] {
     EXPECT_EQ(g_answer, "New one");
+    LOGFONTA gone{};
+    EXPECT_EQ(GetObjectA(g_box_font, sizeof gone, &gone), 0) << "the font goes with the box";
     EXPECT_TRUE(ScriptedUser::Enabled(top));
     EXPECT_EQ(FindWindowA(platform::kInputBoxClass, nullptr), nullptr);
     EXPECT_EQ(GetActiveWindow(), top);

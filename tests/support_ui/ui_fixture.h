@@ -63,6 +63,14 @@ class UiTest : public ::testing::Test {
 
   headless::ScriptedUser& user() { return *user_; }
 
+  // "face height" of the font a control was given (WM_SETFONT), or "none".
+  static std::string FontOf(HWND control) {
+    LOGFONTA font{};
+    const auto handle = reinterpret_cast<HGDIOBJ>(SendMessageA(control, WM_GETFONT, 0, 0));
+    if (GetObjectA(handle, sizeof font, &font) != static_cast<int>(sizeof font)) return "none";
+    return std::string(font.lfFaceName) + " " + std::to_string(font.lfHeight);
+  }
+
   std::filesystem::path drive_c_;
   std::unique_ptr<headless::ScriptedUser> user_;
 };

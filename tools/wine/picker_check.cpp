@@ -3,10 +3,13 @@
 // grip, checks the size, the controls it found and where it put them before
 // and after a resize, selects a folder by typing its path into the path box,
 // makes a folder there with New Folder, selects it in the reopened dialog
-// with Enter, and accepts it. Prints what it saw and exits with 0 when
-// everything matched, 1 otherwise.
+// with Enter, and accepts it; then opens it once more with the subfolder
+// check box in place of New Folder and ticks it. Prints what it saw, saves a
+// screenshot of each stage (picker-*.bmp in the current folder) and exits
+// with 0 when everything matched, 1 otherwise.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "folder_picker/browse_for_folder.h"
 #include "folder_picker/picker_state.h"
@@ -26,6 +29,42 @@ constexpr char kNewFolder[] = "pickercheck";
 void Check(bool ok, const std::string& what) {
   std::printf("%s %s\n", ok ? "ok  " : "FAIL", what.c_str());
   if (!ok) ++g_failures;
+}
+
+// Saves what the screen shows as a 24-bit BMP file.
+void Screenshot(const char* name) {
+  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+  SelectObject(memory, old);
+  BITMAPINFOHEADER header{};
+  header.biSize = sizeof header;
+  header.biWidth = w;
+  header.biHeight = h;  // bottom row first, as BMP files keep them
+  header.biPlanes = 1;
+  header.biBitCount = 24;
+  header.biCompression = BI_RGB;
+  const DWORD row = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
+  std::vector<BYTE> pixels(static_cast<size_t>(row) * static_cast<size_t>(h));
+  GetDIBits(memory, bitmap, 0, static_cast<UINT>(h), pixels.data(),
+            reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  BITMAPFILEHEADER file{};
+  file.bfType = 0x4D42;  // "BM"
+  file.bfOffBits = sizeof file + sizeof header;
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+  const std::string path = std::string(name) + ".bmp";
+  if (FILE* out = std::fopen(path.c_str(), "wb")) {
+    std::fwrite(&file, sizeof file, 1, out);
+    std::fwrite(&header, sizeof header, 1, out);
+    std::fwrite(pixels.data(), 1, pixels.size(), out);
+    std::fclose(out);
+  }
 }
 
 std::string Text(HWND hwnd) {
@@ -51,7 +90,11 @@ bool At(HWND child, LONG x, LONG y, LONG w, LONG h) {
 void CALLBACK Step(HWND, UINT, UINT_PTR timer, DWORD) {
   const auto& s = PickerState;
   switch (g_step++) {
-    case 0: {
+    case 0:
+      // The dialog has had a tick to show and paint itself.
+      break;
+    case 1: {
+      Screenshot("picker-1-opened");
       RECT r{};
       GetWindowRect(s.DialogWnd, &r);
       Check(r.right - r.left == 320 && r.bottom - r.top == 320, "dialog is 320 x 320");
@@ -85,7 +128,8 @@ void CALLBACK Step(HWND, UINT, UINT_PTR timer, DWORD) {
       SendMessageA(s.PathBoxWnd, WM_CHAR, 13, 0);
       break;
     }
-    case 1: {
+    case 2: {
+      Screenshot("picker-2-resized-and-typed");
       const std::string status = Text(s.StatusWnd);
       Check(_stricmp(status.c_str(), g_expected.c_str()) == 0, "status line shows " + status);
       Check(_stricmp(Text(s.PathBoxWnd).c_str(), "temp") == 0, "path box shows temp");
@@ -96,11 +140,12 @@ void CALLBACK Step(HWND, UINT, UINT_PTR timer, DWORD) {
       SendMessageA(s.FolderButtonWnd, WM_LBUTTONUP, 0, 0);
       break;
     }
-    case 2: {
+    case 3: {
       const HWND box = FindWindowA(tessmark::platform::kInputBoxClass, nullptr);
       Check(box != nullptr, "the name is asked for");
+      Screenshot("picker-3-name-box");
       if (box == nullptr) {
-        g_step = 3;
+        g_step = 4;
         return;
       }
       HWND entry = nullptr, ok = nullptr;
@@ -114,7 +159,8 @@ void CALLBACK Step(HWND, UINT, UINT_PTR timer, DWORD) {
       SendMessageA(ok, BM_CLICK, 0, 0);
       break;
     }
-    case 3: {
+    case 4: {
+      Screenshot("picker-4-reopened");
       RECT r{};
       GetWindowRect(s.DialogWnd, &r);
       Check(r.left == g_first.left && r.top == g_first.top && r.right == g_first.right &&
@@ -142,6 +188,22 @@ void CALLBACK Step(HWND, UINT, UINT_PTR timer, DWORD) {
   }
 }
 
+// The dialog with the subfolder check box: a press ticks it.
+void CALLBACK CheckBoxStep(HWND, UINT, UINT_PTR timer, DWORD) {
+  const auto& s = PickerState;
+  KillTimer(nullptr, timer);
+  Check(Text(s.FolderButtonWnd) == "Include Subfolders", "check box captioned Include Subfolders");
+  const RECT box = Place(s.FolderButtonWnd);
+  Check(box.left == 20 && box.right == 110 && box.bottom == 23 && box.top == Place(s.OkWnd).top,
+        "check box at 20, 110 x 23, in the row of OK");
+  SendMessageA(s.FolderButtonWnd, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+  SendMessageA(s.FolderButtonWnd, WM_LBUTTONUP, 0, 0);
+  Check(SendMessageA(s.FolderButtonWnd, BM_GETCHECK, 0, 0) == BST_CHECKED, "a press ticks it");
+  UpdateWindow(s.DialogWnd);
+  Screenshot("picker-5-check-box");
+  SendMessageA(s.CancelWnd, BM_CLICK, 0, 0);
+}
+
 }  // namespace
 
 int main() {
@@ -161,6 +223,12 @@ int main() {
   Check(modBrowseForFolder::PickerState.RestartPending == modBrowseForFolder::kFalse,
         "no restart left pending");
   RemoveDirectoryA(g_expected.c_str());
+
+  BrowseOptions.ShowNewFolderButton = modBrowseForFolder::kFalse;
+  BrowseOptions.CheckBoxCaption = "Include Subfolders";
+  SetTimer(nullptr, 0, 500, CheckBoxStep);
+  Check(modBrowseForFolder::BrowseForFolder().empty(), "Cancel returns empty text");
+  Check(BrowseOptions.SubfoldersChecked == 1, "the caller sees the box ticked");
   std::printf("%d failure(s)\n", g_failures);
   return g_failures == 0 ? 0 : 1;
 }

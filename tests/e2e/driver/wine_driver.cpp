@@ -5,7 +5,8 @@
 //
 //   wine_driver wait TITLE [SECONDS]        exit 0 once a top-level window has that title
 //   wine_driver gone TITLE [SECONDS]        exit 0 once no window has that title
-//   wine_driver texts TITLE                 print "class|text|x,y,w,h|flags" per child
+//   wine_driver texts TITLE                 print "class|text|x,y,w,h|flags|R,B" per child
+//                                           (R,B: how far its dark pixels reach, see InkReach)
 //   wine_driver rect TITLE                  print the window's outer rectangle "l t r b"
 //   wine_driver origin TITLE                print the screen position of its client area
 //   wine_driver press TITLE CAPTION         post a click to the child button with that caption
@@ -79,6 +80,50 @@ HWND ChildOfClass(HWND parent, const char* cls, int index) {
   return nullptr;
 }
 
+// "R,B": how far the dark pixels (text, marks, dark edges) that the screen
+// shows inside a window reach: one past the rightmost column and one past the
+// lowest row that has any, counted from its top-left corner; "0,0" when there
+// are none. A caption cut off by its control's edge reaches that edge. Read
+// from the screen because the control's font belongs to the program's
+// process and cannot be measured from here.
+std::string InkReach(HWND hwnd) {
+  RECT r{};
+  GetWindowRect(hwnd, &r);
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return "0,0";
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+  SelectObject(memory, old);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = -h;  // top row first
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  std::vector<DWORD> pixels(static_cast<size_t>(w) * static_cast<size_t>(h));
+  GetDIBits(memory, bitmap, 0, static_cast<UINT>(h), pixels.data(), &info, DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  int right = 0, bottom = 0;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const DWORD p =
+          pixels[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)];
+      const int brightness = static_cast<int>((p & 0xFF) + ((p >> 8) & 0xFF) + ((p >> 16) & 0xFF));
+      if (brightness < 3 * 64) {
+        if (x + 1 > right) right = x + 1;
+        if (y + 1 > bottom) bottom = y + 1;
+      }
+    }
+  }
+  return std::to_string(right) + "," + std::to_string(bottom);
+}
+
 int Fail(const char* what) {
   std::fprintf(stderr, "wine_driver: %s\n", what);
   return 1;
@@ -125,10 +170,11 @@ int main(int argc, char** argv) {
       POINT p{r.left, r.top};
       ScreenToClient(window, &p);
       LRESULT check = SendMessageA(child, BM_GETCHECK, 0, 0);
-      std::printf("%s|%s|%ld,%ld,%ld,%ld|%s%s%s\n", ClassOf(child).c_str(), Text(child).c_str(),
+      std::printf("%s|%s|%ld,%ld,%ld,%ld|%s%s%s|%s\n", ClassOf(child).c_str(), Text(child).c_str(),
                   p.x, p.y, r.right - r.left, r.bottom - r.top,
                   IsWindowVisible(child) ? "visible" : "hidden",
-                  gui.hwndFocus == child ? ",focus" : "", check == BST_CHECKED ? ",checked" : "");
+                  gui.hwndFocus == child ? ",focus" : "", check == BST_CHECKED ? ",checked" : "",
+                  InkReach(child).c_str());
     }
     return 0;
   }
