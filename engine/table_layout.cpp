@@ -357,6 +357,53 @@ std::vector<uint8_t> LongValueBytes(const TableLayout& l, size_t column, const V
   return Utf8ToJet4Text(v.text, compress);
 }
 
+namespace {
+
+// Appends the variable data of a row (values in slot order) and its
+// trailer up to the null mask: the end of the data, the offsets in reverse,
+// in Jet 3 the jump table, and the offset count.
+void AppendVariablePart(const TableLayout& l, const std::vector<std::vector<uint8_t>>& var,
+                        size_t mask_bytes, std::vector<uint8_t>& row) {
+  const bool j3 = l.version == JetVersion::kJet3;
+  std::vector<uint32_t> offsets;
+  for (uint16_t k = 0; k < l.var_count; ++k) {
+    offsets.push_back(static_cast<uint32_t>(row.size()));
+    row.insert(row.end(), var[k].begin(), var[k].end());
+  }
+  const auto eod = static_cast<uint32_t>(row.size());
+  offsets.push_back(eod);
+  const uint32_t nvar = l.var_count;
+  if (!j3) {
+    for (size_t k = offsets.size(); k-- > 0;) Append16(row, offsets[k]);
+    Append16(row, nvar);
+  } else {
+    // Jump table: its length follows from the row length, and entry k
+    // names the first offset at or past 256 * (k + 1).
+    uint32_t jumps = 0;
+    for (;;) {
+      const uint32_t len = eod + 1 + nvar + jumps + 1 + static_cast<uint32_t>(mask_bytes);
+      const uint32_t want = (len - 1) / 256;
+      if (want == jumps) break;
+      jumps = want;
+    }
+    const uint32_t real = eod / 256;
+    if (real + 1 < jumps || real > jumps)
+      Bad("A row of table \"" + l.name + "\" has too many variable columns for its length.");
+    for (size_t k = offsets.size(); k-- > 0;)
+      row.push_back(static_cast<uint8_t>(offsets[k] & 0xFF));
+    std::vector<uint8_t> table(jumps, 0xFF);
+    for (uint32_t k = 0; k < real; ++k) {
+      uint32_t idx = 0;
+      while (offsets[idx] < 256 * (k + 1)) ++idx;
+      table[k] = static_cast<uint8_t>(idx);
+    }
+    for (uint32_t k = jumps; k-- > 0;) row.push_back(table[k]);
+    row.push_back(static_cast<uint8_t>(nvar));
+  }
+}
+
+}  // namespace
+
 std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& values,
                                const std::vector<std::vector<uint8_t>>& long_fields) {
   const bool j3 = l.version == JetVersion::kJet3;
@@ -376,7 +423,6 @@ std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& v
   };
   auto wrong = [&](size_t i, const char* what) { Bad(Describe(l, i) + " " + what + "."); };
   std::vector<std::vector<uint8_t>> var(l.var_count);
-  std::vector<bool> var_present(l.var_count, false);
   for (size_t i = 0; i < ncols; ++i) {
     const ColumnLayout& c = l.columns[i];
     const Value& v = values[i];
@@ -453,62 +499,25 @@ std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& v
         if (chars > (j3 ? c.length_bytes : c.length_bytes / 2u))
           wrong(i, "cannot hold a text that long");
         var[c.var_index] = std::move(b);
-        var_present[c.var_index] = true;
         break;
       }
       case ColumnType::kBinary:
         need(K::kBinary, "takes binary data");
         if (v.bytes.size() > c.length_bytes) wrong(i, "cannot hold that many bytes");
         var[c.var_index] = v.bytes;
-        var_present[c.var_index] = true;
         break;
       case ColumnType::kMemo:
       case ColumnType::kOle:
         var[c.var_index] = long_fields.at(i);
-        var_present[c.var_index] = true;
         break;
       default:
         wrong(i, "has a type rows cannot hold");
     }
   }
-  // Variable data in slot order, then the trailer.
-  std::vector<uint32_t> offsets;
-  for (uint16_t k = 0; k < l.var_count; ++k) {
-    offsets.push_back(static_cast<uint32_t>(row.size()));
-    row.insert(row.end(), var[k].begin(), var[k].end());
-  }
-  const auto eod = static_cast<uint32_t>(row.size());
-  offsets.push_back(eod);
-  const uint32_t nvar = l.var_count;
-  if (!j3) {
-    for (size_t k = offsets.size(); k-- > 0;) Append16(row, offsets[k]);
-    Append16(row, nvar);
-  } else {
-    // Jump table: its length follows from the row length, and entry k
-    // names the first offset at or past 256 * (k + 1).
-    uint32_t jumps = 0;
-    for (;;) {
-      const uint32_t len = eod + 1 + nvar + jumps + 1 + static_cast<uint32_t>(mask.size());
-      const uint32_t want = (len - 1) / 256;
-      if (want == jumps) break;
-      jumps = want;
-    }
-    const uint32_t real = eod / 256;
-    if (real + 1 < jumps || real > jumps)
-      Bad("A row of table \"" + l.name + "\" has too many variable columns for its length.");
-    for (size_t k = offsets.size(); k-- > 0;)
-      row.push_back(static_cast<uint8_t>(offsets[k] & 0xFF));
-    std::vector<uint8_t> table(jumps, 0xFF);
-    for (uint32_t k = 0; k < real; ++k) {
-      uint32_t idx = 0;
-      while (offsets[idx] < 256 * (k + 1)) ++idx;
-      table[k] = static_cast<uint8_t>(idx);
-    }
-    for (uint32_t k = jumps; k-- > 0;) row.push_back(table[k]);
-    row.push_back(static_cast<uint8_t>(nvar));
-  }
+  // A table without variable columns stores neither variable data nor a
+  // trailer: the null mask follows the fixed area.
+  if (l.var_count > 0) AppendVariablePart(l, var, mask.size(), row);
   row.insert(row.end(), mask.begin(), mask.end());
-  (void)var_present;
   if (row.size() > (j3 ? 2012u : 4060u))
     Bad("A row of table \"" + l.name + "\" is longer than a data page can hold (" +
         std::to_string(row.size()) + " bytes).");

@@ -129,9 +129,11 @@ struct TableDefNumbers {
 // continuation link are filled in when the stream is split into pages).
 std::vector<uint8_t> EncodeTableDef(const TableLayout& layout, const TableDefNumbers& numbers);
 
-// A value as the row stores it, long values excepted: the caller passes
-// their 12-byte fields (plus inline data) in `long_fields`, by column
-// position. Values of the wrong kind or out of range throw 3001.
+// A row as the table stores it (values in column order), long values
+// excepted: the caller passes their 12-byte fields (plus inline data) in
+// `long_fields`, by column position. A table without variable columns gets
+// rows without a variable trailer. Values of the wrong kind or out of
+// range throw 3001.
 std::vector<uint8_t> EncodeRow(const TableLayout& layout, const std::vector<Value>& values,
                                const std::vector<std::vector<uint8_t>>& long_fields);
 
