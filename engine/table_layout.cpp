@@ -87,6 +87,13 @@ TableLayout LayOutTable(const TableSpec& decl, JetVersion version) {
       Bad("Table \"" + decl.name + "\" has two AutoNumber columns.");
     col.fixed_size = FixedTypeSize(type);
     col.fixed = col.fixed_size > 0 || c.type == ColumnType::kBoolean;
+    if (c.variable_length) {
+      if (col.fixed_size == 0 || c.autonumber)
+        Bad("Column \"" + c.name +
+            "\" cannot be stored with a variable length: only numbers, dates and GUIDs that are "
+            "not AutoNumber can.");
+      col.fixed = false;
+    }
     switch (c.type) {
       case ColumnType::kText: {
         const uint16_t chars = c.length == 0 ? 255 : c.length;
@@ -437,7 +444,10 @@ std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& v
       continue;
     }
     set_bit(c.number);
-    uint8_t* at = row.data() + cs + c.fixed_offset;
+    // Where a number goes: the fixed area, or its own bytes in the variable
+    // part (empty for the types that are variable anyway).
+    std::vector<uint8_t> variable(c.fixed ? 0 : FixedTypeSize(static_cast<uint8_t>(c.decl.type)));
+    uint8_t* at = c.fixed ? row.data() + cs + c.fixed_offset : variable.data();
     auto need = [&](K kind, const char* what) {
       if (v.kind != kind) wrong(i, what);
     };
@@ -513,6 +523,7 @@ std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& v
       default:
         wrong(i, "has a type rows cannot hold");
     }
+    if (!variable.empty()) var[c.var_index] = std::move(variable);
   }
   // A table without variable columns stores neither variable data nor a
   // trailer: the null mask follows the fixed area.

@@ -27,6 +27,9 @@ struct ColumnSpec {
   uint8_t scale = 0;         // Numeric
   uint8_t system_flags = 0;  // extra flag bits of system columns (0x10, 0x20)
   bool compressed = true;    // Jet 4 Text/Memo: compressed Unicode allowed
+  // Numbers, dates and GUIDs: stored in the variable part of the row, as
+  // the desktop product stores the columns of some of its system tables.
+  bool variable_length = false;
 };
 
 struct IndexColumnSpec {
@@ -59,7 +62,7 @@ struct ColumnLayout {
   uint8_t flags = 0;
   uint8_t ext_flags = 0;
   bool fixed = false;
-  uint32_t fixed_size = 0;  // bytes in the fixed area (0 for booleans)
+  uint32_t fixed_size = 0;  // bytes the type takes in the fixed area (0 for booleans)
 
   bool long_value() const {
     return decl.type == ColumnType::kMemo || decl.type == ColumnType::kOle;

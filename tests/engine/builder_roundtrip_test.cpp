@@ -350,6 +350,21 @@ TEST_P(BuilderRoundTrip, BadInputIsRefusedAndLeavesNoFile) {
     } catch (const Error& e) {
       EXPECT_EQ(e.number(), kInvalidArgument);
     }
+    // Only numbers, dates and GUIDs can be kept in the variable part.
+    for (ColumnType type : {ColumnType::kBoolean, ColumnType::kText, ColumnType::kLong}) {
+      TableSpec v;
+      v.name = "Variable";
+      ColumnSpec c = builder_test::Col("Value", type);
+      c.variable_length = true;
+      c.autonumber = type == ColumnType::kLong;
+      v.columns = {c};
+      EXPECT_THROW(LayOutTable(v, GetParam()), Error) << static_cast<int>(type);
+      c.autonumber = false;
+      v.columns = {c};
+      if (type == ColumnType::kLong) {
+        EXPECT_NO_THROW(LayOutTable(v, GetParam()));
+      }
+    }
     // Destroyed before Finish: nothing is left behind.
   }
   EXPECT_FALSE(std::filesystem::exists(path));
