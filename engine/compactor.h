@@ -23,8 +23,10 @@ struct CatalogTable {
   uint32_t id = 0;  // first TDEF page in the source
 };
 
-// Columns that hold table Ids (TDEF page numbers) and change with them:
-// (table name, column name), names compared case-insensitively.
+// Columns that hold object Ids, whose table Ids (TDEF page numbers) change
+// with compaction: (table name, column name), names compared
+// case-insensitively. A value naming a table gets the table's new Id; any
+// other value keeps naming what it named, or nothing.
 bool HoldsTableIds(const std::string& table, const std::string& column);
 
 struct CompactResult {
