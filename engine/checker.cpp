@@ -188,11 +188,7 @@ class Checker {
       body();
     } catch (const jet::Error& e) {
       if (e.number() != kDamaged) throw;
-      std::string text = e.description();
-      const std::string prefix = "The database is damaged: ";
-      if (text.rfind(prefix, 0) == 0) text = text.substr(prefix.size());
-      if (!text.empty() && text.back() == '.') text.pop_back();
-      Error({}, text);
+      Error({}, DamageFinding(e.description()));
     }
   }
 
