@@ -312,6 +312,15 @@ TEST(RowDecoding, TableWithoutVariableColumnsHasNoTrailer) {
   EXPECT_EQ(d.var_offsets, (std::vector<uint32_t>{16, 22}));
   EXPECT_FALSE(d.fields[2].is_null);
   EXPECT_EQ(d.fields[2].offset, 6u);
+  // Read by a definition that counts no variable column, the same bytes
+  // give the same fixed values: what lies between the fixed columns and
+  // the null mask is not looked at.
+  const DecodedRow f = DecodeRow(FixedOnlyTable(), kJet4Format, row, Location{});
+  EXPECT_EQ(f.nvar, 0);
+  for (size_t c = 0; c < f.fields.size(); ++c) {
+    EXPECT_EQ(f.fields[c].is_null, d.fields[c].is_null) << c;
+    EXPECT_EQ(f.fields[c].offset, d.fields[c].offset) << c;
+  }
 }
 
 // ---- values -------------------------------------------------------------------
