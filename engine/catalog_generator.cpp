@@ -223,10 +223,19 @@ class Generator {
               {Key("PrimaryKey", {{"FileId"}}, true), Key("FileSession", {{"SessionId"}}),
                Key("FileModified", {{"Modified", false}}),
                Key("FileExtSize", {{"Extension"}, {"Size", false}})}));
+    // Which media a session was written to: a link table of fixed-length
+    // columns only, whose rows carry no variable part.
+    builder_.AddTable(Table("SessionMedia",
+                            {Col("SessionId", T::kLong), Col("Sequence", T::kByte),
+                             Col("MediaId", T::kLong), Col("Verified", T::kBoolean)},
+                            {Key("PrimaryKey", {{"SessionId"}, {"Sequence"}}, true),
+                             Key("SessionMediaMedia", {{"MediaId"}})}));
     builder_.AddRelationship({"ClientsJobs", "Jobs", "ClientId", "Clients", "ClientId"});
     builder_.AddRelationship({"JobsSessions", "Sessions", "JobId", "Jobs", "JobId"});
     builder_.AddRelationship({"MediaSessions", "Sessions", "MediaId", "Media", "MediaId"});
     builder_.AddRelationship({"SessionsFiles", "Files", "SessionId", "Sessions", "SessionId"});
+    builder_.AddRelationship(
+        {"SessionsSessionMedia", "SessionMedia", "SessionId", "Sessions", "SessionId"});
 
     const uint64_t files = PlannedBulkRows();
     const uint64_t sessions = std::max<uint64_t>(1, files / 400);
@@ -278,6 +287,17 @@ class Generator {
                       i == 0 ? RowFate::kLive : Fate());
     }
     builder_.EndTable();
+    builder_.BeginTable("SessionMedia");
+    for (uint64_t i = 0; i < sessions; ++i) {
+      const uint64_t spans = 1 + rng_.Below(3);
+      for (uint64_t k = 1; k <= spans; ++k) {
+        builder_.Insert(
+            {IntValue(static_cast<int64_t>(i + 1)), IntValue(static_cast<int64_t>(k)),
+             IntValue(static_cast<int64_t>(1 + rng_.Below(media))), BoolValue(rng_.Chance(0.7))},
+            i == 0 ? RowFate::kLive : Fate());
+      }
+    }
+    builder_.EndTable();
     builder_.BeginTable("Files");
     while (MoreBulkRows()) {
       const RowFate fate = Fate();
@@ -325,8 +345,15 @@ class Generator {
               {AutoId("EntryId"), Col("HistoryId", T::kLong), Col("Path", T::kText, 255),
                Col("Size", T::kDouble), Col("Modified", T::kDateTime), Col("Result", T::kByte)},
               {Key("PrimaryKey", {{"EntryId"}}, true), Key("EntryHistory", {{"HistoryId"}})}));
+    // Which selections each run covered: a link table of two Longs.
+    builder_.AddTable(Table("HistorySelections",
+                            {Col("HistoryId", T::kLong), Col("SelectionId", T::kLong)},
+                            {Key("PrimaryKey", {{"HistoryId"}, {"SelectionId"}}, true),
+                             Key("SelectionRuns", {{"SelectionId"}})}));
     builder_.AddRelationship(
         {"HistoryHistoryFiles", "HistoryFiles", "HistoryId", "History", "HistoryId"});
+    builder_.AddRelationship(
+        {"HistoryHistorySelections", "HistorySelections", "HistoryId", "History", "HistoryId"});
 
     const uint64_t entries = PlannedBulkRows();
     const uint64_t runs = std::max<uint64_t>(1, entries / 300);
@@ -342,7 +369,8 @@ class Generator {
     for (const auto& [name, value] : settings) builder_.Insert({TextValue(name), TextValue(value)});
     builder_.EndTable();
     builder_.BeginTable("Selections");
-    for (uint64_t i = 0; i < 5 + rng_.Below(20); ++i) {
+    const uint64_t selections = 5 + rng_.Below(20);
+    for (uint64_t i = 0; i < selections; ++i) {
       builder_.Insert(
           {NullValue(), TextValue(PathText(i)), BoolValue(rng_.Chance(0.8)),
            BoolValue(rng_.Chance(0.9)), rng_.Chance(0.3) ? TextValue("*.tmp;*.bak") : NullValue(),
@@ -358,6 +386,16 @@ class Generator {
                        IntValue(static_cast<int64_t>(rng_.Below(5000))),
                        DoubleValue(std::floor(rng_.Unit() * 1e10)), Memo(0.6)},
                       i == 0 ? RowFate::kLive : Fate());
+    }
+    builder_.EndTable();
+    builder_.BeginTable("HistorySelections");
+    for (uint64_t i = 0; i < runs; ++i) {
+      for (uint64_t k = 0; k < selections; ++k) {
+        if (!rng_.Chance(0.6)) continue;
+        builder_.Insert(
+            {IntValue(static_cast<int64_t>(i + 1)), IntValue(static_cast<int64_t>(k + 1))},
+            i == 0 ? RowFate::kLive : Fate());
+      }
     }
     builder_.EndTable();
     builder_.BeginTable("HistoryFiles");

@@ -1,8 +1,10 @@
 // Realistic backup catalogs for tests, demos and benchmarks, built with
-// the DatabaseBuilder: the server's catalog (jobs, sessions, media,
-// clients and a large files table) or a client's (settings, selections,
-// history and the files of each run). Deterministic for a seed; can be
-// aged with deleted and moved rows, orphaned long values and free pages.
+// the DatabaseBuilder: the server's catalog (jobs, sessions, the media each
+// session went to, media, clients and a large files table) or a client's
+// (settings, selections, history, the selections each run covered and the
+// files of each run). Each has a link table of fixed-length columns only.
+// Deterministic for a seed; can be aged with deleted and moved rows,
+// orphaned long values and free pages.
 #pragma once
 
 #include <cstdint>

@@ -188,11 +188,7 @@ class Checker {
       body();
     } catch (const jet::Error& e) {
       if (e.number() != kDamaged) throw;
-      std::string text = e.description();
-      const std::string prefix = "The database is damaged: ";
-      if (text.rfind(prefix, 0) == 0) text = text.substr(prefix.size());
-      if (!text.empty() && text.back() == '.') text.pop_back();
-      Error({}, text);
+      Error({}, DamageFinding(e.description()));
     }
   }
 
@@ -273,6 +269,7 @@ class Checker {
     table_pages_.insert(def.page);
     for (uint32_t p : def.pages) Claim(p, owner, where.WithPage(p));
     CheckTableDefLengths(def, where);
+    CheckVariableSlots(def, where);
 
     // Data pages and rows.
     if (def.owned_map.null()) {
@@ -506,6 +503,19 @@ class Checker {
               "the table definition page records " + std::to_string(def.page_free_fields[i]) +
                   " bytes free instead of " + std::to_string(expected));
       }
+    }
+  }
+
+  // Rows carry a variable trailer only when the definition counts variable
+  // columns, so every variable column's slot must lie within that count.
+  void CheckVariableSlots(const TableDef& def, const Location& where) {
+    for (const ColumnDef& c : def.columns) {
+      if (c.fixed() || c.var_index < def.var_columns) continue;
+      Location cl = where;
+      cl.column = c.name;
+      Error(cl, "the variable-length column has slot " + std::to_string(c.var_index) +
+                    ", but the table definition counts " + std::to_string(def.var_columns) +
+                    " variable columns");
     }
   }
 

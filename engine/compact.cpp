@@ -110,6 +110,16 @@ std::string FirstErrors(const CheckReport& report) {
   return text;
 }
 
+// The refusal of a damaged source: the first of what is wrong with it,
+// then what the operator can do next. The one description both the command
+// line and the window show.
+Error RefusedAsDamaged(const std::string& source, const std::string& findings) {
+  return Error(kDamaged, "The database '" + source +
+                             "' is damaged and was not compacted: " + findings +
+                             ". The file is unchanged; the command tessmark-cli check \"" + source +
+                             "\" lists every finding.");
+}
+
 void Report(const CompactOptions& options, const char* phase, uint32_t done, uint32_t total) {
   if (options.progress) options.progress(CompactProgress{phase, done, total});
 }
@@ -167,7 +177,14 @@ void CompactDatabase(const std::string& source, const std::string& destination,
   OpenOptions open;
   open.env = env;
   open.lock = LockMode::kExclusive;
-  std::unique_ptr<Database> src = Database::Open(source, open);
+  std::unique_ptr<Database> src;
+  try {
+    src = Database::Open(source, open);
+  } catch (const Error& e) {
+    // A catalog that cannot be read is the whole of what a check can say.
+    if (e.number() != kDamaged) throw;
+    throw RefusedAsDamaged(source, "error: " + DamageFinding(e.description()));
+  }
   if (src->header().has_password) {
     throw Error(kPasswordRequired,
                 "The database '" + source +
@@ -230,8 +247,7 @@ void CompactDatabase(const std::string& source, const std::string& destination,
     const CheckReport source_check = CheckDatabase(*src, check);
     source_sound = source_check.sound();
     if (!source_sound && !DamageConfinedToGlobalMap(*src)) {
-      throw Error(kDamaged, "The database '" + source + "' is damaged and was not compacted: " +
-                                FirstErrors(source_check) + ".");
+      throw RefusedAsDamaged(source, FirstErrors(source_check));
     }
   } catch (...) {
     check_failure = std::current_exception();

@@ -8,6 +8,7 @@
 #include <functional>
 #include <numeric>
 #include <set>
+#include <utility>
 
 #include "engine/data_page.h"
 #include "engine/entry_sorter.h"
@@ -167,9 +168,10 @@ class Compactor {
 
  private:
   // The new value of a table Id. A value that names no table of the source
-  // (the NavPane entry of a dropped table) stays as it is, unless it now
-  // names one of the new tables: then it moves past any page a database can
-  // have, so it keeps naming no table.
+  // (the navigation pane's entry of a dropped table, a category's stale
+  // selection) stays as it is, unless it now names one of the new tables:
+  // then it moves past any page a database can have, so it keeps naming no
+  // table.
   uint32_t MapId(uint32_t id) {
     auto it = result_.table_ids.find(id);
     if (it != result_.table_ids.end()) return it->second;

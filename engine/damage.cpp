@@ -16,11 +16,23 @@ std::string Location::ToString() const {
   return out;
 }
 
+namespace {
+constexpr char kDamagePrefix[] = "The database is damaged: ";
+}  // namespace
+
 std::string DamageText(const Location& where, const std::string& what) {
-  std::string text = "The database is damaged: " + what;
+  std::string text = kDamagePrefix + what;
   const std::string place = where.ToString();
   if (!place.empty()) text += " (" + place + ")";
   return text + ".";
+}
+
+std::string DamageFinding(const std::string& description) {
+  std::string text = description;
+  const std::string prefix = kDamagePrefix;
+  if (text.rfind(prefix, 0) == 0) text = text.substr(prefix.size());
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  return text;
 }
 
 void ThrowDamaged(const Location& where, const std::string& what) {

@@ -45,4 +45,8 @@ struct Location {
 // The description ThrowDamaged would use; the checker shares the wording.
 std::string DamageText(const Location& where, const std::string& what);
 
+// What a description made by DamageText says is wrong, with its place:
+// the text without "The database is damaged: " and the final period.
+std::string DamageFinding(const std::string& description);
+
 }  // namespace tessmark::jet

@@ -33,18 +33,17 @@ DecodedRow DecodeRow(const TableDef& table, const Format& f, Bytes row, const Lo
   return out;
 }
 
-void DecodeRow(const TableDef& table, const Format& f, Bytes row, const Location& where,
-               DecodedRow& out) {
+namespace {
+
+// Reads the variable trailer of a row whose null mask starts at `mask_pos`
+// into `out` (nvar, the offsets, the end of the variable data); returns
+// where the variable data starts, which is where the fixed area must end.
+uint32_t DecodeVarTrailer(const Format& f, Bytes row, uint32_t mask_pos, const Location& where,
+                          DecodedRow& out) {
   ByteView v(row, where);
   const uint32_t len = static_cast<uint32_t>(row.size());
   const uint32_t cs = f.row_count_size;
-  out.num_cols = f.jet3() ? v.U8(0) : v.U16(0);
-  const uint32_t mask_bytes = (out.num_cols + 7u) / 8u;
-  if (len < cs + mask_bytes + cs) {
-    ThrowDamaged(where, "the row of " + std::to_string(len) +
-                            " bytes is too short for its column count and null mask");
-  }
-  const uint32_t mask_pos = len - mask_bytes;
+  const uint32_t mask_bytes = len - mask_pos;
   const uint32_t nvar_pos = mask_pos - cs;
   out.nvar = f.jet3() ? v.U8(nvar_pos) : v.U16(nvar_pos);
 
@@ -73,7 +72,35 @@ void DecodeRow(const TableDef& table, const Format& f, Bytes row, const Location
                               std::to_string(out.var_offsets[i]) + ") is out of order");
     }
   }
-  const uint32_t var_start = out.nvar > 0 ? out.var_offsets[0] : out.var_end;
+  return out.nvar > 0 ? out.var_offsets[0] : out.var_end;
+}
+
+}  // namespace
+
+void DecodeRow(const TableDef& table, const Format& f, Bytes row, const Location& where,
+               DecodedRow& out) {
+  ByteView v(row, where);
+  const uint32_t len = static_cast<uint32_t>(row.size());
+  const uint32_t cs = f.row_count_size;
+  out.num_cols = f.jet3() ? v.U8(0) : v.U16(0);
+  const uint32_t mask_bytes = (out.num_cols + 7u) / 8u;
+  // The definition decides whether rows carry a variable trailer: a table
+  // without variable columns writes none, whatever its rows hold.
+  const bool trailer = table.var_columns > 0;
+  if (len < cs + mask_bytes + (trailer ? cs : 0u)) {
+    ThrowDamaged(where, "the row of " + std::to_string(len) +
+                            " bytes is too short for its column count and null mask");
+  }
+  const uint32_t mask_pos = len - mask_bytes;
+  uint32_t var_start;  // the end of the fixed area
+  if (trailer) {
+    var_start = DecodeVarTrailer(f, row, mask_pos, where, out);
+  } else {
+    out.nvar = 0;
+    out.var_offsets.assign(1, mask_pos);
+    out.var_end = mask_pos;
+    var_start = mask_pos;
+  }
 
   Bytes mask = row.subspan(mask_pos, mask_bytes);
   auto bit = [&](uint16_t number) {

@@ -1,6 +1,8 @@
 // Decoding a table row into its fields: the fixed area, the variable-length
 // data with its offset table (Jet 3 with the jump table), the null mask and
-// the booleans that live in it. Produces, per column of the table, where the
+// the booleans that live in it. Rows of a table whose definition counts no
+// variable columns have no offset table at all: the fixed area runs up to
+// the null mask. Produces, per column of the table, where the
 // column's bytes lie in the row; value.h turns them into typed values.
 #pragma once
 
@@ -22,10 +24,11 @@ struct Field {
 
 struct DecodedRow {
   uint16_t num_cols = 0;              // column count the row was written with
-  uint16_t nvar = 0;                  // var-offset entries in the row
-  uint32_t fixed_end = 0;             // end of the fixed area actually present
-  uint32_t var_end = 0;               // end of the variable data (eod)
-  std::vector<uint32_t> var_offsets;  // nvar + 1 entries, the last being eod
+  uint16_t nvar = 0;                  // var-offset entries in the row (0 without a trailer)
+  uint32_t fixed_end = 0;             // end of the fixed values present
+  uint32_t var_end = 0;               // end of the variable data (eod; without a trailer
+                                      // the start of the null mask)
+  std::vector<uint32_t> var_offsets;  // nvar + 1 entries, the last being var_end
   std::vector<Field> fields;          // parallel to TableDef::columns
 
   Bytes FieldBytes(Bytes row, size_t column_pos) const {

@@ -1,5 +1,7 @@
 #include "engine/system_tables.h"
 
+#include <utility>
+
 #include "engine/text.h"
 
 namespace tessmark::jet {
@@ -115,14 +117,22 @@ const std::vector<FixedCatalogObject>& FixedCatalogObjects() {
 }
 
 bool HoldsTableIds(const TableDef& table, const ColumnDef& column) {
+  // The catalog, the permissions, and every column by which the navigation
+  // pane names an object (its groups name their table in ObjectID, its
+  // categories the object selected last).
+  static constexpr std::pair<const char*, const char*> kIdColumns[] = {
+      {"MSysObjects", "Id"},
+      {"MSysACEs", "ObjectId"},
+      {"MSysNavPaneObjectIDs", "Id"},
+      {"MSysNavPaneGroupToObjects", "ObjectID"},
+      {"MSysNavPaneGroups", "ObjectID"},
+      {"MSysNavPaneGroupCategories", "SelectedObjectID"},
+  };
   if (column.column_type() != ColumnType::kLong) return false;
-  const std::string& t = table.name;
-  const std::string& c = column.name;
-  return (SameNameIgnoringCase(t, "MSysObjects") && SameNameIgnoringCase(c, "Id")) ||
-         (SameNameIgnoringCase(t, "MSysACEs") && SameNameIgnoringCase(c, "ObjectId")) ||
-         (SameNameIgnoringCase(t, "MSysNavPaneObjectIDs") && SameNameIgnoringCase(c, "Id")) ||
-         (SameNameIgnoringCase(t, "MSysNavPaneGroupToObjects") &&
-          SameNameIgnoringCase(c, "ObjectID"));
+  for (const auto& [t, c] : kIdColumns) {
+    if (SameNameIgnoringCase(table.name, t) && SameNameIgnoringCase(column.name, c)) return true;
+  }
+  return false;
 }
 
 }  // namespace tessmark::jet

@@ -87,6 +87,13 @@ TableLayout LayOutTable(const TableSpec& decl, JetVersion version) {
       Bad("Table \"" + decl.name + "\" has two AutoNumber columns.");
     col.fixed_size = FixedTypeSize(type);
     col.fixed = col.fixed_size > 0 || c.type == ColumnType::kBoolean;
+    if (c.variable_length) {
+      if (col.fixed_size == 0 || c.autonumber)
+        Bad("Column \"" + c.name +
+            "\" cannot be stored with a variable length: only numbers, dates and GUIDs that are "
+            "not AutoNumber can.");
+      col.fixed = false;
+    }
     switch (c.type) {
       case ColumnType::kText: {
         const uint16_t chars = c.length == 0 ? 255 : c.length;
@@ -356,6 +363,53 @@ std::vector<uint8_t> LongValueBytes(const TableLayout& l, size_t column, const V
   return Utf8ToJet4Text(v.text, (c.ext_flags & 0x01) != 0);
 }
 
+namespace {
+
+// Appends the variable data of a row (values in slot order) and its
+// trailer up to the null mask: the end of the data, the offsets in reverse,
+// in Jet 3 the jump table, and the offset count.
+void AppendVariablePart(const TableLayout& l, const std::vector<std::vector<uint8_t>>& var,
+                        size_t mask_bytes, std::vector<uint8_t>& row) {
+  const bool j3 = l.version == JetVersion::kJet3;
+  std::vector<uint32_t> offsets;
+  for (uint16_t k = 0; k < l.var_count; ++k) {
+    offsets.push_back(static_cast<uint32_t>(row.size()));
+    row.insert(row.end(), var[k].begin(), var[k].end());
+  }
+  const auto eod = static_cast<uint32_t>(row.size());
+  offsets.push_back(eod);
+  const uint32_t nvar = l.var_count;
+  if (!j3) {
+    for (size_t k = offsets.size(); k-- > 0;) Append16(row, offsets[k]);
+    Append16(row, nvar);
+  } else {
+    // Jump table: its length follows from the row length, and entry k
+    // names the first offset at or past 256 * (k + 1).
+    uint32_t jumps = 0;
+    for (;;) {
+      const uint32_t len = eod + 1 + nvar + jumps + 1 + static_cast<uint32_t>(mask_bytes);
+      const uint32_t want = (len - 1) / 256;
+      if (want == jumps) break;
+      jumps = want;
+    }
+    const uint32_t real = eod / 256;
+    if (real + 1 < jumps || real > jumps)
+      Bad("A row of table \"" + l.name + "\" has too many variable columns for its length.");
+    for (size_t k = offsets.size(); k-- > 0;)
+      row.push_back(static_cast<uint8_t>(offsets[k] & 0xFF));
+    std::vector<uint8_t> table(jumps, 0xFF);
+    for (uint32_t k = 0; k < real; ++k) {
+      uint32_t idx = 0;
+      while (offsets[idx] < 256 * (k + 1)) ++idx;
+      table[k] = static_cast<uint8_t>(idx);
+    }
+    for (uint32_t k = jumps; k-- > 0;) row.push_back(table[k]);
+    row.push_back(static_cast<uint8_t>(nvar));
+  }
+}
+
+}  // namespace
+
 std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& values,
                                const std::vector<std::vector<uint8_t>>& long_fields) {
   const bool j3 = l.version == JetVersion::kJet3;
@@ -389,7 +443,10 @@ std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& v
       continue;
     }
     set_bit(c.number);
-    uint8_t* at = row.data() + cs + c.fixed_offset;
+    // Where a number goes: the fixed area, or its own bytes in the variable
+    // part (empty for the types that are variable anyway).
+    std::vector<uint8_t> variable(c.fixed ? 0 : FixedTypeSize(static_cast<uint8_t>(c.decl.type)));
+    uint8_t* at = c.fixed ? row.data() + cs + c.fixed_offset : variable.data();
     auto need = [&](K kind, const char* what) {
       if (v.kind != kind) wrong(i, what);
     };
@@ -465,43 +522,11 @@ std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& v
       default:
         wrong(i, "has a type rows cannot hold");
     }
+    if (!variable.empty()) var[c.var_index] = std::move(variable);
   }
-  // Variable data in slot order, then the trailer.
-  std::vector<uint32_t> offsets;
-  for (uint16_t k = 0; k < l.var_count; ++k) {
-    offsets.push_back(static_cast<uint32_t>(row.size()));
-    row.insert(row.end(), var[k].begin(), var[k].end());
-  }
-  const auto eod = static_cast<uint32_t>(row.size());
-  offsets.push_back(eod);
-  const uint32_t nvar = l.var_count;
-  if (!j3) {
-    for (size_t k = offsets.size(); k-- > 0;) Append16(row, offsets[k]);
-    Append16(row, nvar);
-  } else {
-    // Jump table: its length follows from the row length, and entry k
-    // names the first offset at or past 256 * (k + 1).
-    uint32_t jumps = 0;
-    for (;;) {
-      const uint32_t len = eod + 1 + nvar + jumps + 1 + static_cast<uint32_t>(mask.size());
-      const uint32_t want = (len - 1) / 256;
-      if (want == jumps) break;
-      jumps = want;
-    }
-    const uint32_t real = eod / 256;
-    if (real + 1 < jumps || real > jumps)
-      Bad("A row of table \"" + l.name + "\" has too many variable columns for its length.");
-    for (size_t k = offsets.size(); k-- > 0;)
-      row.push_back(static_cast<uint8_t>(offsets[k] & 0xFF));
-    std::vector<uint8_t> table(jumps, 0xFF);
-    for (uint32_t k = 0; k < real; ++k) {
-      uint32_t idx = 0;
-      while (offsets[idx] < 256 * (k + 1)) ++idx;
-      table[k] = static_cast<uint8_t>(idx);
-    }
-    for (uint32_t k = jumps; k-- > 0;) row.push_back(table[k]);
-    row.push_back(static_cast<uint8_t>(nvar));
-  }
+  // A table without variable columns stores neither variable data nor a
+  // trailer: the null mask follows the fixed area.
+  if (l.var_count > 0) AppendVariablePart(l, var, mask.size(), row);
   row.insert(row.end(), mask.begin(), mask.end());
   if (row.size() > (j3 ? 2012u : 4060u))
     Bad("A row of table \"" + l.name + "\" is longer than a data page can hold (" +

@@ -27,6 +27,9 @@ struct ColumnSpec {
   uint8_t scale = 0;         // Numeric
   uint8_t system_flags = 0;  // extra flag bits of system columns (0x10, 0x20)
   bool compressed = true;    // Jet 4 Text/Memo: compressed Unicode allowed
+  // Numbers, dates and GUIDs: stored in the variable part of the row, as
+  // the desktop product stores the columns of some of its system tables.
+  bool variable_length = false;
 };
 
 struct IndexColumnSpec {
@@ -59,7 +62,7 @@ struct ColumnLayout {
   uint8_t flags = 0;
   uint8_t ext_flags = 0;
   bool fixed = false;
-  uint32_t fixed_size = 0;  // bytes in the fixed area (0 for booleans)
+  uint32_t fixed_size = 0;  // bytes the type takes in the fixed area (0 for booleans)
 
   bool long_value() const {
     return decl.type == ColumnType::kMemo || decl.type == ColumnType::kOle;
@@ -129,9 +132,11 @@ struct TableDefNumbers {
 // continuation link are filled in when the stream is split into pages).
 std::vector<uint8_t> EncodeTableDef(const TableLayout& layout, const TableDefNumbers& numbers);
 
-// A value as the row stores it, long values excepted: the caller passes
-// their 12-byte fields (plus inline data) in `long_fields`, by column
-// position. Values of the wrong kind or out of range throw 3001.
+// A row as the table stores it (values in column order), long values
+// excepted: the caller passes their 12-byte fields (plus inline data) in
+// `long_fields`, by column position. A table without variable columns gets
+// rows without a variable trailer. Values of the wrong kind or out of
+// range throw 3001.
 std::vector<uint8_t> EncodeRow(const TableLayout& layout, const std::vector<Value>& values,
                                const std::vector<std::vector<uint8_t>>& long_fields);
 

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
+#include <vector>
 
 #include "tests/cli/run_cli.h"
 #include "tests/support/corpus.h"
@@ -90,6 +93,40 @@ TEST(CliCompact, RefusalsExitOneWithTheErrorLine) {
   r = Compact(Quoted(src) + " " + Quoted(dir.path() / "no" / "d.mdb"));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.rfind("tessmark-cli: error 3044: ", 0), 0u) << r.err;
+}
+
+TEST(CliCompact, DamagedDatabaseLineSaysWhatToDoAndTheCheckDoesIt) {
+  if (!fs::exists(Sample("jet4/emptyJet4.mdb"))) GTEST_SKIP() << testing::CorpusMissingMessage();
+  testing::TempDir dir;
+  // Every data page records a wrong free space: one error per page.
+  std::vector<uint8_t> img = testing::ReadWholeFile(Sample("jet4/emptyJet4.mdb"));
+  for (size_t p = 2; (p + 1) * 4096 <= img.size(); ++p)
+    if (img[p * 4096] == 0x01) img[p * 4096 + 2] ^= 0x55;
+  const fs::path db = dir.Write("qvd.mdb", img);
+
+  const CliResult r = Compact(Quoted(db));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  EXPECT_EQ(r.err.rfind("tessmark-cli: error 3049: ", 0), 0u) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one line: " << r.err;
+  const std::string advice = "The file is unchanged; the command tessmark-cli check \"" +
+                             db.string() + "\" lists every finding.\n";
+  ASSERT_GE(r.err.size(), advice.size());
+  EXPECT_EQ(r.err.substr(r.err.size() - advice.size()), advice) << r.err;
+  EXPECT_EQ(testing::ReadWholeFile(db), img);
+
+  // The line names three findings and counts the rest; the check it
+  // points to lists them all.
+  std::smatch more;
+  ASSERT_TRUE(std::regex_search(r.err, more, std::regex("\\(and ([0-9]+) more\\)"))) << r.err;
+  const CliResult c = RunCli("check " + Quoted(db));
+  EXPECT_EQ(c.status, 1);
+  size_t listed = 0;
+  for (size_t at = c.out.find("\nerror: "); at != std::string::npos;
+       at = c.out.find("\nerror: ", at + 1))
+    ++listed;
+  listed += c.out.rfind("error: ", 0) == 0;
+  EXPECT_EQ(listed, 3 + std::stoul(more[1])) << c.out;
 }
 
 TEST(CliCompact, UsageErrorsExitTwo) {

@@ -173,6 +173,8 @@ TableDef SampleTable() {
   t.columns = {Column("Id", 0x04, 0, true, 0), Column("Flag", 0x01, 1, true, 0, 1),
                Column("Name", 0x0A, 2, false, 0, 100), Column("Note", 0x0A, 4, false, 2, 100),
                Column("Added", 0x03, 6, true, 4)};
+  t.max_columns = 7;
+  t.var_columns = 3;
   return t;
 }
 
@@ -248,6 +250,92 @@ TEST(RowDecoding, FixedColumnPastTheFixedAreaIsDamage) {
   TableDef t = SampleTable();
   t.columns[0].fixed_offset = 6;  // would overlap the variable data
   EXPECT_THROW(DecodeRow(t, kJet4Format, SampleRow(), Location{}), Error);
+}
+
+// Columns 0 Long (fixed @0), 1 Boolean, 2 Integer (fixed @4), 3 Date
+// (fixed @6): no variable column, so a row is the column count, the fixed
+// area and the null mask, in Jet 3 and Jet 4 alike.
+TableDef FixedOnlyTable() {
+  TableDef t;
+  t.name = "Links";
+  t.columns = {Column("Id", 0x04, 0, true, 0), Column("Flag", 0x01, 1, true, 0, 1),
+               Column("Count", 0x03, 2, true, 4), Column("Stamp", 0x08, 3, true, 6)};
+  t.max_columns = 4;
+  return t;
+}
+
+// Id 7, Flag true, Count NULL, Stamp 45000.5: its last bytes (E5 40) would
+// read as some 16 000 or 58 000 variable-column offsets.
+Buf FixedOnlyRow(const Format& f) {
+  Buf r;
+  r.push_back(4);
+  if (!f.jet3()) r.push_back(0);
+  r.insert(r.end(), {7, 0, 0, 0, 0, 0});
+  double stamp = 45000.5;
+  uint8_t bytes[8];
+  std::memcpy(bytes, &stamp, 8);
+  r.insert(r.end(), bytes, bytes + 8);
+  r.push_back(0x0B);  // columns 0, 1 and 3 present
+  return r;
+}
+
+TEST(RowDecoding, TableWithoutVariableColumnsHasNoTrailer) {
+  const TableDef t = FixedOnlyTable();
+  for (const Format* f : {&kJet3Format, &kJet4Format}) {
+    SCOPED_TRACE(f->jet3() ? "Jet 3" : "Jet 4");
+    const uint32_t cs = f->row_count_size;
+    const Buf row = FixedOnlyRow(*f);
+    const DecodedRow d = DecodeRow(t, *f, row, Location{});
+    EXPECT_EQ(d.nvar, 0);
+    EXPECT_EQ(d.fields[0].offset, cs);
+    EXPECT_TRUE(d.fields[1].bool_value);
+    EXPECT_TRUE(d.fields[2].is_null);
+    EXPECT_FALSE(d.fields[3].is_null);
+    EXPECT_EQ(d.fields[3].offset, cs + 6);
+    EXPECT_EQ(d.fields[3].length, 8u);
+
+    // Written before Stamp was added: a shorter fixed area, the column NULL.
+    Buf older(row.begin(), row.begin() + cs + 6);
+    older[0] = 3;
+    older.push_back(0x03);
+    const DecodedRow o = DecodeRow(t, *f, older, Location{});
+    EXPECT_FALSE(o.fields[0].is_null);
+    EXPECT_TRUE(o.fields[3].is_null);
+
+    // The fixed area ends at the null mask: a value reaching into it, or a
+    // row too short for its mask, is damage.
+    Buf cut = row;
+    cut.erase(cut.end() - 3, cut.end() - 1);
+    EXPECT_THROW(DecodeRow(t, *f, cut, Location{}), Error);
+    Buf bare(cs, 0);
+    bare[0] = 9;  // nine columns need two mask bytes
+    bare.push_back(0x01);
+    EXPECT_THROW(DecodeRow(t, *f, bare, Location{}), Error);
+  }
+
+  // A definition that still counts the slot of a deleted variable column
+  // has rows with a trailer, although no live column is variable.
+  TableDef dropped = FixedOnlyTable();
+  dropped.var_columns = 1;
+  Buf row = {4, 0, 7, 0, 0, 0, 9, 0};               // num_cols, Id, Count 9
+  row.insert(row.end(), 8, 0);                      // Stamp 0
+  row.insert(row.end(), {'o', 0, 'l', 0, 'd', 0});  // the deleted column's text
+  row.insert(row.end(), {22, 0, 16, 0, 1, 0});      // eod, offset [0], nvar
+  row.push_back(0x0F);
+  const DecodedRow d = DecodeRow(dropped, kJet4Format, row, Location{});
+  EXPECT_EQ(d.nvar, 1);
+  EXPECT_EQ(d.var_offsets, (std::vector<uint32_t>{16, 22}));
+  EXPECT_FALSE(d.fields[2].is_null);
+  EXPECT_EQ(d.fields[2].offset, 6u);
+  // Read by a definition that counts no variable column, the same bytes
+  // give the same fixed values: what lies between the fixed columns and
+  // the null mask is not looked at.
+  const DecodedRow f = DecodeRow(FixedOnlyTable(), kJet4Format, row, Location{});
+  EXPECT_EQ(f.nvar, 0);
+  for (size_t c = 0; c < f.fields.size(); ++c) {
+    EXPECT_EQ(f.fields[c].is_null, d.fields[c].is_null) << c;
+    EXPECT_EQ(f.fields[c].offset, d.fields[c].offset) << c;
+  }
 }
 
 // ---- values -------------------------------------------------------------------

@@ -1,15 +1,22 @@
-// Compaction of page-encrypted databases and the AutoNumber options.
+// Compaction of page-encrypted databases, the AutoNumber options, and the
+// renumbering of table Ids wherever the catalog and the navigation pane
+// hold them.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
+#include <map>
 #include <optional>
 #include <set>
+#include <utility>
 
 #include "engine/compact.h"
 #include "engine/database.h"
+#include "engine/database_builder.h"
 #include "engine/header.h"
 #include "engine/rc4.h"
 #include "engine/row.h"
+#include "engine/system_tables.h"
 #include "tests/engine/compact_test_support.h"
 
 namespace tessmark::jet {
@@ -188,6 +195,200 @@ TEST(CompactTableIdTest, StaleNavigationIdsNeverNameANewTable) {
     return std::count_if(ids.begin(), ids.end(), [&](uint32_t v) { return t.count(v) != 0; });
   };
   EXPECT_EQ(naming_tables(before, tables_before), naming_tables(after, tables_after));
+}
+
+// ---- navigation-pane Ids, in builder-made tables --------------------------------
+
+// The columns by which the navigation pane names an object.
+struct NavPaneIdColumn {
+  const char* table;
+  const char* column;
+};
+constexpr NavPaneIdColumn kNavPaneIdColumns[] = {
+    {"MSysNavPaneObjectIDs", "Id"},
+    {"MSysNavPaneGroupToObjects", "ObjectID"},
+    {"MSysNavPaneGroups", "ObjectID"},
+    {"MSysNavPaneGroupCategories", "SelectedObjectID"},
+};
+
+// What each row of a navigation-pane table holds in its object-Id column;
+// the row's Name says which.
+enum class IdCase {
+  kLive,
+  kStaleBecomingATableId,
+  kStaleBeyondTheFile,
+  kOtherObject,
+  kZero,
+  kNull
+};
+constexpr std::pair<IdCase, const char*> kIdCases[] = {
+    {IdCase::kLive, "live"},
+    {IdCase::kStaleBecomingATableId, "stale, a table Id after compaction"},
+    {IdCase::kStaleBeyondTheFile, "stale, beyond the file"},
+    {IdCase::kOtherObject, "the Tables container"},
+    {IdCase::kZero, "zero"},
+    {IdCase::kNull, "null"},
+};
+constexpr int32_t kBeyondTheFile = 4000;
+
+// Builds a Jet 4 database whose first table has a definition of several
+// pages (so later tables change Id when compacted), a table Orders, and
+// the four navigation-pane tables with their columns as the desktop
+// product declares them (variable-length Longs besides the names). Each
+// navigation-pane table has a row per IdCase; `live` and `stale` are the
+// values those cases use.
+void BuildWithNavigationPane(const std::string& path, int32_t live, int32_t stale) {
+  auto col = [](const std::string& name, ColumnType type, bool variable = true) {
+    ColumnSpec c;
+    c.name = name;
+    c.type = type;
+    c.variable_length = variable && type == ColumnType::kLong;
+    return c;
+  };
+  using T = ColumnType;
+  BuildOptions options;
+  DatabaseBuilder b(path, options);
+  TableSpec wide;
+  wide.name = "Wide";
+  for (int i = 0; i < 200; ++i)
+    wide.columns.push_back(col("A long column name to fill pages " + std::to_string(i), T::kByte));
+  b.AddTable(wide);
+  TableSpec orders;
+  orders.name = "Orders";
+  orders.columns = {col("OrderId", T::kLong, false), col("Customer", T::kText)};
+  b.AddTable(orders);
+  // Column lists of the navigation-pane tables, the Name column second.
+  const std::vector<std::pair<const char*, std::vector<const char*>>> nav = {
+      {"MSysNavPaneObjectIDs", {"Id", "Name", "Type"}},
+      {"MSysNavPaneGroupToObjects",
+       {"ObjectID", "Name", "Id", "GroupID", "Position", "Icon", "Flags"}},
+      {"MSysNavPaneGroups",
+       {"ObjectID", "Name", "Id", "GroupCategoryID", "Position", "Object Type Group", "Flags"}},
+      {"MSysNavPaneGroupCategories",
+       {"SelectedObjectID", "Name", "Id", "Type", "Filter", "Position", "Flags"}},
+  };
+  for (const auto& [table, columns] : nav) {
+    TableSpec t;
+    t.name = table;
+    for (const char* c : columns) {
+      const bool text = std::string(c) == "Name" || std::string(c) == "Filter";
+      t.columns.push_back(col(c, text ? T::kText : T::kLong));
+    }
+    b.AddTable(t);
+  }
+  b.BeginTable("Orders");
+  b.Insert({IntValue(1), TextValue("First")});
+  b.EndTable();
+  for (const auto& [table, columns] : nav) {
+    b.BeginTable(table);
+    int n = 0;
+    for (const auto& [id_case, name] : kIdCases) {
+      Value id = NullValue();
+      switch (id_case) {
+        case IdCase::kLive:
+          id = IntValue(live);
+          break;
+        case IdCase::kStaleBecomingATableId:
+          id = IntValue(stale);
+          break;
+        case IdCase::kStaleBeyondTheFile:
+          id = IntValue(kBeyondTheFile);
+          break;
+        case IdCase::kOtherObject:
+          id = IntValue(kTablesContainerId);
+          break;
+        case IdCase::kZero:
+          id = IntValue(0);
+          break;
+        case IdCase::kNull:
+          break;
+      }
+      std::vector<Value> row = {id, TextValue(name)};
+      while (row.size() < columns.size())
+        row.push_back(std::string(columns[row.size()]) == "Filter" ? NullValue() : IntValue(++n));
+      b.Insert(row);
+    }
+    b.EndTable();
+  }
+  b.Finish();
+}
+
+// The object-Id column's value of each row of `table`, by the row's Name.
+std::map<std::string, std::optional<int32_t>> IdsByCase(Database& db, const std::string& table,
+                                                        const std::string& column) {
+  std::map<std::string, std::optional<int32_t>> out;
+  const TableDef& def = db.Table(*db.FindTable(table));
+  db.ForEachRow(def, [&](const TableRow& row) {
+    std::optional<int32_t> id;
+    std::string name;
+    const std::vector<Value> values = db.DecodeValues(def, row);
+    for (size_t c = 0; c < def.columns.size(); ++c) {
+      if (def.columns[c].name == column && !values[c].is_null())
+        id = static_cast<int32_t>(values[c].integer);
+      if (def.columns[c].name == "Name") name = values[c].text;
+    }
+    out[name] = id;
+  });
+  return out;
+}
+
+TEST(CompactTableIdTest, NavigationPaneIdsFollowTheirObjectsAndStaleOnesNameNothing) {
+  ScratchDir dir;
+  // The Ids follow from the declarations alone: a first build tells them.
+  BuildWithNavigationPane(dir.File("probe.mdb"), 0, 0);
+  std::set<int32_t> source_tables;
+  int32_t orders = 0;
+  {
+    auto probe = Database::Open(dir.File("probe.mdb"));
+    for (const CatalogObject* t : probe->Tables()) source_tables.insert(t->id);
+    orders = probe->FindTable("Orders")->id;
+  }
+  // A page that is no table now but will be one: inside the Ids the
+  // copy's tables take, which lie densely from page 2 on.
+  int32_t stale = 2;
+  while (source_tables.count(stale) != 0) ++stale;
+  ASSERT_LT(stale, 2 + static_cast<int32_t>(source_tables.size()))
+      << "the first table's definition should span several pages";
+
+  const std::string source = dir.File("nav.mdb");
+  BuildWithNavigationPane(source, orders, stale);
+  ASSERT_NO_THROW(CompactDatabase(source, dir.File("out.mdb")));
+  auto copy = Database::Open(dir.File("out.mdb"));
+  std::set<int32_t> copy_objects;
+  for (const CatalogObject& o : copy->objects()) copy_objects.insert(o.id);
+  ASSERT_TRUE(copy_objects.count(stale) != 0) << "the test needs the value to become a table Id";
+  const int32_t orders_now = copy->FindTable("Orders")->id;
+  ASSERT_NE(orders_now, orders) << "the test needs Orders to change its Id";
+
+  for (const auto& [table, column] : kNavPaneIdColumns) {
+    SCOPED_TRACE(std::string(table) + "." + column);
+    const auto ids = IdsByCase(*copy, table, column);
+    ASSERT_EQ(ids.size(), std::size(kIdCases));
+    for (const auto& [id_case, name] : kIdCases) {
+      SCOPED_TRACE(name);
+      const std::optional<int32_t> id = ids.at(name);
+      switch (id_case) {
+        case IdCase::kLive:
+          EXPECT_EQ(id, orders_now);
+          break;
+        case IdCase::kStaleBecomingATableId:
+        case IdCase::kStaleBeyondTheFile:
+        case IdCase::kZero:
+          ASSERT_TRUE(id.has_value());
+          EXPECT_EQ(copy_objects.count(*id), 0u) << *id << " names an object";
+          if (id_case == IdCase::kZero) {
+            EXPECT_EQ(*id, 0);
+          }
+          break;
+        case IdCase::kOtherObject:
+          EXPECT_EQ(id, kTablesContainerId);
+          break;
+        case IdCase::kNull:
+          EXPECT_FALSE(id.has_value());
+          break;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -177,6 +177,28 @@ TEST_F(Damaged, Jet3DefinitionPageWithoutItsMark) {
   EXPECT_FALSE(o.sound);
 }
 
+TEST_F(Damaged, DefinitionCountingNoVariableColumnsBesideAVariableOne) {
+  // Read by such a definition the rows have no trailer and the text
+  // columns look NULL: a damaged count must not pass for a sound table.
+  for (const char* sample : {"jet3/testV1997.mdb", "jet4/testV2000.mdb"}) {
+    SCOPED_TRACE(sample);
+    Load(sample);
+    const TableDef& t = db_->Table(TableNamed("Table1"));
+    ASSERT_GT(t.var_columns, 0u);
+    const Format& f = db_->format();
+    image_[At(t.page, f.tdef_var_cols)] = 0;
+    image_[At(t.page, f.tdef_var_cols + 1)] = 0;
+    const std::filesystem::path file = dir_.Write("count.mdb", image_);
+    auto db = Database::Open(file.string());
+    const CheckReport report = CheckDatabase(*db);
+    EXPECT_FALSE(report.sound());
+    bool named = false;
+    for (const Finding& finding : report.findings)
+      named |= finding.message.find("counts 0 variable columns") != std::string::npos;
+    EXPECT_TRUE(named) << "no finding names the count";
+  }
+}
+
 TEST_F(Damaged, CatalogDefinitionChainIntoItself) {
   Load("jet3/testV1997.mdb");
   PutU32(image_, At(2, 4), 2);

@@ -147,6 +147,34 @@ TEST_F(CompactionTest, EngineRefusalLeavesTheSourceAlone) {
   EXPECT_EQ(Files(), before);
 }
 
+#if TESSMARK_REAL_ENGINE
+TEST_F(CompactionTest, DamagedDatabaseBoxNamesThreeFindingsAndWhatToDo) {
+  if (!PutDatabase("Data\\qvd.mdb")) GTEST_SKIP() << "no sample database";
+  // Every data page records a wrong free space: more findings than the
+  // box names.
+  std::string content = ReadFile("Data\\qvd.mdb");
+  for (size_t p = 2; (p + 1) * 4096 <= content.size(); ++p)
+    if (content[p * 4096] == '\x01') content[p * 4096 + 2] ^= 0x55;
+  WriteFile("Data\\qvd.mdb", content);
+  const auto before = Files();
+  const jet::Error expected = EngineVerdict(OnC("Data\\qvd.mdb"), OnC("Data\\qvd1.mdb"));
+  ASSERT_EQ(expected.number(), jet::kDamaged) << expected.description();
+
+  Compact("C:\\Data\\qvd.mdb");
+  ExpectErrorBox(1, "3049 Description: " + expected.description());
+  EXPECT_EQ(Files(), before);
+  const std::string& text = headless::MessageBoxes().back().text;
+  size_t findings = 0;
+  for (size_t at = text.find("error: "); at != std::string::npos; at = text.find("error: ", at + 1))
+    ++findings;
+  EXPECT_EQ(findings, 3u) << text;
+  EXPECT_NE(text.find(" more). The file is unchanged; the command tessmark-cli check \""),
+            std::string::npos)
+      << text;
+  EXPECT_TRUE(text.ends_with("lists every finding.")) << text;
+}
+#endif
+
 TEST_F(CompactionTest, FailedReplaceKeepsTheSourceAndTheCompactedCopy) {
   if (!PutDatabase("Data\\qvd.mdb")) GTEST_SKIP() << "no sample database";
   const std::string original = ReadFile("Data\\qvd.mdb");
