@@ -16,6 +16,14 @@ enter_path_and_compact() {
 
 press_ok() { driver press "$1" OK; driver gone "$1" 30 || fail "box $1 did not close"; }
 
+# Fails unless the main window's control of that class and caption (any
+# caption when empty) has the focus.
+focus_on() {
+  driver texts "$main_title" | awk -F'|' -v c="$1" -v t="$2" '
+    $1 == c && (t == "" || $2 == t) && $4 ~ /focus/ { found = 1 } END { exit !found }' ||
+    fail "the focus is not on $1 $2"
+}
+
 same_content() {
   diff <(tables_dump "$1") <(tables_dump "$2") >"$work/content.diff" ||
     fail "content differs (see $work/content.diff)"
@@ -108,6 +116,49 @@ scenario_in_use() {
   driver wait "$main_title" 5 || fail "the program ended"
   [ "$(md5sum <"$db")" = "$sum" ] || fail "the database changed"
   driver press "$main_title" Cancel
+}
+
+# Enter and Escape with the focus on each control in turn reach no command:
+# no box, no folder dialog, the window stays and the database is untouched.
+# Space on Compact Database, reached by Tab, still runs it.
+scenario_keys() {
+  start_session keys
+  local db="$data/qvd.mdb" path sum xy
+  sample_database "$db"
+  sum=$(md5sum <"$db")
+  start_app
+  path=$(winpath "$db")
+  xy=$(control_centre "$main_title" Edit "")
+  type_at "$main_title" ${xy% *} ${xy#* } "$path"
+  local control name key windows
+  for control in "Edit|" "Button|Browse" "Button|Compact Database" "Button|Cancel" \
+    "Button|Server (qvd.mdb)"; do
+    name=${control#*|}
+    name=${name:-path box}
+    for key in Return Escape; do
+      focus_on "${control%%|*}" "${control#*|}"
+      xdotool key "$key"
+      sleep 1
+      windows=$(driver windows)
+      [ "$windows" = "$main_title" ] ||
+        fail "$key on $name: the windows are now: ${windows:-none}"
+      [ "$(driver texts "$main_title" | awk -F'|' '$1 == "Edit" { print $2 }')" = "$path" ] ||
+        fail "$key on $name changed the path box"
+      [ "$(md5sum <"$db")" = "$sum" ] || fail "$key on $name changed the database"
+      echo "$key on $name: nothing"
+    done
+    xdotool key Tab
+  done
+  focus_on Edit ""
+  xdotool key Tab Tab
+  focus_on Button "Compact Database"
+  xdotool key space
+  local text
+  text=$(box_text Tessmark)
+  [ "$text" = "Compact Database Operation Completed" ] || fail "Space on Compact Database: $text"
+  press_ok Tessmark
+  driver gone "$main_title" 30 || fail "the program did not end after the completion box"
+  [ "$(md5sum <"$db")" != "$sum" ] || fail "Space on Compact Database left the database as it was"
 }
 
 scenario_browse() {
