@@ -183,6 +183,20 @@ scenario_browse() {
   grep -q '^Button|New Folder|' <<<"$listing" || fail "no New Folder button"
   grep -q '^Static|Folder :|' <<<"$listing" || fail "no path box label"
   screenshot 5-browse
+  # A drive root typed into the path box, Enter, then OK.
+  local box
+  xy=$(driver texts "Select Catalog" | awk -F'|' '$1 == "Edit" { split($3, r, ","); print int(r[1] + r[3] / 2), int(r[2] + r[4] / 2) }' | tail -1)
+  type_at "Select Catalog" ${xy% *} ${xy#* } 'z:\'
+  xdotool key Return
+  sleep 1
+  driver press "Select Catalog" OK
+  driver gone "Select Catalog" 30 || fail "the dialog did not close"
+  box=$(driver texts "$main_title" | awk -F'|' '$1 == "Edit" { print $2 }')
+  [ "$box" = 'Z:\backup.mdb' ] || fail "after z:\\ the path box holds: $box"
+  xy=$(control_centre "$main_title" Button "Browse")
+  click_at "$main_title" ${xy% *} ${xy#* }
+  driver wait "Select Catalog" 30 || fail "the folder dialog did not open again"
+  sleep 1
   # Type the folder's full path into the path box and press Enter, then OK.
   xy=$(driver texts "Select Catalog" | awk -F'|' '$1 == "Edit" { split($3, r, ","); print int(r[1] + r[3] / 2), int(r[2] + r[4] / 2) }' | tail -1)
   type_at "Select Catalog" ${xy% *} ${xy#* } "$(winpath "$data")"
@@ -191,7 +205,6 @@ scenario_browse() {
   screenshot 5-browse-typed
   driver press "Select Catalog" OK
   driver gone "Select Catalog" 30 || fail "the dialog did not close"
-  local box
   box=$(driver texts "$main_title" | awk -F'|' '$1 == "Edit" { print $2 }')
   [ "$box" = "$(winpath "$data")\\backup.mdb" ] || fail "path box holds: $box"
   xy=$(control_centre "$main_title" Button "Compact Database")
