@@ -95,6 +95,18 @@ std::string JoinPath(const std::string& folder, const std::string& file) {
   return folder + "\\" + file;
 }
 
+// Whether a message is an Enter or Escape key for the window or one of its
+// controls. Neither key may reach a command: the system's dialog manager
+// clicks a push button that Tab has made the default one on Enter, so the
+// message loop drops these keys before the dialog manager sees them. Space
+// on a focused button and mouse clicks still press it.
+bool IsEnterOrEscapeFor(HWND form, const MSG& msg) {
+  if (msg.message != WM_KEYDOWN && msg.message != WM_KEYUP && msg.message != WM_CHAR) return false;
+  // The virtual keys and the characters of both keys have the same codes.
+  if (msg.wParam != VK_RETURN && msg.wParam != VK_ESCAPE) return false;
+  return msg.hwnd != nullptr && IsWindow(msg.hwnd) && GetAncestor(msg.hwnd, GA_ROOT) == form;
+}
+
 }  // namespace
 
 std::string TemporaryPath(const std::string& source) {
@@ -377,6 +389,7 @@ int RunProgram(int show_command) {
   if (!form.Create(show_command)) return 1;
   MSG msg;
   while (!platform::ProgramEnding() && GetMessageA(&msg, nullptr, 0, 0)) {
+    if (IsEnterOrEscapeFor(form.hwnd(), msg)) continue;
     if (!IsWindow(form.hwnd()) || !IsDialogMessageA(form.hwnd(), &msg)) {
       TranslateMessage(&msg);
       DispatchMessageA(&msg);

@@ -16,6 +16,14 @@ enter_path_and_compact() {
 
 press_ok() { driver press "$1" OK; driver gone "$1" 30 || fail "box $1 did not close"; }
 
+# Fails unless the main window's control of that class and caption (any
+# caption when empty) has the focus.
+focus_on() {
+  driver texts "$main_title" | awk -F'|' -v c="$1" -v t="$2" '
+    $1 == c && (t == "" || $2 == t) && $4 ~ /focus/ { found = 1 } END { exit !found }' ||
+    fail "the focus is not on $1 $2"
+}
+
 same_content() {
   diff <(tables_dump "$1") <(tables_dump "$2") >"$work/content.diff" ||
     fail "content differs (see $work/content.diff)"
@@ -110,6 +118,49 @@ scenario_in_use() {
   driver press "$main_title" Cancel
 }
 
+# Enter and Escape with the focus on each control in turn reach no command:
+# no box, no folder dialog, the window stays and the database is untouched.
+# Space on Compact Database, reached by Tab, still runs it.
+scenario_keys() {
+  start_session keys
+  local db="$data/qvd.mdb" path sum xy
+  sample_database "$db"
+  sum=$(md5sum <"$db")
+  start_app
+  path=$(winpath "$db")
+  xy=$(control_centre "$main_title" Edit "")
+  type_at "$main_title" ${xy% *} ${xy#* } "$path"
+  local control name key windows
+  for control in "Edit|" "Button|Browse" "Button|Compact Database" "Button|Cancel" \
+    "Button|Server (qvd.mdb)"; do
+    name=${control#*|}
+    name=${name:-path box}
+    for key in Return Escape; do
+      focus_on "${control%%|*}" "${control#*|}"
+      xdotool key "$key"
+      sleep 1
+      windows=$(driver windows)
+      [ "$windows" = "$main_title" ] ||
+        fail "$key on $name: the windows are now: ${windows:-none}"
+      [ "$(driver texts "$main_title" | awk -F'|' '$1 == "Edit" { print $2 }')" = "$path" ] ||
+        fail "$key on $name changed the path box"
+      [ "$(md5sum <"$db")" = "$sum" ] || fail "$key on $name changed the database"
+      echo "$key on $name: nothing"
+    done
+    xdotool key Tab
+  done
+  focus_on Edit ""
+  xdotool key Tab Tab
+  focus_on Button "Compact Database"
+  xdotool key space
+  local text
+  text=$(box_text Tessmark)
+  [ "$text" = "Compact Database Operation Completed" ] || fail "Space on Compact Database: $text"
+  press_ok Tessmark
+  driver gone "$main_title" 30 || fail "the program did not end after the completion box"
+  [ "$(md5sum <"$db")" != "$sum" ] || fail "Space on Compact Database left the database as it was"
+}
+
 scenario_browse() {
   start_session browse
   local db="$data/backup.mdb"
@@ -132,6 +183,20 @@ scenario_browse() {
   grep -q '^Button|New Folder|' <<<"$listing" || fail "no New Folder button"
   grep -q '^Static|Folder :|' <<<"$listing" || fail "no path box label"
   screenshot 5-browse
+  # A drive root typed into the path box, Enter, then OK.
+  local box
+  xy=$(driver texts "Select Catalog" | awk -F'|' '$1 == "Edit" { split($3, r, ","); print int(r[1] + r[3] / 2), int(r[2] + r[4] / 2) }' | tail -1)
+  type_at "Select Catalog" ${xy% *} ${xy#* } 'z:\'
+  xdotool key Return
+  sleep 1
+  driver press "Select Catalog" OK
+  driver gone "Select Catalog" 30 || fail "the dialog did not close"
+  box=$(driver texts "$main_title" | awk -F'|' '$1 == "Edit" { print $2 }')
+  [ "$box" = 'Z:\backup.mdb' ] || fail "after z:\\ the path box holds: $box"
+  xy=$(control_centre "$main_title" Button "Browse")
+  click_at "$main_title" ${xy% *} ${xy#* }
+  driver wait "Select Catalog" 30 || fail "the folder dialog did not open again"
+  sleep 1
   # Type the folder's full path into the path box and press Enter, then OK.
   xy=$(driver texts "Select Catalog" | awk -F'|' '$1 == "Edit" { split($3, r, ","); print int(r[1] + r[3] / 2), int(r[2] + r[4] / 2) }' | tail -1)
   type_at "Select Catalog" ${xy% *} ${xy#* } "$(winpath "$data")"
@@ -140,7 +205,6 @@ scenario_browse() {
   screenshot 5-browse-typed
   driver press "Select Catalog" OK
   driver gone "Select Catalog" 30 || fail "the dialog did not close"
-  local box
   box=$(driver texts "$main_title" | awk -F'|' '$1 == "Edit" { print $2 }')
   [ "$box" = "$(winpath "$data")\\backup.mdb" ] || fail "path box holds: $box"
   xy=$(control_centre "$main_title" Button "Compact Database")

@@ -3,6 +3,7 @@
 // controls, presses buttons and holds files open, so that the tests can look
 // at what an operator would see without guessing from pixels.
 //
+//   wine_driver windows                     print the title of each visible top-level window
 //   wine_driver wait TITLE [SECONDS]        exit 0 once a top-level window has that title
 //   wine_driver gone TITLE [SECONDS]        exit 0 once no window has that title
 //   wine_driver texts TITLE                 print "class|text|x,y,w,h|flags|R,B" per child
@@ -124,6 +125,13 @@ std::string InkReach(HWND hwnd) {
   return std::to_string(right) + "," + std::to_string(bottom);
 }
 
+BOOL CALLBACK PrintTitle(HWND hwnd, LPARAM) {
+  char text[512] = {};
+  GetWindowTextA(hwnd, text, sizeof text);
+  if (IsWindowVisible(hwnd) && text[0] != '\0') std::printf("%s\n", text);
+  return TRUE;
+}
+
 int Fail(const char* what) {
   std::fprintf(stderr, "wine_driver: %s\n", what);
   return 1;
@@ -132,6 +140,10 @@ int Fail(const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "windows") {
+    EnumWindows(PrintTitle, 0);
+    return 0;
+  }
   if (argc < 3) return Fail("usage: see the comment at the top of wine_driver.cpp");
   const std::string verb = argv[1];
   const char* title = argv[2];
