@@ -35,6 +35,15 @@ DecodedRow DecodeRow(const TableDef& table, const Format& f, Bytes row, const Lo
 
 namespace {
 
+// Whether some variable column of `table` is numbered below `num_cols`,
+// the column count a row was written with.
+bool RowHasVariableColumn(const TableDef& table, uint16_t num_cols) {
+  for (const ColumnDef& c : table.columns) {
+    if (!c.fixed() && c.number < num_cols) return true;
+  }
+  return false;
+}
+
 // Reads the variable trailer of a row whose null mask starts at `mask_pos`
 // into `out` (nvar, the offsets, the end of the variable data); returns
 // where the variable data starts, which is where the fixed area must end.
@@ -83,10 +92,15 @@ void DecodeRow(const TableDef& table, const Format& f, Bytes row, const Location
   const uint32_t len = static_cast<uint32_t>(row.size());
   const uint32_t cs = f.row_count_size;
   out.num_cols = f.jet3() ? v.U8(0) : v.U16(0);
+  // Every table has a column when its first row is written.
+  if (out.num_cols == 0) ThrowDamaged(where, "the row records no columns");
   const uint32_t mask_bytes = (out.num_cols + 7u) / 8u;
-  // The definition decides whether rows carry a variable trailer: a table
-  // without variable columns writes none, whatever its rows hold.
-  const bool trailer = table.var_columns > 0;
+  // A table without variable columns writes rows without a variable
+  // trailer, and rows written before a table got its first variable column
+  // keep lacking one. The trailer is read only when a variable column of
+  // the table was there when the row was written; where it was not, every
+  // variable column reads as NULL through the mask anyway.
+  const bool trailer = table.var_columns > 0 && RowHasVariableColumn(table, out.num_cols);
   if (len < cs + mask_bytes + (trailer ? cs : 0u)) {
     ThrowDamaged(where, "the row of " + std::to_string(len) +
                             " bytes is too short for its column count and null mask");

@@ -1,9 +1,12 @@
 // Decoding a table row into its fields: the fixed area, the variable-length
 // data with its offset table (Jet 3 with the jump table), the null mask and
 // the booleans that live in it. Rows of a table whose definition counts no
-// variable columns have no offset table at all: the fixed area runs up to
-// the null mask. Produces, per column of the table, where the
-// column's bytes lie in the row; value.h turns them into typed values.
+// variable columns, and rows written before the table got its first
+// variable column, have no offset table at all: the fixed area runs up to
+// the null mask, and bytes between the last fixed value and the mask (the
+// padding of a row rewritten shorter) are not looked at. Produces, per
+// column of the table, where the column's bytes lie in the row; value.h
+// turns them into typed values.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +27,7 @@ struct Field {
 
 struct DecodedRow {
   uint16_t num_cols = 0;              // column count the row was written with
-  uint16_t nvar = 0;                  // var-offset entries in the row (0 without a trailer)
+  uint16_t nvar = 0;                  // var-offset entries in the row (0 when not read)
   uint32_t fixed_end = 0;             // end of the fixed values present
   uint32_t var_end = 0;               // end of the variable data (eod; without a trailer
                                       // the start of the null mask)

@@ -314,7 +314,8 @@ TEST(RowDecoding, TableWithoutVariableColumnsHasNoTrailer) {
   }
 
   // A definition that still counts the slot of a deleted variable column
-  // has rows with a trailer, although no live column is variable.
+  // has rows with a trailer that no live column needs. It is not read, so
+  // even a damaged one leaves the fixed values alone.
   TableDef dropped = FixedOnlyTable();
   dropped.var_columns = 1;
   Buf row = {4, 0, 7, 0, 0, 0, 9, 0};               // num_cols, Id, Count 9
@@ -322,20 +323,94 @@ TEST(RowDecoding, TableWithoutVariableColumnsHasNoTrailer) {
   row.insert(row.end(), {'o', 0, 'l', 0, 'd', 0});  // the deleted column's text
   row.insert(row.end(), {22, 0, 16, 0, 1, 0});      // eod, offset [0], nvar
   row.push_back(0x0F);
-  const DecodedRow d = DecodeRow(dropped, kJet4Format, row, Location{});
-  EXPECT_EQ(d.nvar, 1);
-  EXPECT_EQ(d.var_offsets, (std::vector<uint32_t>{16, 22}));
-  EXPECT_FALSE(d.fields[2].is_null);
-  EXPECT_EQ(d.fields[2].offset, 6u);
-  // Read by a definition that counts no variable column, the same bytes
-  // give the same fixed values: what lies between the fixed columns and
-  // the null mask is not looked at.
-  const DecodedRow f = DecodeRow(FixedOnlyTable(), kJet4Format, row, Location{});
-  EXPECT_EQ(f.nvar, 0);
-  for (size_t c = 0; c < f.fields.size(); ++c) {
-    EXPECT_EQ(f.fields[c].is_null, d.fields[c].is_null) << c;
-    EXPECT_EQ(f.fields[c].offset, d.fields[c].offset) << c;
+  for (const uint8_t nvar : {uint8_t{1}, uint8_t{0xFF}}) {
+    row[row.size() - 3] = nvar;
+    const DecodedRow d = DecodeRow(dropped, kJet4Format, row, Location{});
+    EXPECT_EQ(d.nvar, 0);
+    EXPECT_FALSE(d.fields[2].is_null);
+    EXPECT_EQ(d.fields[2].offset, 6u);
+    EXPECT_EQ(d.fields[3].offset, 8u);
   }
+}
+
+// Links with a Text column (number 4, slot 0) added after rows were
+// written: those rows have no trailer, and the text reads as NULL in them.
+// Rows written since carry the trailer; a row claiming the new column but
+// lacking the trailer is damage.
+TEST(RowDecoding, RowsWrittenBeforeTheFirstVariableColumnHaveNoTrailer) {
+  TableDef t = FixedOnlyTable();
+  t.columns.push_back(Column("Name", 0x0A, 4, false, 0, 100));
+  t.max_columns = 5;
+  t.var_columns = 1;
+  for (const Format* f : {&kJet3Format, &kJet4Format}) {
+    SCOPED_TRACE(f->jet3() ? "Jet 3" : "Jet 4");
+    const uint32_t cs = f->row_count_size;
+    const Buf old_row = FixedOnlyRow(*f);
+    const DecodedRow o = DecodeRow(t, *f, old_row, Location{});
+    const DecodedRow fixed_only = DecodeRow(FixedOnlyTable(), *f, old_row, Location{});
+    for (size_t c = 0; c < fixed_only.fields.size(); ++c) {
+      EXPECT_EQ(o.fields[c].is_null, fixed_only.fields[c].is_null) << c;
+      EXPECT_EQ(o.fields[c].offset, fixed_only.fields[c].offset) << c;
+    }
+    EXPECT_TRUE(o.fields[4].is_null);
+
+    const Buf fixed(old_row.begin() + cs, old_row.end() - 1);
+    const Buf name = {'a', 0, 'b', 0};
+    Buf new_row;
+    if (f->jet3()) {
+      new_row = Jet3Row(5, fixed, {name}, {0x1B});
+    } else {
+      new_row = {5, 0};
+      new_row.insert(new_row.end(), fixed.begin(), fixed.end());
+      new_row.insert(new_row.end(), name.begin(), name.end());
+      new_row.insert(new_row.end(), {20, 0, 16, 0, 1, 0, 0x1B});  // eod, [0], nvar, mask
+    }
+    const DecodedRow n = DecodeRow(t, *f, new_row, Location{});
+    EXPECT_FALSE(n.fields[4].is_null);
+    EXPECT_EQ(n.fields[4].offset, cs + 14);
+    EXPECT_EQ(n.fields[4].length, 4u);
+    EXPECT_EQ(n.fields[3].offset, o.fields[3].offset);
+
+    Buf claims = old_row;
+    claims[0] = 5;  // the Stamp's last bytes read as the trailer
+    EXPECT_THROW(DecodeRow(t, *f, claims, Location{}), Error);
+  }
+}
+
+// Jackcess pads a row it rewrites shorter up to its old length: between the
+// variable data and the trailer, or, without a trailer, before the null
+// mask. Padded rows read as their unpadded selves.
+TEST(RowDecoding, PaddedRowsReadAsTheirUnpaddedSelves) {
+  auto expect_same = [](const TableDef& t, const Format& f, const Buf& row, const Buf& padded) {
+    const DecodedRow a = DecodeRow(t, f, row, Location{});
+    const DecodedRow b = DecodeRow(t, f, padded, Location{});
+    ASSERT_EQ(a.fields.size(), b.fields.size());
+    for (size_t c = 0; c < a.fields.size(); ++c) {
+      EXPECT_EQ(a.fields[c].is_null, b.fields[c].is_null) << c;
+      EXPECT_EQ(a.fields[c].bool_value, b.fields[c].bool_value) << c;
+      EXPECT_EQ(a.fields[c].offset, b.fields[c].offset) << c;
+      EXPECT_EQ(a.fields[c].length, b.fields[c].length) << c;
+    }
+  };
+  for (const Format* f : {&kJet3Format, &kJet4Format}) {
+    SCOPED_TRACE(f->jet3() ? "Jet 3" : "Jet 4");
+    const Buf row = FixedOnlyRow(*f);
+    Buf padded = row;
+    padded.insert(padded.end() - 1, 5, 0);
+    expect_same(FixedOnlyTable(), *f, row, padded);
+  }
+  // With a trailer the padding follows the end of the variable data, which
+  // the offsets still name.
+  const Buf row = SampleRow();
+  Buf padded = row;
+  padded.insert(padded.begin() + 14, 6, 0);
+  expect_same(SampleTable(), kJet4Format, row, padded);
+  const TableDef jet3 = SampleTable();
+  const Buf fixed = {7, 0, 0, 0};
+  const Buf j3 = Jet3Row(5, fixed, {{'a', 'b'}, {'z'}, {}}, {0x0F});
+  Buf j3_padded = j3;
+  j3_padded.insert(j3_padded.begin() + 8, 4, 0);  // after eod 8
+  expect_same(jet3, kJet3Format, j3, j3_padded);
 }
 
 // ---- values -------------------------------------------------------------------

@@ -10,12 +10,14 @@
 #include <map>
 
 #include "engine/checker.h"
+#include "engine/compact.h"
 #include "engine/data_page.h"
 #include "engine/database.h"
 #include "engine/database_builder.h"
 #include "engine/long_value.h"
 #include "engine/row.h"
 #include "engine/value.h"
+#include "tests/engine/builder_test_support.h"
 #include "tests/support/corpus.h"
 
 namespace tessmark::jet {
@@ -200,6 +202,73 @@ TEST_P(LongValueForms, EmptyFieldIsAnEmptyValueNotNull) {
                                  db_->long_values(), Location{});
   EXPECT_EQ(memo.kind, Value::Kind::kText);
   EXPECT_EQ(memo.text, "");
+}
+
+// The definition of `def` as the desktop product leaves it when `column` is
+// deleted: its block and name gone and the column count one less, while
+// the maximum column count, the variable slots, the rows and the column's
+// long-value map entry stay.
+std::vector<uint8_t> WithoutColumn(const TableDef& def, const Format& f, const ColumnDef& column) {
+  EXPECT_EQ(def.pages.size(), 1u);
+  std::vector<uint8_t> s(def.stream.begin(), def.stream.begin() + def.declared_length);
+  const size_t block = column.block_offset;
+  size_t name = def.columns.back().block_offset + f.column_block, name_size = 0;
+  for (const ColumnDef& c : def.columns) {
+    const size_t size = f.jet3() ? 1u + s[name] : 2u + (s[name] | s[name + 1] << 8);
+    if (&c == &column) {
+      name_size = size;
+      break;
+    }
+    name += size;
+  }
+  s.erase(s.begin() + static_cast<std::ptrdiff_t>(name),
+          s.begin() + static_cast<std::ptrdiff_t>(name + name_size));
+  s.erase(s.begin() + static_cast<std::ptrdiff_t>(block),
+          s.begin() + static_cast<std::ptrdiff_t>(block + f.column_block));
+  const uint32_t removed = static_cast<uint32_t>(def.declared_length - s.size());
+  const uint32_t length = static_cast<uint32_t>(s.size());
+  std::memcpy(s.data() + 8, &length, 4);
+  --s[f.tdef_num_cols];
+  if (!f.jet3()) {
+    const uint16_t free = static_cast<uint16_t>((s[2] | s[3] << 8) + removed);
+    s[2] = static_cast<uint8_t>(free);
+    s[3] = static_cast<uint8_t>(free >> 8);
+  }
+  s.resize(f.page_size, 0);
+  return s;
+}
+
+TEST_P(LongValueForms, MapOfADeletedColumnIsLeakedSpaceNotDamage) {
+  const TableDef& def = db_->Table(*db_->FindTable("Notes"));
+  const Format& f = db_->format();
+  const std::vector<uint8_t> tdef = WithoutColumn(def, f, *def.FindColumn("Note"));
+  std::copy(tdef.begin(), tdef.end(), image_.begin() + size_t{def.page} * f.page_size);
+  const std::string path = dir_.Write("deleted.mdb", image_).string();
+  {
+    auto db = Database::Open(path);
+    const CheckReport report = CheckDatabase(*db);
+    EXPECT_EQ(report.errors, 0u) << report.findings.at(0).Text();
+    EXPECT_TRUE(Has(report, Severity::kWarning, "rows are not referred to by any row"));
+  }
+  const std::string copy = (dir_.path() / "deleted-copy.mdb").string();
+  ASSERT_NO_THROW(CompactDatabase(path, copy));
+  {
+    auto db = Database::Open(copy);
+    const CheckReport report = CheckDatabase(*db);
+    for (const Finding& finding : report.findings) ADD_FAILURE() << finding.Text();
+    const auto rows = builder_test::ReadRows(*db, "Notes");
+    EXPECT_EQ(rows.size(), 3u);
+    for (int64_t n : {20, 300, 9000}) EXPECT_EQ(rows.count(n), 1u) << n;
+  }
+  // The entry naming a column that is there and holds no long values is
+  // damage.
+  const uint16_t n = def.FindColumn("N")->number;
+  const size_t entry =
+      def.long_value_maps.at(0).offset - (def.declared_length - LoadU32(tdef.data() + 8));
+  image_[size_t{def.page} * f.page_size + entry] = static_cast<uint8_t>(n);
+  image_[size_t{def.page} * f.page_size + entry + 1] = static_cast<uint8_t>(n >> 8);
+  auto db = Database::Open(dir_.Write("not-a-memo.mdb", image_).string());
+  EXPECT_TRUE(Has(CheckDatabase(*db), Severity::kError, "is not a memo or OLE column"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, LongValueForms,
