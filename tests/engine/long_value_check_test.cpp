@@ -164,7 +164,8 @@ TEST_P(LongValueForms, LengthsThatDisagreeWithTheDataAreDamage) {
   for (const Case& c : cases) {
     const std::vector<uint8_t> original = image_;
     uint8_t* f = FieldAt(c.form);
-    const uint32_t length = (f[0] | (f[1] << 8) | (f[2] << 16)) + static_cast<uint32_t>(c.delta);
+    const uint32_t length =
+        static_cast<uint32_t>(f[0] | (f[1] << 8) | (f[2] << 16)) + static_cast<uint32_t>(c.delta);
     f[0] = static_cast<uint8_t>(length);
     f[1] = static_cast<uint8_t>(length >> 8);
     f[2] = static_cast<uint8_t>(length >> 16);
