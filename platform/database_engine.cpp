@@ -3,35 +3,27 @@
 #include "platform/database_engine.h"
 
 #include <exception>
+#include <optional>
 
 #include "engine/compact.h"
 #include "engine/error.h"
 #include "platform/forms_runtime.h"
-
-#ifndef _WIN32
-#include "platform/headless/world.h"
-#endif
+#include "platform/host_path.h"
 
 namespace tessmark::platform {
 namespace {
 
-std::string HostPathOf(const std::string& windows_path) {
-#ifdef _WIN32
-  return windows_path;
-#else
-  const std::string host = headless::HostPath(windows_path).string();
-  if (host.empty()) {
-    throw RuntimeError(jet::kInvalidPath, "'" + windows_path + "' is not a valid path.");
-  }
-  return host;
-#endif
+std::string EnginePathOf(const std::string& windows_path) {
+  std::optional<std::string> host = HostPathOf(windows_path);
+  if (!host) throw RuntimeError(jet::kInvalidPath, "'" + windows_path + "' is not a valid path.");
+  return *host;
 }
 
 }  // namespace
 
 void CompactDatabase(const std::string& source, const std::string& destination) {
-  const std::string from = HostPathOf(source);
-  const std::string to = HostPathOf(destination);
+  const std::string from = EnginePathOf(source);
+  const std::string to = EnginePathOf(destination);
   try {
     jet::CompactDatabase(from, to);
   } catch (const jet::Error& e) {

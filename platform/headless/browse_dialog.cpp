@@ -301,8 +301,6 @@ HWND OpenBrowseDialog() {
 
 const std::vector<VirtualItem>& VirtualItems() { return kVirtualItems; }
 
-namespace browse_detail {
-// Used by the scripted user: selects an item of the open dialog.
 bool SelectPathInOpenDialog(const std::string& path) {
   Dialog* d = DialogOf(OpenBrowseDialog());
   if (d == nullptr) return false;
@@ -326,7 +324,6 @@ bool SelectVirtualInOpenDialog(const std::string& name) {
   }
   return false;
 }
-}  // namespace browse_detail
 
 }  // namespace tessmark::headless
 

@@ -1,6 +1,6 @@
 // Control panel of the headless folder-browse dialog (SHBrowseForFolderA):
-// what a test reads back about the dialogs shown, and the operations of a
-// scripted user on the dialog that is open.
+// what a test reads back about the dialogs shown, and selecting in the one
+// that is open (the scripted user's operations are in tests/support/).
 #pragma once
 
 #include <string>
@@ -45,37 +45,10 @@ struct VirtualItem {
 };
 const std::vector<VirtualItem>& VirtualItems();
 
-namespace browse_user {
-
-// Each operation acts on the open folder dialog the way a user would, and
-// throws std::logic_error when there is none or the target is missing.
-
-// Clicks a folder (or, with BIF_BROWSEINCLUDEFILES, a file) in the tree; the
-// path must exist. A virtual item is clicked by its name.
-void SelectFolder(const std::string& path);
-void SelectVirtualItem(const std::string& name);
-// Clicks into the path box the picker added, replaces its text by typing,
-// and optionally presses Enter (key down, the carriage-return character, key up).
-void TypeIntoPathBox(const std::string& text, bool press_enter = true);
-// Presses and releases the left mouse button on the New Folder button or
-// the check box that the picker added.
-void PressFolderButton();
-void ReleaseFolderButton();
-void ClickFolderButton();
-// F1 on that control: the key and the help request that follows.
-void PressF1OnFolderButton();
-// Drags the dialog by its caption by dx, dy; or drags its size grip / frame
-// to a new outer size. Both run the system's move-size loop: enter, the
-// minimum-size query when sizing, the move, exit.
-void DragDialog(int dx, int dy);
-void ResizeDialog(int width, int height);
-void ClickOk();
-void ClickCancel();
-
-// The picker's added windows, found the way a user sees them.
-HWND PathBox();
-HWND FolderButton();
-
-}  // namespace browse_user
+// Selects an item of the open dialog's tree (a path, or a virtual item by
+// its name) as a click on it would; false when no dialog is open or it does
+// not show the item.
+bool SelectPathInOpenDialog(const std::string& path);
+bool SelectVirtualInOpenDialog(const std::string& name);
 
 }  // namespace tessmark::headless

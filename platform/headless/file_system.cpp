@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "platform/headless/state.h"
+#include "platform/host_path.h"
 #include "platform/win32.h"
 
 namespace fs = std::filesystem;
@@ -283,6 +284,16 @@ fs::path HostPath(const std::string& windows_path) {
   state().last_error = saved;
   return r ? r->Full() : fs::path();
 }
+
+}  // namespace tessmark::headless
+
+std::optional<std::string> tessmark::platform::HostPathOf(const std::string& windows_path) {
+  std::string host = tessmark::headless::HostPath(windows_path).string();
+  if (host.empty()) return std::nullopt;
+  return host;
+}
+
+namespace tessmark::headless {
 
 void FailNextFileOperation(FileOperation operation, DWORD error, const std::string& path_part) {
   state().faults.push_back(Fault{operation, error, path_part});

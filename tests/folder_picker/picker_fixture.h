@@ -17,8 +17,9 @@
 #include "folder_picker/picker_state.h"
 #include "platform/forms_runtime.h"
 #include "platform/headless/browse_dialog.h"
-#include "platform/headless/scripted_user.h"
 #include "platform/headless/world.h"
+#include "tests/support/browse_user.h"
+#include "tests/support/scripted_user.h"
 
 namespace picker_test {
 

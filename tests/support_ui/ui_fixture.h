@@ -13,8 +13,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/headless/scripted_user.h"
 #include "platform/headless/world.h"
+#include "tests/support/scripted_user.h"
 
 namespace tessmark::testing {
 

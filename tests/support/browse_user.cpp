@@ -1,5 +1,7 @@
 // A scripted user's operations on the open folder dialog: what a person does
 // with the mouse and keyboard, delivered as the messages the system would send.
+#include "tests/support/browse_user.h"
+
 #include <algorithm>
 #include <stdexcept>
 #include <string>
@@ -7,11 +9,6 @@
 #include "platform/headless/browse_dialog.h"
 
 namespace tessmark::headless {
-
-namespace browse_detail {
-bool SelectPathInOpenDialog(const std::string& path);
-bool SelectVirtualInOpenDialog(const std::string& name);
-}  // namespace browse_detail
 
 namespace browse_user {
 
@@ -74,14 +71,14 @@ HWND FolderButton() { return AddedChild("Button"); }
 
 void SelectFolder(const std::string& path) {
   Dialog();
-  if (!browse_detail::SelectPathInOpenDialog(path)) {
+  if (!SelectPathInOpenDialog(path)) {
     throw std::logic_error("the folder dialog does not show " + path);
   }
 }
 
 void SelectVirtualItem(const std::string& name) {
   Dialog();
-  if (!browse_detail::SelectVirtualInOpenDialog(name)) {
+  if (!SelectVirtualInOpenDialog(name)) {
     throw std::logic_error("the folder dialog does not show " + name);
   }
 }

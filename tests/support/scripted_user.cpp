@@ -1,5 +1,5 @@
 // The scripted user's input and reading of the screen.
-#include "platform/headless/scripted_user.h"
+#include "tests/support/scripted_user.h"
 
 #include <cctype>
 
