@@ -41,8 +41,8 @@ int32_t NumberForError(DWORD err) {
 
 std::string SystemMessage(DWORD err) {
   char buffer[512] = {};
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                           err, 0, buffer, sizeof buffer, nullptr);
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err,
+                           0, buffer, sizeof buffer, nullptr);
   while (n > 0 && (buffer[n - 1] == '\r' || buffer[n - 1] == '\n' || buffer[n - 1] == '.')) --n;
   return n > 0 ? std::string(buffer, n) : "system error " + std::to_string(err);
 }

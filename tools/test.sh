@@ -7,6 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
+echo "== format"
+bash tools/format.sh --check
+
 for cross in mingw-i686:i686-w64-mingw32-g++ mingw-x86_64:x86_64-w64-mingw32-g++; do
   preset=${cross%%:*}
   compiler=${cross#*:}

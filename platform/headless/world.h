@@ -69,8 +69,8 @@ struct LoggedMessage {
   UINT message;
   WPARAM wparam;
   LPARAM lparam;
-  bool posted;  // delivered by DispatchMessageA rather than sent
-  int depth;    // nesting of sent messages at delivery, 0 for the outermost
+  bool posted;    // delivered by DispatchMessageA rather than sent
+  int depth;      // nesting of sent messages at delivery, 0 for the outermost
   LONG_PTR proc;  // the window procedure it was delivered to (WndProcToLong)
 };
 const std::vector<LoggedMessage>& MessageLog();

@@ -30,7 +30,8 @@ TEST(CliGenerate, WritesACatalogThatChecksAndCompacts) {
   const CliResult c = Cli("check --quiet " + Quoted(out));
   EXPECT_EQ(c.status, 0) << c.out << c.err;
   EXPECT_NE(c.out.find("sound, 0 errors"), std::string::npos) << c.out;
-  const CliResult k = Cli("compact --quiet " + Quoted(out) + " " + Quoted(dir.path() / "small.mdb"));
+  const CliResult k =
+      Cli("compact --quiet " + Quoted(out) + " " + Quoted(dir.path() / "small.mdb"));
   EXPECT_EQ(k.status, 0) << k.err;
   EXPECT_LT(fs::file_size(dir.path() / "small.mdb"), fs::file_size(out));
 }

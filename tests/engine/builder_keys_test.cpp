@@ -3,9 +3,9 @@
 // from its row is rebuilt through the builder's key path (the table layout
 // and the value conversions it uses) and must equal the stored key byte for
 // byte. Keys of characters without established codes must be refused.
-#include <algorithm>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "engine/database.h"

@@ -2,8 +2,9 @@
 // every sample index whose columns can be encoded (numbers, dates,
 // booleans, GUIDs, NULLs, text of letters, digits and spaces) is rebuilt
 // from the row it points at and must equal the stored key byte for byte.
-#include <algorithm>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "engine/data_page.h"
 #include "engine/database.h"

@@ -92,9 +92,8 @@ uint64_t CountCompactionOperations(const std::string& killable, const std::strin
                                    const std::string& scratch) {
   const std::filesystem::path copy = std::filesystem::path(scratch) / "count.mdb";
   std::filesystem::copy_file(database, copy, std::filesystem::copy_options::overwrite_existing);
-  const ChildResult r =
-      RunChild(killable, {"compact", "--quiet", copy.string()}, {{"TESSMARK_TEST_COUNT", "1"}},
-               scratch);
+  const ChildResult r = RunChild(killable, {"compact", "--quiet", copy.string()},
+                                 {{"TESSMARK_TEST_COUNT", "1"}}, scratch);
   std::filesystem::remove(copy);
   std::smatch m;
   if (!r.exited || r.code != 0 || !std::regex_search(r.err, m, std::regex("operations: ([0-9]+)")))

@@ -40,8 +40,7 @@ TEST(CrashSafety, KilledAtAHundredMomentsTheDatabaseSurvives) {
   const std::string expected = Dump(sample, dir.path());
   ASSERT_FALSE(expected.empty());
   const uint64_t points = 100;
-  const uint64_t total =
-      CountCompactionOperations(kKillable, sample.string(), dir.path().string());
+  const uint64_t total = CountCompactionOperations(kKillable, sample.string(), dir.path().string());
   ASSERT_GE(total, points);
 
   const fs::path work = dir.path() / "work";
