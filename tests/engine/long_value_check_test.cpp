@@ -214,7 +214,8 @@ std::vector<uint8_t> WithoutColumn(const TableDef& def, const Format& f, const C
   const size_t block = column.block_offset;
   size_t name = def.columns.back().block_offset + f.column_block, name_size = 0;
   for (const ColumnDef& c : def.columns) {
-    const size_t size = f.jet3() ? 1u + s[name] : 2u + (s[name] | s[name + 1] << 8);
+    const size_t size =
+        f.jet3() ? 1u + s[name] : 2u + static_cast<size_t>(s[name] | s[name + 1] << 8);
     if (&c == &column) {
       name_size = size;
       break;
@@ -230,7 +231,7 @@ std::vector<uint8_t> WithoutColumn(const TableDef& def, const Format& f, const C
   std::memcpy(s.data() + 8, &length, 4);
   --s[f.tdef_num_cols];
   if (!f.jet3()) {
-    const uint16_t free = static_cast<uint16_t>((s[2] | s[3] << 8) + removed);
+    const uint16_t free = static_cast<uint16_t>(static_cast<uint32_t>(s[2] | s[3] << 8) + removed);
     s[2] = static_cast<uint8_t>(free);
     s[3] = static_cast<uint8_t>(free >> 8);
   }
