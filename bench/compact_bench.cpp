@@ -31,7 +31,7 @@ double Seconds(const std::chrono::steady_clock::time_point& since) {
 void Build(const std::string& path, long rows) {
   BuildOptions o;
   DatabaseBuilder b(path, o);
-  TableSpec t;
+  TableDecl t;
   t.name = "Events";
   t.columns = {{"Id", ColumnType::kLong, 0, true, true}, {"Client", ColumnType::kText, 40},
                {"When", ColumnType::kDateTime},          {"Size", ColumnType::kDouble},

@@ -46,29 +46,29 @@ constexpr std::array<const char*, 12> kLetters = {"Alpha",  "Bravo",  "Delta", "
                                                   "Kilo",   "Lima",   "Oscar", "Papa",
                                                   "Quebec", "Sierra", "Xray",  "Zulu"};
 
-ColumnSpec Col(const char* name, ColumnType type, uint16_t length = 0) {
-  ColumnSpec c;
+ColumnDecl Col(const char* name, ColumnType type, uint16_t length = 0) {
+  ColumnDecl c;
   c.name = name;
   c.type = type;
   c.length = length;
   return c;
 }
-ColumnSpec AutoId(const char* name) {
-  ColumnSpec c = Col(name, ColumnType::kLong);
+ColumnDecl AutoId(const char* name) {
+  ColumnDecl c = Col(name, ColumnType::kLong);
   c.autonumber = true;
   return c;
 }
-IndexSpec Key(const char* name, std::vector<IndexColumnSpec> cols, bool primary = false,
+IndexDecl Key(const char* name, std::vector<IndexColumnDecl> cols, bool primary = false,
               bool unique = false) {
-  IndexSpec ix;
+  IndexDecl ix;
   ix.name = name;
   ix.columns = std::move(cols);
   ix.primary = primary;
   ix.unique = unique;
   return ix;
 }
-TableSpec Table(const char* name, std::vector<ColumnSpec> cols, std::vector<IndexSpec> idx) {
-  TableSpec t;
+TableDecl Table(const char* name, std::vector<ColumnDecl> cols, std::vector<IndexDecl> idx) {
+  TableDecl t;
   t.name = name;
   t.columns = std::move(cols);
   t.indexes = std::move(idx);

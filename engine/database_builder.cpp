@@ -68,7 +68,7 @@ struct DatabaseBuilder::Impl {
   PageGeometry geometry;
   std::unique_ptr<OutputFile> out;
   std::vector<TableState> tables;
-  std::vector<RelationshipSpec> relationships;
+  std::vector<RelationshipDecl> relationships;
   std::vector<uint32_t> free_pages;
   bool frozen = false;
   bool finished = false;
@@ -104,8 +104,8 @@ struct DatabaseBuilder::Impl {
     out = std::make_unique<OutputFile>(env, partial, h);
     out->Allocate();  // 0: header
     out->Allocate();  // 1: global usage map
-    const std::vector<TableSpec> system = SystemTableSpecs(o.version);
-    for (const TableSpec& decl : system) {
+    const std::vector<TableDecl> system = SystemTableDecls(o.version);
+    for (const TableDecl& decl : system) {
       TableState t;
       t.layout = LayOutTable(decl, o.version);
       t.id = out->Allocate();  // 2..5: the catalog first
@@ -146,12 +146,12 @@ struct DatabaseBuilder::Impl {
     AppendKeySegment(catalog, catalog.ColumnPosition("Name"), TextValue(name), true, key);
   }
 
-  void AddTable(const TableSpec& decl) {
+  void AddTable(const TableDecl& decl) {
     if (frozen) Bad("Tables must be declared before rows are loaded.");
     for (const TableState& t : tables)
       if (SameNameIgnoringCase(t.layout.name, decl.name))
         Bad("Table \"" + decl.name + "\" exists already.");
-    TableSpec user = decl;
+    TableDecl user = decl;
     user.system = false;
     TableState t;
     t.layout = LayOutTable(user, options.version);
@@ -159,7 +159,7 @@ struct DatabaseBuilder::Impl {
     tables.push_back(std::move(t));
   }
 
-  void AddRelationship(const RelationshipSpec& r) {
+  void AddRelationship(const RelationshipDecl& r) {
     if (frozen) Bad("Relationships must be declared before rows are loaded.");
     const size_t fk = Find(r.table), pk = Find(r.referenced_table);
     if (fk < kSystemTables || pk < kSystemTables) Bad("System tables take no relationships.");
@@ -175,7 +175,7 @@ struct DatabaseBuilder::Impl {
           r.referenced_table + "\".");
     if (tables[fk].layout.columns[fk_col].decl.type != pl.columns[pk_col].decl.type)
       Bad("The columns of relationship \"" + r.name + "\" differ in type.");
-    for (const RelationshipSpec& other : relationships)
+    for (const RelationshipDecl& other : relationships)
       if (SameNameIgnoringCase(other.name, r.name))
         Bad("Relationship \"" + r.name + "\" exists already.");
     // Its name and those of both sides are keys of MSysRelationships' indexes.
@@ -201,7 +201,7 @@ struct DatabaseBuilder::Impl {
     frozen = true;
     // Each relationship adds a foreign-key index to both tables.
     std::map<size_t, int> hidden_names;
-    for (const RelationshipSpec& r : relationships) {
+    for (const RelationshipDecl& r : relationships) {
       const size_t fk = Find(r.table), pk = Find(r.referenced_table);
       TableLayout& fl = tables[fk].layout;
       TableLayout& pl = tables[pk].layout;
@@ -492,7 +492,7 @@ struct DatabaseBuilder::Impl {
     Begin(2);
     End();
     Begin(3);
-    for (const RelationshipSpec& r : relationships) {
+    for (const RelationshipDecl& r : relationships) {
       std::vector<Value> v = {TextValue(r.name),
                               IntValue(0),
                               IntValue(1),
@@ -587,8 +587,8 @@ DatabaseBuilder::DatabaseBuilder(const std::string& path, const BuildOptions& op
 
 DatabaseBuilder::~DatabaseBuilder() = default;
 
-void DatabaseBuilder::AddTable(const TableSpec& decl) { impl_->AddTable(decl); }
-void DatabaseBuilder::AddRelationship(const RelationshipSpec& r) { impl_->AddRelationship(r); }
+void DatabaseBuilder::AddTable(const TableDecl& decl) { impl_->AddTable(decl); }
+void DatabaseBuilder::AddRelationship(const RelationshipDecl& r) { impl_->AddRelationship(r); }
 
 void DatabaseBuilder::BeginTable(const std::string& table) {
   impl_->Freeze();

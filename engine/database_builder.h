@@ -39,7 +39,7 @@ struct BuildOptions {
 
 // Foreign key: `table`.`column` refers to the primary key column
 // `referenced_table`.`referenced_column`.
-struct RelationshipSpec {
+struct RelationshipDecl {
   std::string name;
   std::string table, column;
   std::string referenced_table, referenced_column;
@@ -71,8 +71,8 @@ class DatabaseBuilder {
 
   // Declarations, before the first row. Bad ones throw 3001 and leave the
   // builder as it was.
-  void AddTable(const TableSpec& decl);
-  void AddRelationship(const RelationshipSpec& relationship);
+  void AddTable(const TableDecl& decl);
+  void AddRelationship(const RelationshipDecl& relationship);
 
   // Loads rows into `table`; each user table is loaded at most once.
   void BeginTable(const std::string& table);

@@ -10,8 +10,8 @@ namespace {
 constexpr uint8_t kSys = 0x10;       // flag bit of system-table columns
 constexpr uint8_t kSysOwner = 0x30;  // ... and of owner SIDs
 
-ColumnSpec Col(const char* name, ColumnType type, uint8_t flags = kSys, uint16_t length = 0) {
-  ColumnSpec c;
+ColumnDecl Col(const char* name, ColumnType type, uint8_t flags = kSys, uint16_t length = 0) {
+  ColumnDecl c;
   c.name = name;
   c.type = type;
   c.length = length;
@@ -20,9 +20,9 @@ ColumnSpec Col(const char* name, ColumnType type, uint8_t flags = kSys, uint16_t
   return c;
 }
 
-IndexSpec Index(const char* name, std::vector<IndexColumnSpec> columns, bool primary, bool unique,
+IndexDecl Index(const char* name, std::vector<IndexColumnDecl> columns, bool primary, bool unique,
                 bool ignore_nulls, bool required) {
-  IndexSpec ix;
+  IndexDecl ix;
   ix.name = name;
   ix.columns = std::move(columns);
   ix.primary = primary;
@@ -34,11 +34,11 @@ IndexSpec Index(const char* name, std::vector<IndexColumnSpec> columns, bool pri
 
 }  // namespace
 
-std::vector<TableSpec> SystemTableSpecs(JetVersion version) {
+std::vector<TableDecl> SystemTableDecls(JetVersion version) {
   using T = ColumnType;
-  std::vector<TableSpec> out;
+  std::vector<TableDecl> out;
 
-  TableSpec objects;
+  TableDecl objects;
   objects.name = "MSysObjects";
   objects.system = true;
   objects.columns = {Col("Id", T::kLong),
@@ -63,7 +63,7 @@ std::vector<TableSpec> SystemTableSpecs(JetVersion version) {
       Index("Id", {{"Id", true}}, true, true, false, false)};
   out.push_back(objects);
 
-  TableSpec aces;
+  TableDecl aces;
   aces.name = "MSysACEs";
   aces.system = true;
   aces.columns = {Col("ObjectId", T::kLong), Col("SID", T::kBinary, kSysOwner, 255),
@@ -71,7 +71,7 @@ std::vector<TableSpec> SystemTableSpecs(JetVersion version) {
   aces.indexes = {Index("ObjectId", {{"ObjectId", true}}, false, false, false, true)};
   out.push_back(aces);
 
-  TableSpec queries;
+  TableDecl queries;
   queries.name = "MSysQueries";
   queries.system = true;
   queries.columns = {Col("ObjectId", T::kLong),
@@ -87,7 +87,7 @@ std::vector<TableSpec> SystemTableSpecs(JetVersion version) {
                            false, false)};
   out.push_back(queries);
 
-  TableSpec rel;
+  TableDecl rel;
   rel.name = "MSysRelationships";
   rel.system = true;
   rel.columns = {Col("szRelationship", T::kText, kSys, 255),

@@ -25,7 +25,7 @@ inline constexpr int32_t kSystemObjectFlag = static_cast<int32_t>(0x80000000u);
 inline constexpr uint32_t kFirstSyntheticId = 0x80000000u;
 
 // MSysObjects, MSysACEs, MSysQueries, MSysRelationships, in that order.
-std::vector<TableSpec> SystemTableSpecs(JetVersion version);
+std::vector<TableDecl> SystemTableDecls(JetVersion version);
 
 struct FixedCatalogObject {
   int32_t id;

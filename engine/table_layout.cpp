@@ -60,7 +60,7 @@ uint32_t TableLayout::RealIndexFor(const std::vector<std::pair<size_t, bool>>& c
   return static_cast<uint32_t>(real_indexes.size() - 1);
 }
 
-TableLayout LayOutTable(const TableSpec& decl, JetVersion version) {
+TableLayout LayOutTable(const TableDecl& decl, JetVersion version) {
   const bool j3 = version == JetVersion::kJet3;
   TableLayout l;
   l.version = version;
@@ -69,7 +69,7 @@ TableLayout LayOutTable(const TableSpec& decl, JetVersion version) {
   if (decl.name.empty() || decl.name.size() > 64) Bad("A table name must have 1 to 64 characters.");
   if (decl.columns.empty() || decl.columns.size() > 255)
     Bad("Table \"" + decl.name + "\" must have 1 to 255 columns.");
-  for (const ColumnSpec& c : decl.columns) {
+  for (const ColumnDecl& c : decl.columns) {
     for (const ColumnLayout& other : l.columns)
       if (SameNameIgnoringCase(other.decl.name, c.name))
         Bad("Table \"" + decl.name + "\" declares column \"" + c.name + "\" twice.");
@@ -145,17 +145,17 @@ TableLayout LayOutTable(const TableSpec& decl, JetVersion version) {
   // Indexes: one real index per distinct column list, numbered in the
   // order of declaration.
   if (std::count_if(decl.indexes.begin(), decl.indexes.end(),
-                    [](const IndexSpec& ix) { return ix.primary; }) > 1)
+                    [](const IndexDecl& ix) { return ix.primary; }) > 1)
     Bad("Table \"" + decl.name + "\" declares two primary keys.");
-  for (const IndexSpec& index : decl.indexes) {
-    const IndexSpec* ix = &index;
+  for (const IndexDecl& index : decl.indexes) {
+    const IndexDecl* ix = &index;
     for (const LogicalIndexLayout& other : l.logical_indexes)
       if (SameNameIgnoringCase(other.name, ix->name))
         Bad("Table \"" + decl.name + "\" declares index \"" + ix->name + "\" twice.");
     if (ix->columns.empty() || ix->columns.size() > 10)
       Bad("Index \"" + ix->name + "\" must have 1 to 10 columns.");
     std::vector<std::pair<size_t, bool>> cols;
-    for (const IndexColumnSpec& ic : ix->columns) {
+    for (const IndexColumnDecl& ic : ix->columns) {
       const size_t pos = l.ColumnPosition(ic.column);
       if (l.columns[pos].long_value())
         Bad("Memo and OLE columns cannot be indexed (index \"" + ix->name + "\").");

@@ -17,7 +17,7 @@
 
 namespace tessmark::jet {
 
-struct ColumnSpec {
+struct ColumnDecl {
   std::string name;
   ColumnType type = ColumnType::kLong;
   uint16_t length = 0;       // Text: characters; Binary: bytes (default 255 / 50)
@@ -32,29 +32,29 @@ struct ColumnSpec {
   bool variable_length = false;
 };
 
-struct IndexColumnSpec {
+struct IndexColumnDecl {
   std::string column;
   bool ascending = true;
 };
 
-struct IndexSpec {
+struct IndexDecl {
   std::string name;
-  std::vector<IndexColumnSpec> columns;
+  std::vector<IndexColumnDecl> columns;
   bool primary = false;  // implies unique; its columns may not be NULL
   bool unique = false;
   bool ignore_nulls = false;
   bool required = false;
 };
 
-struct TableSpec {
+struct TableDecl {
   std::string name;
-  std::vector<ColumnSpec> columns;
-  std::vector<IndexSpec> indexes;
+  std::vector<ColumnDecl> columns;
+  std::vector<IndexDecl> indexes;
   bool system = false;  // table type 'S'
 };
 
 struct ColumnLayout {
-  ColumnSpec decl;
+  ColumnDecl decl;
   uint16_t number = 0;
   uint16_t var_index = 0;
   uint16_t fixed_offset = 0;
@@ -107,7 +107,7 @@ struct TableLayout {
 // Checks a declaration and lays it out. Bad declarations (unknown or
 // duplicate names, unsupported types, too many index columns, AutoNumber on
 // anything but Long, memo/OLE in an index) throw 3001 and name the culprit.
-TableLayout LayOutTable(const TableSpec& decl, JetVersion version);
+TableLayout LayOutTable(const TableDecl& decl, JetVersion version);
 
 // Page numbers and statistics the definition stream carries.
 struct TableDefNumbers {

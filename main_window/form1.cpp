@@ -18,7 +18,7 @@ namespace {
 constexpr int kTwipsPerPixel = 15;
 constexpr int Px(int twips) { return twips / kTwipsPerPixel; }
 
-struct ControlSpec {
+struct ControlDecl {
   ControlId id;
   const char* window_class;
   const char* caption;
@@ -28,7 +28,7 @@ struct ControlSpec {
 };
 
 // In tab order: creation order is the order Tab walks.
-constexpr ControlSpec kControls[] = {
+constexpr ControlDecl kControls[] = {
     {kLabel1, "Static", "Select path for database: ", SS_LEFT | WS_GROUP, 0, 120, 120, 1335, 495},
     {kText1, "Edit", "", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP | WS_GROUP, WS_EX_CLIENTEDGE, 1440,
      120, 3495, 405},
@@ -147,7 +147,7 @@ bool Form1::Create(int show_command) {
 
   // Every control carries the form's font, as the forms runtime gives it.
   font_ = platform::CreateFormFont();
-  for (const ControlSpec& c : kControls) {
+  for (const ControlDecl& c : kControls) {
     HWND control = CreateWindowExA(
         c.ex_style, c.window_class, c.caption, WS_CHILD | WS_VISIBLE | c.style, Px(c.left),
         Px(c.top), Px(c.width), Px(c.height), hwnd,

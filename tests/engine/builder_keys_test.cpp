@@ -99,9 +99,9 @@ TEST(BuilderKeys, EqualTheKeysTheDesktopProductWrote) {
 }
 
 TEST(BuilderKeys, RefuseCharactersWithoutEstablishedCodes) {
-  TableSpec decl;
+  TableDecl decl;
   decl.name = "T";
-  ColumnSpec c;
+  ColumnDecl c;
   c.name = "Name";
   c.type = ColumnType::kText;
   decl.columns = {c};

@@ -50,14 +50,14 @@ class BuilderRoundTrip : public ::testing::TestWithParam<JetVersion> {
     options.version = GetParam();
     DatabaseBuilder b(path, options);
     b.AddTable(AllTypesTable());
-    TableSpec child;
+    TableDecl child;
     child.name = "Child";
-    ColumnSpec id = builder_test::Col("ChildId", ColumnType::kLong);
+    ColumnDecl id = builder_test::Col("ChildId", ColumnType::kLong);
     id.autonumber = true;
-    ColumnSpec parent = builder_test::Col("ParentId", ColumnType::kLong);
+    ColumnDecl parent = builder_test::Col("ParentId", ColumnType::kLong);
     parent.required = true;
     child.columns = {id, parent, builder_test::Col("Name", ColumnType::kText, 30)};
-    IndexSpec pk;
+    IndexDecl pk;
     pk.name = "PrimaryKey";
     pk.primary = true;
     pk.columns = {{"ChildId", true}};
@@ -66,7 +66,7 @@ class BuilderRoundTrip : public ::testing::TestWithParam<JetVersion> {
     b.AddRelationship({"AllTypesChild", "Child", "ParentId", "AllTypes", "ID"});
     b.AddTable(LinksTable());
     b.AddRelationship({"AllTypesLinks", "Links", "ItemId", "AllTypes", "ID"});
-    TableSpec codes;
+    TableDecl codes;
     codes.name = "Codes";
     codes.columns = {builder_test::Col("Code", ColumnType::kLong)};
     b.AddTable(codes);
@@ -121,11 +121,11 @@ class BuilderRoundTrip : public ::testing::TestWithParam<JetVersion> {
     return live;
   }
 
-  static TableSpec LinksTable() {
+  static TableDecl LinksTable() {
     using T = ColumnType;
-    TableSpec links;
+    TableDecl links;
     links.name = "Links";
-    ColumnSpec id = builder_test::Col("LinkId", T::kLong);
+    ColumnDecl id = builder_test::Col("LinkId", T::kLong);
     id.autonumber = true;
     links.columns = {id,
                      builder_test::Col("ItemId", T::kLong),
@@ -135,11 +135,11 @@ class BuilderRoundTrip : public ::testing::TestWithParam<JetVersion> {
                      builder_test::Col("Price", T::kCurrency),
                      builder_test::Col("Stamp", T::kDateTime),
                      builder_test::Col("Rate", T::kDouble)};
-    IndexSpec pk;
+    IndexDecl pk;
     pk.name = "PrimaryKey";
     pk.primary = true;
     pk.columns = {{"LinkId", true}};
-    IndexSpec qty;
+    IndexDecl qty;
     qty.name = "QtyOpen";
     qty.columns = {{"Qty", true}, {"Open", false}};
     links.indexes = {pk, qty};
@@ -454,10 +454,10 @@ TEST_P(BuilderRoundTrip, BadInputIsRefusedAndLeavesNoFile) {
   const std::string path = (dir_.path() / "refused.mdb").string();
   {
     DatabaseBuilder b(path, Options());
-    TableSpec t;
+    TableDecl t;
     t.name = "Keys";
     t.columns = {builder_test::Col("Code", ColumnType::kText, 20)};
-    IndexSpec ix;
+    IndexDecl ix;
     ix.name = "Code";
     ix.columns = {{"Code", true}};
     t.indexes = {ix};
@@ -481,9 +481,9 @@ TEST_P(BuilderRoundTrip, BadInputIsRefusedAndLeavesNoFile) {
     }
     // Only numbers, dates and GUIDs can be kept in the variable part.
     for (ColumnType type : {ColumnType::kBoolean, ColumnType::kText, ColumnType::kLong}) {
-      TableSpec v;
+      TableDecl v;
       v.name = "Variable";
-      ColumnSpec c = builder_test::Col("Value", type);
+      ColumnDecl c = builder_test::Col("Value", type);
       c.variable_length = true;
       c.autonumber = type == ColumnType::kLong;
       v.columns = {c};
@@ -513,10 +513,10 @@ TEST_P(BuilderRoundTrip, BadInputIsRefusedAndLeavesNoFile) {
   const std::string dup = (dir_.path() / "dup.mdb").string();
   try {
     DatabaseBuilder b(dup, Options());
-    TableSpec t;
+    TableDecl t;
     t.name = "Dup";
     t.columns = {builder_test::Col("Id", ColumnType::kLong)};
-    IndexSpec pk;
+    IndexDecl pk;
     pk.name = "PrimaryKey";
     pk.primary = true;
     pk.columns = {{"Id", true}};
@@ -539,7 +539,7 @@ TEST_P(BuilderRoundTrip, BadInputIsRefusedAndLeavesNoFile) {
 // them (mdb-reader takes a lone FF FE for a character).
 TEST_P(BuilderRoundTrip, ShortAndLongTextsAreStoredAsTheProductStoresThem) {
   const std::string path = (dir_.path() / "words.mdb").string();
-  TableSpec t;
+  TableDecl t;
   t.name = "Words";
   t.columns = {builder_test::Col("N", ColumnType::kLong),
                builder_test::Col("Word", ColumnType::kText, 50),
@@ -604,7 +604,7 @@ TEST_P(BuilderRoundTrip, ShortAndLongTextsAreStoredAsTheProductStoresThem) {
 TEST_P(BuilderRoundTrip, WideTableGetsAMultiPageDefinition) {
   const std::string path = (dir_.path() / "wide.mdb").string();
   DatabaseBuilder b(path, Options());
-  TableSpec t;
+  TableDecl t;
   t.name = "Wide";
   std::vector<std::string> names;
   for (int i = 0; i < 200; ++i)

@@ -22,8 +22,8 @@
 
 namespace tessmark::jet::builder_test {
 
-inline ColumnSpec Col(const char* name, ColumnType type, uint16_t length = 0) {
-  ColumnSpec c;
+inline ColumnDecl Col(const char* name, ColumnType type, uint16_t length = 0) {
+  ColumnDecl c;
   c.name = name;
   c.type = type;
   c.length = length;
@@ -31,13 +31,13 @@ inline ColumnSpec Col(const char* name, ColumnType type, uint16_t length = 0) {
 }
 
 // Every type a table can declare; "ID" is an AutoNumber primary key.
-inline TableSpec AllTypesTable() {
+inline TableDecl AllTypesTable() {
   using T = ColumnType;
-  TableSpec t;
+  TableDecl t;
   t.name = "AllTypes";
-  ColumnSpec id = Col("ID", T::kLong);
+  ColumnDecl id = Col("ID", T::kLong);
   id.autonumber = true;
-  ColumnSpec num = Col("Amount", T::kNumeric);
+  ColumnDecl num = Col("Amount", T::kNumeric);
   num.precision = 18;
   num.scale = 2;
   t.columns = {id,
@@ -54,22 +54,22 @@ inline TableSpec AllTypesTable() {
                Col("Picture", T::kOle),
                Col("Token", T::kGuid),
                num};
-  IndexSpec pk;
+  IndexDecl pk;
   pk.name = "PrimaryKey";
   pk.primary = true;
   pk.columns = {{"ID", true}};
-  IndexSpec label;
+  IndexDecl label;
   label.name = "Label";
   label.columns = {{"Label", true}};
-  IndexSpec compound;
+  IndexDecl compound;
   compound.name = "StampWeight";
   compound.columns = {{"Stamp", false}, {"Weight", true}, {"Done", true}};
-  IndexSpec token;
+  IndexDecl token;
   token.name = "Token";
   token.unique = true;
   token.ignore_nulls = true;
   token.columns = {{"Token", false}};
-  IndexSpec numbers;
+  IndexDecl numbers;
   numbers.name = "Numbers";
   numbers.columns = {
       {"Small", true}, {"Count", false}, {"Price", true}, {"Ratio", true}, {"Amount", true}};

@@ -25,7 +25,7 @@ void BuildBig(const std::string& path, JetVersion version, uint32_t key) {
   o.version = version;
   o.database_key = key;
   DatabaseBuilder b(path, o);
-  TableSpec big;
+  TableDecl big;
   big.name = "Big";
   big.columns = {{"Id", ColumnType::kLong, 0, true, true},
                  {"Name", ColumnType::kText, 40},
@@ -36,7 +36,7 @@ void BuildBig(const std::string& path, JetVersion version, uint32_t key) {
                  {"ByName", {{"Name", false}, {"Amount", true}}},
                  {"ByAmount", {{"Amount", true}}, false, false, true}};
   b.AddTable(big);
-  TableSpec small;
+  TableDecl small;
   small.name = "Small";
   small.columns = {{"Code", ColumnType::kText, 10}, {"Big", ColumnType::kLong}};
   b.AddTable(small);

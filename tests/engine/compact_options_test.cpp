@@ -239,7 +239,7 @@ constexpr int32_t kBeyondTheFile = 4000;
 // values those cases use.
 void BuildWithNavigationPane(const std::string& path, int32_t live, int32_t stale) {
   auto col = [](const std::string& name, ColumnType type, bool variable = true) {
-    ColumnSpec c;
+    ColumnDecl c;
     c.name = name;
     c.type = type;
     c.variable_length = variable && type == ColumnType::kLong;
@@ -248,12 +248,12 @@ void BuildWithNavigationPane(const std::string& path, int32_t live, int32_t stal
   using T = ColumnType;
   BuildOptions options;
   DatabaseBuilder b(path, options);
-  TableSpec wide;
+  TableDecl wide;
   wide.name = "Wide";
   for (int i = 0; i < 200; ++i)
     wide.columns.push_back(col("A long column name to fill pages " + std::to_string(i), T::kByte));
   b.AddTable(wide);
-  TableSpec orders;
+  TableDecl orders;
   orders.name = "Orders";
   orders.columns = {col("OrderId", T::kLong, false), col("Customer", T::kText)};
   b.AddTable(orders);
@@ -268,7 +268,7 @@ void BuildWithNavigationPane(const std::string& path, int32_t live, int32_t stal
        {"SelectedObjectID", "Name", "Id", "Type", "Filter", "Position", "Flags"}},
   };
   for (const auto& [table, columns] : nav) {
-    TableSpec t;
+    TableDecl t;
     t.name = table;
     for (const char* c : columns) {
       const bool text = std::string(c) == "Name" || std::string(c) == "Filter";

@@ -101,11 +101,11 @@ class LongValueForms : public ::testing::TestWithParam<JetVersion> {
       BuildOptions options;
       options.version = GetParam();
       DatabaseBuilder b(path, options);
-      TableSpec t;
+      TableDecl t;
       t.name = "Notes";
-      ColumnSpec n;
+      ColumnDecl n;
       n.name = "N";
-      ColumnSpec note;
+      ColumnDecl note;
       note.name = "Note";
       note.type = ColumnType::kMemo;
       t.columns = {n, note};
