@@ -31,7 +31,9 @@ same_content() {
 
 scenario_start() {
   start_session start
-  start_app
+  # OLE traced: the system's folder dialog needs it started on the program's
+  # thread, before the window, and the program ends it at exit.
+  WINEDEBUG=+ole start_app
   local listing
   listing=$(driver texts "$main_title")
   echo "$listing"
@@ -48,6 +50,9 @@ scenario_start() {
   screenshot 1-start
   driver press "$main_title" Cancel
   driver gone "$main_title" 30 || fail "Cancel did not end the program"
+  wait "$app_pid" 2>/dev/null
+  grep -q 'trace:ole:OleInitialize' "$work/app.log" || fail "the program did not start OLE"
+  grep -q 'trace:ole:OleUninitialize' "$work/app.log" || fail "the program did not end OLE"
 }
 
 scenario_compact() {
