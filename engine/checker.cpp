@@ -189,7 +189,7 @@ class Checker {
       body();
     } catch (const jet::Error& e) {
       if (e.number() != kDamaged) throw;
-      Error({}, DamageFinding(e.description()));
+      Error({}, DamageFinding(e));
     }
   }
 

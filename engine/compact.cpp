@@ -247,7 +247,7 @@ void CompactDatabase(const std::string& source, const std::string& destination,
   } catch (const Error& e) {
     // A catalog that cannot be read is the whole of what a check can say.
     if (e.number() != kDamaged) throw;
-    throw RefusedAsDamaged(source, "error: " + DamageFinding(e.description()));
+    throw RefusedAsDamaged(source, "error: " + DamageFinding(e));
   }
   if (src->header().has_password) {
     throw Error(kPasswordRequired,

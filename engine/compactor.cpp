@@ -133,7 +133,7 @@ class Compactor {
     std::sort(tables.begin(), tables.end(),
               [](const CatalogTable& a, const CatalogTable& b) { return a.id < b.id; });
     if (tables.empty() || tables.front().id != 2)
-      throw Error(kDamaged, "The database is damaged: the catalog does not list itself at page 2.");
+      ThrowDamaged({}, "the catalog does not list itself at page 2");
     // Every table's first definition page comes first, so that every table
     // Id is known before any row that mentions one is written.
     for (const CatalogTable& t : tables) {
