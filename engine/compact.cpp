@@ -227,17 +227,9 @@ void WalkLeaves(PageFile& file, const TableDef& table, const RealIndexDef& index
   WalkIndex(file, index, where, v);
 }
 
-}  // namespace
-
-void CompactDatabase(const std::string& source, const std::string& destination,
-                     const CompactOptions& options) {
-  Env* env = options.env != nullptr ? options.env : DefaultEnv();
-  if (source.empty() || source.find('\0') != std::string::npos)
-    throw Error(kInvalidPath, "'" + source + "' is not a valid path to a database file.");
-  if (!env->FileExists(source))
-    throw Error(kFileNotFound, "The file '" + source + "' could not be found.");
-  CheckDestination(*env, destination);
-
+// Opens the source, held exclusively while the compaction runs; refuses a
+// source whose catalog cannot be read, or one protected by a password.
+std::unique_ptr<Database> OpenSource(Env* env, const std::string& source) {
   OpenOptions open;
   open.env = env;
   open.lock = LockMode::kExclusive;
@@ -254,36 +246,57 @@ void CompactDatabase(const std::string& source, const std::string& destination,
                 "The database '" + source +
                     "' is protected by a password; remove the password before compacting it.");
   }
-  std::vector<CatalogTable> tables;
-  for (const CatalogObject* t : src->Tables()) tables.push_back({t->name, t->table_page()});
+  return src;
+}
 
-  std::unique_ptr<OutputFile> created;
+// Creates the file the copy is written to.
+std::unique_ptr<OutputFile> CreateCopy(Env* env, const std::string& destination,
+                                       const DatabaseHeader& header) {
   try {
-    created = std::make_unique<OutputFile>(env, destination, src->header());
+    return std::make_unique<OutputFile>(env, destination, header);
   } catch (const Error& e) {
     // The folder vanished after it was checked.
     if (e.number() != kFileNotFound) throw;
     throw Error(kInvalidPath,
                 "'" + destination + "' is not a valid path: its folder does not exist.");
   }
+}
+
+}  // namespace
+
+void CompactDatabase(const std::string& source, const std::string& destination,
+                     const CompactOptions& options) {
+  Env* env = options.env != nullptr ? options.env : DefaultEnv();
+  if (source.empty() || source.find('\0') != std::string::npos)
+    throw Error(kInvalidPath, "'" + source + "' is not a valid path to a database file.");
+  if (!env->FileExists(source))
+    throw Error(kFileNotFound, "The file '" + source + "' could not be found.");
+  CheckDestination(*env, destination);
+  const std::unique_ptr<Database> src = OpenSource(env, source);
+  std::vector<CatalogTable> tables;
+  for (const CatalogObject* t : src->Tables()) tables.push_back({t->name, t->table_page()});
+  const std::unique_ptr<OutputFile> created = CreateCopy(env, destination, src->header());
   OutputFile& out = *created;
 
-  // The source is checked on this thread while another writes the copy,
-  // reading the source through a page cache of its own; the copy is kept
-  // only if both succeed.
-  PhaseRunner runner(options.progress);
+  // What the phases share; the runner, declared last, has joined every
+  // thread of theirs before any of it goes.
   TableDigests source_digests(*src, false);
   WriteGate gate;
   out.set_gate(&gate);
   CompactResult result;
-  CompactOptions write_options = options;
-  write_options.progress = runner.Reporter();
+  bool source_sound = false;
+  PhaseRunner runner(options.progress);
+
+  // The source is checked on this thread while another writes the copy,
+  // reading the source through a page cache of its own; the copy is kept
+  // only if both succeed.
   runner.Start(Phase::kWrite, static_cast<uint32_t>(tables.size()), [&] {
+    CompactOptions write_options = options;
+    write_options.progress = runner.Reporter();
     PageFile reader(std::make_unique<SharedFileView>(src->file().file()));
     result = WriteCompacted(reader, tables, out, write_options, WalkLeaves);
     out.Flush();
   });
-  bool source_sound = false;
   runner.Run(Phase::kCheck, 1,
              [&] { source_sound = CheckSource(*src, source, source_digests, gate); });
   Settle(runner, out);
