@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "engine/bytes_write.h"
 #include "engine/entry_sorter.h"
 #include "engine/error.h"
 #include "engine/format.h"

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/bytes.h"
+#include "engine/bytes_write.h"
 #include "engine/error.h"
 #include "engine/rc4.h"
 
@@ -79,30 +80,23 @@ std::vector<uint8_t> EncodeHeaderPage(const NewHeader& n) {
   const bool j3 = n.version == JetVersion::kJet3;
   const uint32_t ps = j3 ? 2048 : 4096;
   std::vector<uint8_t> p(ps, 0);
-  auto put16 = [&](size_t at, uint32_t v) {
-    p[at] = static_cast<uint8_t>(v);
-    p[at + 1] = static_cast<uint8_t>(v >> 8);
-  };
-  auto put32 = [&](size_t at, uint32_t v) {
-    for (size_t i = 0; i < 4; ++i) p[at + i] = static_cast<uint8_t>(v >> (8 * i));
-  };
   p[1] = 0x01;
   std::memcpy(p.data() + 4, kJetSignature, sizeof(kJetSignature));
-  put32(0x14, j3 ? 0 : 1);
+  PutU32(p, 0x14, j3 ? 0 : 1);
   // The constant opening of the obscured block.
-  for (uint32_t i = 0; i < 6; ++i) put32(0x18 + 4 * i, i == 0 ? 0x100u : i);
+  for (uint32_t i = 0; i < 6; ++i) PutU32(p, 0x18 + 4 * i, i == 0 ? 0x100u : i);
   p[0x1C] = 0x01;
   p[0x1D] = 0x01;
-  put16(0x3C, 1252);
-  put32(0x3E, n.database_key);
+  PutU16(p, 0x3C, 1252);
+  PutU32(p, 0x3E, n.database_key);
   if (j3) {
-    put16(0x38, 1);
-    put16(0x3A, 1033);  // General
+    PutU16(p, 0x38, 1);
+    PutU16(p, 0x3A, 1033);  // General
     if (n.password_bytes.size() > 20)
       throw Error(kInvalidArgument, "A Jet 3 password has at most 20 characters.");
     std::memcpy(p.data() + 0x42, n.password_bytes.data(), n.password_bytes.size());
   } else {
-    put16(0x6E, 1033);  // General, legacy sort-order version 0
+    PutU16(p, 0x6E, 1033);  // General, legacy sort-order version 0
     std::memcpy(p.data() + 0x72, &n.creation_date, sizeof(double));
     if (n.password.size() > 20)
       throw Error(kInvalidArgument, "A Jet 4 password has at most 20 characters.");
@@ -113,10 +107,10 @@ std::vector<uint8_t> EncodeHeaderPage(const NewHeader& n) {
       if (i / 2 < n.password.size()) b = static_cast<uint8_t>(n.password[i / 2] >> (8 * (i % 2)));
       p[0x42 + i] = static_cast<uint8_t>(b ^ static_cast<uint8_t>(mask >> (8 * (i % 4))));
     }
-    put32(0x98, 1620);
+    PutU32(p, 0x98, 1620);
     std::memcpy(p.data() + 0x9C, "4.0", 4);
   }
-  for (uint32_t at = ps - 512; at < ps; at += 2) put16(at, 0x0100);
+  for (uint32_t at = ps - 512; at < ps; at += 2) PutU16(p, at, 0x0100);
   ApplyHeaderMask(n.version, p);
   return p;
 }

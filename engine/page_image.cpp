@@ -8,25 +8,6 @@
 
 namespace tessmark::jet {
 
-void PutU16(std::span<uint8_t> buf, size_t at, uint16_t value) {
-  buf[at] = static_cast<uint8_t>(value);
-  buf[at + 1] = static_cast<uint8_t>(value >> 8);
-}
-
-void PutU32(std::span<uint8_t> buf, size_t at, uint32_t value) {
-  for (size_t i = 0; i < 4; ++i) buf[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-void PutU24BE(std::span<uint8_t> buf, size_t at, uint32_t value) {
-  buf[at] = static_cast<uint8_t>(value >> 16);
-  buf[at + 1] = static_cast<uint8_t>(value >> 8);
-  buf[at + 2] = static_cast<uint8_t>(value);
-}
-
-void PutU32BE(std::span<uint8_t> buf, size_t at, uint32_t value) {
-  for (size_t i = 0; i < 4; ++i) buf[at + i] = static_cast<uint8_t>(value >> (8 * (3 - i)));
-}
-
 // ---------------------------------------------------------------- data pages
 
 DataPageBuilder::DataPageBuilder(const PageGeometry& geometry, uint32_t owner)

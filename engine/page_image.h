@@ -10,6 +10,7 @@
 #include <span>
 #include <vector>
 
+#include "engine/bytes_write.h"
 #include "engine/header.h"
 
 namespace tessmark::jet {
@@ -127,11 +128,5 @@ PageImage MapBitmapPage(const PageGeometry& geometry, uint32_t slot,
 // fit inline on page 1.
 bool GlobalMapPage(const PageGeometry& geometry, uint32_t page_count, PageImage& page,
                    std::span<const uint32_t> free_pages = {});
-
-// Appends `value` little-endian / big-endian into a byte buffer at `at`.
-void PutU16(std::span<uint8_t> buf, size_t at, uint16_t value);
-void PutU32(std::span<uint8_t> buf, size_t at, uint32_t value);
-void PutU24BE(std::span<uint8_t> buf, size_t at, uint32_t value);
-void PutU32BE(std::span<uint8_t> buf, size_t at, uint32_t value);
 
 }  // namespace tessmark::jet

@@ -6,9 +6,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/bytes_write.h"
 #include "engine/error.h"
 #include "engine/index_key.h"
-#include "engine/page_image.h"
 #include "engine/text.h"
 
 namespace tessmark::jet {
@@ -20,14 +20,6 @@ constexpr uint32_t kJet4Constant = 1625;
 constexpr uint32_t kJet4IndexConstant = 1923;
 constexpr uint16_t kGeneralLcid = 1033;
 
-void Append16(std::vector<uint8_t>& b, uint32_t v) {
-  b.push_back(static_cast<uint8_t>(v));
-  b.push_back(static_cast<uint8_t>(v >> 8));
-}
-void Append32(std::vector<uint8_t>& b, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
 std::vector<uint8_t> NameBytes(const std::string& name, bool jet3) {
   std::vector<uint8_t> text = jet3 ? Utf8ToCodePage1252(name) : Utf8ToJet4Text(name, false);
   std::vector<uint8_t> out;
@@ -35,7 +27,7 @@ std::vector<uint8_t> NameBytes(const std::string& name, bool jet3) {
     if (text.size() > 255) Bad("The name \"" + name + "\" is too long.");
     out.push_back(static_cast<uint8_t>(text.size()));
   } else {
-    Append16(out, static_cast<uint32_t>(text.size()));
+    AppendU16(out, static_cast<uint16_t>(text.size()));
   }
   out.insert(out.end(), text.begin(), text.end());
   return out;
@@ -201,9 +193,9 @@ std::vector<uint8_t> EncodeTableDef(const TableLayout& l, const TableDefNumbers&
 
   for (size_t i = 0; i < l.real_indexes.size(); ++i) {
     const TableDefNumbers::Index& x = n.indexes.at(i);
-    Append32(s, x.entries);
-    Append32(s, x.unique_keys);
-    if (!j3) Append32(s, 0);
+    AppendU32(s, x.entries);
+    AppendU32(s, x.unique_keys);
+    if (!j3) AppendU32(s, 0);
   }
   for (const ColumnLayout& c : l.columns) {
     const size_t at = s.size();
@@ -304,11 +296,11 @@ std::vector<uint8_t> EncodeTableDef(const TableLayout& l, const TableDefNumbers&
   for (const ColumnLayout& c : l.columns) {
     if (!c.long_value()) continue;
     const TableDefNumbers::LongValueMaps& m = n.long_values.at(lv++);
-    Append16(s, c.number);
-    Append32(s, m.owned.Stored());
-    Append32(s, m.free.Stored());
+    AppendU16(s, c.number);
+    AppendU32(s, m.owned.Stored());
+    AppendU32(s, m.free.Stored());
   }
-  Append16(s, 0xFFFF);
+  AppendU16(s, 0xFFFF);
   PutU32(s, 8, static_cast<uint32_t>(s.size()));
   return s;
 }
@@ -380,8 +372,8 @@ void AppendVariablePart(const TableLayout& l, const std::vector<std::vector<uint
   offsets.push_back(eod);
   const uint32_t nvar = l.var_count;
   if (!j3) {
-    for (size_t k = offsets.size(); k-- > 0;) Append16(row, offsets[k]);
-    Append16(row, nvar);
+    for (size_t k = offsets.size(); k-- > 0;) AppendU16(row, static_cast<uint16_t>(offsets[k]));
+    AppendU16(row, static_cast<uint16_t>(nvar));
   } else {
     // Jump table: its length follows from the row length, and entry k
     // names the first offset at or past 256 * (k + 1).
