@@ -48,8 +48,8 @@ IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
                          " should be an index page but has page type " + std::to_string(type));
   }
   ip.leaf = type == kPageIndexLeaf;
-  ip.free_space = v.U16(2);
-  ip.owner = v.U32(4);
+  ip.free_space = v.U16(kPageFreeSpace);
+  ip.owner = v.U32(kPageOwner);
   ip.prev = v.U32(f.idx_prev);
   ip.next = v.U32(f.idx_next);
   ip.tail = v.U32(f.idx_tail);

@@ -8,44 +8,45 @@
 namespace tessmark::jet {
 
 const char* ColumnTypeName(uint8_t type) {
-  switch (type) {
-    case 0x01:
+  switch (static_cast<ColumnType>(type)) {
+    case ColumnType::kBoolean:
       return "Boolean";
-    case 0x02:
+    case ColumnType::kByte:
       return "Byte";
-    case 0x03:
+    case ColumnType::kInteger:
       return "Integer";
-    case 0x04:
+    case ColumnType::kLong:
       return "Long";
-    case 0x05:
+    case ColumnType::kCurrency:
       return "Currency";
-    case 0x06:
+    case ColumnType::kSingle:
       return "Single";
-    case 0x07:
+    case ColumnType::kDouble:
       return "Double";
-    case 0x08:
+    case ColumnType::kDateTime:
       return "DateTime";
-    case 0x09:
+    case ColumnType::kBinary:
       return "Binary";
-    case 0x0A:
+    case ColumnType::kText:
       return "Text";
-    case 0x0B:
+    case ColumnType::kOle:
       return "OLE";
-    case 0x0C:
+    case ColumnType::kMemo:
       return "Memo";
-    case 0x0F:
+    case ColumnType::kGuid:
       return "GUID";
-    case 0x10:
+    case ColumnType::kNumeric:
       return "Numeric";
-    case 0x11:
+    case ColumnType::kFixedBinary:
       return "FixedBinary";
-    default:
-      return "Unknown";
   }
+  return "Unknown";
 }
 
 bool KnownColumnType(uint8_t type) {
-  return (type >= 0x01 && type <= 0x0C) || type == 0x0F || type == 0x10 || type == 0x11;
+  const auto t = static_cast<ColumnType>(type);
+  return (t >= ColumnType::kBoolean && t <= ColumnType::kMemo) || t == ColumnType::kGuid ||
+         t == ColumnType::kNumeric || t == ColumnType::kFixedBinary;
 }
 
 const ColumnDef* TableDef::FindColumn(const std::string& column_name) const {
@@ -148,15 +149,15 @@ TableDef ReadTableDef(PageFile& file, uint32_t page, const std::string& name) {
     }
     ByteView v = p->View(at);
     def.pages.push_back(current);
-    if (!f.jet3()) def.page_free_fields.push_back(v.U16(2));
+    if (!f.jet3()) def.page_free_fields.push_back(v.U16(kPageFreeSpace));
     if (def.pages.size() == 1) {
       def.stream.insert(def.stream.end(), p->data.begin(), p->data.end());
     } else {
-      def.stream.insert(def.stream.end(), p->data.begin() + 8, p->data.end());
+      def.stream.insert(def.stream.end(), p->data.begin() + kTdefPageHeader, p->data.end());
     }
-    const uint32_t next = v.U32(4);
+    const uint32_t next = v.U32(kTdefNextPage);
     if (next == 0) break;
-    const uint32_t declared = LoadU32(def.stream.data() + 8);
+    const uint32_t declared = LoadU32(def.stream.data() + kTdefLength);
     if (def.stream.size() >= declared || def.stream.size() >= kMaxTableDefBytes) {
       ThrowDamaged(at, "the table definition chain continues past the definition's length of " +
                            std::to_string(declared) + " bytes");
@@ -166,7 +167,7 @@ TableDef ReadTableDef(PageFile& file, uint32_t page, const std::string& name) {
 
   StreamReader r(def, f, where);
   const ByteView& s = r.view();
-  def.declared_length = s.U32(0x08);
+  def.declared_length = s.U32(kTdefLength);
   def.row_count = s.U32(f.tdef_row_count);
   def.last_autonumber = s.U32(f.tdef_autonumber);
   def.table_type = s.U8(f.tdef_table_type);
@@ -192,37 +193,33 @@ TableDef ReadTableDef(PageFile& file, uint32_t page, const std::string& name) {
     RealIndexDef& ri = def.real_indexes[i];
     ri.number = i;
     ri.count_block_offset = pos;
-    ri.stat_entries = s.U32(pos);
-    ri.stat_unique = s.U32(pos + 4);
+    ri.stat_entries = s.U32(pos + f.ric_entries);
+    ri.stat_unique = s.U32(pos + f.ric_unique_keys);
     pos += f.real_idx_count_block;
   }
 
   def.columns.resize(num_cols);
   for (ColumnDef& c : def.columns) {
     c.block_offset = pos;
-    c.type = s.U8(pos);
+    c.type = s.U8(pos + f.col_type);
+    c.number = s.U16(pos + f.col_number);
+    c.var_index = s.U16(pos + f.col_var_index);
+    c.collation = s.U16(pos + f.col_collation);
     if (f.jet3()) {
-      c.number = s.U16(pos + 1);
-      c.var_index = s.U16(pos + 3);
-      c.collation = s.U16(pos + 9);
-      c.code_page = s.U16(pos + 11);
-      c.flags = s.U8(pos + 13);
-      c.fixed_offset = s.U16(pos + 14);
-      c.length = s.U16(pos + 16);
+      c.code_page = s.U16(pos + f.col_code_page);
     } else {
-      c.number = s.U16(pos + 5);
-      c.var_index = s.U16(pos + 7);
-      c.collation = s.U16(pos + 11);
-      c.precision = s.U8(pos + 11);
-      c.scale = s.U8(pos + 12);
-      c.flags = s.U8(pos + 15);
-      c.ext_flags = s.U8(pos + 16);
-      c.fixed_offset = s.U16(pos + 21);
-      c.length = s.U16(pos + 23);
+      // Where text keeps its collation; read for every column.
+      c.precision = s.U8(pos + f.col_precision);
+      c.scale = s.U8(pos + f.col_scale);
     }
-    if (f.jet3() && c.type == 0x10) {
-      c.precision = s.U8(pos + 11);
-      c.scale = s.U8(pos + 12);
+    c.flags = s.U8(pos + f.col_flags);
+    if (!f.jet3()) c.ext_flags = s.U8(pos + f.col_ext_flags);
+    c.fixed_offset = s.U16(pos + f.col_fixed_offset);
+    c.length = s.U16(pos + f.col_length);
+    // Jet 3 keeps them over the code page, of Numeric columns only.
+    if (f.jet3() && c.column_type() == ColumnType::kNumeric) {
+      c.precision = s.U8(pos + f.col_precision);
+      c.scale = s.U8(pos + f.col_scale);
     }
     pos += f.column_block;
   }
@@ -230,48 +227,46 @@ TableDef ReadTableDef(PageFile& file, uint32_t page, const std::string& name) {
 
   for (RealIndexDef& ri : def.real_indexes) {
     ri.block_offset = pos;
-    const uint32_t cols = pos + (f.jet3() ? 0 : 4);
-    for (uint32_t k = 0; k < 10; ++k) {
-      const uint16_t number = s.U16(cols + 3 * k);
-      if (number == 0xFFFF) continue;
-      ri.columns.push_back(IndexColumn{number, s.U8(cols + 3 * k + 2) != 0});
+    for (uint32_t k = 0; k < kIndexColumnSlots; ++k) {
+      const uint32_t slot = pos + f.ri_columns + kIndexColumnSlotSize * k;
+      const uint16_t number = s.U16(slot);
+      if (number == kNoIndexColumn) continue;
+      ri.columns.push_back(IndexColumn{number, s.U8(slot + 2) != 0});
     }
-    const uint32_t after = cols + 30;
-    ri.usage_map = RowPointer::FromStored(s.U32(after));
-    ri.root_page = s.U32(after + 4);
-    ri.flags = s.U8(f.jet3() ? after + 8 : after + 12);
+    ri.usage_map = RowPointer::FromStored(s.U32(pos + f.ri_usage_map));
+    ri.root_page = s.U32(pos + f.ri_root);
+    ri.flags = s.U8(pos + f.ri_flags);
     pos += f.real_idx_block;
   }
 
   def.logical_indexes.resize(num_idx);
   for (LogicalIndexDef& li : def.logical_indexes) {
     li.block_offset = pos;
-    const uint32_t b = pos + (f.jet3() ? 0 : 4);
-    li.number = s.U32(b);
-    li.real_index = s.U32(b + 4);
-    li.fk_role = s.U8(b + 8);
-    li.fk_index = static_cast<int32_t>(s.U32(b + 9));
-    li.fk_table_page = s.U32(b + 13);
-    li.update_action = s.U8(b + 17);
-    li.delete_action = s.U8(b + 18);
-    li.index_type = s.U8(b + 19);
+    li.number = s.U32(pos + f.li_number);
+    li.real_index = s.U32(pos + f.li_real_index);
+    li.fk_role = s.U8(pos + f.li_fk_role);
+    li.fk_index = static_cast<int32_t>(s.U32(pos + f.li_fk_index));
+    li.fk_table_page = s.U32(pos + f.li_fk_table);
+    li.update_action = s.U8(pos + f.li_update_action);
+    li.delete_action = s.U8(pos + f.li_delete_action);
+    li.index_type = s.U8(pos + f.li_index_type);
     pos += f.logical_idx_block;
   }
   for (LogicalIndexDef& li : def.logical_indexes) li.name = r.Name(pos);
 
   while (true) {
-    const uint16_t column = s.U16(pos);
-    if (column == 0xFFFF) {
+    const uint16_t column = s.U16(pos + kLvMapColumn);
+    if (column == kLvMapEnd) {
       pos += 2;
       break;
     }
     LongValueMapDef m;
     m.offset = pos;
     m.column_number = column;
-    m.owned_map = RowPointer::FromStored(s.U32(pos + 2));
-    m.free_map = RowPointer::FromStored(s.U32(pos + 6));
+    m.owned_map = RowPointer::FromStored(s.U32(pos + kLvMapOwned));
+    m.free_map = RowPointer::FromStored(s.U32(pos + kLvMapFree));
     def.long_value_maps.push_back(m);
-    pos += 10;
+    pos += kLvMapEntry;
   }
   def.parsed_length = pos;
   return def;

@@ -53,7 +53,7 @@ uint32_t TableLayout::RealIndexFor(const std::vector<std::pair<size_t, bool>>& c
 }
 
 TableLayout LayOutTable(const TableDecl& decl, JetVersion version) {
-  const bool j3 = version == JetVersion::kJet3;
+  const Format& f = Format::For(version);
   TableLayout l;
   l.version = version;
   l.name = decl.name;
@@ -90,12 +90,12 @@ TableLayout LayOutTable(const TableDecl& decl, JetVersion version) {
       case ColumnType::kText: {
         const uint16_t chars = c.length == 0 ? 255 : c.length;
         if (chars > 255) Bad("Text column \"" + c.name + "\" can hold at most 255 characters.");
-        col.length_bytes = static_cast<uint16_t>(j3 ? chars : 2 * chars);
+        col.length_bytes = static_cast<uint16_t>(f.text_unit_bytes * chars);
         break;
       }
       case ColumnType::kBinary: {
         const uint16_t bytes = c.length == 0 ? 255 : c.length;
-        if (bytes > (j3 ? 255 : 510))
+        if (bytes > f.max_binary_length)
           Bad("Binary column \"" + c.name + "\" is longer than the format allows.");
         col.length_bytes = bytes;
         break;
@@ -113,10 +113,10 @@ TableLayout LayOutTable(const TableDecl& decl, JetVersion version) {
     if (c.type == ColumnType::kNumeric &&
         (c.precision == 0 || c.precision > 28 || c.scale > c.precision))
       Bad("Numeric column \"" + c.name + "\" needs a precision of 1 to 28 and a scale up to it.");
-    col.flags = static_cast<uint8_t>(0x02 | (col.fixed ? kColumnFixed : 0) |
+    col.flags = static_cast<uint8_t>(kColumnNullable | (col.fixed ? kColumnFixed : 0) |
                                      (c.autonumber ? kColumnAutoNumber : 0) | c.system_flags);
-    if (!j3 && c.compressed && (c.type == ColumnType::kText || c.type == ColumnType::kMemo))
-      col.ext_flags = 0x01;
+    if (!f.jet3() && c.compressed && (c.type == ColumnType::kText || c.type == ColumnType::kMemo))
+      col.ext_flags = kColumnCompressedUnicode;
     if (c.autonumber) l.autonumber = l.columns.size();
     l.columns.push_back(col);
   }
@@ -130,8 +130,7 @@ TableLayout LayOutTable(const TableDecl& decl, JetVersion version) {
       col.var_index = l.var_count++;
     }
   }
-  const uint32_t max_row = j3 ? 2012 : 4060;
-  if (l.fixed_area + 64 > max_row)
+  if (l.fixed_area + 64 > f.max_row_size)
     Bad("The fixed-length columns of table \"" + decl.name + "\" do not fit a row.");
 
   // Indexes: one real index per distinct column list, numbered in the
@@ -173,11 +172,11 @@ std::vector<uint8_t> EncodeTableDef(const TableLayout& l, const TableDefNumbers&
   const Format& f = Format::For(l.version);
   const bool j3 = f.jet3();
   std::vector<uint8_t> s(f.tdef_var_part, 0);
-  s[0] = 0x02;
+  s[0] = kPageTableDef;
   s[1] = 0x01;
   if (!j3) {
-    PutU32(s, 0x0C, kJet4Constant);
-    s[0x18] = 0x01;
+    PutU32(s, f.tdef_constant, kJet4Constant);
+    s[f.tdef_autonumber_mark] = 0x01;
   }
   PutU32(s, f.tdef_row_count, n.row_count);
   PutU32(s, f.tdef_autonumber, n.last_autonumber);
@@ -193,43 +192,33 @@ std::vector<uint8_t> EncodeTableDef(const TableLayout& l, const TableDefNumbers&
 
   for (size_t i = 0; i < l.real_indexes.size(); ++i) {
     const TableDefNumbers::Index& x = n.indexes.at(i);
-    AppendU32(s, x.entries);
-    AppendU32(s, x.unique_keys);
-    if (!j3) AppendU32(s, 0);
+    const size_t at = s.size();
+    s.resize(at + f.real_idx_count_block, 0);
+    PutU32(s, at + f.ric_entries, x.entries);
+    PutU32(s, at + f.ric_unique_keys, x.unique_keys);
   }
   for (const ColumnLayout& c : l.columns) {
     const size_t at = s.size();
     s.resize(at + f.column_block, 0);
     const bool text = c.decl.type == ColumnType::kText || c.decl.type == ColumnType::kMemo;
-    s[at] = static_cast<uint8_t>(c.decl.type);
-    if (j3) {
-      PutU16(s, at + 1, c.number);
-      PutU16(s, at + 3, c.var_index);
-      if (c.decl.type == ColumnType::kNumeric) {
-        s[at + 11] = c.decl.precision;
-        s[at + 12] = c.decl.scale;
-      } else {
-        PutU16(s, at + 9, kGeneralLcid);
-        PutU16(s, at + 11, 1252);
-      }
-      s[at + 13] = c.flags;
-      PutU16(s, at + 14, c.fixed_offset);
-      PutU16(s, at + 16, c.length_bytes);
-    } else {
-      PutU32(s, at + 1, kJet4Constant);
-      PutU16(s, at + 5, c.number);
-      PutU16(s, at + 7, c.var_index);
-      if (c.decl.type == ColumnType::kNumeric) {
-        s[at + 11] = c.decl.precision;
-        s[at + 12] = c.decl.scale;
-      } else if (text) {
-        PutU16(s, at + 11, kGeneralLcid);
-      }
-      s[at + 15] = c.flags;
-      s[at + 16] = c.ext_flags;
-      PutU16(s, at + 21, c.fixed_offset);
-      PutU16(s, at + 23, c.length_bytes);
+    s[at + f.col_type] = static_cast<uint8_t>(c.decl.type);
+    if (!j3) PutU32(s, at + f.col_constant, kJet4Constant);
+    PutU16(s, at + f.col_number, c.number);
+    PutU16(s, at + f.col_var_index, c.var_index);
+    if (c.decl.type == ColumnType::kNumeric) {
+      s[at + f.col_precision] = c.decl.precision;
+      s[at + f.col_scale] = c.decl.scale;
+    } else if (j3) {
+      // Jet 3 gives every other column the general collation and code page.
+      PutU16(s, at + f.col_collation, kGeneralLcid);
+      PutU16(s, at + f.col_code_page, 1252);
+    } else if (text) {
+      PutU16(s, at + f.col_collation, kGeneralLcid);
     }
+    s[at + f.col_flags] = c.flags;
+    if (!j3) s[at + f.col_ext_flags] = c.ext_flags;
+    PutU16(s, at + f.col_fixed_offset, c.fixed_offset);
+    PutU16(s, at + f.col_length, c.length_bytes);
   }
   for (const ColumnLayout& c : l.columns) {
     const auto name = NameBytes(c.decl.name, j3);
@@ -240,27 +229,19 @@ std::vector<uint8_t> EncodeTableDef(const TableLayout& l, const TableDefNumbers&
     const TableDefNumbers::Index& x = n.indexes.at(i);
     const size_t at = s.size();
     s.resize(at + f.real_idx_block, 0);
-    size_t p = at;
-    if (!j3) {
-      PutU32(s, p, kJet4IndexConstant);
-      p += 4;
-    }
-    for (size_t k = 0; k < 10; ++k) {
+    if (!j3) PutU32(s, at + f.ri_constant, kJet4IndexConstant);
+    for (size_t k = 0; k < kIndexColumnSlots; ++k) {
+      const size_t slot = at + f.ri_columns + kIndexColumnSlotSize * k;
       if (k < ri.columns.size()) {
-        PutU16(s, p + 3 * k, l.columns[ri.columns[k].first].number);
-        s[p + 3 * k + 2] = ri.columns[k].second ? 0x01 : 0x00;
+        PutU16(s, slot, l.columns[ri.columns[k].first].number);
+        s[slot + 2] = ri.columns[k].second ? 0x01 : 0x00;
       } else {
-        PutU16(s, p + 3 * k, 0xFFFF);
+        PutU16(s, slot, kNoIndexColumn);
       }
     }
-    p += 30;
-    PutU32(s, p, x.map.Stored());
-    PutU32(s, p + 4, x.root);
-    if (j3) {
-      s[p + 8] = ri.flags;
-    } else {
-      s[p + 12] = static_cast<uint8_t>(ri.flags | 0x80);
-    }
+    PutU32(s, at + f.ri_usage_map, x.map.Stored());
+    PutU32(s, at + f.ri_root, x.root);
+    s[at + f.ri_flags] = static_cast<uint8_t>(ri.flags | (j3 ? 0 : kIndexJet4Mark));
   }
   // Logical index blocks and names go in case-insensitive name order.
   std::vector<const LogicalIndexLayout*> logical;
@@ -274,19 +255,15 @@ std::vector<uint8_t> EncodeTableDef(const TableLayout& l, const TableDefNumbers&
   for (const LogicalIndexLayout* li : logical) {
     const size_t at = s.size();
     s.resize(at + f.logical_idx_block, 0);
-    size_t p = at;
-    if (!j3) {
-      PutU32(s, p, kJet4Constant);
-      p += 4;
-    }
-    PutU32(s, p, li->number);
-    PutU32(s, p + 4, li->real);
-    s[p + 8] = li->fk_role;
-    PutU32(s, p + 9, static_cast<uint32_t>(li->fk_index));
-    PutU32(s, p + 13, n.fk_table_pages.empty() ? 0 : n.fk_table_pages.at(li->number));
-    s[p + 17] = li->update_action;
-    s[p + 18] = li->delete_action;
-    s[p + 19] = li->type;
+    if (!j3) PutU32(s, at + f.li_constant, kJet4Constant);
+    PutU32(s, at + f.li_number, li->number);
+    PutU32(s, at + f.li_real_index, li->real);
+    s[at + f.li_fk_role] = li->fk_role;
+    PutU32(s, at + f.li_fk_index, static_cast<uint32_t>(li->fk_index));
+    PutU32(s, at + f.li_fk_table, n.fk_table_pages.empty() ? 0 : n.fk_table_pages.at(li->number));
+    s[at + f.li_update_action] = li->update_action;
+    s[at + f.li_delete_action] = li->delete_action;
+    s[at + f.li_index_type] = li->type;
   }
   for (const LogicalIndexLayout* li : logical) {
     const auto name = NameBytes(li->name, j3);
@@ -296,12 +273,14 @@ std::vector<uint8_t> EncodeTableDef(const TableLayout& l, const TableDefNumbers&
   for (const ColumnLayout& c : l.columns) {
     if (!c.long_value()) continue;
     const TableDefNumbers::LongValueMaps& m = n.long_values.at(lv++);
-    AppendU16(s, c.number);
-    AppendU32(s, m.owned.Stored());
-    AppendU32(s, m.free.Stored());
+    const size_t at = s.size();
+    s.resize(at + kLvMapEntry, 0);
+    PutU16(s, at + kLvMapColumn, c.number);
+    PutU32(s, at + kLvMapOwned, m.owned.Stored());
+    PutU32(s, at + kLvMapFree, m.free.Stored());
   }
-  AppendU16(s, 0xFFFF);
-  PutU32(s, 8, static_cast<uint32_t>(s.size()));
+  AppendU16(s, kLvMapEnd);
+  PutU32(s, kTdefLength, static_cast<uint32_t>(s.size()));
   return s;
 }
 
@@ -352,7 +331,7 @@ std::vector<uint8_t> LongValueBytes(const TableLayout& l, size_t column, const V
   }
   if (v.kind != Value::Kind::kText) Bad(Describe(l, column) + " takes text.");
   if (l.version == JetVersion::kJet3) return Utf8ToCodePage1252(v.text);
-  return Utf8ToJet4Text(v.text, (c.ext_flags & 0x01) != 0);
+  return Utf8ToJet4Text(v.text, (c.ext_flags & kColumnCompressedUnicode) != 0);
 }
 
 namespace {
@@ -404,8 +383,9 @@ void AppendVariablePart(const TableLayout& l, const std::vector<std::vector<uint
 
 std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& values,
                                const std::vector<std::vector<uint8_t>>& long_fields) {
-  const bool j3 = l.version == JetVersion::kJet3;
-  const uint32_t cs = j3 ? 1 : 2;
+  const Format& f = Format::For(l.version);
+  const bool j3 = f.jet3();
+  const uint32_t cs = f.row_count_size;
   const size_t ncols = l.columns.size();
   if (values.size() != ncols)
     Bad("A row of table \"" + l.name + "\" has the wrong number of values.");
@@ -491,14 +471,14 @@ std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& v
       case ColumnType::kText: {
         need(K::kText, "takes text");
         std::vector<uint8_t> b =
-            j3 ? Utf8ToCodePage1252(v.text) : Utf8ToJet4Text(v.text, (c.ext_flags & 0x01) != 0);
+            j3 ? Utf8ToCodePage1252(v.text)
+               : Utf8ToJet4Text(v.text, (c.ext_flags & kColumnCompressedUnicode) != 0);
         // The text is valid UTF-8 by now: count the bytes that start a character.
         const auto chars =
             static_cast<size_t>(std::count_if(v.text.begin(), v.text.end(), [](char ch) {
               return (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
             }));
-        if (chars > (j3 ? c.length_bytes : c.length_bytes / 2u))
-          wrong(i, "cannot hold a text that long");
+        if (chars > c.length_bytes / f.text_unit_bytes) wrong(i, "cannot hold a text that long");
         var[c.var_index] = std::move(b);
         break;
       }
@@ -520,7 +500,7 @@ std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& v
   // trailer: the null mask follows the fixed area.
   if (l.var_count > 0) AppendVariablePart(l, var, mask.size(), row);
   row.insert(row.end(), mask.begin(), mask.end());
-  if (row.size() > (j3 ? 2012u : 4060u))
+  if (row.size() > f.max_row_size)
     Bad("A row of table \"" + l.name + "\" is longer than a data page can hold (" +
         std::to_string(row.size()) + " bytes).");
   return row;
