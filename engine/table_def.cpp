@@ -94,48 +94,11 @@ namespace {
 // No definition of 255 columns and their indexes comes near this.
 constexpr size_t kMaxTableDefBytes = 1u << 20;
 
-// Reads names and blocks from the logical stream, remembering how far it got.
-class StreamReader {
- public:
-  StreamReader(const TableDef& def, const Format& format, const Location& where)
-      : view_(def.stream, where), format_(format) {}
-
-  const ByteView& view() const { return view_; }
-
-  std::string Name(uint32_t& pos) const {
-    uint32_t len;
-    if (format_.jet3()) {
-      len = view_.U8(pos);
-      pos += 1;
-      const std::string s = SingleByteToUtf8(view_.Sub(pos, len), 1252);
-      pos += len;
-      return s;
-    }
-    len = view_.U16(pos);
-    pos += 2;
-    const std::string s = Utf16LeToUtf8(view_.Sub(pos, len));
-    pos += len;
-    return s;
-  }
-
- private:
-  ByteView view_;
-  const Format& format_;
-};
-
-}  // namespace
-
-TableDef ReadTableDef(PageFile& file, uint32_t page, const std::string& name) {
-  const Format& f = Format::For(file.version());
-  TableDef def;
-  def.name = name;
-  def.page = page;
-  Location where = def.where();
-
-  // Gather the chain: the first page whole, continuation pages without
-  // their 8-byte header.
+// Gathers the chain into the definition's logical stream: the first page
+// whole, continuation pages without their header.
+void ReadChain(PageFile& file, const Format& f, TableDef& def, const Location& where) {
   std::unordered_set<uint32_t> seen;
-  uint32_t current = page;
+  uint32_t current = def.page;
   while (true) {
     Location at = where.WithPage(current);
     if (!seen.insert(current).second) {
@@ -150,13 +113,11 @@ TableDef ReadTableDef(PageFile& file, uint32_t page, const std::string& name) {
     ByteView v = p->View(at);
     def.pages.push_back(current);
     if (!f.jet3()) def.page_free_fields.push_back(v.U16(kPageFreeSpace));
-    if (def.pages.size() == 1) {
-      def.stream.insert(def.stream.end(), p->data.begin(), p->data.end());
-    } else {
-      def.stream.insert(def.stream.end(), p->data.begin() + kTdefPageHeader, p->data.end());
-    }
+    const size_t skip = def.pages.size() == 1 ? 0 : kTdefPageHeader;
+    def.stream.insert(def.stream.end(), p->data.begin() + static_cast<std::ptrdiff_t>(skip),
+                      p->data.end());
     const uint32_t next = v.U32(kTdefNextPage);
-    if (next == 0) break;
+    if (next == 0) return;
     const uint32_t declared = LoadU32(def.stream.data() + kTdefLength);
     if (def.stream.size() >= declared || def.stream.size() >= kMaxTableDefBytes) {
       ThrowDamaged(at, "the table definition chain continues past the definition's length of " +
@@ -164,111 +125,167 @@ TableDef ReadTableDef(PageFile& file, uint32_t page, const std::string& name) {
     }
     current = next;
   }
+}
 
-  StreamReader r(def, f, where);
-  const ByteView& s = r.view();
-  def.declared_length = s.U32(kTdefLength);
-  def.row_count = s.U32(f.tdef_row_count);
-  def.last_autonumber = s.U32(f.tdef_autonumber);
-  def.table_type = s.U8(f.tdef_table_type);
-  def.max_columns = s.U16(f.tdef_max_cols);
-  def.var_columns = s.U16(f.tdef_var_cols);
-  const uint16_t num_cols = s.U16(f.tdef_num_cols);
-  const uint32_t num_idx = s.U32(f.tdef_num_idx);
-  const uint32_t num_real = s.U32(f.tdef_num_real_idx);
-  def.owned_map = RowPointer::FromStored(s.U32(f.tdef_owned_map));
-  def.free_map = RowPointer::FromStored(s.U32(f.tdef_free_map));
+// Reads the parts of the stream in order, each step from where the last
+// one ended.
+class TableDefParser {
+ public:
+  TableDefParser(TableDef& def, const Format& f, const Location& where)
+      : def_(def), f_(f), where_(where), s_(def.stream, where) {}
 
-  // Counts are bounded by the bytes their blocks need; this keeps a damaged
-  // count from asking for huge allocations.
-  const size_t room = def.stream.size();
-  if (num_real > room / f.real_idx_count_block || num_idx > room / f.logical_idx_block ||
-      num_cols > room / f.column_block) {
-    ThrowDamaged(where, "the table definition declares more columns or indexes than it holds");
+  void Parse() {
+    ReadBlock();
+    pos_ = f_.tdef_var_part;
+    ReadRealIndexCounts();
+    ReadColumns();
+    for (ColumnDef& c : def_.columns) c.name = Name();
+    ReadRealIndexes();
+    ReadLogicalIndexes();
+    for (LogicalIndexDef& li : def_.logical_indexes) li.name = Name();
+    ReadLongValueMaps();
+    def_.parsed_length = pos_;
   }
 
-  uint32_t pos = f.tdef_var_part;
-  def.real_indexes.resize(num_real);
-  for (uint32_t i = 0; i < num_real; ++i) {
-    RealIndexDef& ri = def.real_indexes[i];
-    ri.number = i;
-    ri.count_block_offset = pos;
-    ri.stat_entries = s.U32(pos + f.ric_entries);
-    ri.stat_unique = s.U32(pos + f.ric_unique_keys);
-    pos += f.real_idx_count_block;
-  }
-
-  def.columns.resize(num_cols);
-  for (ColumnDef& c : def.columns) {
-    c.block_offset = pos;
-    c.type = s.U8(pos + f.col_type);
-    c.number = s.U16(pos + f.col_number);
-    c.var_index = s.U16(pos + f.col_var_index);
-    c.collation = s.U16(pos + f.col_collation);
-    if (f.jet3()) {
-      c.code_page = s.U16(pos + f.col_code_page);
-    } else {
-      // Where text keeps its collation; read for every column.
-      c.precision = s.U8(pos + f.col_precision);
-      c.scale = s.U8(pos + f.col_scale);
+ private:
+  // The fixed definition block: counts, statistics and the table's maps.
+  void ReadBlock() {
+    def_.declared_length = s_.U32(kTdefLength);
+    def_.row_count = s_.U32(f_.tdef_row_count);
+    def_.last_autonumber = s_.U32(f_.tdef_autonumber);
+    def_.table_type = s_.U8(f_.tdef_table_type);
+    def_.max_columns = s_.U16(f_.tdef_max_cols);
+    def_.var_columns = s_.U16(f_.tdef_var_cols);
+    const uint16_t num_cols = s_.U16(f_.tdef_num_cols);
+    const uint32_t num_idx = s_.U32(f_.tdef_num_idx);
+    const uint32_t num_real = s_.U32(f_.tdef_num_real_idx);
+    def_.owned_map = RowPointer::FromStored(s_.U32(f_.tdef_owned_map));
+    def_.free_map = RowPointer::FromStored(s_.U32(f_.tdef_free_map));
+    // Counts are bounded by the bytes their blocks need; this keeps a
+    // damaged count from asking for huge allocations.
+    const size_t room = def_.stream.size();
+    if (num_real > room / f_.real_idx_count_block || num_idx > room / f_.logical_idx_block ||
+        num_cols > room / f_.column_block) {
+      ThrowDamaged(where_, "the table definition declares more columns or indexes than it holds");
     }
-    c.flags = s.U8(pos + f.col_flags);
-    if (!f.jet3()) c.ext_flags = s.U8(pos + f.col_ext_flags);
-    c.fixed_offset = s.U16(pos + f.col_fixed_offset);
-    c.length = s.U16(pos + f.col_length);
-    // Jet 3 keeps them over the code page, of Numeric columns only.
-    if (f.jet3() && c.column_type() == ColumnType::kNumeric) {
-      c.precision = s.U8(pos + f.col_precision);
-      c.scale = s.U8(pos + f.col_scale);
-    }
-    pos += f.column_block;
-  }
-  for (ColumnDef& c : def.columns) c.name = r.Name(pos);
-
-  for (RealIndexDef& ri : def.real_indexes) {
-    ri.block_offset = pos;
-    for (uint32_t k = 0; k < kIndexColumnSlots; ++k) {
-      const uint32_t slot = pos + f.ri_columns + kIndexColumnSlotSize * k;
-      const uint16_t number = s.U16(slot);
-      if (number == kNoIndexColumn) continue;
-      ri.columns.push_back(IndexColumn{number, s.U8(slot + 2) != 0});
-    }
-    ri.usage_map = RowPointer::FromStored(s.U32(pos + f.ri_usage_map));
-    ri.root_page = s.U32(pos + f.ri_root);
-    ri.flags = s.U8(pos + f.ri_flags);
-    pos += f.real_idx_block;
+    def_.real_indexes.resize(num_real);
+    def_.columns.resize(num_cols);
+    def_.logical_indexes.resize(num_idx);
   }
 
-  def.logical_indexes.resize(num_idx);
-  for (LogicalIndexDef& li : def.logical_indexes) {
-    li.block_offset = pos;
-    li.number = s.U32(pos + f.li_number);
-    li.real_index = s.U32(pos + f.li_real_index);
-    li.fk_role = s.U8(pos + f.li_fk_role);
-    li.fk_index = static_cast<int32_t>(s.U32(pos + f.li_fk_index));
-    li.fk_table_page = s.U32(pos + f.li_fk_table);
-    li.update_action = s.U8(pos + f.li_update_action);
-    li.delete_action = s.U8(pos + f.li_delete_action);
-    li.index_type = s.U8(pos + f.li_index_type);
-    pos += f.logical_idx_block;
-  }
-  for (LogicalIndexDef& li : def.logical_indexes) li.name = r.Name(pos);
-
-  while (true) {
-    const uint16_t column = s.U16(pos + kLvMapColumn);
-    if (column == kLvMapEnd) {
-      pos += 2;
-      break;
+  void ReadRealIndexCounts() {
+    for (uint32_t i = 0; i < def_.real_indexes.size(); ++i) {
+      RealIndexDef& ri = def_.real_indexes[i];
+      ri.number = i;
+      ri.count_block_offset = pos_;
+      ri.stat_entries = s_.U32(pos_ + f_.ric_entries);
+      ri.stat_unique = s_.U32(pos_ + f_.ric_unique_keys);
+      pos_ += f_.real_idx_count_block;
     }
-    LongValueMapDef m;
-    m.offset = pos;
-    m.column_number = column;
-    m.owned_map = RowPointer::FromStored(s.U32(pos + kLvMapOwned));
-    m.free_map = RowPointer::FromStored(s.U32(pos + kLvMapFree));
-    def.long_value_maps.push_back(m);
-    pos += kLvMapEntry;
   }
-  def.parsed_length = pos;
+
+  void ReadColumns() {
+    for (ColumnDef& c : def_.columns) {
+      c.block_offset = pos_;
+      c.type = s_.U8(pos_ + f_.col_type);
+      c.number = s_.U16(pos_ + f_.col_number);
+      c.var_index = s_.U16(pos_ + f_.col_var_index);
+      c.collation = s_.U16(pos_ + f_.col_collation);
+      if (f_.jet3()) {
+        c.code_page = s_.U16(pos_ + f_.col_code_page);
+      } else {
+        // Where text keeps its collation; read for every column.
+        c.precision = s_.U8(pos_ + f_.col_precision);
+        c.scale = s_.U8(pos_ + f_.col_scale);
+      }
+      c.flags = s_.U8(pos_ + f_.col_flags);
+      if (!f_.jet3()) c.ext_flags = s_.U8(pos_ + f_.col_ext_flags);
+      c.fixed_offset = s_.U16(pos_ + f_.col_fixed_offset);
+      c.length = s_.U16(pos_ + f_.col_length);
+      // Jet 3 keeps them over the code page, of Numeric columns only.
+      if (f_.jet3() && c.column_type() == ColumnType::kNumeric) {
+        c.precision = s_.U8(pos_ + f_.col_precision);
+        c.scale = s_.U8(pos_ + f_.col_scale);
+      }
+      pos_ += f_.column_block;
+    }
+  }
+
+  // A name: its length in bytes, then Jet 3 code-page or Jet 4 UTF-16 text.
+  std::string Name() {
+    const uint32_t len = f_.name_length_size == 1 ? s_.U8(pos_) : s_.U16(pos_);
+    pos_ += f_.name_length_size;
+    const Bytes text = s_.Sub(pos_, len);
+    pos_ += len;
+    return f_.jet3() ? SingleByteToUtf8(text, 1252) : Utf16LeToUtf8(text);
+  }
+
+  void ReadRealIndexes() {
+    for (RealIndexDef& ri : def_.real_indexes) {
+      ri.block_offset = pos_;
+      for (uint32_t k = 0; k < kIndexColumnSlots; ++k) {
+        const uint32_t slot = pos_ + f_.ri_columns + kIndexColumnSlotSize * k;
+        const uint16_t number = s_.U16(slot);
+        if (number == kNoIndexColumn) continue;
+        ri.columns.push_back(IndexColumn{number, s_.U8(slot + 2) != 0});
+      }
+      ri.usage_map = RowPointer::FromStored(s_.U32(pos_ + f_.ri_usage_map));
+      ri.root_page = s_.U32(pos_ + f_.ri_root);
+      ri.flags = s_.U8(pos_ + f_.ri_flags);
+      pos_ += f_.real_idx_block;
+    }
+  }
+
+  void ReadLogicalIndexes() {
+    for (LogicalIndexDef& li : def_.logical_indexes) {
+      li.block_offset = pos_;
+      li.number = s_.U32(pos_ + f_.li_number);
+      li.real_index = s_.U32(pos_ + f_.li_real_index);
+      li.fk_role = s_.U8(pos_ + f_.li_fk_role);
+      li.fk_index = static_cast<int32_t>(s_.U32(pos_ + f_.li_fk_index));
+      li.fk_table_page = s_.U32(pos_ + f_.li_fk_table);
+      li.update_action = s_.U8(pos_ + f_.li_update_action);
+      li.delete_action = s_.U8(pos_ + f_.li_delete_action);
+      li.index_type = s_.U8(pos_ + f_.li_index_type);
+      pos_ += f_.logical_idx_block;
+    }
+  }
+
+  // The maps of each memo/OLE column, up to and including the end mark.
+  void ReadLongValueMaps() {
+    while (true) {
+      const uint16_t column = s_.U16(pos_ + kLvMapColumn);
+      if (column == kLvMapEnd) {
+        pos_ += 2;
+        return;
+      }
+      LongValueMapDef m;
+      m.offset = pos_;
+      m.column_number = column;
+      m.owned_map = RowPointer::FromStored(s_.U32(pos_ + kLvMapOwned));
+      m.free_map = RowPointer::FromStored(s_.U32(pos_ + kLvMapFree));
+      def_.long_value_maps.push_back(m);
+      pos_ += kLvMapEntry;
+    }
+  }
+
+  TableDef& def_;
+  const Format& f_;
+  const Location& where_;
+  ByteView s_;
+  uint32_t pos_ = 0;
+};
+
+}  // namespace
+
+TableDef ReadTableDef(PageFile& file, uint32_t page, const std::string& name) {
+  const Format& f = Format::For(file.version());
+  TableDef def;
+  def.name = name;
+  def.page = page;
+  const Location where = def.where();
+  ReadChain(file, f, def, where);
+  TableDefParser(def, f, where).Parse();
   return def;
 }
 
