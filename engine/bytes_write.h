@@ -19,6 +19,10 @@ inline void PutU32(std::span<uint8_t> buf, size_t at, uint32_t value) {
   for (size_t i = 0; i < 4; ++i) buf[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+inline void PutU64(std::span<uint8_t> buf, size_t at, uint64_t value) {
+  for (size_t i = 0; i < 8; ++i) buf[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
 inline void PutU24BE(std::span<uint8_t> buf, size_t at, uint32_t value) {
   buf[at] = static_cast<uint8_t>(value >> 16);
   buf[at + 1] = static_cast<uint8_t>(value >> 8);

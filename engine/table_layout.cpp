@@ -33,6 +33,14 @@ std::vector<uint8_t> NameBytes(const std::string& name, bool jet3) {
   return out;
 }
 
+// Text as a column of the layout stores it: Jet 3 in its code page, Jet 4
+// in UTF-16, compressed where the column allows it.
+std::vector<uint8_t> TextBytes(const TableLayout& l, const ColumnLayout& c,
+                               const std::string& text) {
+  if (l.version == JetVersion::kJet3) return Utf8ToCodePage1252(text);
+  return Utf8ToJet4Text(text, (c.ext_flags & kColumnCompressedUnicode) != 0);
+}
+
 std::string Describe(const TableLayout& l, size_t column) {
   return "column \"" + l.columns[column].decl.name + "\" of table \"" + l.name + "\"";
 }
@@ -330,8 +338,7 @@ std::vector<uint8_t> LongValueBytes(const TableLayout& l, size_t column, const V
     return v.bytes;
   }
   if (v.kind != Value::Kind::kText) Bad(Describe(l, column) + " takes text.");
-  if (l.version == JetVersion::kJet3) return Utf8ToCodePage1252(v.text);
-  return Utf8ToJet4Text(v.text, (c.ext_flags & kColumnCompressedUnicode) != 0);
+  return TextBytes(l, c, v.text);
 }
 
 namespace {
@@ -379,131 +386,164 @@ void AppendVariablePart(const TableLayout& l, const std::vector<std::vector<uint
   }
 }
 
-}  // namespace
+// Builds one row: the column count and the fixed area, the null mask and
+// the values of variable columns aside, then the variable part with its
+// trailer, and the mask last.
+class RowEncoder {
+ public:
+  RowEncoder(const TableLayout& l, const std::vector<std::vector<uint8_t>>& long_fields)
+      : l_(l), f_(Format::For(l.version)), long_fields_(long_fields) {}
 
-std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& values,
-                               const std::vector<std::vector<uint8_t>>& long_fields) {
-  const Format& f = Format::For(l.version);
-  const bool j3 = f.jet3();
-  const uint32_t cs = f.row_count_size;
-  const size_t ncols = l.columns.size();
-  if (values.size() != ncols)
-    Bad("A row of table \"" + l.name + "\" has the wrong number of values.");
-  std::vector<uint8_t> row(cs + l.fixed_area, 0);
-  if (j3) {
-    row[0] = static_cast<uint8_t>(ncols);
-  } else {
-    PutU16(row, 0, static_cast<uint16_t>(ncols));
+  std::vector<uint8_t> Encode(const std::vector<Value>& values) {
+    const size_t ncols = l_.columns.size();
+    if (values.size() != ncols)
+      Bad("A row of table \"" + l_.name + "\" has the wrong number of values.");
+    StartRow();
+    for (size_t i = 0; i < ncols; ++i) PutColumn(i, values[i]);
+    // A table without variable columns stores neither variable data nor a
+    // trailer: the null mask follows the fixed area.
+    if (l_.var_count > 0) AppendVariablePart(l_, var_, mask_.size(), row_);
+    row_.insert(row_.end(), mask_.begin(), mask_.end());
+    if (row_.size() > f_.max_row_size)
+      Bad("A row of table \"" + l_.name + "\" is longer than a data page can hold (" +
+          std::to_string(row_.size()) + " bytes).");
+    return std::move(row_);
   }
-  std::vector<uint8_t> mask((ncols + 7) / 8, 0);
-  auto set_bit = [&](uint16_t number) {
-    mask[number / 8] = static_cast<uint8_t>(mask[number / 8] | (1u << (number % 8)));
-  };
-  auto wrong = [&](size_t i, const char* what) { Bad(Describe(l, i) + " " + what + "."); };
-  std::vector<std::vector<uint8_t>> var(l.var_count);
-  for (size_t i = 0; i < ncols; ++i) {
-    const ColumnLayout& c = l.columns[i];
-    const Value& v = values[i];
-    using K = Value::Kind;
+
+ private:
+  using K = Value::Kind;
+
+  // The column count, then the fixed area, zeroed.
+  void StartRow() {
+    const size_t ncols = l_.columns.size();
+    row_.assign(f_.row_count_size + l_.fixed_area, 0);
+    if (f_.row_count_size == 1) {
+      row_[0] = static_cast<uint8_t>(ncols);
+    } else {
+      PutU16(row_, 0, static_cast<uint16_t>(ncols));
+    }
+    mask_.assign((ncols + 7) / 8, 0);
+    var_.assign(l_.var_count, {});
+  }
+
+  void PutColumn(size_t i, const Value& v) {
+    const ColumnLayout& c = l_.columns[i];
     if (c.decl.type == ColumnType::kBoolean) {
-      if (v.kind != K::kBoolean && !v.is_null()) wrong(i, "takes Yes/No values");
-      if (v.boolean) set_bit(c.number);
-      continue;
+      if (v.kind != K::kBoolean && !v.is_null()) Wrong(i, "takes Yes/No values");
+      if (v.boolean) SetBit(c.number);
+      return;
     }
     if (v.is_null()) {
-      if (c.decl.required) wrong(i, "requires a value");
-      continue;
+      if (c.decl.required) Wrong(i, "requires a value");
+      return;
     }
-    set_bit(c.number);
-    // Where a number goes: the fixed area, or its own bytes in the variable
-    // part (empty for the types that are variable anyway).
+    SetBit(c.number);
+    switch (c.decl.type) {
+      case ColumnType::kText:
+        PutText(i, v);
+        return;
+      case ColumnType::kBinary:
+        Need(i, v, K::kBinary, "takes binary data");
+        if (v.bytes.size() > c.length_bytes) Wrong(i, "cannot hold that many bytes");
+        var_[c.var_index] = v.bytes;
+        return;
+      case ColumnType::kMemo:
+      case ColumnType::kOle:
+        var_[c.var_index] = long_fields_.at(i);
+        return;
+      default:
+        break;
+    }
+    // Numbers, dates and GUIDs go into the fixed area, or into bytes of
+    // their own in the variable part.
     std::vector<uint8_t> variable(c.fixed ? 0 : FixedTypeSize(static_cast<uint8_t>(c.decl.type)));
-    uint8_t* at = c.fixed ? row.data() + cs + c.fixed_offset : variable.data();
-    auto need = [&](K kind, const char* what) {
-      if (v.kind != kind) wrong(i, what);
-    };
+    uint8_t* at = c.fixed ? row_.data() + f_.row_count_size + c.fixed_offset : variable.data();
+    PutFixedSize(i, v, at);
+    if (!variable.empty()) var_[c.var_index] = std::move(variable);
+  }
+
+  void PutText(size_t i, const Value& v) {
+    const ColumnLayout& c = l_.columns[i];
+    Need(i, v, K::kText, "takes text");
+    std::vector<uint8_t> b = TextBytes(l_, c, v.text);
+    // The text is valid UTF-8 by now: count the bytes that start a character.
+    const auto chars = static_cast<size_t>(std::count_if(v.text.begin(), v.text.end(), [](char ch) {
+      return (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
+    }));
+    if (chars > c.length_bytes / f_.text_unit_bytes) Wrong(i, "cannot hold a text that long");
+    var_[c.var_index] = std::move(b);
+  }
+
+  void PutFixedSize(size_t i, const Value& v, uint8_t* at) const {
+    const ColumnLayout& c = l_.columns[i];
     switch (c.decl.type) {
       case ColumnType::kByte:
-        need(K::kInteger, "takes whole numbers");
-        if (v.integer < 0 || v.integer > 255) wrong(i, "takes numbers from 0 to 255");
+        Need(i, v, K::kInteger, "takes whole numbers");
+        if (v.integer < 0 || v.integer > 255) Wrong(i, "takes numbers from 0 to 255");
         *at = static_cast<uint8_t>(v.integer);
         break;
       case ColumnType::kInteger:
-        need(K::kInteger, "takes whole numbers");
-        if (v.integer < -32768 || v.integer > 32767) wrong(i, "takes numbers from -32768 to 32767");
+        Need(i, v, K::kInteger, "takes whole numbers");
+        if (v.integer < -32768 || v.integer > 32767) Wrong(i, "takes numbers from -32768 to 32767");
         PutU16(std::span<uint8_t>(at, 2), 0, static_cast<uint16_t>(v.integer));
         break;
       case ColumnType::kLong:
-        need(K::kInteger, "takes whole numbers");
-        if (v.integer < INT32_MIN || v.integer > INT32_MAX) wrong(i, "takes 32-bit numbers");
+        Need(i, v, K::kInteger, "takes whole numbers");
+        if (v.integer < INT32_MIN || v.integer > INT32_MAX) Wrong(i, "takes 32-bit numbers");
         PutU32(std::span<uint8_t>(at, 4), 0, static_cast<uint32_t>(v.integer));
         break;
-      case ColumnType::kCurrency: {
-        need(K::kCurrency, "takes currency amounts");
-        const auto bits = static_cast<uint64_t>(v.integer);
-        for (size_t k = 0; k < 8; ++k) at[k] = static_cast<uint8_t>(bits >> (8 * k));
+      case ColumnType::kCurrency:
+        Need(i, v, K::kCurrency, "takes currency amounts");
+        PutU64(std::span<uint8_t>(at, 8), 0, static_cast<uint64_t>(v.integer));
         break;
-      }
-      case ColumnType::kSingle: {
-        need(K::kSingle, "takes Single numbers");
-        const uint32_t bits = std::bit_cast<uint32_t>(static_cast<float>(v.real));
-        PutU32(std::span<uint8_t>(at, 4), 0, bits);
+      case ColumnType::kSingle:
+        Need(i, v, K::kSingle, "takes Single numbers");
+        PutU32(std::span<uint8_t>(at, 4), 0, std::bit_cast<uint32_t>(static_cast<float>(v.real)));
         break;
-      }
       case ColumnType::kDouble:
-      case ColumnType::kDateTime: {
-        if (v.kind != K::kDouble && v.kind != K::kDateTime) wrong(i, "takes a number or a date");
-        const uint64_t bits = std::bit_cast<uint64_t>(v.real);
-        for (size_t k = 0; k < 8; ++k) at[k] = static_cast<uint8_t>(bits >> (8 * k));
+      case ColumnType::kDateTime:
+        if (v.kind != K::kDouble && v.kind != K::kDateTime) Wrong(i, "takes a number or a date");
+        PutU64(std::span<uint8_t>(at, 8), 0, std::bit_cast<uint64_t>(v.real));
         break;
-      }
       case ColumnType::kGuid:
-        need(K::kGuid, "takes GUIDs");
-        if (v.bytes.size() != 16) wrong(i, "takes 16-byte GUIDs");
+        Need(i, v, K::kGuid, "takes GUIDs");
+        if (v.bytes.size() != 16) Wrong(i, "takes 16-byte GUIDs");
         std::memcpy(at, v.bytes.data(), 16);
         break;
       case ColumnType::kNumeric: {
-        need(K::kNumeric, "takes decimal numbers");
+        Need(i, v, K::kNumeric, "takes decimal numbers");
         const auto stored = EncodeNumeric(v.text, c.decl.scale);
         std::memcpy(at, stored.data(), stored.size());
         break;
       }
-      case ColumnType::kText: {
-        need(K::kText, "takes text");
-        std::vector<uint8_t> b =
-            j3 ? Utf8ToCodePage1252(v.text)
-               : Utf8ToJet4Text(v.text, (c.ext_flags & kColumnCompressedUnicode) != 0);
-        // The text is valid UTF-8 by now: count the bytes that start a character.
-        const auto chars =
-            static_cast<size_t>(std::count_if(v.text.begin(), v.text.end(), [](char ch) {
-              return (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
-            }));
-        if (chars > c.length_bytes / f.text_unit_bytes) wrong(i, "cannot hold a text that long");
-        var[c.var_index] = std::move(b);
-        break;
-      }
-      case ColumnType::kBinary:
-        need(K::kBinary, "takes binary data");
-        if (v.bytes.size() > c.length_bytes) wrong(i, "cannot hold that many bytes");
-        var[c.var_index] = v.bytes;
-        break;
-      case ColumnType::kMemo:
-      case ColumnType::kOle:
-        var[c.var_index] = long_fields.at(i);
-        break;
       default:
-        wrong(i, "has a type rows cannot hold");
+        Wrong(i, "has a type rows cannot hold");
     }
-    if (!variable.empty()) var[c.var_index] = std::move(variable);
   }
-  // A table without variable columns stores neither variable data nor a
-  // trailer: the null mask follows the fixed area.
-  if (l.var_count > 0) AppendVariablePart(l, var, mask.size(), row);
-  row.insert(row.end(), mask.begin(), mask.end());
-  if (row.size() > f.max_row_size)
-    Bad("A row of table \"" + l.name + "\" is longer than a data page can hold (" +
-        std::to_string(row.size()) + " bytes).");
-  return row;
+
+  void SetBit(uint16_t number) {
+    mask_[number / 8] = static_cast<uint8_t>(mask_[number / 8] | (1u << (number % 8)));
+  }
+  [[noreturn]] void Wrong(size_t i, const char* what) const {
+    Bad(Describe(l_, i) + " " + what + ".");
+  }
+  void Need(size_t i, const Value& v, K kind, const char* what) const {
+    if (v.kind != kind) Wrong(i, what);
+  }
+
+  const TableLayout& l_;
+  const Format& f_;
+  const std::vector<std::vector<uint8_t>>& long_fields_;
+  std::vector<uint8_t> row_;
+  std::vector<uint8_t> mask_;
+  std::vector<std::vector<uint8_t>> var_;  // values of the variable columns, by slot
+};
+
+}  // namespace
+
+std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& values,
+                               const std::vector<std::vector<uint8_t>>& long_fields) {
+  return RowEncoder(l, long_fields).Encode(values);
 }
 
 void AppendKeySegment(const TableLayout& l, size_t column, const Value& v, bool ascending,
