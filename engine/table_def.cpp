@@ -135,13 +135,13 @@ class TableDefParser {
       : def_(def), f_(f), where_(where), s_(def.stream, where) {}
 
   void Parse() {
-    ReadBlock();
+    ReadDefinitionBlock();
     pos_ = f_.tdef_var_part;
-    ReadRealIndexCounts();
-    ReadColumns();
+    ReadBlocks(def_.real_indexes, f_.real_idx_count_block, &TableDefParser::ReadRealIndexCount);
+    ReadBlocks(def_.columns, f_.column_block, &TableDefParser::ReadColumn);
     for (ColumnDef& c : def_.columns) c.name = Name();
-    ReadRealIndexes();
-    ReadLogicalIndexes();
+    ReadBlocks(def_.real_indexes, f_.real_idx_block, &TableDefParser::ReadRealIndex);
+    ReadBlocks(def_.logical_indexes, f_.logical_idx_block, &TableDefParser::ReadLogicalIndex);
     for (LogicalIndexDef& li : def_.logical_indexes) li.name = Name();
     ReadLongValueMaps();
     def_.parsed_length = pos_;
@@ -149,7 +149,7 @@ class TableDefParser {
 
  private:
   // The fixed definition block: counts, statistics and the table's maps.
-  void ReadBlock() {
+  void ReadDefinitionBlock() {
     def_.declared_length = s_.U32(kTdefLength);
     def_.row_count = s_.U32(f_.tdef_row_count);
     def_.last_autonumber = s_.U32(f_.tdef_autonumber);
@@ -169,45 +169,47 @@ class TableDefParser {
       ThrowDamaged(where_, "the table definition declares more columns or indexes than it holds");
     }
     def_.real_indexes.resize(num_real);
+    for (uint32_t i = 0; i < num_real; ++i) def_.real_indexes[i].number = i;
     def_.columns.resize(num_cols);
     def_.logical_indexes.resize(num_idx);
   }
 
-  void ReadRealIndexCounts() {
-    for (uint32_t i = 0; i < def_.real_indexes.size(); ++i) {
-      RealIndexDef& ri = def_.real_indexes[i];
-      ri.number = i;
-      ri.count_block_offset = pos_;
-      ri.stat_entries = s_.U32(pos_ + f_.ric_entries);
-      ri.stat_unique = s_.U32(pos_ + f_.ric_unique_keys);
-      pos_ += f_.real_idx_count_block;
+  // Reads consecutive blocks of `size` bytes, one per item.
+  template <typename Item>
+  void ReadBlocks(std::vector<Item>& items, uint32_t size, void (TableDefParser::*read)(Item&)) {
+    for (Item& item : items) {
+      (this->*read)(item);
+      pos_ += size;
     }
   }
 
-  void ReadColumns() {
-    for (ColumnDef& c : def_.columns) {
-      c.block_offset = pos_;
-      c.type = s_.U8(pos_ + f_.col_type);
-      c.number = s_.U16(pos_ + f_.col_number);
-      c.var_index = s_.U16(pos_ + f_.col_var_index);
-      c.collation = s_.U16(pos_ + f_.col_collation);
-      if (f_.jet3()) {
-        c.code_page = s_.U16(pos_ + f_.col_code_page);
-      } else {
-        // Where text keeps its collation; read for every column.
-        c.precision = s_.U8(pos_ + f_.col_precision);
-        c.scale = s_.U8(pos_ + f_.col_scale);
-      }
-      c.flags = s_.U8(pos_ + f_.col_flags);
-      if (!f_.jet3()) c.ext_flags = s_.U8(pos_ + f_.col_ext_flags);
-      c.fixed_offset = s_.U16(pos_ + f_.col_fixed_offset);
-      c.length = s_.U16(pos_ + f_.col_length);
-      // Jet 3 keeps them over the code page, of Numeric columns only.
-      if (f_.jet3() && c.column_type() == ColumnType::kNumeric) {
-        c.precision = s_.U8(pos_ + f_.col_precision);
-        c.scale = s_.U8(pos_ + f_.col_scale);
-      }
-      pos_ += f_.column_block;
+  void ReadRealIndexCount(RealIndexDef& ri) {
+    ri.count_block_offset = pos_;
+    ri.stat_entries = U32(f_.ric_entries);
+    ri.stat_unique = U32(f_.ric_unique_keys);
+  }
+
+  void ReadColumn(ColumnDef& c) {
+    c.block_offset = pos_;
+    c.type = U8(f_.col_type);
+    c.number = U16(f_.col_number);
+    c.var_index = U16(f_.col_var_index);
+    c.collation = U16(f_.col_collation);
+    if (f_.jet3()) {
+      c.code_page = U16(f_.col_code_page);
+    } else {
+      // Where text keeps its collation; read for every column.
+      c.precision = U8(f_.col_precision);
+      c.scale = U8(f_.col_scale);
+    }
+    c.flags = U8(f_.col_flags);
+    if (!f_.jet3()) c.ext_flags = U8(f_.col_ext_flags);
+    c.fixed_offset = U16(f_.col_fixed_offset);
+    c.length = U16(f_.col_length);
+    // Jet 3 keeps them over the code page, of Numeric columns only.
+    if (f_.jet3() && c.column_type() == ColumnType::kNumeric) {
+      c.precision = U8(f_.col_precision);
+      c.scale = U8(f_.col_scale);
     }
   }
 
@@ -220,41 +222,35 @@ class TableDefParser {
     return f_.jet3() ? SingleByteToUtf8(text, 1252) : Utf16LeToUtf8(text);
   }
 
-  void ReadRealIndexes() {
-    for (RealIndexDef& ri : def_.real_indexes) {
-      ri.block_offset = pos_;
-      for (uint32_t k = 0; k < kIndexColumnSlots; ++k) {
-        const uint32_t slot = pos_ + f_.ri_columns + kIndexColumnSlotSize * k;
-        const uint16_t number = s_.U16(slot);
-        if (number == kNoIndexColumn) continue;
-        ri.columns.push_back(IndexColumn{number, s_.U8(slot + 2) != 0});
-      }
-      ri.usage_map = RowPointer::FromStored(s_.U32(pos_ + f_.ri_usage_map));
-      ri.root_page = s_.U32(pos_ + f_.ri_root);
-      ri.flags = s_.U8(pos_ + f_.ri_flags);
-      pos_ += f_.real_idx_block;
+  void ReadRealIndex(RealIndexDef& ri) {
+    ri.block_offset = pos_;
+    for (uint32_t k = 0; k < kIndexColumnSlots; ++k) {
+      const uint32_t slot = pos_ + f_.ri_columns + kIndexColumnSlotSize * k;
+      const uint16_t number = s_.U16(slot);
+      if (number == kNoIndexColumn) continue;
+      ri.columns.push_back(IndexColumn{number, s_.U8(slot + 2) != 0});
     }
+    ri.usage_map = RowPointer::FromStored(U32(f_.ri_usage_map));
+    ri.root_page = U32(f_.ri_root);
+    ri.flags = U8(f_.ri_flags);
   }
 
-  void ReadLogicalIndexes() {
-    for (LogicalIndexDef& li : def_.logical_indexes) {
-      li.block_offset = pos_;
-      li.number = s_.U32(pos_ + f_.li_number);
-      li.real_index = s_.U32(pos_ + f_.li_real_index);
-      li.fk_role = s_.U8(pos_ + f_.li_fk_role);
-      li.fk_index = static_cast<int32_t>(s_.U32(pos_ + f_.li_fk_index));
-      li.fk_table_page = s_.U32(pos_ + f_.li_fk_table);
-      li.update_action = s_.U8(pos_ + f_.li_update_action);
-      li.delete_action = s_.U8(pos_ + f_.li_delete_action);
-      li.index_type = s_.U8(pos_ + f_.li_index_type);
-      pos_ += f_.logical_idx_block;
-    }
+  void ReadLogicalIndex(LogicalIndexDef& li) {
+    li.block_offset = pos_;
+    li.number = U32(f_.li_number);
+    li.real_index = U32(f_.li_real_index);
+    li.fk_role = U8(f_.li_fk_role);
+    li.fk_index = static_cast<int32_t>(U32(f_.li_fk_index));
+    li.fk_table_page = U32(f_.li_fk_table);
+    li.update_action = U8(f_.li_update_action);
+    li.delete_action = U8(f_.li_delete_action);
+    li.index_type = U8(f_.li_index_type);
   }
 
   // The maps of each memo/OLE column, up to and including the end mark.
   void ReadLongValueMaps() {
     while (true) {
-      const uint16_t column = s_.U16(pos_ + kLvMapColumn);
+      const uint16_t column = U16(kLvMapColumn);
       if (column == kLvMapEnd) {
         pos_ += 2;
         return;
@@ -262,12 +258,17 @@ class TableDefParser {
       LongValueMapDef m;
       m.offset = pos_;
       m.column_number = column;
-      m.owned_map = RowPointer::FromStored(s_.U32(pos_ + kLvMapOwned));
-      m.free_map = RowPointer::FromStored(s_.U32(pos_ + kLvMapFree));
+      m.owned_map = RowPointer::FromStored(U32(kLvMapOwned));
+      m.free_map = RowPointer::FromStored(U32(kLvMapFree));
       def_.long_value_maps.push_back(m);
       pos_ += kLvMapEntry;
     }
   }
+
+  // Fields of the block that starts at the current position.
+  uint8_t U8(uint32_t field) const { return s_.U8(pos_ + field); }
+  uint16_t U16(uint32_t field) const { return s_.U16(pos_ + field); }
+  uint32_t U32(uint32_t field) const { return s_.U32(pos_ + field); }
 
   TableDef& def_;
   const Format& f_;
