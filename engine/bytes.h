@@ -1,6 +1,8 @@
-// Bounds-checked little- and big-endian access to byte ranges of a page,
-// row or definition. Every read that would leave the range reports the
-// structure as damaged, with the location it was reading.
+// Reading bytes: bounds-checked little-endian access to byte ranges of a
+// page, row or definition, where every read that would leave the range
+// reports the structure as damaged with the location it was reading; and
+// unchecked loads for buffers already measured. Writing is in
+// bytes_write.h.
 #pragma once
 
 #include <cstddef>
@@ -61,6 +63,13 @@ inline uint16_t LoadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | 
 inline uint32_t LoadU32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+inline uint32_t LoadU24BE(const uint8_t* p) {
+  return (static_cast<uint32_t>(p[0]) << 16) | (static_cast<uint32_t>(p[1]) << 8) | p[2];
+}
+inline uint32_t LoadU32BE(const uint8_t* p) {
+  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+         (static_cast<uint32_t>(p[2]) << 8) | p[3];
 }
 
 }  // namespace tessmark::jet

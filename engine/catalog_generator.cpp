@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/bytes_write.h"
 #include "engine/error.h"
 
 namespace tessmark::jet {
@@ -159,10 +160,8 @@ class Generator {
   Value Guid() {
     std::array<uint8_t, 16> g{};
     const uint64_t a = rng_.Next(), b = rng_.Next();
-    for (size_t i = 0; i < 8; ++i) {
-      g[i] = static_cast<uint8_t>(a >> (8 * i));
-      g[8 + i] = static_cast<uint8_t>(b >> (8 * i));
-    }
+    PutU64(g, 0, a);
+    PutU64(g, 8, b);
     return GuidValue(g);
   }
 
@@ -303,10 +302,8 @@ class Generator {
       const RowFate fate = Fate();
       std::vector<uint8_t> sum(16);
       const uint64_t a = rng_.Next(), b = rng_.Next();
-      for (size_t k = 0; k < 8; ++k) {
-        sum[k] = static_cast<uint8_t>(a >> (8 * k));
-        sum[8 + k] = static_cast<uint8_t>(b >> (8 * k));
-      }
+      PutU64(sum, 0, a);
+      PutU64(sum, 8, b);
       const double size = std::floor(std::pow(10.0, 2 + rng_.Unit() * 7));
       Value notes = Memo(0.15);
       if (fate == RowFate::kDeleted && !notes.is_null() && rng_.Chance(0.05)) {

@@ -524,7 +524,7 @@ class Checker {
       // Jet 3 marks every definition page with "VC" where Jet 4 keeps its free space.
       for (uint32_t p : def.pages) {
         const PageRef page = file_.Get(p, where.WithPage(p));
-        if (page->data[2] != 'V' || page->data[3] != 'C') {
+        if (page->data[kTdefMark] != 'V' || page->data[kTdefMark + 1] != 'C') {
           Error(where.WithPage(p), "the table definition page lacks its VC mark");
         }
       }
@@ -539,9 +539,9 @@ class Checker {
         on_page = std::min<uint64_t>(remaining, f_.page_size);
         remaining -= on_page;
       } else {
-        const uint64_t chunk = std::min<uint64_t>(remaining, f_.page_size - 8);
+        const uint64_t chunk = std::min<uint64_t>(remaining, f_.page_size - kTdefPageHeader);
         remaining -= chunk;
-        on_page = chunk + 8;
+        on_page = chunk + kTdefPageHeader;
       }
       const uint64_t expected = on_page + 8 >= f_.page_size ? 0 : f_.page_size - on_page - 8;
       if (def.page_free_fields[i] != expected) {

@@ -4,6 +4,7 @@
 #include "engine/compact.h"
 
 #include <algorithm>
+#include <array>
 #include <exception>
 #include <memory>
 #include <new>
@@ -56,8 +57,8 @@ class RebuiltGlobalMapView final : public RandomAccessFile {
 
  private:
   static void Seal(std::vector<uint8_t>& page, uint32_t k) {
-    const uint8_t key[4] = {static_cast<uint8_t>(k), static_cast<uint8_t>(k >> 8),
-                            static_cast<uint8_t>(k >> 16), static_cast<uint8_t>(k >> 24)};
+    std::array<uint8_t, 4> key{};
+    PutU32(key, 0, k);
     Rc4Apply(key, page);
   }
   PageFile& src_;

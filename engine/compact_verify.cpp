@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/bytes_write.h"
 #include "engine/compactor.h"
 #include "engine/row.h"
 #include "engine/system_tables.h"
@@ -49,14 +50,8 @@ std::pair<uint64_t, uint64_t> HashBytes(const std::vector<uint8_t>& buf) {
   return {finish(a), finish(b)};
 }
 
-void Put32(std::vector<uint8_t>& buf, uint32_t v) {
-  const uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
-                        static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
-  buf.insert(buf.end(), b, b + 4);
-}
-
 void PutSpan(std::vector<uint8_t>& buf, std::span<const uint8_t> s) {
-  Put32(buf, static_cast<uint32_t>(s.size()));
+  AppendU32(buf, static_cast<uint32_t>(s.size()));
   buf.insert(buf.end(), s.begin(), s.end());
 }
 
@@ -97,8 +92,8 @@ void CanonicalRow(Database& db, const TableDef& def, const std::vector<bool>& id
       uint32_t v = LoadU32(field.data());
       auto it = ids->find(v);
       if (it != ids->end()) v = it->second;
-      Put32(buf, 4);
-      Put32(buf, v);
+      AppendU32(buf, 4);
+      AppendU32(buf, v);
     } else {
       PutSpan(buf, field);
     }

@@ -235,7 +235,7 @@ class Compactor {
   std::vector<uint32_t> AllocateDefinitionPages(uint32_t length, uint32_t tdef_page) {
     std::vector<uint32_t> tdef_pages = {tdef_page};
     if (length > geometry_.page_size) {
-      const uint32_t per = geometry_.page_size - 8;
+      const uint32_t per = geometry_.page_size - kTdefPageHeader;
       const uint32_t extra = (length - geometry_.page_size + per - 1) / per;
       for (uint32_t i = 0; i < extra; ++i) tdef_pages.push_back(out_.Allocate());
     }
@@ -381,20 +381,20 @@ class Compactor {
     size_t m = 0;
     PutU32(s, format_.tdef_owned_map, map_rows_at[m++].Stored());
     PutU32(s, format_.tdef_free_map, map_rows_at[m++].Stored());
-    const uint32_t ri_base = format_.jet3() ? 0 : 4;
     for (size_t i = 0; i < def.real_indexes.size(); ++i) {
       const RealIndexDef& ri = def.real_indexes[i];
-      PutU32(s, ri.count_block_offset, built[i].entries);
-      PutU32(s, ri.count_block_offset + 4, built[i].distinct);
-      PutU32(s, ri.block_offset + ri_base + 30, map_rows_at[m++].Stored());
-      PutU32(s, ri.block_offset + ri_base + 34, built[i].root);
+      PutU32(s, ri.count_block_offset + format_.ric_entries, built[i].entries);
+      PutU32(s, ri.count_block_offset + format_.ric_unique_keys, built[i].distinct);
+      PutU32(s, ri.block_offset + format_.ri_usage_map, map_rows_at[m++].Stored());
+      PutU32(s, ri.block_offset + format_.ri_root, built[i].root);
     }
     for (const LogicalIndexDef& li : def.logical_indexes) {
-      if (li.fk_table_page != 0) PutU32(s, li.block_offset + ri_base + 13, MapId(li.fk_table_page));
+      if (li.fk_table_page != 0)
+        PutU32(s, li.block_offset + format_.li_fk_table, MapId(li.fk_table_page));
     }
     for (const LongValueMapDef& lm : def.long_value_maps) {
-      PutU32(s, lm.offset + 2, map_rows_at[m++].Stored());
-      PutU32(s, lm.offset + 6, map_rows_at[m++].Stored());
+      PutU32(s, lm.offset + kLvMapOwned, map_rows_at[m++].Stored());
+      PutU32(s, lm.offset + kLvMapFree, map_rows_at[m++].Stored());
     }
     WriteTableDefPages(out_, geometry_, s, tdef_pages);
   }

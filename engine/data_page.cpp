@@ -18,9 +18,9 @@ DataPage ParseDataPage(PageRef page, const Format& format, const Location& where
     ThrowDamaged(at, "page " + std::to_string(page->number) +
                          " should be a data page but has page type " + std::to_string(v.U8(0)));
   }
-  d.free_space = v.U16(2);
-  d.owner = v.U32(4);
-  if (!format.jet3()) d.stamp = v.U32(8);
+  d.free_space = v.U16(kPageFreeSpace);
+  d.owner = v.U32(kPageOwner);
+  if (format.data_stamp != Format::kAbsent) d.stamp = v.U32(format.data_stamp);
   const uint32_t n = v.U16(format.data_row_count);
   const uint32_t table_end = format.data_first_slot + 2 * n;
   if (n > 256 || table_end > format.page_size) {

@@ -30,9 +30,6 @@ struct RowSlot {
   bool plain() const { return (raw & 0xC000) == 0; }
 };
 
-// Owner field value of long-value pages: the ASCII bytes "LVAL".
-constexpr uint32_t kLongValueOwner = 0x4C41564C;
-
 struct DataPage {
   PageRef page;
   uint16_t free_space = 0;  // as stored

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "engine/bytes_write.h"
 #include "engine/entry_sorter.h"
 #include "engine/error.h"
 #include "engine/format.h"
@@ -269,7 +270,7 @@ struct DatabaseBuilder::Impl {
     const size_t free = p.builder.free_space();
     PageImage image = p.builder.Finish();
     for (const auto& [row, flag] : p.flags) {
-      const size_t at = geometry.data_header() + 2u * row;
+      const size_t at = geometry.data_header_size() + 2u * row;
       PutU16(image, at, static_cast<uint16_t>(LoadU16(image.data() + at) | flag));
     }
     p.flags.clear();
@@ -321,7 +322,7 @@ struct DatabaseBuilder::Impl {
         any_null = any_null || null;
         AppendKeySegment(l, col, v, asc, keys[i]);
       }
-      if (keys[i].size() + 4 > geometry.index_area() / 2)
+      if (keys[i].size() + 4 > geometry.idx_entry_area / 2)
         Bad("A key of " + std::to_string(keys[i].size()) + " bytes in an index of \"" + l.name +
             "\" is longer than an index page can take.");
       if (any_null && (ri.flags & kIndexRequired))
@@ -351,8 +352,8 @@ struct DatabaseBuilder::Impl {
       const std::vector<uint8_t> bytes = LongValueBytes(l, c, values[c]);
       std::vector<uint8_t>& field = long_fields[c];
       if (bytes.size() <= kInlineLongValueMax) {
-        field.assign(12, 0);
-        PutU32(field, 0, static_cast<uint32_t>(bytes.size()) | 0x80000000u);
+        field.assign(kLongValueFieldSize, 0);
+        PutU32(field, 0, static_cast<uint32_t>(bytes.size()) | kLongValueInline);
         field.insert(field.end(), bytes.begin(), bytes.end());
       } else {
         const auto f = lv_writers.at(c)->Write(bytes);
@@ -509,7 +510,7 @@ struct DatabaseBuilder::Impl {
   uint64_t EstimatedSize() const {
     uint64_t bytes = uint64_t{out->page_count()} * geometry.page_size;
     for (const auto& sorter : sorters)
-      bytes += sorter->bytes() * geometry.page_size / geometry.index_area();
+      bytes += sorter->bytes() * geometry.page_size / geometry.idx_entry_area;
     return bytes;
   }
 

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <queue>
 
+#include "engine/bytes.h"
+#include "engine/bytes_write.h"
 #include "engine/error.h"
 
 namespace tessmark::jet {
@@ -30,7 +32,7 @@ class RunReader {
       done_ = true;
       return;
     }
-    current_.resize(static_cast<size_t>(len[0] | (len[1] << 8)));
+    current_.resize(LoadU16(len));
     if (!Read(current_.data(), current_.size()))
       throw Error(kIoError, "A scratch file of the index sort could not be read back.");
   }
@@ -98,8 +100,7 @@ void EntrySorter::Spill() {
   std::vector<uint8_t> out;
   out.reserve(1 << 20);
   for (const auto& [off, len] : items_) {
-    out.push_back(static_cast<uint8_t>(len));
-    out.push_back(static_cast<uint8_t>(len >> 8));
+    AppendU16(out, len);
     const uint8_t* from = arena_.data() + off;
     out.insert(out.end(), from, from + len);
     if (out.size() >= (1 << 20)) {

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 
+#include "engine/bytes.h"
 #include "engine/error.h"
 
 namespace tessmark::jet::index_key {
@@ -202,8 +203,7 @@ std::optional<int32_t> ReadLong(std::span<const uint8_t> key, size_t offset, boo
   if (flag == (descending ? kNullDescending : kNullAscending)) return std::nullopt;
   if (flag != PresentFlag(descending) || offset + 5 > key.size())
     throw Error(kDamaged, "An index key holds a malformed Long column.");
-  uint32_t bits = 0;
-  for (size_t i = 1; i <= 4; ++i) bits = (bits << 8) | key[offset + i];
+  uint32_t bits = LoadU32BE(key.data() + offset + 1);
   if (descending) bits = ~bits;
   bits ^= 0x80000000u;
   return static_cast<int32_t>(bits);

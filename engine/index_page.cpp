@@ -6,6 +6,8 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "engine/bytes_write.h"
+
 namespace tessmark::jet {
 
 namespace {
@@ -22,10 +24,9 @@ std::vector<uint8_t> IndexEntry::Ordered() const {
 
 void IndexEntry::OrderedInto(std::vector<uint8_t>& out) const {
   out.assign(key.begin(), key.end());
-  out.push_back(static_cast<uint8_t>(row.page >> 16));
-  out.push_back(static_cast<uint8_t>(row.page >> 8));
-  out.push_back(static_cast<uint8_t>(row.page));
-  out.push_back(row.row);
+  out.resize(key.size() + 4);
+  PutU24BE(out, key.size(), row.page);
+  out.back() = row.row;
 }
 
 std::vector<uint32_t> IndexPage::Children() const {
@@ -47,8 +48,8 @@ IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
                          " should be an index page but has page type " + std::to_string(type));
   }
   ip.leaf = type == kPageIndexLeaf;
-  ip.free_space = v.U16(2);
-  ip.owner = v.U32(4);
+  ip.free_space = v.U16(kPageFreeSpace);
+  ip.owner = v.U32(kPageOwner);
   ip.prev = v.U32(f.idx_prev);
   ip.next = v.U32(f.idx_next);
   ip.tail = v.U32(f.idx_tail);
@@ -129,11 +130,8 @@ IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
       entry.key = std::span<const uint8_t>(ip.keys.data() + key_start, key_length);
     }
     entry.page = page->number;
-    entry.row = RowPointer{(uint32_t{tail[0]} << 16) | (uint32_t{tail[1]} << 8) | tail[2], tail[3]};
-    if (!ip.leaf) {
-      entry.child = (uint32_t{tail[4]} << 24) | (uint32_t{tail[5]} << 16) |
-                    (uint32_t{tail[6]} << 8) | tail[7];
-    }
+    entry.row = RowPointer{LoadU24BE(tail), tail[3]};
+    if (!ip.leaf) entry.child = LoadU32BE(tail + 4);
     ip.entries.push_back(entry);
   }
   ip.used_bytes = start;

@@ -14,20 +14,20 @@ LongValueField ParseLongValueField(Bytes field, const Location& where) {
   }
   LongValueField lv;
   const uint32_t head = v.U32(0);
-  lv.length = head & 0x3FFFFFFF;
-  const uint32_t form = head >> 30;
-  lv.first = RowPointer::FromStored(v.U32(4));
-  lv.stamp = v.U32(8);
-  if (form == 2) {
+  lv.length = head & kLongValueLengthMask;
+  const uint32_t form = head & ~kLongValueLengthMask;
+  lv.first = RowPointer::FromStored(v.U32(kLongValuePointer));
+  lv.stamp = v.U32(kLongValueStamp);
+  if (form == kLongValueInline) {
     lv.form = LongValueForm::kInline;
     lv.inline_data = field.subspan(kLongValueFieldSize);
     if (lv.inline_data.size() != lv.length) {
       ThrowDamaged(where, "the inline long value declares " + std::to_string(lv.length) +
                               " bytes but holds " + std::to_string(lv.inline_data.size()));
     }
-  } else if (form == 1) {
+  } else if (form == kLongValueSingleRow) {
     lv.form = LongValueForm::kSingleRow;
-  } else if (form == 0) {
+  } else if (form == 0) {  // a chain
     lv.form = LongValueForm::kChain;
   } else {
     ThrowDamaged(where, "the long-value field has the unknown form 0xC0");

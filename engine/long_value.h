@@ -23,8 +23,6 @@ struct LongValueField {
   Bytes inline_data;   // inline form: the bytes after the 12-byte field
 };
 
-constexpr uint32_t kLongValueFieldSize = 12;
-
 // Parses a long-value field (the column's bytes in the row). Throws 3049 at
 // `where` for a field shorter than 12 bytes, the unused form 0xC0, or an
 // inline field whose data length differs from its declared length.

@@ -1,8 +1,10 @@
 #include "engine/output_file.h"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
+#include "engine/bytes_write.h"
 #include "engine/error.h"
 #include "engine/rc4.h"
 
@@ -68,8 +70,8 @@ void OutputFile::Write(uint32_t page, std::span<const uint8_t> image) {
   }
   if (page != 0 && key_ != 0) {
     const uint32_t k = key_ ^ page;
-    const uint8_t key[4] = {static_cast<uint8_t>(k), static_cast<uint8_t>(k >> 8),
-                            static_cast<uint8_t>(k >> 16), static_cast<uint8_t>(k >> 24)};
+    std::array<uint8_t, 4> key{};
+    PutU32(key, 0, k);
     Rc4Apply(key, std::span<uint8_t>(pending_).subspan(at, page_size_));
   }
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "engine/bytes_write.h"
 #include "engine/error.h"
 #include "engine/rc4.h"
 
@@ -105,8 +106,8 @@ PageRef PageFile::Loaded(uint32_t number, std::shared_ptr<Page> page) {
   ++reads_;
   if (number != 0 && header_.encrypted()) {
     const uint32_t k = header_.database_key ^ number;
-    const uint8_t key[4] = {static_cast<uint8_t>(k), static_cast<uint8_t>(k >> 8),
-                            static_cast<uint8_t>(k >> 16), static_cast<uint8_t>(k >> 24)};
+    std::array<uint8_t, 4> key{};
+    PutU32(key, 0, k);
     Rc4Apply(key, page->data);
   }
   return page;

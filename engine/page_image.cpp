@@ -8,25 +8,6 @@
 
 namespace tessmark::jet {
 
-void PutU16(std::span<uint8_t> buf, size_t at, uint16_t value) {
-  buf[at] = static_cast<uint8_t>(value);
-  buf[at + 1] = static_cast<uint8_t>(value >> 8);
-}
-
-void PutU32(std::span<uint8_t> buf, size_t at, uint32_t value) {
-  for (size_t i = 0; i < 4; ++i) buf[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-void PutU24BE(std::span<uint8_t> buf, size_t at, uint32_t value) {
-  buf[at] = static_cast<uint8_t>(value >> 16);
-  buf[at + 1] = static_cast<uint8_t>(value >> 8);
-  buf[at + 2] = static_cast<uint8_t>(value);
-}
-
-void PutU32BE(std::span<uint8_t> buf, size_t at, uint32_t value) {
-  for (size_t i = 0; i < 4; ++i) buf[at + i] = static_cast<uint8_t>(value >> (8 * (3 - i)));
-}
-
 // ---------------------------------------------------------------- data pages
 
 DataPageBuilder::DataPageBuilder(const PageGeometry& geometry, uint32_t owner)
@@ -38,24 +19,24 @@ uint8_t DataPageBuilder::Add(std::span<const uint8_t> row) {
   if (!Fits(row.size())) throw InternalError("a row was added to a full data page");
   low_ -= row.size();
   if (!row.empty()) std::memcpy(page_.data() + low_, row.data(), row.size());
-  const size_t slot = geometry_.data_header() + 2 * rows_;
+  const size_t slot = geometry_.data_header_size() + 2 * rows_;
   PutU16(page_, slot, static_cast<uint16_t>(low_));
   free_ -= row.size() + 2;
-  PutU16(page_, 2, static_cast<uint16_t>(free_));
-  PutU16(page_, geometry_.jet3() ? 8 : 12, static_cast<uint16_t>(rows_ + 1));
+  PutU16(page_, kPageFreeSpace, static_cast<uint16_t>(free_));
+  PutU16(page_, geometry_.data_row_count, static_cast<uint16_t>(rows_ + 1));
   return static_cast<uint8_t>(rows_++);
 }
 
 PageImage DataPageBuilder::Finish() {
   PageImage done = std::move(page_);
   page_.assign(geometry_.page_size, 0);
-  page_[0] = 0x01;
+  page_[0] = kPageData;
   page_[1] = 0x01;
-  PutU32(page_, 4, owner_);
+  PutU32(page_, kPageOwner, owner_);
   rows_ = 0;
   free_ = geometry_.data_capacity();
   low_ = geometry_.page_size;
-  PutU16(page_, 2, static_cast<uint16_t>(free_));
+  PutU16(page_, kPageFreeSpace, static_cast<uint16_t>(free_));
   return done;
 }
 
@@ -65,10 +46,10 @@ IndexTreeBuilder::IndexTreeBuilder(const PageGeometry& geometry, uint32_t owner,
     : geometry_(geometry), owner_(owner), out_(std::move(output)) {}
 
 void IndexTreeBuilder::Add(std::span<const uint8_t> entry) {
-  if (entry.size() > geometry_.index_area() / 2)
+  if (entry.size() > geometry_.idx_entry_area / 2)
     throw Error(kDamaged, "An index entry of " + std::to_string(entry.size()) +
                               " bytes is longer than an index page can hold.");
-  if (leaf_bytes_.size() + entry.size() > geometry_.index_area()) FlushLeaf(false);
+  if (leaf_bytes_.size() + entry.size() > geometry_.idx_entry_area) FlushLeaf(false);
   if (leaf_ends_.empty() && leaf_page_ == 0) {
     leaf_page_ = out_.allocate();
     pages_.push_back(leaf_page_);
@@ -127,7 +108,7 @@ uint32_t IndexTreeBuilder::BuildUpperLevels(std::vector<Child> level) {
           ++count;
           break;
         }
-        if (used + need > geometry_.index_area()) {  // no room: this child is the tail
+        if (used + need > geometry_.idx_entry_area) {  // no room: this child is the tail
           ++count;
           break;
         }
@@ -172,26 +153,24 @@ uint32_t IndexTreeBuilder::BuildUpperLevels(std::vector<Child> level) {
 
 PageImage IndexTreeBuilder::IndexPage(bool leaf, uint32_t prev, uint32_t next, uint32_t tail,
                                       const std::vector<std::span<const uint8_t>>& entries) const {
-  const bool j3 = geometry_.jet3();
   PageImage page(geometry_.page_size, 0);
-  page[0] = leaf ? 0x04 : 0x03;
+  page[0] = leaf ? kPageIndexLeaf : kPageIndexNode;
   page[1] = 0x01;
-  PutU32(page, 4, owner_);
-  const size_t link = j3 ? 0x08 : 0x0C;
-  PutU32(page, link, prev);
-  PutU32(page, link + 4, next);
-  PutU32(page, link + 8, tail);
+  PutU32(page, kPageOwner, owner_);
+  PutU32(page, geometry_.idx_prev, prev);
+  PutU32(page, geometry_.idx_next, next);
+  PutU32(page, geometry_.idx_tail, tail);
   // Prefix length stays 0: every entry is stored in full.
-  page[j3 ? 0x15 : 0x1A] = leaf ? 0x00 : 0x01;
-  const size_t bitmap = j3 ? 0x16 : 0x1B;
+  page[geometry_.idx_node_marker] = leaf ? 0x00 : 0x01;
+  const size_t bitmap = geometry_.idx_bitmap;
   size_t pos = 0;
   for (auto e : entries) {
-    std::memcpy(page.data() + geometry_.index_entries_offset() + pos, e.data(), e.size());
+    std::memcpy(page.data() + geometry_.idx_first_entry + pos, e.data(), e.size());
     pos += e.size();
     page[bitmap + pos / 8] = static_cast<uint8_t>(page[bitmap + pos / 8] | (1u << (pos % 8)));
   }
-  PutU16(page, 2,
-         static_cast<uint16_t>(geometry_.page_size - geometry_.index_entries_offset() - pos));
+  PutU16(page, kPageFreeSpace,
+         static_cast<uint16_t>(geometry_.page_size - geometry_.idx_first_entry - pos));
   return page;
 }
 
@@ -202,13 +181,14 @@ bool InlineMapRow(const PageGeometry& geometry, std::span<const uint32_t> member
   (void)geometry;
   row.assign(row_length, 0);
   const uint32_t start = members.empty() ? 0 : members.front() & ~7u;
-  const uint64_t span = (row_length - 5) * 8;
+  const uint64_t span = (row_length - kMapRowBitmap) * 8;
   if (!members.empty() && uint64_t{members.back()} - start >= span) return false;
-  row[0] = 0x00;
-  PutU32(row, 1, start);
+  row[0] = kMapInline;
+  PutU32(row, kMapRowStartPage, start);
   for (uint32_t p : members) {
     const uint32_t bit = p - start;
-    row[5 + bit / 8] = static_cast<uint8_t>(row[5 + bit / 8] | (1u << (bit % 8)));
+    uint8_t& byte = row[kMapRowBitmap + bit / 8];
+    byte = static_cast<uint8_t>(byte | (1u << (bit % 8)));
   }
   return true;
 }
@@ -216,7 +196,7 @@ bool InlineMapRow(const PageGeometry& geometry, std::span<const uint32_t> member
 std::vector<uint32_t> ReferenceMapSlots(const PageGeometry& geometry,
                                         std::span<const uint32_t> members) {
   std::vector<uint32_t> slots;
-  const uint32_t span = geometry.map_page_span();
+  const uint32_t span = geometry.map_page_bits();
   for (uint32_t p : members) {
     const size_t slot = p / span;
     if (slots.size() <= slot) slots.resize(slot + 1, 0);
@@ -228,40 +208,43 @@ std::vector<uint32_t> ReferenceMapSlots(const PageGeometry& geometry,
 std::vector<uint8_t> ReferenceMapRow(const PageGeometry& geometry,
                                      std::span<const uint32_t> slot_pages) {
   std::vector<uint8_t> row(geometry.map_row_length(), 0);
-  if (1 + 4 * slot_pages.size() > row.size())
+  if (kMapRowPages + 4 * slot_pages.size() > row.size())
     throw Error(kIoError, "The database is too large for a usage map.");
-  row[0] = 0x01;
-  for (size_t k = 0; k < slot_pages.size(); ++k) PutU32(row, 1 + 4 * k, slot_pages[k]);
+  row[0] = kMapReference;
+  for (size_t k = 0; k < slot_pages.size(); ++k) PutU32(row, kMapRowPages + 4 * k, slot_pages[k]);
   return row;
 }
 
 PageImage MapBitmapPage(const PageGeometry& geometry, uint32_t slot,
                         std::span<const uint32_t> members) {
   PageImage page(geometry.page_size, 0);
-  page[0] = 0x05;
+  page[0] = kPageUsageMap;
   page[1] = 0x01;
-  const uint64_t first = uint64_t{slot} * geometry.map_page_span();
-  const uint64_t end = first + geometry.map_page_span();
+  const uint64_t first = uint64_t{slot} * geometry.map_page_bits();
+  const uint64_t end = first + geometry.map_page_bits();
   for (uint32_t p : members) {
     if (p < first || p >= end) continue;
     const auto bit = static_cast<size_t>(p - first);
-    page[4 + bit / 8] = static_cast<uint8_t>(page[4 + bit / 8] | (1u << (bit % 8)));
+    uint8_t& byte = page[kMapPageBitmap + bit / 8];
+    byte = static_cast<uint8_t>(byte | (1u << (bit % 8)));
   }
   return page;
 }
 
 bool GlobalMapPage(const PageGeometry& geometry, uint32_t page_count, PageImage& page,
                    std::span<const uint32_t> free_pages) {
-  const size_t minimum = geometry.map_row_length() - 5;
+  const size_t minimum = geometry.map_row_length() - kMapRowBitmap;
   size_t bytes = (page_count + 7) / 8;
   bytes = (bytes + 3) / 4 * 4;
   bytes = std::max(bytes, minimum);
-  std::vector<uint8_t> row0(5 + bytes, 0);
-  for (size_t bit = page_count; bit < bytes * 8; ++bit)
-    row0[5 + bit / 8] = static_cast<uint8_t>(row0[5 + bit / 8] | (1u << (bit % 8)));
+  std::vector<uint8_t> row0(kMapRowBitmap + bytes, 0);
+  auto set = [&](size_t bit) {
+    uint8_t& byte = row0[kMapRowBitmap + bit / 8];
+    byte = static_cast<uint8_t>(byte | (1u << (bit % 8)));
+  };
+  for (size_t bit = page_count; bit < bytes * 8; ++bit) set(bit);
   for (uint32_t p : free_pages) {
-    if (p >= page_count) continue;
-    row0[5 + p / 8] = static_cast<uint8_t>(row0[5 + p / 8] | (1u << (p % 8)));
+    if (p < page_count) set(p);
   }
   std::vector<uint8_t> row1(geometry.map_row_length(), 0);
   DataPageBuilder builder(geometry, 1);

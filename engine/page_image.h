@@ -10,33 +10,16 @@
 #include <span>
 #include <vector>
 
-#include "engine/header.h"
+#include "engine/bytes_write.h"
+#include "engine/format.h"
 
 namespace tessmark::jet {
 
 using PageImage = std::vector<uint8_t>;
 
-// Geometry of the structures written for one format version.
-struct PageGeometry {
-  JetVersion version = JetVersion::kJet4;
-  uint32_t page_size = 4096;
+// The builders lay pages out by the version's layout table.
+using PageGeometry = Format;
 
-  static PageGeometry For(JetVersion v) {
-    return PageGeometry{v, v == JetVersion::kJet3 ? 2048u : 4096u};
-  }
-  bool jet3() const { return version == JetVersion::kJet3; }
-  // Data pages.
-  uint32_t data_header() const { return jet3() ? 10 : 14; }
-  uint32_t data_capacity() const { return page_size - data_header(); }
-  // Index pages.
-  uint32_t index_entries_offset() const { return jet3() ? 0xF8 : 0x1E0; }
-  uint32_t index_area() const { return jet3() ? 1800 : 3616; }
-  // Usage maps: the standard row length and the pages one 0x05 page covers.
-  uint32_t map_row_length() const { return jet3() ? 133 : 69; }
-  uint32_t map_page_span() const { return (page_size - 4) * 8; }
-};
-
-inline constexpr uint32_t kLvalOwner = 0x4C41564C;  // "LVAL" read as a little-endian u32
 inline constexpr size_t kMaxRowsPerPage = 255;
 
 // Packs rows into one data page from the end downwards, keeping the slot
@@ -127,11 +110,5 @@ PageImage MapBitmapPage(const PageGeometry& geometry, uint32_t slot,
 // fit inline on page 1.
 bool GlobalMapPage(const PageGeometry& geometry, uint32_t page_count, PageImage& page,
                    std::span<const uint32_t> free_pages = {});
-
-// Appends `value` little-endian / big-endian into a byte buffer at `at`.
-void PutU16(std::span<uint8_t> buf, size_t at, uint16_t value);
-void PutU32(std::span<uint8_t> buf, size_t at, uint32_t value);
-void PutU24BE(std::span<uint8_t> buf, size_t at, uint32_t value);
-void PutU32BE(std::span<uint8_t> buf, size_t at, uint32_t value);
 
 }  // namespace tessmark::jet

@@ -6,21 +6,16 @@
 #include "engine/error.h"
 
 namespace tessmark::jet {
-namespace {
-
-uint32_t PointerValue(uint32_t page, uint8_t row) { return (page << 8) | row; }
-
-}  // namespace
-
 std::array<uint8_t, 12> LongValueWriter::Write(std::span<const uint8_t> value) {
   std::array<uint8_t, 12> field{};
   const auto length = static_cast<uint32_t>(value.size());
-  if (value.size() > 0x3FFFFFFF) throw Error(kDamaged, "A long value is too long to store.");
+  if (value.size() > kLongValueLengthMask)
+    throw Error(kDamaged, "A long value is too long to store.");
   if (length <= format_.lv_chain_row) {
     if (page_number_ == 0 || !page_.Fits(length)) Open();
     const uint8_t row = page_.Add(value);
-    PutU32(field, 0, length | 0x40000000u);
-    PutU32(field, 4, PointerValue(page_number_, row));
+    PutU32(field, 0, length | kLongValueSingleRow);
+    PutU32(field, kLongValuePointer, RowPointer{page_number_, row}.Stored());
     return field;
   }
   const uint32_t chunk = format_.lv_chain_row - 4;
@@ -33,7 +28,7 @@ std::array<uint8_t, 12> LongValueWriter::Write(std::span<const uint8_t> value) {
     const size_t from = size_t{i} * chunk;
     const size_t n = std::min<size_t>(chunk, length - from);
     row.assign(4, 0);
-    if (i + 1 < count) PutU32(row, 0, PointerValue(chain[i + 1], 0));
+    if (i + 1 < count) PutU32(row, 0, RowPointer{chain[i + 1], 0}.Stored());
     row.insert(row.end(), value.begin() + static_cast<std::ptrdiff_t>(from),
                value.begin() + static_cast<std::ptrdiff_t>(from + n));
     page_number_ = chain[i];
@@ -41,7 +36,7 @@ std::array<uint8_t, 12> LongValueWriter::Write(std::span<const uint8_t> value) {
     if (i + 1 < count) Close();  // full pages; the last stays open for more values
   }
   PutU32(field, 0, length);
-  PutU32(field, 4, PointerValue(chain[0], 0));
+  PutU32(field, kLongValuePointer, RowPointer{chain[0], 0}.Stored());
   return field;
 }
 
@@ -78,8 +73,9 @@ std::vector<uint8_t> WriteUsageMapRow(OutputFile& out, const PageGeometry& geome
 
 uint32_t TableDefPageCount(const PageGeometry& geometry, size_t stream_length) {
   const size_t ps = geometry.page_size;
+  const size_t per_page = ps - kTdefPageHeader;
   if (stream_length <= ps) return 1;
-  return static_cast<uint32_t>(1 + (stream_length - ps + (ps - 8) - 1) / (ps - 8));
+  return static_cast<uint32_t>(1 + (stream_length - ps + per_page - 1) / per_page);
 }
 
 void WriteTableDefPages(OutputFile& out, const PageGeometry& geometry, std::span<const uint8_t> s,
@@ -94,21 +90,21 @@ void WriteTableDefPages(OutputFile& out, const PageGeometry& geometry, std::span
       std::memcpy(img.data(), s.data(), on_page);
       pos = on_page;
     } else {
-      const size_t n = std::min<size_t>(s.size() - pos, ps - 8);
-      std::memcpy(img.data() + 8, s.data() + pos, n);
+      const size_t n = std::min<size_t>(s.size() - pos, ps - kTdefPageHeader);
+      std::memcpy(img.data() + kTdefPageHeader, s.data() + pos, n);
       pos += n;
-      on_page = 8 + n;
+      on_page = kTdefPageHeader + n;
     }
-    img[0] = 0x02;
+    img[0] = kPageTableDef;
     img[1] = 0x01;
     if (geometry.jet3()) {
-      img[2] = 'V';
-      img[3] = 'C';
+      img[kTdefMark] = 'V';
+      img[kTdefMark + 1] = 'C';
     } else {
       const size_t free = ps > on_page + 8 ? ps - on_page - 8 : 0;
-      PutU16(img, 2, static_cast<uint16_t>(free));
+      PutU16(img, kPageFreeSpace, static_cast<uint16_t>(free));
     }
-    PutU32(img, 4, k + 1 < pages.size() ? pages[k + 1] : 0);
+    PutU32(img, kTdefNextPage, k + 1 < pages.size() ? pages[k + 1] : 0);
     out.Write(pages[k], img);
   }
 }
@@ -124,8 +120,8 @@ void WriteGlobalMap(OutputFile& out, const PageGeometry& geometry,
   // bitmap pages come last and count themselves as used. Every slot of the
   // row gets its page, so that the whole range the map can describe says
   // "free" past the end of the file.
-  const uint32_t span = geometry.map_page_span();
-  const uint32_t bitmap_pages = (geometry.map_row_length() - 1) / 4;
+  const uint32_t span = geometry.map_page_bits();
+  const uint32_t bitmap_pages = (geometry.map_row_length() - kMapRowPages) / 4;
   if (uint64_t{out.page_count()} + bitmap_pages > uint64_t{bitmap_pages} * span)
     throw Error(kIoError, "The database is too large for the global usage map.");
   std::vector<uint32_t> slots;
@@ -133,16 +129,17 @@ void WriteGlobalMap(OutputFile& out, const PageGeometry& geometry,
   const uint32_t total = out.page_count();
   for (uint32_t k = 0; k < bitmap_pages; ++k) {
     PageImage bm(geometry.page_size, 0);
-    bm[0] = 0x05;
+    bm[0] = kPageUsageMap;
     bm[1] = 0x01;
+    auto set = [&](uint32_t bit) {
+      uint8_t& byte = bm[kMapPageBitmap + bit / 8];
+      byte = static_cast<uint8_t>(byte | (1u << (bit % 8)));
+    };
     for (uint32_t bit = 0; bit < span; ++bit) {
-      if (uint64_t{k} * span + bit >= total)
-        bm[4 + bit / 8] = static_cast<uint8_t>(bm[4 + bit / 8] | (1u << (bit % 8)));
+      if (uint64_t{k} * span + bit >= total) set(bit);
     }
     for (uint32_t p : free_pages) {
-      if (p / span != k) continue;
-      const uint32_t bit = p % span;
-      bm[4 + bit / 8] = static_cast<uint8_t>(bm[4 + bit / 8] | (1u << (bit % 8)));
+      if (p / span == k) set(p % span);
     }
     out.Write(slots[k], bm);
   }

@@ -23,7 +23,7 @@ inline constexpr size_t kFreeMapThreshold = 64;
 class LongValueWriter {
  public:
   LongValueWriter(const PageGeometry& g, const Format& f, OutputFile& out)
-      : geometry_(g), format_(f), out_(out), page_(g, kLvalOwner) {}
+      : geometry_(g), format_(f), out_(out), page_(g, kLongValueOwner) {}
 
   // Stores `value` (single row when it fits one, else a chain) and returns
   // the 12-byte field that points at it.

@@ -2,6 +2,16 @@
 
 namespace tessmark::jet {
 
+namespace {
+
+// The column count, variable-column count and offsets of a row are one
+// byte wide in Jet 3 and two in Jet 4.
+uint16_t RowCount(const ByteView& v, uint32_t at, const Format& f) {
+  return f.row_count_size == 1 ? v.U8(at) : v.U16(at);
+}
+
+}  // namespace
+
 std::vector<uint32_t> DecodeJet3VarOffsets(Bytes row, uint32_t mask_bytes, uint32_t nvar,
                                            const Location& where) {
   ByteView v(row, where);
@@ -54,7 +64,7 @@ uint32_t DecodeVarTrailer(const Format& f, Bytes row, uint32_t mask_pos, const L
   const uint32_t cs = f.row_count_size;
   const uint32_t mask_bytes = len - mask_pos;
   const uint32_t nvar_pos = mask_pos - cs;
-  out.nvar = f.jet3() ? v.U8(nvar_pos) : v.U16(nvar_pos);
+  out.nvar = RowCount(v, nvar_pos, f);
 
   uint32_t trailer_start;  // lowest byte of the trailer
   if (f.jet3()) {
@@ -91,7 +101,7 @@ void DecodeRow(const TableDef& table, const Format& f, Bytes row, const Location
   ByteView v(row, where);
   const uint32_t len = static_cast<uint32_t>(row.size());
   const uint32_t cs = f.row_count_size;
-  out.num_cols = f.jet3() ? v.U8(0) : v.U16(0);
+  out.num_cols = RowCount(v, 0, f);
   // Every table has a column when its first row is written.
   if (out.num_cols == 0) ThrowDamaged(where, "the row records no columns");
   const uint32_t mask_bytes = (out.num_cols + 7u) / 8u;

@@ -8,44 +8,45 @@
 namespace tessmark::jet {
 
 const char* ColumnTypeName(uint8_t type) {
-  switch (type) {
-    case 0x01:
+  switch (static_cast<ColumnType>(type)) {
+    case ColumnType::kBoolean:
       return "Boolean";
-    case 0x02:
+    case ColumnType::kByte:
       return "Byte";
-    case 0x03:
+    case ColumnType::kInteger:
       return "Integer";
-    case 0x04:
+    case ColumnType::kLong:
       return "Long";
-    case 0x05:
+    case ColumnType::kCurrency:
       return "Currency";
-    case 0x06:
+    case ColumnType::kSingle:
       return "Single";
-    case 0x07:
+    case ColumnType::kDouble:
       return "Double";
-    case 0x08:
+    case ColumnType::kDateTime:
       return "DateTime";
-    case 0x09:
+    case ColumnType::kBinary:
       return "Binary";
-    case 0x0A:
+    case ColumnType::kText:
       return "Text";
-    case 0x0B:
+    case ColumnType::kOle:
       return "OLE";
-    case 0x0C:
+    case ColumnType::kMemo:
       return "Memo";
-    case 0x0F:
+    case ColumnType::kGuid:
       return "GUID";
-    case 0x10:
+    case ColumnType::kNumeric:
       return "Numeric";
-    case 0x11:
+    case ColumnType::kFixedBinary:
       return "FixedBinary";
-    default:
-      return "Unknown";
   }
+  return "Unknown";
 }
 
 bool KnownColumnType(uint8_t type) {
-  return (type >= 0x01 && type <= 0x0C) || type == 0x0F || type == 0x10 || type == 0x11;
+  const auto t = static_cast<ColumnType>(type);
+  return (t >= ColumnType::kBoolean && t <= ColumnType::kMemo) || t == ColumnType::kGuid ||
+         t == ColumnType::kNumeric || t == ColumnType::kFixedBinary;
 }
 
 const ColumnDef* TableDef::FindColumn(const std::string& column_name) const {
@@ -93,48 +94,11 @@ namespace {
 // No definition of 255 columns and their indexes comes near this.
 constexpr size_t kMaxTableDefBytes = 1u << 20;
 
-// Reads names and blocks from the logical stream, remembering how far it got.
-class StreamReader {
- public:
-  StreamReader(const TableDef& def, const Format& format, const Location& where)
-      : view_(def.stream, where), format_(format) {}
-
-  const ByteView& view() const { return view_; }
-
-  std::string Name(uint32_t& pos) const {
-    uint32_t len;
-    if (format_.jet3()) {
-      len = view_.U8(pos);
-      pos += 1;
-      const std::string s = SingleByteToUtf8(view_.Sub(pos, len), 1252);
-      pos += len;
-      return s;
-    }
-    len = view_.U16(pos);
-    pos += 2;
-    const std::string s = Utf16LeToUtf8(view_.Sub(pos, len));
-    pos += len;
-    return s;
-  }
-
- private:
-  ByteView view_;
-  const Format& format_;
-};
-
-}  // namespace
-
-TableDef ReadTableDef(PageFile& file, uint32_t page, const std::string& name) {
-  const Format& f = Format::For(file.version());
-  TableDef def;
-  def.name = name;
-  def.page = page;
-  Location where = def.where();
-
-  // Gather the chain: the first page whole, continuation pages without
-  // their 8-byte header.
+// Gathers the chain into the definition's logical stream: the first page
+// whole, continuation pages without their header.
+void ReadChain(PageFile& file, const Format& f, TableDef& def, const Location& where) {
   std::unordered_set<uint32_t> seen;
-  uint32_t current = page;
+  uint32_t current = def.page;
   while (true) {
     Location at = where.WithPage(current);
     if (!seen.insert(current).second) {
@@ -148,132 +112,181 @@ TableDef ReadTableDef(PageFile& file, uint32_t page, const std::string& name) {
     }
     ByteView v = p->View(at);
     def.pages.push_back(current);
-    if (!f.jet3()) def.page_free_fields.push_back(v.U16(2));
-    if (def.pages.size() == 1) {
-      def.stream.insert(def.stream.end(), p->data.begin(), p->data.end());
-    } else {
-      def.stream.insert(def.stream.end(), p->data.begin() + 8, p->data.end());
-    }
-    const uint32_t next = v.U32(4);
-    if (next == 0) break;
-    const uint32_t declared = LoadU32(def.stream.data() + 8);
+    if (!f.jet3()) def.page_free_fields.push_back(v.U16(kPageFreeSpace));
+    const size_t skip = def.pages.size() == 1 ? 0 : kTdefPageHeader;
+    def.stream.insert(def.stream.end(), p->data.begin() + static_cast<std::ptrdiff_t>(skip),
+                      p->data.end());
+    const uint32_t next = v.U32(kTdefNextPage);
+    if (next == 0) return;
+    const uint32_t declared = LoadU32(def.stream.data() + kTdefLength);
     if (def.stream.size() >= declared || def.stream.size() >= kMaxTableDefBytes) {
       ThrowDamaged(at, "the table definition chain continues past the definition's length of " +
                            std::to_string(declared) + " bytes");
     }
     current = next;
   }
+}
 
-  StreamReader r(def, f, where);
-  const ByteView& s = r.view();
-  def.declared_length = s.U32(0x08);
-  def.row_count = s.U32(f.tdef_row_count);
-  def.last_autonumber = s.U32(f.tdef_autonumber);
-  def.table_type = s.U8(f.tdef_table_type);
-  def.max_columns = s.U16(f.tdef_max_cols);
-  def.var_columns = s.U16(f.tdef_var_cols);
-  const uint16_t num_cols = s.U16(f.tdef_num_cols);
-  const uint32_t num_idx = s.U32(f.tdef_num_idx);
-  const uint32_t num_real = s.U32(f.tdef_num_real_idx);
-  def.owned_map = RowPointer::FromStored(s.U32(f.tdef_owned_map));
-  def.free_map = RowPointer::FromStored(s.U32(f.tdef_free_map));
+// Reads the parts of the stream in order, each step from where the last
+// one ended.
+class TableDefParser {
+ public:
+  TableDefParser(TableDef& def, const Format& f, const Location& where)
+      : def_(def), f_(f), where_(where), s_(def.stream, where) {}
 
-  // Counts are bounded by the bytes their blocks need; this keeps a damaged
-  // count from asking for huge allocations.
-  const size_t room = def.stream.size();
-  if (num_real > room / f.real_idx_count_block || num_idx > room / f.logical_idx_block ||
-      num_cols > room / f.column_block) {
-    ThrowDamaged(where, "the table definition declares more columns or indexes than it holds");
+  void Parse() {
+    ReadDefinitionBlock();
+    pos_ = f_.tdef_var_part;
+    ReadBlocks(def_.real_indexes, f_.real_idx_count_block, &TableDefParser::ReadRealIndexCount);
+    ReadBlocks(def_.columns, f_.column_block, &TableDefParser::ReadColumn);
+    for (ColumnDef& c : def_.columns) c.name = Name();
+    ReadBlocks(def_.real_indexes, f_.real_idx_block, &TableDefParser::ReadRealIndex);
+    ReadBlocks(def_.logical_indexes, f_.logical_idx_block, &TableDefParser::ReadLogicalIndex);
+    for (LogicalIndexDef& li : def_.logical_indexes) li.name = Name();
+    ReadLongValueMaps();
+    def_.parsed_length = pos_;
   }
 
-  uint32_t pos = f.tdef_var_part;
-  def.real_indexes.resize(num_real);
-  for (uint32_t i = 0; i < num_real; ++i) {
-    RealIndexDef& ri = def.real_indexes[i];
-    ri.number = i;
-    ri.count_block_offset = pos;
-    ri.stat_entries = s.U32(pos);
-    ri.stat_unique = s.U32(pos + 4);
-    pos += f.real_idx_count_block;
+ private:
+  // The fixed definition block: counts, statistics and the table's maps.
+  void ReadDefinitionBlock() {
+    def_.declared_length = s_.U32(kTdefLength);
+    def_.row_count = s_.U32(f_.tdef_row_count);
+    def_.last_autonumber = s_.U32(f_.tdef_autonumber);
+    def_.table_type = s_.U8(f_.tdef_table_type);
+    def_.max_columns = s_.U16(f_.tdef_max_cols);
+    def_.var_columns = s_.U16(f_.tdef_var_cols);
+    const uint16_t num_cols = s_.U16(f_.tdef_num_cols);
+    const uint32_t num_idx = s_.U32(f_.tdef_num_idx);
+    const uint32_t num_real = s_.U32(f_.tdef_num_real_idx);
+    def_.owned_map = RowPointer::FromStored(s_.U32(f_.tdef_owned_map));
+    def_.free_map = RowPointer::FromStored(s_.U32(f_.tdef_free_map));
+    // Counts are bounded by the bytes their blocks need; this keeps a
+    // damaged count from asking for huge allocations.
+    const size_t room = def_.stream.size();
+    if (num_real > room / f_.real_idx_count_block || num_idx > room / f_.logical_idx_block ||
+        num_cols > room / f_.column_block) {
+      ThrowDamaged(where_, "the table definition declares more columns or indexes than it holds");
+    }
+    def_.real_indexes.resize(num_real);
+    for (uint32_t i = 0; i < num_real; ++i) def_.real_indexes[i].number = i;
+    def_.columns.resize(num_cols);
+    def_.logical_indexes.resize(num_idx);
   }
 
-  def.columns.resize(num_cols);
-  for (ColumnDef& c : def.columns) {
-    c.block_offset = pos;
-    c.type = s.U8(pos);
-    if (f.jet3()) {
-      c.number = s.U16(pos + 1);
-      c.var_index = s.U16(pos + 3);
-      c.collation = s.U16(pos + 9);
-      c.code_page = s.U16(pos + 11);
-      c.flags = s.U8(pos + 13);
-      c.fixed_offset = s.U16(pos + 14);
-      c.length = s.U16(pos + 16);
+  // Reads consecutive blocks of `size` bytes, one per item.
+  template <typename Item>
+  void ReadBlocks(std::vector<Item>& items, uint32_t size, void (TableDefParser::*read)(Item&)) {
+    for (Item& item : items) {
+      (this->*read)(item);
+      pos_ += size;
+    }
+  }
+
+  void ReadRealIndexCount(RealIndexDef& ri) {
+    ri.count_block_offset = pos_;
+    ri.stat_entries = U32(f_.ric_entries);
+    ri.stat_unique = U32(f_.ric_unique_keys);
+  }
+
+  void ReadColumn(ColumnDef& c) {
+    c.block_offset = pos_;
+    c.type = U8(f_.col_type);
+    c.number = U16(f_.col_number);
+    c.var_index = U16(f_.col_var_index);
+    c.collation = U16(f_.col_collation);
+    if (f_.jet3()) {
+      c.code_page = U16(f_.col_code_page);
     } else {
-      c.number = s.U16(pos + 5);
-      c.var_index = s.U16(pos + 7);
-      c.collation = s.U16(pos + 11);
-      c.precision = s.U8(pos + 11);
-      c.scale = s.U8(pos + 12);
-      c.flags = s.U8(pos + 15);
-      c.ext_flags = s.U8(pos + 16);
-      c.fixed_offset = s.U16(pos + 21);
-      c.length = s.U16(pos + 23);
+      // Where text keeps its collation; read for every column.
+      c.precision = U8(f_.col_precision);
+      c.scale = U8(f_.col_scale);
     }
-    if (f.jet3() && c.type == 0x10) {
-      c.precision = s.U8(pos + 11);
-      c.scale = s.U8(pos + 12);
+    c.flags = U8(f_.col_flags);
+    if (!f_.jet3()) c.ext_flags = U8(f_.col_ext_flags);
+    c.fixed_offset = U16(f_.col_fixed_offset);
+    c.length = U16(f_.col_length);
+    // Jet 3 keeps them over the code page, of Numeric columns only.
+    if (f_.jet3() && c.column_type() == ColumnType::kNumeric) {
+      c.precision = U8(f_.col_precision);
+      c.scale = U8(f_.col_scale);
     }
-    pos += f.column_block;
-  }
-  for (ColumnDef& c : def.columns) c.name = r.Name(pos);
-
-  for (RealIndexDef& ri : def.real_indexes) {
-    ri.block_offset = pos;
-    const uint32_t cols = pos + (f.jet3() ? 0 : 4);
-    for (uint32_t k = 0; k < 10; ++k) {
-      const uint16_t number = s.U16(cols + 3 * k);
-      if (number == 0xFFFF) continue;
-      ri.columns.push_back(IndexColumn{number, s.U8(cols + 3 * k + 2) != 0});
-    }
-    const uint32_t after = cols + 30;
-    ri.usage_map = RowPointer::FromStored(s.U32(after));
-    ri.root_page = s.U32(after + 4);
-    ri.flags = s.U8(f.jet3() ? after + 8 : after + 12);
-    pos += f.real_idx_block;
   }
 
-  def.logical_indexes.resize(num_idx);
-  for (LogicalIndexDef& li : def.logical_indexes) {
-    li.block_offset = pos;
-    const uint32_t b = pos + (f.jet3() ? 0 : 4);
-    li.number = s.U32(b);
-    li.real_index = s.U32(b + 4);
-    li.fk_role = s.U8(b + 8);
-    li.fk_index = static_cast<int32_t>(s.U32(b + 9));
-    li.fk_table_page = s.U32(b + 13);
-    li.update_action = s.U8(b + 17);
-    li.delete_action = s.U8(b + 18);
-    li.index_type = s.U8(b + 19);
-    pos += f.logical_idx_block;
+  // A name: its length in bytes, then Jet 3 code-page or Jet 4 UTF-16 text.
+  std::string Name() {
+    const uint32_t len = f_.name_length_size == 1 ? s_.U8(pos_) : s_.U16(pos_);
+    pos_ += f_.name_length_size;
+    const Bytes text = s_.Sub(pos_, len);
+    pos_ += len;
+    return f_.jet3() ? SingleByteToUtf8(text, 1252) : Utf16LeToUtf8(text);
   }
-  for (LogicalIndexDef& li : def.logical_indexes) li.name = r.Name(pos);
 
-  while (true) {
-    const uint16_t column = s.U16(pos);
-    if (column == 0xFFFF) {
-      pos += 2;
-      break;
+  void ReadRealIndex(RealIndexDef& ri) {
+    ri.block_offset = pos_;
+    for (uint32_t k = 0; k < kIndexColumnSlots; ++k) {
+      const uint32_t slot = pos_ + f_.ri_columns + kIndexColumnSlotSize * k;
+      const uint16_t number = s_.U16(slot);
+      if (number == kNoIndexColumn) continue;
+      ri.columns.push_back(IndexColumn{number, s_.U8(slot + 2) != 0});
     }
-    LongValueMapDef m;
-    m.offset = pos;
-    m.column_number = column;
-    m.owned_map = RowPointer::FromStored(s.U32(pos + 2));
-    m.free_map = RowPointer::FromStored(s.U32(pos + 6));
-    def.long_value_maps.push_back(m);
-    pos += 10;
+    ri.usage_map = RowPointer::FromStored(U32(f_.ri_usage_map));
+    ri.root_page = U32(f_.ri_root);
+    ri.flags = U8(f_.ri_flags);
   }
-  def.parsed_length = pos;
+
+  void ReadLogicalIndex(LogicalIndexDef& li) {
+    li.block_offset = pos_;
+    li.number = U32(f_.li_number);
+    li.real_index = U32(f_.li_real_index);
+    li.fk_role = U8(f_.li_fk_role);
+    li.fk_index = static_cast<int32_t>(U32(f_.li_fk_index));
+    li.fk_table_page = U32(f_.li_fk_table);
+    li.update_action = U8(f_.li_update_action);
+    li.delete_action = U8(f_.li_delete_action);
+    li.index_type = U8(f_.li_index_type);
+  }
+
+  // The maps of each memo/OLE column, up to and including the end mark.
+  void ReadLongValueMaps() {
+    while (true) {
+      const uint16_t column = U16(kLvMapColumn);
+      if (column == kLvMapEnd) {
+        pos_ += 2;
+        return;
+      }
+      LongValueMapDef m;
+      m.offset = pos_;
+      m.column_number = column;
+      m.owned_map = RowPointer::FromStored(U32(kLvMapOwned));
+      m.free_map = RowPointer::FromStored(U32(kLvMapFree));
+      def_.long_value_maps.push_back(m);
+      pos_ += kLvMapEntry;
+    }
+  }
+
+  // Fields of the block that starts at the current position.
+  uint8_t U8(uint32_t field) const { return s_.U8(pos_ + field); }
+  uint16_t U16(uint32_t field) const { return s_.U16(pos_ + field); }
+  uint32_t U32(uint32_t field) const { return s_.U32(pos_ + field); }
+
+  TableDef& def_;
+  const Format& f_;
+  const Location& where_;
+  ByteView s_;
+  uint32_t pos_ = 0;
+};
+
+}  // namespace
+
+TableDef ReadTableDef(PageFile& file, uint32_t page, const std::string& name) {
+  const Format& f = Format::For(file.version());
+  TableDef def;
+  def.name = name;
+  def.page = page;
+  const Location where = def.where();
+  ReadChain(file, f, def, where);
+  TableDefParser(def, f, where).Parse();
   return def;
 }
 

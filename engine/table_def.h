@@ -37,28 +37,23 @@ const char* ColumnTypeName(uint8_t type);
 // comes from the column definition. (Inline: it is asked for every field
 // of every row.)
 inline uint32_t FixedTypeSize(uint8_t type) {
-  switch (type) {
-    case 0x01:
-      return 0;
-    case 0x02:
+  switch (static_cast<ColumnType>(type)) {
+    case ColumnType::kByte:
       return 1;
-    case 0x03:
+    case ColumnType::kInteger:
       return 2;
-    case 0x04:
+    case ColumnType::kLong:
+    case ColumnType::kSingle:
       return 4;
-    case 0x05:
+    case ColumnType::kCurrency:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
       return 8;
-    case 0x06:
-      return 4;
-    case 0x07:
-      return 8;
-    case 0x08:
-      return 8;
-    case 0x0F:
+    case ColumnType::kGuid:
       return 16;
-    case 0x10:
+    case ColumnType::kNumeric:
       return 17;
-    default:
+    default:  // Boolean (the null mask), variable and unknown types
       return 0;
   }
 }
@@ -72,12 +67,17 @@ enum ColumnFlags : uint8_t {
   kColumnHyperlink = 0x80,
 };
 
+// Jet 4 extended column flags.
+enum ColumnExtFlags : uint8_t {
+  kColumnCompressedUnicode = 0x01,
+};
+
 struct ColumnDef {
   uint8_t type = 0;        // ColumnType value as stored
   uint16_t number = 0;     // null-mask bit; gaps after deletions
   uint16_t var_index = 0;  // position in the var-offset list (variable columns)
   uint8_t flags = 0;
-  uint8_t ext_flags = 0;  // Jet 4: 0x01 compressed Unicode
+  uint8_t ext_flags = 0;  // Jet 4: ColumnExtFlags
   uint16_t fixed_offset = 0;
   uint16_t length = 0;        // declared maximum length in bytes
   uint16_t collation = 0;     // text: LCID
@@ -90,9 +90,11 @@ struct ColumnDef {
   ColumnType column_type() const { return static_cast<ColumnType>(type); }
   bool fixed() const { return (flags & kColumnFixed) != 0; }
   bool autonumber() const { return (flags & kColumnAutoNumber) != 0; }
-  bool long_value() const { return type == 0x0B || type == 0x0C; }
-  bool boolean() const { return type == 0x01; }
-  bool compressed_unicode() const { return (ext_flags & 0x01) != 0; }
+  bool long_value() const {
+    return column_type() == ColumnType::kOle || column_type() == ColumnType::kMemo;
+  }
+  bool boolean() const { return column_type() == ColumnType::kBoolean; }
+  bool compressed_unicode() const { return (ext_flags & kColumnCompressedUnicode) != 0; }
   // Bytes a fixed column takes in the fixed area.
   uint32_t fixed_size() const {
     if (boolean()) return 0;
@@ -110,6 +112,7 @@ enum RealIndexFlags : uint8_t {
   kIndexUnique = 0x01,
   kIndexIgnoreNulls = 0x02,
   kIndexRequired = 0x08,
+  kIndexJet4Mark = 0x80,  // set on every index Jet 4 writes
 };
 
 // A physical index: one B-tree of index pages.

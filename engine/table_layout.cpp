@@ -6,9 +6,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/bytes_write.h"
 #include "engine/error.h"
 #include "engine/index_key.h"
-#include "engine/page_image.h"
 #include "engine/text.h"
 
 namespace tessmark::jet {
@@ -20,14 +20,6 @@ constexpr uint32_t kJet4Constant = 1625;
 constexpr uint32_t kJet4IndexConstant = 1923;
 constexpr uint16_t kGeneralLcid = 1033;
 
-void Append16(std::vector<uint8_t>& b, uint32_t v) {
-  b.push_back(static_cast<uint8_t>(v));
-  b.push_back(static_cast<uint8_t>(v >> 8));
-}
-void Append32(std::vector<uint8_t>& b, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
 std::vector<uint8_t> NameBytes(const std::string& name, bool jet3) {
   std::vector<uint8_t> text = jet3 ? Utf8ToCodePage1252(name) : Utf8ToJet4Text(name, false);
   std::vector<uint8_t> out;
@@ -35,10 +27,18 @@ std::vector<uint8_t> NameBytes(const std::string& name, bool jet3) {
     if (text.size() > 255) Bad("The name \"" + name + "\" is too long.");
     out.push_back(static_cast<uint8_t>(text.size()));
   } else {
-    Append16(out, static_cast<uint32_t>(text.size()));
+    AppendU16(out, static_cast<uint16_t>(text.size()));
   }
   out.insert(out.end(), text.begin(), text.end());
   return out;
+}
+
+// Text as a column of the layout stores it: Jet 3 in its code page, Jet 4
+// in UTF-16, compressed where the column allows it.
+std::vector<uint8_t> TextBytes(const TableLayout& l, const ColumnLayout& c,
+                               const std::string& text) {
+  if (l.version == JetVersion::kJet3) return Utf8ToCodePage1252(text);
+  return Utf8ToJet4Text(text, (c.ext_flags & kColumnCompressedUnicode) != 0);
 }
 
 std::string Describe(const TableLayout& l, size_t column) {
@@ -61,7 +61,7 @@ uint32_t TableLayout::RealIndexFor(const std::vector<std::pair<size_t, bool>>& c
 }
 
 TableLayout LayOutTable(const TableDecl& decl, JetVersion version) {
-  const bool j3 = version == JetVersion::kJet3;
+  const Format& f = Format::For(version);
   TableLayout l;
   l.version = version;
   l.name = decl.name;
@@ -98,12 +98,12 @@ TableLayout LayOutTable(const TableDecl& decl, JetVersion version) {
       case ColumnType::kText: {
         const uint16_t chars = c.length == 0 ? 255 : c.length;
         if (chars > 255) Bad("Text column \"" + c.name + "\" can hold at most 255 characters.");
-        col.length_bytes = static_cast<uint16_t>(j3 ? chars : 2 * chars);
+        col.length_bytes = static_cast<uint16_t>(f.text_unit_bytes * chars);
         break;
       }
       case ColumnType::kBinary: {
         const uint16_t bytes = c.length == 0 ? 255 : c.length;
-        if (bytes > (j3 ? 255 : 510))
+        if (bytes > f.max_binary_length)
           Bad("Binary column \"" + c.name + "\" is longer than the format allows.");
         col.length_bytes = bytes;
         break;
@@ -121,10 +121,10 @@ TableLayout LayOutTable(const TableDecl& decl, JetVersion version) {
     if (c.type == ColumnType::kNumeric &&
         (c.precision == 0 || c.precision > 28 || c.scale > c.precision))
       Bad("Numeric column \"" + c.name + "\" needs a precision of 1 to 28 and a scale up to it.");
-    col.flags = static_cast<uint8_t>(0x02 | (col.fixed ? kColumnFixed : 0) |
+    col.flags = static_cast<uint8_t>(kColumnNullable | (col.fixed ? kColumnFixed : 0) |
                                      (c.autonumber ? kColumnAutoNumber : 0) | c.system_flags);
-    if (!j3 && c.compressed && (c.type == ColumnType::kText || c.type == ColumnType::kMemo))
-      col.ext_flags = 0x01;
+    if (!f.jet3() && c.compressed && (c.type == ColumnType::kText || c.type == ColumnType::kMemo))
+      col.ext_flags = kColumnCompressedUnicode;
     if (c.autonumber) l.autonumber = l.columns.size();
     l.columns.push_back(col);
   }
@@ -138,8 +138,7 @@ TableLayout LayOutTable(const TableDecl& decl, JetVersion version) {
       col.var_index = l.var_count++;
     }
   }
-  const uint32_t max_row = j3 ? 2012 : 4060;
-  if (l.fixed_area + 64 > max_row)
+  if (l.fixed_area + 64 > f.max_row_size)
     Bad("The fixed-length columns of table \"" + decl.name + "\" do not fit a row.");
 
   // Indexes: one real index per distinct column list, numbered in the
@@ -181,11 +180,11 @@ std::vector<uint8_t> EncodeTableDef(const TableLayout& l, const TableDefNumbers&
   const Format& f = Format::For(l.version);
   const bool j3 = f.jet3();
   std::vector<uint8_t> s(f.tdef_var_part, 0);
-  s[0] = 0x02;
+  s[0] = kPageTableDef;
   s[1] = 0x01;
   if (!j3) {
-    PutU32(s, 0x0C, kJet4Constant);
-    s[0x18] = 0x01;
+    PutU32(s, f.tdef_constant, kJet4Constant);
+    s[f.tdef_autonumber_mark] = 0x01;
   }
   PutU32(s, f.tdef_row_count, n.row_count);
   PutU32(s, f.tdef_autonumber, n.last_autonumber);
@@ -201,43 +200,33 @@ std::vector<uint8_t> EncodeTableDef(const TableLayout& l, const TableDefNumbers&
 
   for (size_t i = 0; i < l.real_indexes.size(); ++i) {
     const TableDefNumbers::Index& x = n.indexes.at(i);
-    Append32(s, x.entries);
-    Append32(s, x.unique_keys);
-    if (!j3) Append32(s, 0);
+    const size_t at = s.size();
+    s.resize(at + f.real_idx_count_block, 0);
+    PutU32(s, at + f.ric_entries, x.entries);
+    PutU32(s, at + f.ric_unique_keys, x.unique_keys);
   }
   for (const ColumnLayout& c : l.columns) {
     const size_t at = s.size();
     s.resize(at + f.column_block, 0);
     const bool text = c.decl.type == ColumnType::kText || c.decl.type == ColumnType::kMemo;
-    s[at] = static_cast<uint8_t>(c.decl.type);
-    if (j3) {
-      PutU16(s, at + 1, c.number);
-      PutU16(s, at + 3, c.var_index);
-      if (c.decl.type == ColumnType::kNumeric) {
-        s[at + 11] = c.decl.precision;
-        s[at + 12] = c.decl.scale;
-      } else {
-        PutU16(s, at + 9, kGeneralLcid);
-        PutU16(s, at + 11, 1252);
-      }
-      s[at + 13] = c.flags;
-      PutU16(s, at + 14, c.fixed_offset);
-      PutU16(s, at + 16, c.length_bytes);
-    } else {
-      PutU32(s, at + 1, kJet4Constant);
-      PutU16(s, at + 5, c.number);
-      PutU16(s, at + 7, c.var_index);
-      if (c.decl.type == ColumnType::kNumeric) {
-        s[at + 11] = c.decl.precision;
-        s[at + 12] = c.decl.scale;
-      } else if (text) {
-        PutU16(s, at + 11, kGeneralLcid);
-      }
-      s[at + 15] = c.flags;
-      s[at + 16] = c.ext_flags;
-      PutU16(s, at + 21, c.fixed_offset);
-      PutU16(s, at + 23, c.length_bytes);
+    s[at + f.col_type] = static_cast<uint8_t>(c.decl.type);
+    if (!j3) PutU32(s, at + f.col_constant, kJet4Constant);
+    PutU16(s, at + f.col_number, c.number);
+    PutU16(s, at + f.col_var_index, c.var_index);
+    if (c.decl.type == ColumnType::kNumeric) {
+      s[at + f.col_precision] = c.decl.precision;
+      s[at + f.col_scale] = c.decl.scale;
+    } else if (j3) {
+      // Jet 3 gives every other column the general collation and code page.
+      PutU16(s, at + f.col_collation, kGeneralLcid);
+      PutU16(s, at + f.col_code_page, 1252);
+    } else if (text) {
+      PutU16(s, at + f.col_collation, kGeneralLcid);
     }
+    s[at + f.col_flags] = c.flags;
+    if (!j3) s[at + f.col_ext_flags] = c.ext_flags;
+    PutU16(s, at + f.col_fixed_offset, c.fixed_offset);
+    PutU16(s, at + f.col_length, c.length_bytes);
   }
   for (const ColumnLayout& c : l.columns) {
     const auto name = NameBytes(c.decl.name, j3);
@@ -248,27 +237,19 @@ std::vector<uint8_t> EncodeTableDef(const TableLayout& l, const TableDefNumbers&
     const TableDefNumbers::Index& x = n.indexes.at(i);
     const size_t at = s.size();
     s.resize(at + f.real_idx_block, 0);
-    size_t p = at;
-    if (!j3) {
-      PutU32(s, p, kJet4IndexConstant);
-      p += 4;
-    }
-    for (size_t k = 0; k < 10; ++k) {
+    if (!j3) PutU32(s, at + f.ri_constant, kJet4IndexConstant);
+    for (size_t k = 0; k < kIndexColumnSlots; ++k) {
+      const size_t slot = at + f.ri_columns + kIndexColumnSlotSize * k;
       if (k < ri.columns.size()) {
-        PutU16(s, p + 3 * k, l.columns[ri.columns[k].first].number);
-        s[p + 3 * k + 2] = ri.columns[k].second ? 0x01 : 0x00;
+        PutU16(s, slot, l.columns[ri.columns[k].first].number);
+        s[slot + 2] = ri.columns[k].second ? 0x01 : 0x00;
       } else {
-        PutU16(s, p + 3 * k, 0xFFFF);
+        PutU16(s, slot, kNoIndexColumn);
       }
     }
-    p += 30;
-    PutU32(s, p, x.map.Stored());
-    PutU32(s, p + 4, x.root);
-    if (j3) {
-      s[p + 8] = ri.flags;
-    } else {
-      s[p + 12] = static_cast<uint8_t>(ri.flags | 0x80);
-    }
+    PutU32(s, at + f.ri_usage_map, x.map.Stored());
+    PutU32(s, at + f.ri_root, x.root);
+    s[at + f.ri_flags] = static_cast<uint8_t>(ri.flags | (j3 ? 0 : kIndexJet4Mark));
   }
   // Logical index blocks and names go in case-insensitive name order.
   std::vector<const LogicalIndexLayout*> logical;
@@ -282,19 +263,15 @@ std::vector<uint8_t> EncodeTableDef(const TableLayout& l, const TableDefNumbers&
   for (const LogicalIndexLayout* li : logical) {
     const size_t at = s.size();
     s.resize(at + f.logical_idx_block, 0);
-    size_t p = at;
-    if (!j3) {
-      PutU32(s, p, kJet4Constant);
-      p += 4;
-    }
-    PutU32(s, p, li->number);
-    PutU32(s, p + 4, li->real);
-    s[p + 8] = li->fk_role;
-    PutU32(s, p + 9, static_cast<uint32_t>(li->fk_index));
-    PutU32(s, p + 13, n.fk_table_pages.empty() ? 0 : n.fk_table_pages.at(li->number));
-    s[p + 17] = li->update_action;
-    s[p + 18] = li->delete_action;
-    s[p + 19] = li->type;
+    if (!j3) PutU32(s, at + f.li_constant, kJet4Constant);
+    PutU32(s, at + f.li_number, li->number);
+    PutU32(s, at + f.li_real_index, li->real);
+    s[at + f.li_fk_role] = li->fk_role;
+    PutU32(s, at + f.li_fk_index, static_cast<uint32_t>(li->fk_index));
+    PutU32(s, at + f.li_fk_table, n.fk_table_pages.empty() ? 0 : n.fk_table_pages.at(li->number));
+    s[at + f.li_update_action] = li->update_action;
+    s[at + f.li_delete_action] = li->delete_action;
+    s[at + f.li_index_type] = li->type;
   }
   for (const LogicalIndexLayout* li : logical) {
     const auto name = NameBytes(li->name, j3);
@@ -304,12 +281,14 @@ std::vector<uint8_t> EncodeTableDef(const TableLayout& l, const TableDefNumbers&
   for (const ColumnLayout& c : l.columns) {
     if (!c.long_value()) continue;
     const TableDefNumbers::LongValueMaps& m = n.long_values.at(lv++);
-    Append16(s, c.number);
-    Append32(s, m.owned.Stored());
-    Append32(s, m.free.Stored());
+    const size_t at = s.size();
+    s.resize(at + kLvMapEntry, 0);
+    PutU16(s, at + kLvMapColumn, c.number);
+    PutU32(s, at + kLvMapOwned, m.owned.Stored());
+    PutU32(s, at + kLvMapFree, m.free.Stored());
   }
-  Append16(s, 0xFFFF);
-  PutU32(s, 8, static_cast<uint32_t>(s.size()));
+  AppendU16(s, kLvMapEnd);
+  PutU32(s, kTdefLength, static_cast<uint32_t>(s.size()));
   return s;
 }
 
@@ -359,8 +338,7 @@ std::vector<uint8_t> LongValueBytes(const TableLayout& l, size_t column, const V
     return v.bytes;
   }
   if (v.kind != Value::Kind::kText) Bad(Describe(l, column) + " takes text.");
-  if (l.version == JetVersion::kJet3) return Utf8ToCodePage1252(v.text);
-  return Utf8ToJet4Text(v.text, (c.ext_flags & 0x01) != 0);
+  return TextBytes(l, c, v.text);
 }
 
 namespace {
@@ -380,8 +358,8 @@ void AppendVariablePart(const TableLayout& l, const std::vector<std::vector<uint
   offsets.push_back(eod);
   const uint32_t nvar = l.var_count;
   if (!j3) {
-    for (size_t k = offsets.size(); k-- > 0;) Append16(row, offsets[k]);
-    Append16(row, nvar);
+    for (size_t k = offsets.size(); k-- > 0;) AppendU16(row, static_cast<uint16_t>(offsets[k]));
+    AppendU16(row, static_cast<uint16_t>(nvar));
   } else {
     // Jump table: its length follows from the row length, and entry k
     // names the first offset at or past 256 * (k + 1).
@@ -408,130 +386,164 @@ void AppendVariablePart(const TableLayout& l, const std::vector<std::vector<uint
   }
 }
 
-}  // namespace
+// Builds one row: the column count and the fixed area, the null mask and
+// the values of variable columns aside, then the variable part with its
+// trailer, and the mask last.
+class RowEncoder {
+ public:
+  RowEncoder(const TableLayout& l, const std::vector<std::vector<uint8_t>>& long_fields)
+      : l_(l), f_(Format::For(l.version)), long_fields_(long_fields) {}
 
-std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& values,
-                               const std::vector<std::vector<uint8_t>>& long_fields) {
-  const bool j3 = l.version == JetVersion::kJet3;
-  const uint32_t cs = j3 ? 1 : 2;
-  const size_t ncols = l.columns.size();
-  if (values.size() != ncols)
-    Bad("A row of table \"" + l.name + "\" has the wrong number of values.");
-  std::vector<uint8_t> row(cs + l.fixed_area, 0);
-  if (j3) {
-    row[0] = static_cast<uint8_t>(ncols);
-  } else {
-    PutU16(row, 0, static_cast<uint16_t>(ncols));
+  std::vector<uint8_t> Encode(const std::vector<Value>& values) {
+    const size_t ncols = l_.columns.size();
+    if (values.size() != ncols)
+      Bad("A row of table \"" + l_.name + "\" has the wrong number of values.");
+    StartRow();
+    for (size_t i = 0; i < ncols; ++i) PutColumn(i, values[i]);
+    // A table without variable columns stores neither variable data nor a
+    // trailer: the null mask follows the fixed area.
+    if (l_.var_count > 0) AppendVariablePart(l_, var_, mask_.size(), row_);
+    row_.insert(row_.end(), mask_.begin(), mask_.end());
+    if (row_.size() > f_.max_row_size)
+      Bad("A row of table \"" + l_.name + "\" is longer than a data page can hold (" +
+          std::to_string(row_.size()) + " bytes).");
+    return std::move(row_);
   }
-  std::vector<uint8_t> mask((ncols + 7) / 8, 0);
-  auto set_bit = [&](uint16_t number) {
-    mask[number / 8] = static_cast<uint8_t>(mask[number / 8] | (1u << (number % 8)));
-  };
-  auto wrong = [&](size_t i, const char* what) { Bad(Describe(l, i) + " " + what + "."); };
-  std::vector<std::vector<uint8_t>> var(l.var_count);
-  for (size_t i = 0; i < ncols; ++i) {
-    const ColumnLayout& c = l.columns[i];
-    const Value& v = values[i];
-    using K = Value::Kind;
+
+ private:
+  using K = Value::Kind;
+
+  // The column count, then the fixed area, zeroed.
+  void StartRow() {
+    const size_t ncols = l_.columns.size();
+    row_.assign(f_.row_count_size + l_.fixed_area, 0);
+    if (f_.row_count_size == 1) {
+      row_[0] = static_cast<uint8_t>(ncols);
+    } else {
+      PutU16(row_, 0, static_cast<uint16_t>(ncols));
+    }
+    mask_.assign((ncols + 7) / 8, 0);
+    var_.assign(l_.var_count, {});
+  }
+
+  void PutColumn(size_t i, const Value& v) {
+    const ColumnLayout& c = l_.columns[i];
     if (c.decl.type == ColumnType::kBoolean) {
-      if (v.kind != K::kBoolean && !v.is_null()) wrong(i, "takes Yes/No values");
-      if (v.boolean) set_bit(c.number);
-      continue;
+      if (v.kind != K::kBoolean && !v.is_null()) Wrong(i, "takes Yes/No values");
+      if (v.boolean) SetBit(c.number);
+      return;
     }
     if (v.is_null()) {
-      if (c.decl.required) wrong(i, "requires a value");
-      continue;
+      if (c.decl.required) Wrong(i, "requires a value");
+      return;
     }
-    set_bit(c.number);
-    // Where a number goes: the fixed area, or its own bytes in the variable
-    // part (empty for the types that are variable anyway).
+    SetBit(c.number);
+    switch (c.decl.type) {
+      case ColumnType::kText:
+        PutText(i, v);
+        return;
+      case ColumnType::kBinary:
+        Need(i, v, K::kBinary, "takes binary data");
+        if (v.bytes.size() > c.length_bytes) Wrong(i, "cannot hold that many bytes");
+        var_[c.var_index] = v.bytes;
+        return;
+      case ColumnType::kMemo:
+      case ColumnType::kOle:
+        var_[c.var_index] = long_fields_.at(i);
+        return;
+      default:
+        break;
+    }
+    // Numbers, dates and GUIDs go into the fixed area, or into bytes of
+    // their own in the variable part.
     std::vector<uint8_t> variable(c.fixed ? 0 : FixedTypeSize(static_cast<uint8_t>(c.decl.type)));
-    uint8_t* at = c.fixed ? row.data() + cs + c.fixed_offset : variable.data();
-    auto need = [&](K kind, const char* what) {
-      if (v.kind != kind) wrong(i, what);
-    };
+    uint8_t* at = c.fixed ? row_.data() + f_.row_count_size + c.fixed_offset : variable.data();
+    PutFixedSize(i, v, at);
+    if (!variable.empty()) var_[c.var_index] = std::move(variable);
+  }
+
+  void PutText(size_t i, const Value& v) {
+    const ColumnLayout& c = l_.columns[i];
+    Need(i, v, K::kText, "takes text");
+    std::vector<uint8_t> b = TextBytes(l_, c, v.text);
+    // The text is valid UTF-8 by now: count the bytes that start a character.
+    const auto chars = static_cast<size_t>(std::count_if(v.text.begin(), v.text.end(), [](char ch) {
+      return (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
+    }));
+    if (chars > c.length_bytes / f_.text_unit_bytes) Wrong(i, "cannot hold a text that long");
+    var_[c.var_index] = std::move(b);
+  }
+
+  void PutFixedSize(size_t i, const Value& v, uint8_t* at) const {
+    const ColumnLayout& c = l_.columns[i];
     switch (c.decl.type) {
       case ColumnType::kByte:
-        need(K::kInteger, "takes whole numbers");
-        if (v.integer < 0 || v.integer > 255) wrong(i, "takes numbers from 0 to 255");
+        Need(i, v, K::kInteger, "takes whole numbers");
+        if (v.integer < 0 || v.integer > 255) Wrong(i, "takes numbers from 0 to 255");
         *at = static_cast<uint8_t>(v.integer);
         break;
       case ColumnType::kInteger:
-        need(K::kInteger, "takes whole numbers");
-        if (v.integer < -32768 || v.integer > 32767) wrong(i, "takes numbers from -32768 to 32767");
+        Need(i, v, K::kInteger, "takes whole numbers");
+        if (v.integer < -32768 || v.integer > 32767) Wrong(i, "takes numbers from -32768 to 32767");
         PutU16(std::span<uint8_t>(at, 2), 0, static_cast<uint16_t>(v.integer));
         break;
       case ColumnType::kLong:
-        need(K::kInteger, "takes whole numbers");
-        if (v.integer < INT32_MIN || v.integer > INT32_MAX) wrong(i, "takes 32-bit numbers");
+        Need(i, v, K::kInteger, "takes whole numbers");
+        if (v.integer < INT32_MIN || v.integer > INT32_MAX) Wrong(i, "takes 32-bit numbers");
         PutU32(std::span<uint8_t>(at, 4), 0, static_cast<uint32_t>(v.integer));
         break;
-      case ColumnType::kCurrency: {
-        need(K::kCurrency, "takes currency amounts");
-        const auto bits = static_cast<uint64_t>(v.integer);
-        for (size_t k = 0; k < 8; ++k) at[k] = static_cast<uint8_t>(bits >> (8 * k));
+      case ColumnType::kCurrency:
+        Need(i, v, K::kCurrency, "takes currency amounts");
+        PutU64(std::span<uint8_t>(at, 8), 0, static_cast<uint64_t>(v.integer));
         break;
-      }
-      case ColumnType::kSingle: {
-        need(K::kSingle, "takes Single numbers");
-        const uint32_t bits = std::bit_cast<uint32_t>(static_cast<float>(v.real));
-        PutU32(std::span<uint8_t>(at, 4), 0, bits);
+      case ColumnType::kSingle:
+        Need(i, v, K::kSingle, "takes Single numbers");
+        PutU32(std::span<uint8_t>(at, 4), 0, std::bit_cast<uint32_t>(static_cast<float>(v.real)));
         break;
-      }
       case ColumnType::kDouble:
-      case ColumnType::kDateTime: {
-        if (v.kind != K::kDouble && v.kind != K::kDateTime) wrong(i, "takes a number or a date");
-        const uint64_t bits = std::bit_cast<uint64_t>(v.real);
-        for (size_t k = 0; k < 8; ++k) at[k] = static_cast<uint8_t>(bits >> (8 * k));
+      case ColumnType::kDateTime:
+        if (v.kind != K::kDouble && v.kind != K::kDateTime) Wrong(i, "takes a number or a date");
+        PutU64(std::span<uint8_t>(at, 8), 0, std::bit_cast<uint64_t>(v.real));
         break;
-      }
       case ColumnType::kGuid:
-        need(K::kGuid, "takes GUIDs");
-        if (v.bytes.size() != 16) wrong(i, "takes 16-byte GUIDs");
+        Need(i, v, K::kGuid, "takes GUIDs");
+        if (v.bytes.size() != 16) Wrong(i, "takes 16-byte GUIDs");
         std::memcpy(at, v.bytes.data(), 16);
         break;
       case ColumnType::kNumeric: {
-        need(K::kNumeric, "takes decimal numbers");
+        Need(i, v, K::kNumeric, "takes decimal numbers");
         const auto stored = EncodeNumeric(v.text, c.decl.scale);
         std::memcpy(at, stored.data(), stored.size());
         break;
       }
-      case ColumnType::kText: {
-        need(K::kText, "takes text");
-        std::vector<uint8_t> b =
-            j3 ? Utf8ToCodePage1252(v.text) : Utf8ToJet4Text(v.text, (c.ext_flags & 0x01) != 0);
-        // The text is valid UTF-8 by now: count the bytes that start a character.
-        const auto chars =
-            static_cast<size_t>(std::count_if(v.text.begin(), v.text.end(), [](char ch) {
-              return (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
-            }));
-        if (chars > (j3 ? c.length_bytes : c.length_bytes / 2u))
-          wrong(i, "cannot hold a text that long");
-        var[c.var_index] = std::move(b);
-        break;
-      }
-      case ColumnType::kBinary:
-        need(K::kBinary, "takes binary data");
-        if (v.bytes.size() > c.length_bytes) wrong(i, "cannot hold that many bytes");
-        var[c.var_index] = v.bytes;
-        break;
-      case ColumnType::kMemo:
-      case ColumnType::kOle:
-        var[c.var_index] = long_fields.at(i);
-        break;
       default:
-        wrong(i, "has a type rows cannot hold");
+        Wrong(i, "has a type rows cannot hold");
     }
-    if (!variable.empty()) var[c.var_index] = std::move(variable);
   }
-  // A table without variable columns stores neither variable data nor a
-  // trailer: the null mask follows the fixed area.
-  if (l.var_count > 0) AppendVariablePart(l, var, mask.size(), row);
-  row.insert(row.end(), mask.begin(), mask.end());
-  if (row.size() > (j3 ? 2012u : 4060u))
-    Bad("A row of table \"" + l.name + "\" is longer than a data page can hold (" +
-        std::to_string(row.size()) + " bytes).");
-  return row;
+
+  void SetBit(uint16_t number) {
+    mask_[number / 8] = static_cast<uint8_t>(mask_[number / 8] | (1u << (number % 8)));
+  }
+  [[noreturn]] void Wrong(size_t i, const char* what) const {
+    Bad(Describe(l_, i) + " " + what + ".");
+  }
+  void Need(size_t i, const Value& v, K kind, const char* what) const {
+    if (v.kind != kind) Wrong(i, what);
+  }
+
+  const TableLayout& l_;
+  const Format& f_;
+  const std::vector<std::vector<uint8_t>>& long_fields_;
+  std::vector<uint8_t> row_;
+  std::vector<uint8_t> mask_;
+  std::vector<std::vector<uint8_t>> var_;  // values of the variable columns, by slot
+};
+
+}  // namespace
+
+std::vector<uint8_t> EncodeRow(const TableLayout& l, const std::vector<Value>& values,
+                               const std::vector<std::vector<uint8_t>>& long_fields) {
+  return RowEncoder(l, long_fields).Encode(values);
 }
 
 void AppendKeySegment(const TableLayout& l, size_t column, const Value& v, bool ascending,

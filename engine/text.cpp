@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "engine/bytes.h"
 #include "engine/error.h"
 
 namespace tessmark::jet {
@@ -56,10 +57,10 @@ std::string Utf16LeToUtf8(std::span<const uint8_t> bytes) {
   out.reserve(bytes.size() / 2);
   size_t i = 0;
   while (i + 1 < bytes.size()) {
-    uint32_t unit = static_cast<uint32_t>(bytes[i] | (bytes[i + 1] << 8));
+    uint32_t unit = LoadU16(bytes.data() + i);
     i += 2;
     if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < bytes.size()) {
-      const uint32_t low = static_cast<uint32_t>(bytes[i] | (bytes[i + 1] << 8));
+      const uint32_t low = LoadU16(bytes.data() + i);
       if (low >= 0xDC00 && low < 0xE000) {
         unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
         i += 2;
@@ -102,7 +103,7 @@ std::string Jet4TextToUtf8(std::span<const uint8_t> bytes) {
       emit(bytes[i]);
       ++i;
     } else if (i + 1 < bytes.size()) {
-      emit(static_cast<uint32_t>(bytes[i] | (bytes[i + 1] << 8)));
+      emit(LoadU16(bytes.data() + i));
       i += 2;
     } else {
       emit(0xFFFD);

@@ -33,21 +33,21 @@ UsageMap ReadUsageMap(PageFile& file, RowPointer pointer, const Location& where)
   UsageMap map;
   map.row = pointer;
   const uint8_t kind = row.U8(0);
-  if (kind == 0) {
+  if (kind == kMapInline) {
     map.kind = UsageMapKind::kInline;
-    map.start_page = row.U32(1);
-    map.bitmap_bytes = static_cast<uint32_t>(row.size() - 5);
+    map.start_page = row.U32(kMapRowStartPage);
+    map.bitmap_bytes = static_cast<uint32_t>(row.size() - kMapRowBitmap);
     map.range_first = map.start_page;
     map.range_span = static_cast<uint64_t>(map.bitmap_bytes) * 8;
-    CollectBits(row.Sub(5, map.bitmap_bytes), map.start_page, file.page_count(), map);
-  } else if (kind == 1) {
+    CollectBits(row.Sub(kMapRowBitmap, map.bitmap_bytes), map.start_page, file.page_count(), map);
+  } else if (kind == kMapReference) {
     map.kind = UsageMapKind::kReference;
     const uint32_t bits = f.map_page_bits();
-    const size_t slots = (row.size() - 1) / 4;
+    const size_t slots = (row.size() - kMapRowPages) / 4;
     map.range_first = 0;
     map.range_span = static_cast<uint64_t>(slots) * bits;
     for (size_t k = 0; k < slots; ++k) {
-      const uint32_t map_page = row.U32(1 + 4 * k);
+      const uint32_t map_page = row.U32(kMapRowPages + 4 * k);
       if (map_page == 0) continue;
       PageRef p = file.Get(map_page, at);
       if (p->type() != kPageUsageMap) {
@@ -56,8 +56,8 @@ UsageMap ReadUsageMap(PageFile& file, RowPointer pointer, const Location& where)
                              std::to_string(p->type()));
       }
       map.bitmap_pages.push_back(map_page);
-      CollectBits(Bytes(p->data).subspan(4), static_cast<uint64_t>(k) * bits, file.page_count(),
-                  map);
+      CollectBits(Bytes(p->data).subspan(kMapPageBitmap), static_cast<uint64_t>(k) * bits,
+                  file.page_count(), map);
     }
   } else {
     ThrowDamaged(at, "the usage map row has the unknown kind " + std::to_string(kind));

@@ -84,53 +84,56 @@ Value DecodeValue(const ColumnDef& column, const Format& format, const Field& fi
   if (field.is_null) return v;
   CheckValueSize(column, field, where);
   Bytes b = row.subspan(field.offset, field.length);
-  switch (column.type) {
-    case 0x02:
-    case 0x03:
-    case 0x04: {
+  switch (column.column_type()) {
+    case ColumnType::kByte:
+    case ColumnType::kInteger:
+    case ColumnType::kLong: {
       v.kind = Value::Kind::kInteger;
-      v.integer = column.type == 0x02 ? b[0] : LoadSigned(b.data(), field.length);
+      v.integer =
+          column.column_type() == ColumnType::kByte ? b[0] : LoadSigned(b.data(), field.length);
       return v;
     }
-    case 0x05:
+    case ColumnType::kCurrency:
       v.kind = Value::Kind::kCurrency;
       v.integer = LoadSigned(b.data(), 8);
       return v;
-    case 0x06: {
+    case ColumnType::kSingle: {
       float f;
       std::memcpy(&f, b.data(), 4);
       v.kind = Value::Kind::kSingle;
       v.real = f;
       return v;
     }
-    case 0x07:
-    case 0x08:
-      v.kind = column.type == 0x07 ? Value::Kind::kDouble : Value::Kind::kDateTime;
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+      v.kind = column.column_type() == ColumnType::kDouble ? Value::Kind::kDouble
+                                                           : Value::Kind::kDateTime;
       std::memcpy(&v.real, b.data(), 8);
       return v;
-    case 0x0F:
+    case ColumnType::kGuid:
       v.kind = Value::Kind::kGuid;
       v.bytes.assign(b.begin(), b.end());
       return v;
-    case 0x10:
+    case ColumnType::kNumeric:
       v.kind = Value::Kind::kNumeric;
       v.text = DecodeNumeric(b, column.scale);
       return v;
-    case 0x0A:
+    case ColumnType::kText:
       v.kind = Value::Kind::kText;
       v.text = DecodeText(column, format, b);
       return v;
-    case 0x0B:
-    case 0x0C: {
+    case ColumnType::kOle:
+    case ColumnType::kMemo: {
       Location at = where;
       at.column = column.name;
       if (b.empty()) {
-        v.kind = column.type == 0x0C ? Value::Kind::kText : Value::Kind::kBinary;
+        v.kind =
+            column.column_type() == ColumnType::kMemo ? Value::Kind::kText : Value::Kind::kBinary;
         return v;
       }
       const LongValueField lv = ParseLongValueField(b, at);
       std::vector<uint8_t> data = long_values.Read(lv, at);
-      if (column.type == 0x0C) {
+      if (column.column_type() == ColumnType::kMemo) {
         v.kind = Value::Kind::kText;
         v.text = DecodeText(column, format, data);
       } else {

@@ -51,10 +51,10 @@ TEST(DataPageBuilderTest, PacksFromTheEndWithExactFreeSpace) {
     EXPECT_EQ(p[0], 0x01);
     EXPECT_EQ(U32(p, 4), 77u);
     EXPECT_EQ(U16(p, count_at), n);
-    const size_t lowest = U16(p, g.data_header() + 2 * (n - 1));
-    EXPECT_EQ(U16(p, 2), lowest - (g.data_header() + 2 * n));
+    const size_t lowest = U16(p, g.data_header_size() + 2 * (n - 1));
+    EXPECT_EQ(U16(p, 2), lowest - (g.data_header_size() + 2 * n));
     for (size_t r = 0; r < n; ++r)
-      EXPECT_EQ(U16(p, g.data_header() + 2 * r), g.page_size - 100 * (r + 1));
+      EXPECT_EQ(U16(p, g.data_header_size() + 2 * r), g.page_size - 100 * (r + 1));
     EXPECT_TRUE(b.empty());
     EXPECT_EQ(b.free_space(), g.data_capacity());
   }
@@ -95,9 +95,9 @@ std::vector<std::vector<uint8_t>> Entries(const PageGeometry& g, const PageImage
   const size_t bitmap = g.jet3() ? 0x16 : 0x1B;
   std::vector<std::vector<uint8_t>> out;
   size_t start = 0;
-  for (size_t bit = 1; bit <= g.index_area(); ++bit) {
+  for (size_t bit = 1; bit <= g.idx_entry_area; ++bit) {
     if (p[bitmap + bit / 8] & (1u << (bit % 8))) {
-      const auto* base = p.data() + g.index_entries_offset();
+      const auto* base = p.data() + g.idx_first_entry;
       out.emplace_back(base + start, base + bit);
       start = bit;
     }
@@ -169,9 +169,9 @@ TEST(IndexTreeBuilderTest, BuildsLinkedLeavesAndTailRuledNodes) {
         EXPECT_EQ(U32(p, link), prev);
         size_t used = 0;
         for (auto& e : Entries(g, p)) used += e.size();
-        EXPECT_EQ(U16(p, 2), g.page_size - g.index_entries_offset() - used);
+        EXPECT_EQ(U16(p, 2), g.page_size - g.idx_first_entry - used);
         if (U32(p, link + 4) != 0) {
-          EXPECT_GT(used + 9, g.index_area()) << "leaf not packed";
+          EXPECT_GT(used + 9, g.idx_entry_area) << "leaf not packed";
         }
         seen += static_cast<uint32_t>(Entries(g, p).size());
         prev = page;
@@ -195,7 +195,7 @@ TEST(UsageMapTest, InlineRowsAndReferenceFallback) {
   auto slots = ReferenceMapSlots(g, std::vector<uint32_t>{5, 40000});
   EXPECT_EQ(slots, (std::vector<uint32_t>{1, 1}));
   const PageImage bitmap = MapBitmapPage(g, 1, std::vector<uint32_t>{5, 40000});
-  const uint32_t bit = 40000 - g.map_page_span();
+  const uint32_t bit = 40000 - g.map_page_bits();
   EXPECT_EQ(bitmap[0], 0x05);
   EXPECT_TRUE(bitmap[4 + bit / 8] & (1 << (bit % 8)));
 }
