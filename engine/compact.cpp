@@ -121,7 +121,16 @@ Error RefusedAsDamaged(const std::string& source, const std::string& findings) {
 }
 
 void Report(const CompactOptions& options, const char* phase, uint32_t done, uint32_t total) {
-  if (options.progress) options.progress(CompactProgress{phase, done, total});
+  if (options.progress) options.progress(CompactProgress{phase, done, total, 0, 0});
+}
+
+// Forwards a check's page counts as progress of `phase`.
+std::function<void(uint64_t, uint64_t)> PageProgress(const CompactOptions& options,
+                                                     const char* phase) {
+  if (!options.progress) return {};
+  return [&options, phase](uint64_t done, uint64_t total) {
+    options.progress(CompactProgress{phase, 0, 1, done, total});
+  };
 }
 
 void CheckDestination(Env& env, const std::string& destination) {
@@ -244,6 +253,7 @@ void CompactDatabase(const std::string& source, const std::string& destination,
     CheckOptions check;
     check.on_row = source_digests.RowHook();
     check.on_data_error = [&] { gate.Hold(); };
+    check.progress = PageProgress(write_options, "checking");
     const CheckReport source_check = CheckDatabase(*src, check);
     source_sound = source_check.sound();
     if (!source_sound && !DamageConfinedToGlobalMap(*src)) {
@@ -315,7 +325,9 @@ void CompactDatabase(const std::string& source, const std::string& destination,
     });
     CheckReport copy_check;
     try {
-      copy_check = CheckDatabase(*copy);
+      CheckOptions verify;
+      verify.progress = PageProgress(options, "verifying");
+      copy_check = CheckDatabase(*copy, verify);
     } catch (...) {
       copy_check_failure = std::current_exception();
     }

@@ -20,11 +20,15 @@ struct CompactStats {
 };
 
 // Progress of a compaction: a phase name ("checking", "writing",
-// "verifying"), and within it the number of tables done out of all.
+// "verifying"), within it the number of tables done out of all, and, from
+// the checks of the source and of the copy, the pages read out of the
+// file's (both 0 where pages are not counted).
 struct CompactProgress {
   const char* phase = "";
   uint32_t done = 0;
   uint32_t total = 0;
+  uint64_t pages_done = 0;
+  uint64_t pages_total = 0;
 };
 
 struct CompactOptions {
