@@ -2,10 +2,14 @@
 // compacts it in place through a temporary file beside it.
 #include <CLI/CLI.hpp>
 #include <chrono>
+#include <filesystem>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #ifdef _WIN32
 #include <io.h>
@@ -17,6 +21,7 @@
 
 #include "cli/command.h"
 #include "cli/json_text.h"
+#include "cli/progress_line.h"
 #include "engine/compact.h"
 #include "engine/env.h"
 
@@ -30,6 +35,30 @@ const char kDetails[] =
     "Exit status: 0 done, 1 refused or failed, 2 usage error.";
 
 constexpr int kExitFailed = 1;
+
+// When each phase of the compaction was first and last reported. Checking
+// and writing run side by side, so their spans overlap; the phase begun
+// last ends when the compaction does.
+class PhaseTimes {
+ public:
+  void Seen(const std::string& phase, double at) {
+    auto [it, added] = spans_.try_emplace(phase, at, at);
+    if (added) order_.push_back(phase);
+    it->second.second = at;
+  }
+  Json Seconds(double end) const {
+    Json out = Json::object();
+    for (const std::string& phase : order_) {
+      const auto& [first, last] = spans_.at(phase);
+      out[phase] = (phase == order_.back() ? end : last) - first;
+    }
+    return out;
+  }
+
+ private:
+  std::vector<std::string> order_;
+  std::map<std::string, std::pair<double, double>> spans_;
+};
 
 struct Arguments {
   std::string source;
@@ -46,17 +75,30 @@ int Run(const Arguments& args) {
   const bool in_place = !args.destination;
   const std::string& destination = in_place ? source : *args.destination;
 
-  const bool show_progress = !args.quiet && !args.json && TESSMARK_ISATTY(2);
-  if (show_progress) {
-    options.progress = [](const jet::CompactProgress& p) {
-      std::cerr << "\rcompacting: " << p.phase;
-      if (p.total > 1) std::cerr << " " << p.done << "/" << p.total;
-      std::cerr << "        " << std::flush;
-    };
-  }
+  std::error_code size_error;
+  const uintmax_t size = std::filesystem::file_size(source, size_error);
+  ProgressLine line(std::cerr,
+                    WantsProgress(args.quiet, TESSMARK_ISATTY(2) != 0, size_error ? 0 : size));
+  PhaseTimes phases;
+  const auto start = std::chrono::steady_clock::now();
+  auto since_start = [&start] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  // The percent shown is that of the latest check to count pages (the
+  // source's while the copy is written, then the copy's).
+  uint64_t pages_done = 0, pages_total = 0;
+  options.progress = [&](const jet::CompactProgress& p) {
+    phases.Seen(p.phase, since_start());
+    if (p.pages_total > 0) {
+      pages_done = p.pages_done;
+      pages_total = p.pages_total;
+    } else if (std::string(p.phase) == "verifying") {
+      pages_done = pages_total = 0;
+    }
+    line.Show(std::string("compacting, ") + p.phase, pages_done, pages_total);
+  };
   jet::CompactStats stats;
   options.stats = &stats;
-  const auto start = std::chrono::steady_clock::now();
   try {
     if (in_place) {
       jet::CompactInPlace(source, options);
@@ -64,13 +106,12 @@ int Run(const Arguments& args) {
       jet::CompactDatabase(source, destination, options);
     }
   } catch (const jet::Error& e) {
-    if (show_progress) std::cerr << "\n";
+    line.Clear();
     ReportError(e);
     return kExitFailed;
   }
-  if (show_progress) std::cerr << "\r" << std::string(40, ' ') << "\r";
-  const double elapsed =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  line.Clear();
+  const double elapsed = since_start();
   const uint64_t reclaimed =
       stats.bytes_before > stats.bytes_after ? stats.bytes_before - stats.bytes_after : 0;
   if (args.json) {
@@ -84,7 +125,8 @@ int Run(const Arguments& args) {
                           {"bytes_reclaimed", reclaimed},
                           {"tables", stats.tables},
                           {"rows", stats.rows},
-                          {"elapsed_seconds", elapsed}};
+                          {"elapsed_seconds", elapsed},
+                          {"phase_seconds", phases.Seconds(elapsed)}};
     std::cout << JsonText(summary) << "\n";
   } else if (!args.quiet) {
     std::cout << "Compacted " << source;
