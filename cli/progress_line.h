@@ -31,8 +31,8 @@ inline std::string ProgressText(std::string_view phase, uint64_t done, uint64_t 
   }
   const auto seconds = static_cast<uint64_t>(elapsed_seconds < 0 ? 0 : elapsed_seconds);
   const uint64_t s = seconds % 60;
-  text += " " + std::to_string(seconds / 60) + (s < 10 ? ":0" : ":") + std::to_string(s) +
-          " elapsed";
+  text +=
+      " " + std::to_string(seconds / 60) + (s < 10 ? ":0" : ":") + std::to_string(s) + " elapsed";
   return text;
 }
 
