@@ -4,12 +4,10 @@
 #include <chrono>
 #include <filesystem>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
-#include <vector>
 
 #ifdef _WIN32
 #include <io.h>
@@ -36,29 +34,13 @@ const char kDetails[] =
 
 constexpr int kExitFailed = 1;
 
-// When each phase of the compaction was first and last reported. Checking
-// and writing run side by side, so their spans overlap; the phase begun
-// last ends when the compaction does.
-class PhaseTimes {
- public:
-  void Seen(const std::string& phase, double at) {
-    auto [it, added] = spans_.try_emplace(phase, at, at);
-    if (added) order_.push_back(phase);
-    it->second.second = at;
-  }
-  Json Seconds(double end) const {
-    Json out = Json::object();
-    for (const std::string& phase : order_) {
-      const auto& [first, last] = spans_.at(phase);
-      out[phase] = (phase == order_.back() ? end : last) - first;
-    }
-    return out;
-  }
-
- private:
-  std::vector<std::string> order_;
-  std::map<std::string, std::pair<double, double>> spans_;
-};
+// Seconds of each phase, in the order of the phases. Checking and writing
+// run side by side, and so do flushing and verifying where they can.
+Json PhaseSeconds(const jet::CompactStats& stats) {
+  Json out = Json::object();
+  for (const jet::PhaseTime& t : stats.phases) out[t.phase] = t.seconds;
+  return out;
+}
 
 struct Arguments {
   std::string source;
@@ -79,7 +61,6 @@ int Run(const Arguments& args) {
   const uintmax_t size = std::filesystem::file_size(source, size_error);
   ProgressLine line(std::cerr,
                     WantsProgress(args.quiet, TESSMARK_ISATTY(2) != 0, size_error ? 0 : size));
-  PhaseTimes phases;
   const auto start = std::chrono::steady_clock::now();
   auto since_start = [&start] {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -88,7 +69,6 @@ int Run(const Arguments& args) {
   // source's while the copy is written, then the copy's).
   uint64_t pages_done = 0, pages_total = 0;
   options.progress = [&](const jet::CompactProgress& p) {
-    phases.Seen(p.phase, since_start());
     if (p.pages_total > 0) {
       pages_done = p.pages_done;
       pages_total = p.pages_total;
@@ -126,7 +106,7 @@ int Run(const Arguments& args) {
                           {"tables", stats.tables},
                           {"rows", stats.rows},
                           {"elapsed_seconds", elapsed},
-                          {"phase_seconds", phases.Seconds(elapsed)}};
+                          {"phase_seconds", PhaseSeconds(stats)}};
     std::cout << JsonText(summary) << "\n";
   } else if (!args.quiet) {
     std::cout << "Compacted " << source;
