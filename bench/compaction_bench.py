@@ -8,15 +8,18 @@ durable copy is timed too: cp followed by a flush of the copy to disk (sync
 FILE), the least any tool that keeps its output safe must spend.
 
 Builds the release preset first (unless --no-build). For every size it
-generates a server catalog with 40% of its rows deleted and 1% moved (kept
-between runs in the data folder), then runs the contenders in alternating order
+generates a server catalog aged as the desktop product ages one: 40% of its
+rows deleted after they were written (their bytes left as free space, runs
+of them freeing whole pages), 1% moved, long values rewritten, index leaves
+split and thinned (kept between runs in the data folder), then runs the contenders in alternating order
 so that drift of the machine hits all of them alike; each round goes over
 every size, so drift hits the sizes alike too. Page-cache state: "warm"
 runs read a file that was just read; "cold" runs drop the page cache first,
 which needs root and a writable /proc/sys/vm/drop_caches (otherwise the cold
 variant is skipped and the report says so).
 
-Prints a table of medians and writes the same figures as JSON.
+Prints a table of medians, with the size of the compacted file and the share
+of the input it reclaimed, and writes the same figures as JSON.
 """
 import argparse
 import json
@@ -99,7 +102,7 @@ def main():
     sizes = args.sizes.split(",")
     sources = {}
     for size_text in sizes:
-        src = os.path.join(args.data, f"server-{size_text}-deleted40-moved1.mdb")
+        src = os.path.join(args.data, f"server-{size_text}-aged-deleted40-moved1.mdb")
         if not os.path.exists(src):
             print(f"generating {src}", file=sys.stderr)
             wall, *_ = run([args.cli, "generate", "--kind", "server", "--size", size_text,
@@ -109,11 +112,13 @@ def main():
     dst = os.path.join(args.data, "compacted.mdb")
     copy = os.path.join(args.data, "copy.mdb")
     tables = {} if args.no_export else {src: tables_of(src) for src in sources.values()}
+    compacted_bytes = {}
 
     def compact(src):
         if os.path.exists(dst):
             os.remove(dst)
         r = run([args.cli, "compact", "--quiet", src, dst])
+        compacted_bytes[src] = os.path.getsize(dst)
         os.remove(dst)
         return r
 
@@ -157,7 +162,9 @@ def main():
 
     results = []
     for size_text in sizes:
-        row = {"size": size_text, "bytes": os.path.getsize(sources[size_text])}
+        row = {"size": size_text, "bytes": os.path.getsize(sources[size_text]),
+               "compacted_bytes": compacted_bytes[sources[size_text]]}
+        row["reclaimed"] = 1 - row["compacted_bytes"] / row["bytes"]
         for key, vals in samples[size_text].items():
             row[key] = {
                 "wall_s": statistics.median(v[0] for v in vals),
@@ -188,7 +195,7 @@ def print_row(row):
 
 
 def print_table(results):
-    head = f"{'size':>7} {'MB':>7} {'compact':>8} {'cp':>7} {'c/cp':>6} {'cold c/cp':>9} " \
+    head = f"{'size':>7} {'MB':>7} {'out MB':>7} {'reclaim':>7} {'compact':>8} {'cp':>7} {'c/cp':>6} {'cold c/cp':>9} " \
            f"{'cp+sync':>8} {'c/cp+sync':>9} {'export':>8} {'c/exp':>6} {'RSS MiB':>8} {'s/GB':>6} {'growth':>6}"
     print(head)
     print("-" * len(head))
@@ -198,7 +205,8 @@ def print_table(results):
                 if "compact/cold" in r else f"{'-':>9}")
         exp = r.get("mdb-export/warm")
         durable = r["cp+sync/warm"]
-        print(f"{r['size']:>7} {r['bytes'] / 1e6:7.0f} {c['wall_s']:8.2f} {p['wall_s']:7.2f} "
+        print(f"{r['size']:>7} {r['bytes'] / 1e6:7.0f} {r['compacted_bytes'] / 1e6:7.0f} "
+              f"{r['reclaimed']:7.1%} {c['wall_s']:8.2f} {p['wall_s']:7.2f} "
               f"{c['wall_s'] / p['wall_s']:6.2f} {cold} "
               f"{durable['wall_s']:8.2f} {c['wall_s'] / durable['wall_s']:9.2f} "
               f"{(exp['wall_s'] if exp else float('nan')):8.2f} "

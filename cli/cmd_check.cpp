@@ -1,10 +1,21 @@
 // tessmark-cli check: proves a database sound or names what is wrong.
 #include <CLI/CLI.hpp>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <system_error>
+
+#ifdef _WIN32
+#include <io.h>
+#define TESSMARK_ISATTY _isatty
+#else
+#include <unistd.h>
+#define TESSMARK_ISATTY isatty
+#endif
 
 #include "cli/command.h"
+#include "cli/progress_line.h"
 #include "engine/checker.h"
 #include "engine/database.h"
 
@@ -32,7 +43,14 @@ int Run(const Arguments& args) {
     // A database whose catalog cannot be read opened as a file but is damaged.
     return e.number() == jet::kDamaged ? kExitDamaged : kExitCannotOpen;
   }
-  const jet::CheckReport report = jet::CheckDatabase(*db);
+  std::error_code size_error;
+  const uintmax_t size = std::filesystem::file_size(args.path, size_error);
+  ProgressLine line(std::cerr,
+                    WantsProgress(args.quiet, TESSMARK_ISATTY(2) != 0, size_error ? 0 : size));
+  jet::CheckOptions options;
+  options.progress = [&line](uint64_t done, uint64_t total) { line.Show("checking", done, total); };
+  const jet::CheckReport report = jet::CheckDatabase(*db, options);
+  line.Clear();
   if (!args.quiet) {
     for (const jet::Finding& f : report.findings) std::cout << f.Text() << "\n";
     const uint64_t kept = report.findings.size();

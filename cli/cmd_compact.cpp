@@ -2,10 +2,12 @@
 // compacts it in place through a temporary file beside it.
 #include <CLI/CLI.hpp>
 #include <chrono>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
 
 #ifdef _WIN32
 #include <io.h>
@@ -17,6 +19,7 @@
 
 #include "cli/command.h"
 #include "cli/json_text.h"
+#include "cli/progress_line.h"
 #include "engine/compact.h"
 #include "engine/env.h"
 
@@ -30,6 +33,14 @@ const char kDetails[] =
     "Exit status: 0 done, 1 refused or failed, 2 usage error.";
 
 constexpr int kExitFailed = 1;
+
+// Seconds of each phase, in the order of the phases. Checking and writing
+// run side by side, and so do flushing and verifying where they can.
+Json PhaseSeconds(const jet::CompactStats& stats) {
+  Json out = Json::object();
+  for (const jet::PhaseTime& t : stats.phases) out[t.phase] = t.seconds;
+  return out;
+}
 
 struct Arguments {
   std::string source;
@@ -46,17 +57,28 @@ int Run(const Arguments& args) {
   const bool in_place = !args.destination;
   const std::string& destination = in_place ? source : *args.destination;
 
-  const bool show_progress = !args.quiet && !args.json && TESSMARK_ISATTY(2);
-  if (show_progress) {
-    options.progress = [](const jet::CompactProgress& p) {
-      std::cerr << "\rcompacting: " << p.phase;
-      if (p.total > 1) std::cerr << " " << p.done << "/" << p.total;
-      std::cerr << "        " << std::flush;
-    };
-  }
+  std::error_code size_error;
+  const uintmax_t size = std::filesystem::file_size(source, size_error);
+  ProgressLine line(std::cerr,
+                    WantsProgress(args.quiet, TESSMARK_ISATTY(2) != 0, size_error ? 0 : size));
+  const auto start = std::chrono::steady_clock::now();
+  auto since_start = [&start] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  // The percent shown is that of the latest check to count pages (the
+  // source's while the copy is written, then the copy's).
+  uint64_t pages_done = 0, pages_total = 0;
+  options.progress = [&](const jet::CompactProgress& p) {
+    if (p.pages_total > 0) {
+      pages_done = p.pages_done;
+      pages_total = p.pages_total;
+    } else if (std::string(p.phase) == "verifying") {
+      pages_done = pages_total = 0;
+    }
+    line.Show(std::string("compacting, ") + p.phase, pages_done, pages_total);
+  };
   jet::CompactStats stats;
   options.stats = &stats;
-  const auto start = std::chrono::steady_clock::now();
   try {
     if (in_place) {
       jet::CompactInPlace(source, options);
@@ -64,13 +86,12 @@ int Run(const Arguments& args) {
       jet::CompactDatabase(source, destination, options);
     }
   } catch (const jet::Error& e) {
-    if (show_progress) std::cerr << "\n";
+    line.Clear();
     ReportError(e);
     return kExitFailed;
   }
-  if (show_progress) std::cerr << "\r" << std::string(40, ' ') << "\r";
-  const double elapsed =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  line.Clear();
+  const double elapsed = since_start();
   const uint64_t reclaimed =
       stats.bytes_before > stats.bytes_after ? stats.bytes_before - stats.bytes_after : 0;
   if (args.json) {
@@ -84,7 +105,8 @@ int Run(const Arguments& args) {
                           {"bytes_reclaimed", reclaimed},
                           {"tables", stats.tables},
                           {"rows", stats.rows},
-                          {"elapsed_seconds", elapsed}};
+                          {"elapsed_seconds", elapsed},
+                          {"phase_seconds", PhaseSeconds(stats)}};
     std::cout << JsonText(summary) << "\n";
   } else if (!args.quiet) {
     std::cout << "Compacted " << source;

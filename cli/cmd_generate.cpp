@@ -142,8 +142,10 @@ std::function<int()> Define(CLI::App& app) {
             [&o](const std::string& t) { return ParseCount(t, o.rows); })
       ->excludes(size);
   AddParsed(app, "--deleted", "P%",
-            "load that share of the rows as deleted rows, and age\n"
-            "the file with free pages and orphaned long values",
+            "delete that share of the rows after writing them, as the\n"
+            "desktop product does: their space stays free on its pages,\n"
+            "runs of them free whole pages, long values are rewritten\n"
+            "and orphaned, index leaves are split and thinned",
             "a share from 0% to 95%",
             [&o](const std::string& t) { return ParsePercent(t, 95, o.deleted); });
   AddParsed(app, "--moved", "P%", "load that share of the live rows as moved rows",

@@ -112,14 +112,35 @@ class Generator {
       Random r(o.seed ^ 0x5EED);
       b.database_key = static_cast<uint32_t>(r.Next()) | 1u;
     }
+    // A catalog in use has had its rows inserted one by one, which splits
+    // the leaves of indexes whose keys do not arrive in order.
+    if (o.deleted > 0 || o.moved > 0) b.leaf_split_seed = Random(o.seed ^ 0x1EAF).Next() | 1u;
     return b;
   }
 
+  // Expired backups go in runs of neighbouring rows (half the deleted
+  // share, freeing whole pages), the rest one by one.
   RowFate Fate() {
-    const double u = rng_.Unit();
-    if (u < o_.deleted) return RowFate::kDeleted;
+    if (deleted_run_ > 0) {
+      --deleted_run_;
+      return RowFate::kDeleted;
+    }
+    constexpr double kMeanRun = 60;
+    const double in_runs = o_.deleted / 2;
+    if (rng_.Chance(in_runs / (kMeanRun * (1 - in_runs)))) {
+      deleted_run_ = rng_.Below(2 * static_cast<uint64_t>(kMeanRun));
+      return RowFate::kDeleted;
+    }
+    if (rng_.Chance(in_runs / (1 - in_runs))) return RowFate::kDeleted;
     if (rng_.Unit() < o_.moved) return RowFate::kMoved;
     return RowFate::kLive;
+  }
+
+  // Some long values of live rows were rewritten: the earlier version was
+  // written first and deleted, its bytes left free on its page.
+  void Rewritten(const char* column, const Value& value, RowFate fate) {
+    if (fate == RowFate::kDeleted || value.is_null() || o_.deleted == 0) return;
+    if (rng_.Chance(0.2)) builder_.AddReleasedLongValue(column, 100 + rng_.Below(3000));
   }
 
   double Date(double from, double span) {
@@ -177,13 +198,10 @@ class Generator {
 
   uint64_t PlannedBulkRows() const {
     if (o_.target_bytes == 0) return std::max<uint64_t>(o_.rows, 1);
-    const double per_row = 250.0 * (1.0 - o_.deleted) + 2.0 * o_.deleted;
+    // Deleted rows took their space before they were deleted.
+    const double per_row = 250.0;
     return std::max<uint64_t>(
         1, static_cast<uint64_t>(static_cast<double>(o_.target_bytes) / per_row));
-  }
-
-  void Age(uint64_t pages) {
-    if (o_.deleted > 0 && pages > 0) builder_.AddFreePages(static_cast<uint32_t>(pages));
   }
 
   void Server() {
@@ -277,13 +295,16 @@ class Generator {
     builder_.BeginTable("Sessions");
     for (uint64_t i = 0; i < sessions; ++i) {
       const double start = Date(44000, 1000);
+      const RowFate fate = i == 0 ? RowFate::kLive : Fate();
+      Value log = Memo(0.5);
+      Rewritten("Log", log, fate);
       builder_.Insert({NullValue(), IntValue(static_cast<int64_t>(1 + rng_.Below(jobs))),
                        IntValue(static_cast<int64_t>(1 + rng_.Below(media))), DateValue(start),
                        rng_.Chance(0.95) ? DateValue(start + rng_.Unit() / 6) : NullValue(),
                        IntValue(static_cast<int64_t>(rng_.Below(5))),
                        CurrencyValue(static_cast<int64_t>(rng_.Below(1ull << 40)) * 10000),
-                       IntValue(static_cast<int64_t>(rng_.Below(100000))), Memo(0.5)},
-                      i == 0 ? RowFate::kLive : Fate());
+                       IntValue(static_cast<int64_t>(rng_.Below(100000))), std::move(log)},
+                      fate);
     }
     builder_.EndTable();
     builder_.BeginTable("SessionMedia");
@@ -310,6 +331,7 @@ class Generator {
         // An update or delete that left its long value behind.
         builder_.AddOrphanedLongValue("Notes", notes);
       }
+      Rewritten("Notes", notes, fate);
       builder_.Insert(
           {NullValue(), IntValue(static_cast<int64_t>(1 + rng_.Below(sessions))),
            TextValue(PathText(bulk_rows_)), TextValue(rng_.Pick(kExtensions)), DoubleValue(size),
@@ -318,7 +340,6 @@ class Generator {
           fate);
       ++bulk_rows_;
     }
-    Age(std::max<uint64_t>(1, builder_.EstimatedSize() / 4096 / 400));
     builder_.EndTable();
   }
 
@@ -378,11 +399,14 @@ class Generator {
     builder_.BeginTable("History");
     for (uint64_t i = 0; i < runs; ++i) {
       const double start = Date(44000, 1000);
+      const RowFate fate = i == 0 ? RowFate::kLive : Fate();
+      Value message = Memo(0.6);
+      Rewritten("Message", message, fate);
       builder_.Insert({NullValue(), DateValue(start), DateValue(start + rng_.Unit() / 8),
                        IntValue(static_cast<int64_t>(rng_.Below(4))),
                        IntValue(static_cast<int64_t>(rng_.Below(5000))),
-                       DoubleValue(std::floor(rng_.Unit() * 1e10)), Memo(0.6)},
-                      i == 0 ? RowFate::kLive : Fate());
+                       DoubleValue(std::floor(rng_.Unit() * 1e10)), std::move(message)},
+                      fate);
     }
     builder_.EndTable();
     builder_.BeginTable("HistorySelections");
@@ -404,7 +428,6 @@ class Generator {
                       Fate());
       ++bulk_rows_;
     }
-    Age(std::max<uint64_t>(1, builder_.EstimatedSize() / 4096 / 400));
     builder_.EndTable();
   }
 
@@ -412,6 +435,7 @@ class Generator {
   Random rng_;
   DatabaseBuilder builder_;
   uint64_t bulk_rows_ = 0;
+  uint64_t deleted_run_ = 0;
 };
 
 }  // namespace

@@ -3,8 +3,10 @@
 // session went to, media, clients and a large files table) or a client's
 // (settings, selections, history, the selections each run covered and the
 // files of each run). Each has a link table of fixed-length columns only.
-// Deterministic for a seed; can be aged with deleted and moved rows,
-// orphaned long values and free pages.
+// Deterministic for a seed; can be aged as the desktop product ages a
+// catalog: rows deleted one by one and in runs after they were written
+// (their space left free, whole pages freed), rows moved, long values
+// rewritten or orphaned, and index leaves split by inserts.
 #pragma once
 
 #include <cstdint>

@@ -159,6 +159,7 @@ class Checker {
     area_ = FindingArea::kGlobalMap;
     Guard([&] { CheckGlobalMap(); });
     area_ = FindingArea::kStructure;
+    if (options_.progress) options_.progress(file_.page_count(), file_.page_count());
     return std::move(report_);
   }
 
@@ -191,6 +192,13 @@ class Checker {
       if (e.number() != kDamaged) throw;
       Error({}, DamageFinding(e));
     }
+  }
+
+  // A data, long-value or index page was read: progress now and then.
+  void Visited() {
+    ++visited_;
+    if (options_.progress && visited_ % 1024 == 0)
+      options_.progress(std::min<uint64_t>(visited_, file_.page_count()), file_.page_count());
   }
 
   // ---- page ownership ---------------------------------------------------
@@ -406,6 +414,7 @@ class Checker {
                      uint64_t& rows) {
     const Location pl = where.WithPage(p);
     Guard([&] {
+      Visited();
       DataPage dp = ParseDataPage(file_.Get(p, pl), f_, pl);
       if (dp.owner != def.page) {
         Error(pl, "the table's usage map lists a page owned by " + std::to_string(dp.owner));
@@ -491,6 +500,7 @@ class Checker {
     const Location cl = ColumnLocation(def, where, column);
     RowSet& used = lv_rows_used_[column];
     Guard([&] {
+      Visited();
       const DataPage dp = ParseDataPage(file_.Get(p, cl.WithPage(p)), f_, cl.WithPage(p));
       if (!dp.long_values()) {
         Error(cl.WithPage(p), "a page of the long-value map is not a long-value page");
@@ -625,6 +635,7 @@ class Checker {
     if (!w.pages.insert(number).second) {
       ThrowDamaged(at, "the index page is reached twice in the tree");
     }
+    Visited();
     const IndexPage ip = ParseIndexPage(file_.Get(number, at), f_, at);
     if (ip.owner != def.page) {
       Error(at, "the index page is owned by " + std::to_string(ip.owner));
@@ -836,6 +847,7 @@ class Checker {
   const Format& f_;
   CheckOptions options_;
   CheckReport report_;
+  uint64_t visited_ = 0;
   std::vector<uint32_t> owner_;
   std::vector<std::string> owner_names_;
   uint32_t map_hosts_ = 0;

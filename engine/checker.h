@@ -71,6 +71,10 @@ struct CheckOptions {
   // Called once, at the first error found outside the global usage map
   // (damage compaction refuses), while the check goes on.
   std::function<void()> on_data_error;
+  // Called now and then with the pages read so far (data, long-value and
+  // index pages) and the pages of the file, and once at the end with both
+  // equal to the pages of the file.
+  std::function<void(uint64_t pages_done, uint64_t pages_total)> progress;
 };
 
 // Runs every check on an open database. Damage found is reported in the

@@ -178,11 +178,13 @@ void Settle(PhaseRunner& runner, OutputFile& out) {
 // a source already known to be refused. A damaged source is refused:
 // copying only what can be read would silently drop the rest. Returns
 // whether the check found the source sound.
-bool CheckSource(Database& src, const std::string& source, TableDigests& digests, WriteGate& gate) {
+bool CheckSource(Database& src, const std::string& source, TableDigests& digests, WriteGate& gate,
+                 const std::function<void(uint64_t, uint64_t)>& pages) {
   try {
     CheckOptions check;
     check.on_row = digests.RowHook();
     check.on_data_error = [&] { gate.Hold(); };
+    check.progress = pages;
     const CheckReport report = CheckDatabase(src, check);
     if (!report.sound() && !DamageConfinedToGlobalMap(src))
       throw RefusedAsDamaged(source, FirstErrors(report));
@@ -200,7 +202,8 @@ bool CheckSource(Database& src, const std::string& source, TableDigests& digests
 // hold the source's rows; the rows of any other table are read again.
 void VerifyCopy(Database& src, const std::string& destination, Env* env,
                 const CompactResult& result, bool reset_autonumber,
-                const TableDigests* source_digests) {
+                const TableDigests* source_digests,
+                const std::function<void(uint64_t, uint64_t)>& pages) {
   OpenOptions reopen;
   reopen.env = env;
   std::unique_ptr<Database> copy = Database::Open(destination, reopen);
@@ -209,7 +212,9 @@ void VerifyCopy(Database& src, const std::string& destination, Env* env,
   TableDigests copy_digests(copy_rows, true);
   RunBoth(
       [&] {
-        const CheckReport copy_check = CheckDatabase(*copy);
+        CheckOptions check;
+        check.progress = pages;
+        const CheckReport copy_check = CheckDatabase(*copy, check);
         if (copy_check.errors + copy_check.warnings != 0) {
           throw CopyRejected(kDamaged,
                              "did not pass the structure check (" + FirstErrors(copy_check) + ")");
@@ -217,6 +222,16 @@ void VerifyCopy(Database& src, const std::string& destination, Env* env,
       },
       [&] { copy_digests.AddEveryRow(); });
   VerifySameContent(src, *copy, result.table_ids, reset_autonumber, source_digests, &copy_digests);
+}
+
+// Passes a check's page counts on as progress of `phase`; empty when nobody
+// listens.
+std::function<void(uint64_t, uint64_t)> PageProgress(
+    const std::function<void(const CompactProgress&)>& report, const char* phase) {
+  if (!report) return {};
+  return [report, phase](uint64_t done, uint64_t total) {
+    report(CompactProgress{phase, 0, 1, done, total});
+  };
 }
 
 // Hands the compactor an index's leaf entries in tree order.
@@ -298,8 +313,10 @@ void CompactDatabase(const std::string& source, const std::string& destination,
     result = WriteCompacted(reader, tables, out, write_options, WalkLeaves);
     out.Flush();
   });
-  runner.Run(Phase::kCheck, 1,
-             [&] { source_sound = CheckSource(*src, source, source_digests, gate); });
+  runner.Run(Phase::kCheck, 1, [&] {
+    source_sound = CheckSource(*src, source, source_digests, gate,
+                               PageProgress(runner.Reporter(), PhaseName(Phase::kCheck)));
+  });
   Settle(runner, out);
 
   // The copy goes to disk while it is verified, where the file system
@@ -314,7 +331,8 @@ void CompactDatabase(const std::string& source, const std::string& destination,
   // may lack rows; those tables are read again.
   runner.Run(Phase::kVerify, 1, [&] {
     VerifyCopy(*src, destination, env, result, options.reset_autonumber,
-               source_sound ? &source_digests : nullptr);
+               source_sound ? &source_digests : nullptr,
+               PageProgress(runner.Reporter(), PhaseName(Phase::kVerify)));
   });
   Settle(runner, out);
 

@@ -31,11 +31,15 @@ struct CompactStats {
 // "flushing", "verifying", "committing"; the source is checked while the
 // copy is written, and the copy flushed while it is verified where the
 // file system allows), and within it the work done out of all: tables
-// while writing, else 0 of 1 as the phase begins.
+// while writing, else 0 of 1 as the phase begins. The checks of the source
+// and of the copy also count the pages read out of the file's (both 0
+// where pages are not counted).
 struct CompactProgress {
   const char* phase = "";
   uint32_t done = 0;
   uint32_t total = 0;
+  uint64_t pages_done = 0;
+  uint64_t pages_total = 0;
 };
 
 struct CompactOptions {

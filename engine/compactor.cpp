@@ -156,7 +156,7 @@ class Compactor {
       ++result_.tables;
       if (options_.progress)
         options_.progress(
-            CompactProgress{"writing", result_.tables, static_cast<uint32_t>(tables.size())});
+            CompactProgress{"writing", result_.tables, static_cast<uint32_t>(tables.size()), 0, 0});
     }
     if (!host_.empty()) out_.Write(hosts_[host_index_], host_.Finish());
     // Page 0 travels unchanged: it refers to no other page.

@@ -22,7 +22,6 @@ namespace {
 constexpr double kDefaultCreationDate = 43831.0;  // 2020-01-01
 constexpr size_t kSystemTables = 4;               // MSysObjects .. MSysRelationships
 constexpr uint32_t kInlineLongValueMax = 64;
-constexpr uint16_t kDeletedSlotFlags = 0xC000;
 constexpr uint16_t kSlotPointer = 0x4000;
 constexpr uint16_t kSlotMovedData = 0x8000;
 
@@ -56,8 +55,21 @@ struct OpenPage {
   explicit OpenPage(const PageGeometry& g, uint32_t owner) : builder(g, owner) {}
   DataPageBuilder builder;
   uint32_t number = 0;
+  size_t live = 0;  // rows on it that were not deleted
   std::vector<std::pair<uint8_t, uint16_t>> flags;
 };
+
+// splitmix64, for the leaf fill of split indexes.
+uint64_t Mix(uint64_t& state) {
+  uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+// Index entries are collected with one more byte, set for the entries of
+// rows deleted after they were indexed.
+constexpr uint8_t kEntryLive = 0, kEntryReleased = 1;
 
 }  // namespace
 
@@ -81,6 +93,9 @@ struct DatabaseBuilder::Impl {
   std::vector<std::unique_ptr<EntrySorter>> sorters;
   // Keys of unique indexes that hold a NULL: Jet lets those repeat.
   std::vector<std::set<std::vector<uint8_t>, KeyLess>> null_keys;
+  // Per index: the key inserted last, and whether keys came out of order.
+  std::vector<std::vector<uint8_t>> last_keys;
+  std::vector<bool> out_of_order;
   std::map<size_t, std::unique_ptr<LongValueWriter>> lv_writers;
 
   Impl(const std::string& target, const BuildOptions& o)
@@ -250,6 +265,8 @@ struct DatabaseBuilder::Impl {
     overflow = std::make_unique<OpenPage>(geometry, t.id);
     sorters.clear();
     null_keys.assign(t.layout.real_indexes.size(), {});
+    last_keys.assign(t.layout.real_indexes.size(), {});
+    out_of_order.assign(t.layout.real_indexes.size(), false);
     const size_t share = options.index_memory / std::max<size_t>(1, t.layout.real_indexes.size());
     for (size_t i = 0; i < t.layout.real_indexes.size(); ++i)
       sorters.push_back(std::make_unique<EntrySorter>(share));
@@ -267,6 +284,16 @@ struct DatabaseBuilder::Impl {
   void Flush(OpenPage& p) {
     if (p.number == 0) return;
     TableState& t = tables[active];
+    if (p.live == 0) {
+      // Every row on it was deleted: the page went back to the file.
+      p.builder.Finish();
+      p.flags.clear();
+      out->Write(p.number, PageImage(geometry.page_size, 0));
+      free_pages.push_back(p.number);
+      ++stats.free_pages;
+      p.number = 0;
+      return;
+    }
     const size_t free = p.builder.free_space();
     PageImage image = p.builder.Finish();
     for (const auto& [row, flag] : p.flags) {
@@ -278,6 +305,7 @@ struct DatabaseBuilder::Impl {
     t.data_pages.push_back(p.number);
     if (free >= kFreeMapThreshold) t.free_data_pages.push_back(p.number);
     p.number = 0;
+    p.live = 0;
   }
 
   RowPointer Place(OpenPage& p, std::span<const uint8_t> row, uint16_t flag) {
@@ -287,7 +315,17 @@ struct DatabaseBuilder::Impl {
     }
     const uint8_t r = p.builder.Add(row);
     if (flag != 0) p.flags.emplace_back(r, flag);
+    ++p.live;
     return RowPointer{p.number, r};
+  }
+
+  // A row of `length` bytes written and then deleted.
+  RowPointer PlaceReleased(OpenPage& p, size_t length) {
+    if (p.number == 0 || !p.builder.Fits(length)) {
+      Flush(p);
+      p.number = out->Allocate();
+    }
+    return RowPointer{p.number, p.builder.AddReleased(length)};
   }
 
   int64_t Insert(std::vector<Value> values, RowFate fate) {
@@ -330,6 +368,10 @@ struct DatabaseBuilder::Impl {
       if (all_null && (ri.flags & kIndexIgnoreNulls)) skip[i] = true;
       if (any_null && !skip[i] && (ri.flags & kIndexUnique) && fate != RowFate::kDeleted)
         null_keys[i].insert(keys[i]);
+      if (!skip[i]) {
+        if (KeyLess()(keys[i], last_keys[i])) out_of_order[i] = true;
+        last_keys[i] = keys[i];
+      }
     }
     for (const LogicalIndexLayout& li : l.logical_indexes) {
       if (li.type != 1) continue;
@@ -338,14 +380,10 @@ struct DatabaseBuilder::Impl {
           Bad("Column \"" + l.columns[col].decl.name + "\" of the primary key of \"" + l.name +
               "\" requires a value.");
     }
-    if (fate == RowFate::kDeleted) {
-      // The desktop product releases a deleted row's bytes (and its long
-      // values); only the flagged, empty slot remains.
-      EncodeRow(l, values, PlaceholderLongFields(l, values));
-      Place(*page, {}, kDeletedSlotFlags);
-      ++stats.deleted_rows;
-      return autonumber;
-    }
+    // A deleted row is written as it was before the delete, which then
+    // gave its bytes and long values back as free space and left only the
+    // flagged, empty slot.
+    const bool deleted = fate == RowFate::kDeleted;
     std::vector<std::vector<uint8_t>> long_fields(l.columns.size());
     for (size_t c = 0; c < l.columns.size(); ++c) {
       if (!l.columns[c].long_value() || values[c].is_null()) continue;
@@ -355,6 +393,9 @@ struct DatabaseBuilder::Impl {
         field.assign(kLongValueFieldSize, 0);
         PutU32(field, 0, static_cast<uint32_t>(bytes.size()) | kLongValueInline);
         field.insert(field.end(), bytes.begin(), bytes.end());
+      } else if (deleted) {
+        lv_writers.at(c)->WriteReleased(bytes.size());
+        field.assign(12, 0);
       } else {
         const auto f = lv_writers.at(c)->Write(bytes);
         field.assign(f.begin(), f.end());
@@ -362,7 +403,10 @@ struct DatabaseBuilder::Impl {
     }
     const std::vector<uint8_t> row = EncodeRow(l, values, long_fields);
     RowPointer at;
-    if (fate == RowFate::kMoved) {
+    if (deleted) {
+      at = PlaceReleased(*page, row.size());
+      ++stats.deleted_rows;
+    } else if (fate == RowFate::kMoved) {
       const RowPointer data = Place(*overflow, row, kSlotMovedData);
       std::vector<uint8_t> pointer(4);
       PutU32(pointer, 0, data.Stored());
@@ -371,29 +415,20 @@ struct DatabaseBuilder::Impl {
     } else {
       at = Place(*page, row, 0);
     }
-    ++stats.live_rows;
-    ++t.row_count;
+    if (!deleted) {
+      ++stats.live_rows;
+      ++t.row_count;
+    }
     for (size_t i = 0; i < keys.size(); ++i) {
       if (skip[i]) continue;
       std::vector<uint8_t>& e = keys[i];
-      e.resize(e.size() + 4);
-      PutU24BE(e, e.size() - 4, at.page);
-      e.back() = at.row;
+      e.resize(e.size() + 5);
+      PutU24BE(e, e.size() - 5, at.page);
+      e[e.size() - 2] = at.row;
+      e.back() = deleted ? kEntryReleased : kEntryLive;
       sorters[i]->Add(e);
     }
     return autonumber;
-  }
-
-  // Stand-ins for long-value fields, for validating a row that is not stored.
-  static std::vector<std::vector<uint8_t>> PlaceholderLongFields(const TableLayout& l,
-                                                                 const std::vector<Value>& values) {
-    std::vector<std::vector<uint8_t>> fields(l.columns.size());
-    for (size_t c = 0; c < l.columns.size(); ++c)
-      if (l.columns[c].long_value() && !values[c].is_null()) {
-        LongValueBytes(l, c, values[c]);
-        fields[c].assign(12, 0);
-      }
-    return fields;
   }
 
   void AddOrphan(const std::string& column, const Value& value) {
@@ -403,6 +438,14 @@ struct DatabaseBuilder::Impl {
     const std::vector<uint8_t> bytes = LongValueBytes(t.layout, c, value);
     lv_writers.at(c)->Write(bytes);
     ++stats.orphaned_long_values;
+  }
+
+  void AddReleasedLongValue(const std::string& column, size_t length) {
+    TableState& t = Active();
+    const size_t c = t.layout.ColumnPosition(column);
+    if (!t.layout.columns[c].long_value()) Bad("Column \"" + column + "\" holds no long values.");
+    if (length <= kInlineLongValueMax) return;  // was stored in its row
+    lv_writers.at(c)->WriteReleased(length);
   }
 
   void End() {
@@ -415,6 +458,8 @@ struct DatabaseBuilder::Impl {
       w->Close();
       t.lv_pages.push_back(w->pages());
       t.lv_free.push_back(w->free_pages());
+      for (uint32_t p : w->released_pages()) free_pages.push_back(p);
+      stats.free_pages += static_cast<uint32_t>(w->released_pages().size());
     }
     lv_writers.clear();
     PageOutput po{[this] { return out->Allocate(); },
@@ -422,10 +467,22 @@ struct DatabaseBuilder::Impl {
     for (size_t i = 0; i < t.layout.real_indexes.size(); ++i) {
       const RealIndexLayout& ri = t.layout.real_indexes[i];
       IndexTreeBuilder tree(geometry, t.id, po);
+      uint64_t fill_state = options.leaf_split_seed ^ (uint64_t{t.id} << 8 | i);
+      if (options.leaf_split_seed != 0 && out_of_order[i]) {
+        const size_t area = geometry.idx_entry_area;
+        tree.SetLeafFill([&fill_state, area] {
+          return area / 2 + static_cast<size_t>(Mix(fill_state) % (area / 2 + 1));
+        });
+      }
       std::vector<uint8_t> previous;
       bool first = true;
       uint32_t distinct = 0;
-      sorters[i]->Drain([&](std::span<const uint8_t> e) {
+      sorters[i]->Drain([&](std::span<const uint8_t> flagged) {
+        const auto e = flagged.first(flagged.size() - 1);
+        if (flagged.back() == kEntryReleased) {
+          tree.AddReleased(e.size());
+          return;
+        }
         const auto key = e.first(e.size() - 4);
         const bool same = !first && previous.size() == key.size() &&
                           std::equal(key.begin(), key.end(), previous.begin());
@@ -509,8 +566,11 @@ struct DatabaseBuilder::Impl {
 
   uint64_t EstimatedSize() const {
     uint64_t bytes = uint64_t{out->page_count()} * geometry.page_size;
-    for (const auto& sorter : sorters)
-      bytes += sorter->bytes() * geometry.page_size / geometry.idx_entry_area;
+    for (size_t i = 0; i < sorters.size(); ++i) {
+      const uint64_t entries = sorters[i]->bytes() * geometry.page_size / geometry.idx_entry_area;
+      // Split leaves are three quarters full on average.
+      bytes += options.leaf_split_seed != 0 && out_of_order[i] ? entries * 4 / 3 : entries;
+    }
     return bytes;
   }
 
@@ -605,6 +665,10 @@ int64_t DatabaseBuilder::Insert(std::vector<Value> values, RowFate fate) {
 
 void DatabaseBuilder::AddOrphanedLongValue(const std::string& column, const Value& value) {
   impl_->AddOrphan(column, value);
+}
+
+void DatabaseBuilder::AddReleasedLongValue(const std::string& column, size_t length) {
+  impl_->AddReleasedLongValue(column, length);
 }
 
 void DatabaseBuilder::EndTable() {

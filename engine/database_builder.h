@@ -10,9 +10,11 @@
 // then leaves the file in place; a builder destroyed before that removes it.
 //
 // Rows can be loaded as the desktop product leaves them after use:
-// deleted (the slot flagged, the bytes released, no index entries) or moved
-// (the slot holding a pointer to the row's data on a later page), and a
-// database can be aged with free pages and orphaned long values.
+// deleted (written, then deleted: the slot flagged and empty, its bytes and
+// long values given back as free space, its index entries gone from leaves
+// that keep their place; a page left without rows becomes a free page) or
+// moved (the slot holding a pointer to the row's data on a later page), and
+// a database can be aged with free pages, released and orphaned long values.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +37,10 @@ struct BuildOptions {
   double creation_date = 0;         // days since 1899-12-30 (0: 2020-01-01)
   Env* env = nullptr;               // the default Env when null
   size_t index_memory = 64u << 20;  // sort buffer for all indexes of one table
+  // Non-zero: the leaves of an index whose keys were inserted out of key
+  // order are left as the splits of those inserts leave them, between half
+  // and wholly full (drawn from this seed); zero: leaves are packed densely.
+  uint64_t leaf_split_seed = 0;
 };
 
 // Foreign key: `table`.`column` refers to the primary key column
@@ -83,6 +89,9 @@ class DatabaseBuilder {
   // Writes a long value of `column` that no row refers to (as a row update
   // or delete leaves behind).
   void AddOrphanedLongValue(const std::string& column, const Value& value);
+  // Writes a long value of `column` of `length` bytes and deletes it again,
+  // as rewriting a value elsewhere leaves the old one.
+  void AddReleasedLongValue(const std::string& column, size_t length);
   void EndTable();
 
   // Leaves `count` pages unused (marked free in the global map).

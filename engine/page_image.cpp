@@ -27,6 +27,15 @@ uint8_t DataPageBuilder::Add(std::span<const uint8_t> row) {
   return static_cast<uint8_t>(rows_++);
 }
 
+uint8_t DataPageBuilder::AddReleased(size_t row_length) {
+  if (!Fits(row_length)) throw InternalError("a row was added to a full data page");
+  const uint8_t row = Add({});
+  const size_t slot = geometry_.data_header_size() + 2u * row;
+  PutU16(page_, slot, static_cast<uint16_t>(low_ | 0xC000u));
+  released_ += row_length;
+  return row;
+}
+
 PageImage DataPageBuilder::Finish() {
   PageImage done = std::move(page_);
   page_.assign(geometry_.page_size, 0);
@@ -34,6 +43,7 @@ PageImage DataPageBuilder::Finish() {
   page_[1] = 0x01;
   PutU32(page_, kPageOwner, owner_);
   rows_ = 0;
+  released_ = 0;
   free_ = geometry_.data_capacity();
   low_ = geometry_.page_size;
   PutU16(page_, kPageFreeSpace, static_cast<uint16_t>(free_));
@@ -43,13 +53,45 @@ PageImage DataPageBuilder::Finish() {
 // --------------------------------------------------------------- index pages
 
 IndexTreeBuilder::IndexTreeBuilder(const PageGeometry& geometry, uint32_t owner, PageOutput output)
-    : geometry_(geometry), owner_(owner), out_(std::move(output)) {}
+    : geometry_(geometry),
+      owner_(owner),
+      out_(std::move(output)),
+      leaf_limit_(geometry.idx_entry_area) {}
+
+void IndexTreeBuilder::SetLeafFill(std::function<size_t()> fill) {
+  fill_ = std::move(fill);
+  StartLeaf();
+}
+
+void IndexTreeBuilder::StartLeaf() {
+  const size_t area = geometry_.idx_entry_area;
+  leaf_limit_ = fill_ ? std::clamp(fill_(), area / 2, area) : area;
+  released_ = carried_ <= leaf_limit_ ? carried_ : 0;
+  carried_ = 0;
+  leaf_full_ = false;
+}
+
+void IndexTreeBuilder::AddReleased(size_t entry_length) {
+  if (leaf_full_) {
+    carried_ = carried_ + entry_length <= leaf_limit_ ? carried_ + entry_length : entry_length;
+  } else if (leaf_bytes_.size() + released_ + entry_length <= leaf_limit_) {
+    released_ += entry_length;
+  } else if (leaf_ends_.empty()) {
+    released_ = entry_length;  // a leaf of released entries only is gone
+  } else {
+    leaf_full_ = true;
+    carried_ = entry_length;
+  }
+}
 
 void IndexTreeBuilder::Add(std::span<const uint8_t> entry) {
   if (entry.size() > geometry_.idx_entry_area / 2)
     throw Error(kDamaged, "An index entry of " + std::to_string(entry.size()) +
                               " bytes is longer than an index page can hold.");
-  if (leaf_bytes_.size() + entry.size() > geometry_.idx_entry_area) FlushLeaf(false);
+  if (leaf_full_ || leaf_bytes_.size() + released_ + entry.size() > leaf_limit_) {
+    if (!leaf_ends_.empty()) FlushLeaf(false);
+    if (released_ + entry.size() > leaf_limit_) released_ = 0;
+  }
   if (leaf_ends_.empty() && leaf_page_ == 0) {
     leaf_page_ = out_.allocate();
     pages_.push_back(leaf_page_);
@@ -84,6 +126,7 @@ void IndexTreeBuilder::FlushLeaf(bool last) {
   leaf_page_ = next;
   leaf_bytes_.clear();
   leaf_ends_.clear();
+  StartLeaf();
 }
 
 uint32_t IndexTreeBuilder::Finish() {

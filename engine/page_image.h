@@ -28,9 +28,16 @@ class DataPageBuilder {
  public:
   DataPageBuilder(const PageGeometry& geometry, uint32_t owner);
 
-  bool Fits(size_t row_length) const { return rows_ < kMaxRowsPerPage && row_length + 2 <= free_; }
+  bool Fits(size_t row_length) const {
+    return rows_ < kMaxRowsPerPage && row_length + 2 + released_ <= free_;
+  }
   // Adds a row and returns its row number. The caller checks Fits first.
   uint8_t Add(std::span<const uint8_t> row);
+  // Adds the slot of a row of `row_length` bytes that was written and then
+  // deleted: an empty slot flagged deleted, whose bytes went back to the
+  // page's free space. Until Finish, those bytes count as taken, as they
+  // were while the row lived, so later rows go where they would have gone.
+  uint8_t AddReleased(size_t row_length);
   size_t rows() const { return rows_; }
   size_t free_space() const { return free_; }
   bool empty() const { return rows_ == 0; }
@@ -43,7 +50,8 @@ class DataPageBuilder {
   PageImage page_;
   size_t rows_ = 0;
   size_t free_ = 0;
-  size_t low_ = 0;  // offset of the lowest row written so far
+  size_t low_ = 0;       // offset of the lowest row written so far
+  size_t released_ = 0;  // bytes of released rows on this page
 };
 
 // Receives the finished pages of a builder that allocates as it goes.
@@ -62,6 +70,15 @@ class IndexTreeBuilder {
   IndexTreeBuilder(const PageGeometry& geometry, uint32_t owner, PageOutput output);
 
   void Add(std::span<const uint8_t> entry);
+  // Counts an entry of `entry_length` bytes whose row was deleted after it
+  // was indexed: its leaf kept its place and lost the entry, so its bytes
+  // still bound what the leaf took in before and after it. A leaf that
+  // would hold nothing else is not written.
+  void AddReleased(size_t entry_length);
+  // How many bytes of entries each new leaf takes in (the whole entry area
+  // unless set): a leaf split by an insert keeps only part of its entries.
+  // Called once a leaf; the answer is clamped to half the area .. the area.
+  void SetLeafFill(std::function<size_t()> fill);
   // Writes every remaining page and returns the root page.
   uint32_t Finish();
   const std::vector<uint32_t>& pages() const { return pages_; }
@@ -73,6 +90,7 @@ class IndexTreeBuilder {
     uint32_t page;
   };
   void FlushLeaf(bool last);
+  void StartLeaf();
   PageImage IndexPage(bool leaf, uint32_t prev, uint32_t next, uint32_t tail,
                       const std::vector<std::span<const uint8_t>>& entries) const;
   uint32_t BuildUpperLevels(std::vector<Child> level);
@@ -84,6 +102,11 @@ class IndexTreeBuilder {
   std::vector<size_t> leaf_ends_;           // end offset of each entry in leaf_bytes_
   uint32_t leaf_page_ = 0, prev_leaf_ = 0;  // page of the open leaf, of the one before
   std::vector<Child> children_;             // finished leaves
+  std::function<size_t()> fill_;
+  size_t leaf_limit_ = 0;  // bytes the open leaf takes in
+  size_t released_ = 0;    // bytes of released entries in the open leaf
+  size_t carried_ = 0;     // of those past it, once it is full
+  bool leaf_full_ = false;
   std::vector<uint32_t> pages_;
   uint64_t entries_ = 0;
 };

@@ -40,6 +40,23 @@ std::array<uint8_t, 12> LongValueWriter::Write(std::span<const uint8_t> value) {
   return field;
 }
 
+void LongValueWriter::WriteReleased(size_t length) {
+  size_t tail = length;
+  if (length > format_.lv_chain_row) {
+    const size_t chunk = format_.lv_chain_row - 4;
+    const size_t full = (length - 1) / chunk;
+    Close();
+    const PageImage blank(geometry_.page_size, 0);
+    for (size_t i = 0; i < full; ++i) {
+      released_pages_.push_back(out_.Allocate());
+      out_.Write(released_pages_.back(), blank);
+    }
+    tail = length - full * chunk + 4;
+  }
+  if (page_number_ == 0 || !page_.Fits(tail)) Open();
+  page_.AddReleased(tail);
+}
+
 void LongValueWriter::Close() {
   if (page_number_ == 0) return;
   if (page_.free_space() >= kFreeMapThreshold) free_pages_.push_back(page_number_);

@@ -28,11 +28,17 @@ class LongValueWriter {
   // Stores `value` (single row when it fits one, else a chain) and returns
   // the 12-byte field that points at it.
   std::array<uint8_t, 12> Write(std::span<const uint8_t> value);
+  // A value of `length` bytes written and later deleted (its row deleted or
+  // the value rewritten elsewhere): a single row leaves an empty deleted
+  // slot and its bytes as free space; a chain's full pages become free
+  // pages (blank), listed by released_pages().
+  void WriteReleased(size_t length);
   // Writes the open page; further values start a new one.
   void Close();
 
   std::vector<uint32_t> pages() const { return Sorted(pages_); }
   std::vector<uint32_t> free_pages() const { return Sorted(free_pages_); }
+  const std::vector<uint32_t>& released_pages() const { return released_pages_; }
 
  private:
   static std::vector<uint32_t> Sorted(std::vector<uint32_t> v);
@@ -43,7 +49,7 @@ class LongValueWriter {
   OutputFile& out_;
   DataPageBuilder page_;
   uint32_t page_number_ = 0;
-  std::vector<uint32_t> pages_, free_pages_;
+  std::vector<uint32_t> pages_, free_pages_, released_pages_;
 };
 
 // One usage-map row over `members` (ascending): inline when they fit a

@@ -10,8 +10,10 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <sstream>
 #include <vector>
 
+#include "cli/progress_line.h"
 #include "tests/cli/run_cli.h"
 #include "tests/support/corpus.h"
 
@@ -49,6 +51,13 @@ TEST(CliCompact, IntoADestinationWithJsonSummary) {
             fs::file_size(Sample("jet4/testV2000.mdb")) - fs::file_size(dest));
   EXPECT_EQ(summary["tables"], 9u);
   EXPECT_TRUE(summary["elapsed_seconds"].is_number()) << r.out;
+  // Checking and writing overlap; each phase lies within the whole.
+  const nlohmann::json& phases = summary["phase_seconds"];
+  for (const char* phase : {"checking", "writing", "verifying"}) {
+    ASSERT_TRUE(phases.contains(phase)) << r.out;
+    EXPECT_GE(phases[phase].get<double>(), 0.0) << phase;
+    EXPECT_LE(phases[phase].get<double>(), summary["elapsed_seconds"].get<double>()) << phase;
+  }
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << "one JSON object, one line";
   EXPECT_TRUE(r.err.empty()) << "no progress when stderr is not a terminal: " << r.err;
 }
@@ -147,6 +156,46 @@ TEST(CliCompact, QuietPrintsNothing) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.out.empty());
   EXPECT_TRUE(r.err.empty());
+}
+
+TEST(CliCompact, ProgressLineOnlyOnATerminalForLargeFilesRewrittenAndCleared) {
+  struct Case {
+    bool quiet, terminal;
+    uint64_t bytes;
+    bool shown;
+  };
+  for (const Case& c :
+       {Case{false, true, (64ull << 20) + 1, true}, Case{false, true, 64ull << 20, false},
+        Case{false, false, 1ull << 30, false}, Case{true, true, 1ull << 30, false}})
+    EXPECT_EQ(WantsProgress(c.quiet, c.terminal, c.bytes), c.shown)
+        << c.quiet << c.terminal << " " << c.bytes;
+
+  EXPECT_EQ(ProgressText("checking", 42, 100, 67.9), "checking: 42% of pages, 1:07 elapsed");
+  EXPECT_EQ(ProgressText("verifying", 900, 450, 3), "verifying: 100% of pages, 0:03 elapsed");
+  EXPECT_EQ(ProgressText("writing", 0, 0, 600), "writing: 10:00 elapsed");
+
+  std::ostringstream out;
+  {
+    ProgressLine line(out, true);
+    line.Show("compacting, verifying", 5, 10);
+    const std::string first = out.str();
+    ASSERT_EQ(first.front(), '\r');
+    line.Show("compacting, verifying", 5, 10);
+    EXPECT_EQ(out.str(), first) << "an unchanged line is not written again";
+    line.Show("x", 0, 0);
+    const std::string second = out.str().substr(first.size());
+    EXPECT_EQ(second.size(), first.size()) << "spaces cover the longer line before: " << second;
+    line.Clear();
+    const std::string cleared = out.str().substr(first.size() + second.size());
+    ASSERT_GE(cleared.size(), 3u);
+    EXPECT_EQ(cleared.find_first_not_of(' ', 1), cleared.size() - 1) << "blanked: " << cleared;
+    EXPECT_EQ(cleared.front(), '\r');
+    EXPECT_EQ(cleared.back(), '\r');
+  }
+  EXPECT_EQ(out.str().find('\n'), std::string::npos) << "one line, never a new one";
+  std::ostringstream off;
+  ProgressLine(off, false).Show("checking", 1, 2);
+  EXPECT_TRUE(off.str().empty());
 }
 
 }  // namespace
