@@ -118,11 +118,12 @@ size_t FixedSegmentSize(uint8_t type) {
 class Compactor {
  public:
   Compactor(PageFile& source, OutputFile& out, const CompactOptions& options,
-            const IndexWalker& walk)
+            const IndexWalker& walk, const RowSource& rows)
       : src_(source),
         out_(out),
         options_(options),
         walk_(walk),
+        rows_(rows),
         format_(Format::For(source.version())),
         geometry_(PageGeometry::For(source.version())) {}
 
@@ -379,6 +380,10 @@ class Compactor {
   void ForEachRowInOrder(
       const TableDef& def,
       const std::function<void(RowPointer header, RowPointer data, Bytes)>& visit) {
+    if (rows_) {
+      rows_(src_, def, visit);
+      return;
+    }
     const RealIndexDef* pk = nullptr;
     for (const LogicalIndexDef& li : def.logical_indexes) {
       if (li.primary_key() && li.real_index < def.real_indexes.size())
@@ -557,6 +562,7 @@ class Compactor {
   OutputFile& out_;
   const CompactOptions& options_;
   const IndexWalker& walk_;
+  const RowSource& rows_;
   const Format& format_;
   PageGeometry geometry_;
   CompactResult result_;
@@ -569,8 +575,8 @@ class Compactor {
 
 CompactResult WriteCompacted(PageFile& source, const std::vector<CatalogTable>& tables,
                              OutputFile& out, const CompactOptions& options,
-                             const IndexWalker& walk_index) {
-  Compactor c(source, out, options, walk_index);
+                             const IndexWalker& walk_index, const RowSource& rows) {
+  Compactor c(source, out, options, walk_index, rows);
   return c.Run(tables);
 }
 

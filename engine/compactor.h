@@ -36,10 +36,18 @@ using IndexEntryVisitor = std::function<void(Bytes key, RowPointer row)>;
 using IndexWalker =
     std::function<void(PageFile&, const TableDef&, const RealIndexDef&, const IndexEntryVisitor&)>;
 
+// Visits the rows of a table to be written, in the order they are written:
+// `header` is the slot index entries point at, `data` where the bytes lay.
+using RowVisitor = std::function<void(RowPointer header, RowPointer data, Bytes bytes)>;
+// Hands the writer the rows of a table. Each `header` must come once, and
+// each index's entries (from the IndexWalker) must name exactly these rows.
+using RowSource = std::function<void(PageFile&, const TableDef&, const RowVisitor&)>;
+
 // Writes the compacted form of `source` (whose tables are `tables`, from
-// its catalog) into `out`, page 0 included. Does not commit `out`.
+// its catalog) into `out`, page 0 included. Does not commit `out`. The rows
+// are the tables' live rows, or what `rows` hands over when it is set.
 CompactResult WriteCompacted(PageFile& source, const std::vector<CatalogTable>& tables,
                              OutputFile& out, const CompactOptions& options,
-                             const IndexWalker& walk_index);
+                             const IndexWalker& walk_index, const RowSource& rows = {});
 
 }  // namespace tessmark::jet
