@@ -118,12 +118,12 @@ size_t FixedSegmentSize(uint8_t type) {
 class Compactor {
  public:
   Compactor(PageFile& source, OutputFile& out, const CompactOptions& options,
-            const IndexWalker& walk, const RowSource& rows)
+            const IndexWalker& walk, const WriteSources& sources)
       : src_(source),
         out_(out),
         options_(options),
         walk_(walk),
-        rows_(rows),
+        sources_(sources),
         format_(Format::For(source.version())),
         geometry_(PageGeometry::For(source.version())) {}
 
@@ -352,6 +352,7 @@ class Compactor {
       PutU32(s, lm.offset + 2, map_rows_at[m++].Stored());
       PutU32(s, lm.offset + 6, map_rows_at[m++].Stored());
     }
+    if (sources_.definition) sources_.definition(def, s);
     WriteTableDefPages(out_, geometry_, s, tdef_pages);
   }
 
@@ -380,8 +381,8 @@ class Compactor {
   void ForEachRowInOrder(
       const TableDef& def,
       const std::function<void(RowPointer header, RowPointer data, Bytes)>& visit) {
-    if (rows_) {
-      rows_(src_, def, visit);
+    if (sources_.rows) {
+      sources_.rows(src_, def, visit);
       return;
     }
     const RealIndexDef* pk = nullptr;
@@ -562,7 +563,7 @@ class Compactor {
   OutputFile& out_;
   const CompactOptions& options_;
   const IndexWalker& walk_;
-  const RowSource& rows_;
+  const WriteSources& sources_;
   const Format& format_;
   PageGeometry geometry_;
   CompactResult result_;
@@ -575,8 +576,8 @@ class Compactor {
 
 CompactResult WriteCompacted(PageFile& source, const std::vector<CatalogTable>& tables,
                              OutputFile& out, const CompactOptions& options,
-                             const IndexWalker& walk_index, const RowSource& rows) {
-  Compactor c(source, out, options, walk_index, rows);
+                             const IndexWalker& walk_index, const WriteSources& sources) {
+  Compactor c(source, out, options, walk_index, sources);
   return c.Run(tables);
 }
 
