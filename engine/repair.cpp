@@ -16,6 +16,7 @@
 #include "engine/error.h"
 #include "engine/index_page.h"
 #include "engine/output_file.h"
+#include "engine/page_image.h"
 #include "engine/row_keys.h"
 
 namespace tessmark::jet {
@@ -33,6 +34,7 @@ struct TableWork {
   SalvagedTable salvaged;
   std::vector<bool> dropped;                            // per salvaged row
   std::map<uint32_t, std::vector<BuiltEntry>> entries;  // per real index number
+  std::vector<size_t> order;                            // the rows to write, in the order written
   RepairedTable report;
 };
 
@@ -102,7 +104,6 @@ class Repairer {
   // Salvages every table and builds its indexes; returns the tables to write.
   std::vector<CatalogTable> Salvage() {
     const DataPageScan scan = FindDataPages(file_);
-    std::set<uint32_t> lost_pages;  // first TDEF pages of lost tables
     std::vector<std::string> lost_names;
     for (const CatalogObject* object : db_.Tables()) {
       TableWork& w = work_.emplace_back();
@@ -122,9 +123,10 @@ class Repairer {
         Location at;
         at.table = object->name;
         at.page = object->table_page();
-        Lose(w, RepairLoss{RepairLoss::Kind::kTable, at,
-                           fault + "; the table and all its rows are lost"});
-        lost_pages.insert(object->table_page());
+        RepairLoss loss = MakeLoss(RepairLoss::Kind::kTable, at, fault);
+        loss.what += "; the table and all its rows are lost";
+        Lose(w, std::move(loss));
+        lost_pages_.insert(object->table_page());
         lost_names.push_back(Lower(object->name));
         continue;
       }
@@ -142,7 +144,7 @@ class Repairer {
                                           "a data page whose slots cannot be read; whose rows "
                                           "it held is unknown"});
     }
-    DropCatalogEntriesOf(lost_pages, lost_names);
+    DropCatalogEntriesOf(lost_pages_, lost_names);
     std::vector<CatalogTable> tables;
     for (TableWork& w : work_) {
       if (w.def == nullptr) continue;
@@ -162,13 +164,30 @@ class Repairer {
   RowSource Rows() {
     return [this](PageFile&, const TableDef& def, const RowVisitor& visit) {
       const TableWork& w = *by_page_.at(def.page);
-      for (size_t i = 0; i < w.salvaged.rows.size(); ++i) {
-        if (w.dropped[i]) continue;
+      for (size_t i : w.order) {
         const SalvagedRow& r = w.salvaged.rows[i];
         visit(r.header, r.data, r.bytes);
       }
     };
   }
+  // Foreign keys of surviving tables that refer to a lost table become
+  // plain indexes: the relationship went with the table.
+  std::function<void(const TableDef&, std::vector<uint8_t>&)> Definitions() {
+    return [this](const TableDef& def, std::vector<uint8_t>& s) {
+      for (const LogicalIndexDef& li : def.logical_indexes) {
+        if (!li.foreign_key() || !lost_pages_.count(li.fk_table_page)) continue;
+        // The index's relationship fields: role, the other index, the
+        // other table, the two actions and the index type.
+        const size_t b = li.block_offset + (format_.jet3() ? 0 : 4);
+        s[b + 8] = 0;
+        PutU32(s, b + 9, 0xFFFFFFFFu);
+        PutU32(s, b + 13, 0);
+        s[b + 17] = s[b + 18] = 0;
+        if (li.index_type == 2) s[b + 19] = 0;
+      }
+    };
+  }
+
   IndexWalker Entries() {
     return [this](PageFile&, const TableDef& def, const RealIndexDef& index,
                   const IndexEntryVisitor& visit) {
@@ -298,6 +317,19 @@ class Repairer {
     for (auto& [number, entries] : w.entries) {
       std::erase_if(entries, [&](const BuiltEntry& e) { return w.dropped[e.row]; });
     }
+    // Rows are written in primary-key order, as compaction writes them;
+    // without a primary key, in the order they were found.
+    std::vector<bool> placed(w.salvaged.rows.size(), false);
+    for (const LogicalIndexDef& li : def.logical_indexes) {
+      if (!li.primary_key() || !w.order.empty()) continue;
+      for (const BuiltEntry& e : w.entries[def.real_indexes[li.real_index].number]) {
+        if (placed[e.row]) continue;
+        placed[e.row] = true;
+        w.order.push_back(e.row);
+      }
+    }
+    for (size_t i = 0; i < placed.size(); ++i)
+      if (!placed[i] && !w.dropped[i]) w.order.push_back(i);
   }
 
   // The leaf entries of the source's index that can be read, by row.
@@ -324,6 +356,7 @@ class Repairer {
   LongValueReader long_values_;
   std::vector<TableWork> work_;  // catalog order; never resized after Salvage
   std::map<uint32_t, TableWork*> by_page_;
+  std::set<uint32_t> lost_pages_;  // first TDEF pages of lost tables
 };
 
 // A name beside `path` that does not exist yet.
@@ -369,8 +402,11 @@ RepairReport RepairDatabase(const std::string& source, const std::string& destin
   {
     OutputFile out(&env, temporary, src->header());
     try {
-      result = WriteCompacted(src->file(), tables, out, CompactOptions{}, repairer.Entries(),
-                              repairer.Rows());
+      WriteSources sources;
+      sources.rows = repairer.Rows();
+      sources.definition = repairer.Definitions();
+      result =
+          WriteCompacted(src->file(), tables, out, CompactOptions{}, repairer.Entries(), sources);
       out.Commit();
     } catch (const Error& e) {
       out.Discard();

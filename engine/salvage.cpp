@@ -13,6 +13,12 @@
 
 namespace tessmark::jet {
 
+RepairLoss MakeLoss(RepairLoss::Kind kind, const Location& where, std::string what) {
+  const std::string place = " (" + where.ToString() + ")";
+  if (what.size() > place.size() && what.ends_with(place)) what.resize(what.size() - place.size());
+  return RepairLoss{kind, where, std::move(what)};
+}
+
 const char* LossKindName(RepairLoss::Kind kind) {
   switch (kind) {
     case RepairLoss::Kind::kTable:
@@ -163,7 +169,7 @@ class Salvager {
   }
 
   void Lose(RepairLoss::Kind kind, const Location& where, const std::string& what) {
-    out_.losses.push_back(RepairLoss{kind, where, what});
+    out_.losses.push_back(MakeLoss(kind, where, what));
   }
 
   PageFile& file_;
