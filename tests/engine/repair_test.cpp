@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "engine/catalog_generator.h"
@@ -63,23 +64,26 @@ enum class Damage {
   kLongValueChain,
   kRowTrailer,
   kPage1Zeroed,
+  kKeyRepeated,  // a row's primary key changed to an earlier row's
 };
 
 struct DamageCase {
   Damage damage;
   const char* name;
-  bool loses_rows;  // the report must name a loss
+  std::optional<RepairLoss::Kind> loss;  // what the report must name in the table
 };
 
 const DamageCase kDamages[] = {
-    {Damage::kNone, "none", false},
-    {Damage::kDataPage, "data page overwritten", true},
-    {Damage::kIndexPage, "index page overwritten", false},
-    {Damage::kUsageMapCut, "usage map cut", false},
-    {Damage::kTableDefinitionSecondHalf, "table definition's second half destroyed", true},
-    {Damage::kLongValueChain, "long-value chain broken", true},
-    {Damage::kRowTrailer, "row trailer garbled", true},
-    {Damage::kPage1Zeroed, "page 1 zeroed", false},
+    {Damage::kNone, "none", std::nullopt},
+    {Damage::kDataPage, "data page overwritten", RepairLoss::Kind::kPage},
+    {Damage::kIndexPage, "index page overwritten", std::nullopt},
+    {Damage::kUsageMapCut, "usage map cut", std::nullopt},
+    {Damage::kTableDefinitionSecondHalf, "table definition's second half destroyed",
+     RepairLoss::Kind::kTable},
+    {Damage::kLongValueChain, "long-value chain broken", RepairLoss::Kind::kLongValue},
+    {Damage::kRowTrailer, "row trailer garbled", RepairLoss::Kind::kRow},
+    {Damage::kPage1Zeroed, "page 1 zeroed", std::nullopt},
+    {Damage::kKeyRepeated, "primary key repeated", RepairLoss::Kind::kDuplicateKey},
 };
 
 class RepairTest : public ::testing::TestWithParam<Case> {
@@ -160,6 +164,20 @@ class RepairTest : public ::testing::TestWithParam<Case> {
       case Damage::kPage1Zeroed:
         fill(1, 0, ps, 0);
         break;
+      case Damage::kKeyRepeated: {
+        // The first column is the AutoNumber key; the fixed area follows
+        // the column count.
+        const DataPage dp = ParseDataPage(db->file().Get(pages.front()), f, {});
+        std::vector<uint32_t> plain;
+        for (const RowSlot& s : dp.slots)
+          if (s.plain()) plain.push_back(s.offset);
+        ASSERT_GE(plain.size(), 2u);
+        const uint32_t at = f.row_count_size + def.columns.front().fixed_offset;
+        const size_t base = size_t{pages.front()} * ps;
+        std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(base + plain[0] + at), 4,
+                    bytes.begin() + static_cast<std::ptrdiff_t>(base + plain[1] + at));
+        break;
+      }
     }
   }
 
@@ -201,8 +219,11 @@ TEST_P(RepairTest, EachDamageLosesOnlyWhatItTouchesAndSaysSo) {
     }
     EXPECT_EQ(testing::ReadWholeFile(source), bytes) << "the source was written";
     EXPECT_EQ(testing::CheckClean(dest), "");
-    if (c.loses_rows) {
-      EXPECT_FALSE(report.losses.empty());
+    if (c.loss) {
+      EXPECT_TRUE(std::any_of(report.losses.begin(), report.losses.end(), [&](const RepairLoss& l) {
+        return l.kind == *c.loss && l.where.table == table;
+      })) << "the report does not name the loss";
+      EXPECT_FALSE(report.nothing_lost());
     } else {
       for (const RepairLoss& l : report.losses)
         ADD_FAILURE() << LossKindName(l.kind) << ": " << l.what << " (" << l.where.ToString()
@@ -249,12 +270,81 @@ TEST_P(RepairTest, SoundCatalogRepairsToWhatCompactionWrites) {
       << "rows in another order, or indexes built differently";
 }
 
+TEST_P(RepairTest, RepairedFileReadsInBothPeerReaders) {
+  const std::string sound = Generate("sound.mdb");
+  std::vector<uint8_t> bytes = testing::ReadWholeFile(sound);
+  Apply(Damage::kDataPage, sound, Target(Damage::kDataPage), bytes);
+  const std::string source = dir_.Write("damaged.mdb", bytes).string();
+  const std::string dest = File("repaired.mdb");
+  RepairDatabase(source, dest);
+  const auto ours = Rows(dest);
+  bool ran = false;
+  for (const auto& [table, rows] : ours) {
+    for (bool mdb_export : {true, false}) {
+      const testing::ReaderRun run =
+          mdb_export ? testing::RunMdbExport(dest, table) : testing::RunMdbReader(dest, table);
+      if (!run.available) continue;
+      ran = true;
+      SCOPED_TRACE(std::string(mdb_export ? "mdb-export " : "mdb-reader ") + table);
+      EXPECT_EQ(run.exit_code, 0) << run.errors;
+      EXPECT_EQ(testing::ParseCsv(run.output).rows.size(), rows.size());
+    }
+  }
+  if (!ran) GTEST_SKIP() << "neither mdb-export nor mdb-reader is installed";
+}
+
 INSTANTIATE_TEST_SUITE_P(Kinds, RepairTest,
                          ::testing::Values(Case{CatalogKind::kServer, JetVersion::kJet4},
                                            Case{CatalogKind::kServer, JetVersion::kJet3},
                                            Case{CatalogKind::kClient, JetVersion::kJet4},
                                            Case{CatalogKind::kClient, JetVersion::kJet3}),
                          Name);
+
+// What repair refuses, it refuses before writing anything: the source stays
+// as it was and no file is left beside the destination.
+TEST(RepairRefusals, RefusedSourcesAndDestinationsLeaveEveryFileAsItWas) {
+  testing::TempDir dir;
+  auto path = [&](const std::string& name) { return (dir.path() / name).string(); };
+  CatalogOptions o;
+  o.rows = 50;
+  GenerateCatalog(path("sound.mdb"), o);
+  o.password = "Admin1";
+  GenerateCatalog(path("locked.mdb"), o);
+  std::vector<uint8_t> no_catalog = testing::ReadWholeFile(path("sound.mdb"));
+  std::fill(no_catalog.begin() + 2 * 4096, no_catalog.begin() + 3 * 4096, uint8_t{0});
+  dir.Write("no-catalog.mdb", no_catalog);
+  dir.Write("text.mdb", std::vector<uint8_t>(8192, 'x'));
+  dir.Write("taken.mdb", {1, 2, 3});
+  struct Refusal {
+    const char* source;
+    const char* destination;
+    int number;
+  };
+  const Refusal refusals[] = {
+      {"sound.mdb", "taken.mdb", kDatabaseExists},
+      {"locked.mdb", "new.mdb", kPasswordRequired},
+      {"text.mdb", "new.mdb", kUnrecognizedFormat},
+      {"no-catalog.mdb", "new.mdb", kDamaged},
+      {"missing.mdb", "new.mdb", kFileNotFound},
+      {"sound.mdb", "no-such-folder/new.mdb", kInvalidPath},
+  };
+  std::map<std::string, std::vector<uint8_t>> before;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    before[e.path().filename().string()] = testing::ReadWholeFile(e.path());
+  for (const Refusal& r : refusals) {
+    SCOPED_TRACE(std::string(r.source) + " -> " + r.destination);
+    try {
+      RepairDatabase(path(r.source), path(r.destination));
+      ADD_FAILURE() << "repaired";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), r.number) << e.description();
+    }
+    std::map<std::string, std::vector<uint8_t>> after;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+      after[e.path().filename().string()] = testing::ReadWholeFile(e.path());
+    EXPECT_EQ(after, before);
+  }
+}
 
 }  // namespace
 }  // namespace tessmark::jet
