@@ -157,6 +157,11 @@ class Repairer {
       by_page_[w.object->table_page()] = &w;
     }
     for (TableWork& w : work_) report_.tables.push_back(w.report);
+    if (std::none_of(tables.begin(), tables.end(),
+                     [](const CatalogTable& t) { return t.id == kCatalogPage; })) {
+      throw Error(kDamaged, "Nothing of the database could be recovered: the catalog (page " +
+                                std::to_string(kCatalogPage) + ") does not list itself.");
+    }
     return tables;
   }
 
