@@ -98,14 +98,24 @@ void CheckPaths(Env& env, const std::string& source, const std::string& destinat
 
 class Repairer {
  public:
-  Repairer(Database& db, RepairReport& report)
-      : db_(db), file_(db.file()), format_(db.format()), report_(report), long_values_(file_) {}
+  Repairer(Database& db, const DataPageScan& scan, RepairReport& report)
+      : db_(db),
+        file_(db.file()),
+        format_(db.format()),
+        scan_(scan),
+        report_(report),
+        long_values_(file_) {}
 
   // Salvages every table and builds its indexes; returns the tables to write.
   std::vector<CatalogTable> Salvage() {
-    const DataPageScan scan = FindDataPages(file_);
-    std::vector<std::string> lost_names;
+    const DataPageScan& scan = scan_;
+    std::set<uint32_t> seen;
     for (const CatalogObject* object : db_.Tables()) {
+      // A second catalog row naming the same table is the wreck of one.
+      if (!seen.insert(object->table_page()).second) {
+        unwritten_catalog_rows_.insert(object->row);
+        continue;
+      }
       TableWork& w = work_.emplace_back();
       w.object = object;
       w.report.name = object->name;
@@ -126,8 +136,6 @@ class Repairer {
         RepairLoss loss = MakeLoss(RepairLoss::Kind::kTable, at, fault);
         loss.what += "; the table and all its rows are lost";
         Lose(w, std::move(loss));
-        lost_pages_.insert(object->table_page());
-        lost_names.push_back(Lower(object->name));
         continue;
       }
       w.salvaged = SalvageRows(file_, *w.def, scan);
@@ -144,7 +152,8 @@ class Repairer {
                                           "a data page whose slots cannot be read; whose rows "
                                           "it held is unknown"});
     }
-    DropCatalogEntriesOf(lost_pages_, lost_names);
+    ReportUnlistedDefinitions();
+    DropCatalogEntriesOf();
     std::vector<CatalogTable> tables;
     for (TableWork& w : work_) {
       if (w.def == nullptr) continue;
@@ -175,12 +184,12 @@ class Repairer {
       }
     };
   }
-  // Foreign keys of surviving tables that refer to a lost table become
-  // plain indexes: the relationship went with the table.
+  // Foreign keys of surviving tables that refer to a table not written
+  // become plain indexes: the relationship went with the table.
   std::function<void(const TableDef&, std::vector<uint8_t>&)> Definitions() {
     return [this](const TableDef& def, std::vector<uint8_t>& s) {
       for (const LogicalIndexDef& li : def.logical_indexes) {
-        if (!li.foreign_key() || !lost_pages_.count(li.fk_table_page)) continue;
+        if (!li.foreign_key() || by_page_.count(li.fk_table_page)) continue;
         // The index's relationship fields: role, the other index, the
         // other table, the two actions and the index type.
         const size_t b = li.block_offset + (format_.jet3() ? 0 : 4);
@@ -217,17 +226,46 @@ class Repairer {
     return nullptr;
   }
 
+  // When catalog rows were lost, the definitions of the tables they named
+  // are found, nameless, among the pages: each is a table lost.
+  void ReportUnlistedDefinitions() {
+    bool catalog_lost = false;
+    for (const RepairLoss& l : report_.losses)
+      catalog_lost = catalog_lost || l.where.table == "MSysObjects";
+    if (!catalog_lost) return;
+    std::set<uint32_t> known;
+    for (const TableWork& w : work_) {
+      known.insert(w.object->table_page());
+      if (w.def != nullptr) known.insert(w.def->pages.begin(), w.def->pages.end());
+    }
+    for (uint32_t p : scan_.table_definitions) {
+      if (known.count(p)) continue;
+      report_.losses.push_back(RepairLoss{
+          RepairLoss::Kind::kTable, Location::Page(p),
+          "a table definition that no catalog row names (or a part of one): the table's name "
+          "and rows are lost"});
+    }
+  }
+
   // The catalog rows of lost tables go with them, and so do the
-  // relationships that name them.
-  void DropCatalogEntriesOf(const std::set<uint32_t>& lost_pages,
-                            const std::vector<std::string>& lost_names) {
-    if (lost_pages.empty()) return;
-    std::set<RowPointer> catalog_rows;
+  // relationships that name a table or query the catalog no longer has.
+  void DropCatalogEntriesOf() {
+    std::set<RowPointer> catalog_rows = unwritten_catalog_rows_;
+    std::set<std::string> known;
+    for (const TableWork& w : work_)
+      if (w.def == nullptr) catalog_rows.insert(w.object->row);
     for (const CatalogObject& o : db_.objects())
-      if (o.table() && lost_pages.count(o.table_page())) catalog_rows.insert(o.row);
+      if (!catalog_rows.count(o.row)) known.insert(Lower(o.name));
     if (TableWork* catalog = Find("MSysObjects")) {
-      for (size_t i = 0; i < catalog->salvaged.rows.size(); ++i)
-        if (catalog_rows.count(catalog->salvaged.rows[i].header)) catalog->dropped[i] = true;
+      for (size_t i = 0; i < catalog->salvaged.rows.size(); ++i) {
+        const RowPointer at = catalog->salvaged.rows[i].header;
+        if (!catalog_rows.count(at)) continue;
+        catalog->dropped[i] = true;
+        if (unwritten_catalog_rows_.count(at))
+          Lose(*catalog,
+               RepairLoss{RepairLoss::Kind::kRow, catalog->def->where().WithRow(at.page, at.row),
+                          "a second catalog row names the same table"});
+      }
     }
     TableWork* relationships = Find("MSysRelationships");
     if (relationships == nullptr) return;
@@ -244,9 +282,7 @@ class Repairer {
         const auto pos = static_cast<size_t>(c - def.columns.data());
         const std::string name =
             Lower(DecodeValue(*c, format_, d.fields[pos], r.bytes, long_values_, at).text);
-        if (relationships->dropped[i] ||
-            std::find(lost_names.begin(), lost_names.end(), name) == lost_names.end())
-          continue;
+        if (relationships->dropped[i] || known.count(name)) continue;
         relationships->dropped[i] = true;
         Lose(*relationships,
              RepairLoss{RepairLoss::Kind::kRow, at, "the relationship names a table that is lost"});
@@ -357,11 +393,12 @@ class Repairer {
   Database& db_;
   PageFile& file_;
   const Format& format_;
+  const DataPageScan& scan_;
   RepairReport& report_;
   LongValueReader long_values_;
-  std::vector<TableWork> work_;  // catalog order; never resized after Salvage
-  std::map<uint32_t, TableWork*> by_page_;
-  std::set<uint32_t> lost_pages_;  // first TDEF pages of lost tables
+  std::vector<TableWork> work_;             // catalog order; never resized after Salvage
+  std::map<uint32_t, TableWork*> by_page_;  // the tables written, by first page
+  std::set<RowPointer> unwritten_catalog_rows_;
 };
 
 // A name beside `path` that does not exist yet.
@@ -383,6 +420,15 @@ RepairReport RepairDatabase(const std::string& source, const std::string& destin
   OpenOptions open;
   open.env = &env;
   open.lock = LockMode::kExclusive;
+  // The catalog's own rows are salvaged like any table's, so that a damaged
+  // catalog page loses only the tables it listed.
+  DataPageScan scan;
+  open.catalog_rows = [&](PageFile& file, const TableDef& catalog,
+                          const std::function<void(const TableRow&)>& visit) {
+    scan = FindDataPages(file);
+    for (const SalvagedRow& r : SalvageRows(file, catalog, scan).rows)
+      visit(TableRow{r.header, r.data, r.bytes, nullptr});
+  };
   std::unique_ptr<Database> src;
   try {
     src = Database::Open(source, open);
@@ -399,7 +445,7 @@ RepairReport RepairDatabase(const std::string& source, const std::string& destin
   }
   RepairReport report;
   report.pages_before = src->page_count();
-  Repairer repairer(*src, report);
+  Repairer repairer(*src, scan, report);
   const std::vector<CatalogTable> tables = repairer.Salvage();
 
   const std::string temporary = TemporaryBeside(env, destination);

@@ -40,6 +40,7 @@ DataPageScan FindDataPages(PageFile& file) {
   DataPageScan pages;
   for (uint32_t p = 1; p < file.page_count(); ++p) {
     const PageRef page = file.Get(p, Location::Page(p));
+    if (!page->data.empty() && page->data[0] == kPageTableDef) pages.table_definitions.push_back(p);
     if (page->data.empty() || page->data[0] != kPageData) continue;
     try {
       const DataPage dp = ParseDataPage(page, format, Location::Page(p));

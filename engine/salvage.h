@@ -50,11 +50,13 @@ struct SalvagedTable {
 };
 
 // The data pages of the file by owner (the TDEF page named in the page
-// header), found by reading every page once; and the pages that claim to be
-// data pages but whose slot table cannot be read, whose owner is unknown.
+// header), found by reading every page once; the pages that claim to be
+// data pages but whose slot table cannot be read, whose owner is unknown;
+// and the table-definition pages.
 struct DataPageScan {
   std::map<uint32_t, std::vector<uint32_t>> by_owner;  // each list ascending
   std::vector<uint32_t> unreadable;
+  std::vector<uint32_t> table_definitions;  // pages of the table-definition type
 };
 DataPageScan FindDataPages(PageFile& file);
 

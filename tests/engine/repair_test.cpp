@@ -64,7 +64,8 @@ enum class Damage {
   kLongValueChain,
   kRowTrailer,
   kPage1Zeroed,
-  kKeyRepeated,  // a row's primary key changed to an earlier row's
+  kKeyRepeated,    // a row's primary key changed to an earlier row's
+  kCatalogRowLost  // the trailer of the catalog row naming the table garbled
 };
 
 struct DamageCase {
@@ -84,6 +85,7 @@ const DamageCase kDamages[] = {
     {Damage::kRowTrailer, "row trailer garbled", RepairLoss::Kind::kRow},
     {Damage::kPage1Zeroed, "page 1 zeroed", std::nullopt},
     {Damage::kKeyRepeated, "primary key repeated", RepairLoss::Kind::kDuplicateKey},
+    {Damage::kCatalogRowLost, "catalog row garbled", RepairLoss::Kind::kTable},
 };
 
 class RepairTest : public ::testing::TestWithParam<Case> {
@@ -121,6 +123,14 @@ class RepairTest : public ::testing::TestWithParam<Case> {
     auto fill = [&](uint32_t page, uint32_t from, uint32_t to, uint8_t v) {
       std::fill(bytes.begin() + page * ps + from, bytes.begin() + page * ps + to, v);
     };
+    // The count of variable columns, just before the null mask, made
+    // larger than the row.
+    auto garble_trailer = [&](const TableDef& of, RowPointer at) {
+      const RowRef row = ReadRow(db->file(), at, {});
+      const uint32_t mask = (static_cast<uint32_t>(of.columns.size()) + 7) / 8;
+      const uint32_t count = f.jet3() ? 1 : 2;
+      fill(at.page, row.slot().end - mask - count, row.slot().end - mask, 0xFF);
+    };
     const std::vector<uint32_t> pages = ReadUsageMap(db->file(), def.owned_map, {}).pages;
     ASSERT_FALSE(pages.empty());
     switch (d) {
@@ -151,16 +161,16 @@ class RepairTest : public ::testing::TestWithParam<Case> {
       }
       case Damage::kRowTrailer: {
         const DataPage dp = ParseDataPage(db->file().Get(pages.front()), f, {});
-        for (const RowSlot& s : dp.slots) {
-          if (!s.plain()) continue;
-          // The count of variable columns, just before the null mask.
-          const uint32_t mask = (static_cast<uint32_t>(def.columns.size()) + 7) / 8;
-          const uint32_t count = f.jet3() ? 1 : 2;
-          fill(pages.front(), s.end - mask - count, s.end - mask, 0xFF);
+        for (uint32_t r = 0; r < dp.slots.size(); ++r) {
+          if (!dp.slots[r].plain()) continue;
+          garble_trailer(def, RowPointer{pages.front(), static_cast<uint8_t>(r)});
           return;
         }
         FAIL() << "no plain row on page " << pages.front();
       }
+      case Damage::kCatalogRowLost:
+        garble_trailer(db->catalog_table(), db->FindTable(table)->row);
+        break;
       case Damage::kPage1Zeroed:
         fill(1, 0, ps, 0);
         break;
@@ -221,7 +231,8 @@ TEST_P(RepairTest, EachDamageLosesOnlyWhatItTouchesAndSaysSo) {
     EXPECT_EQ(testing::CheckClean(dest), "");
     if (c.loss) {
       EXPECT_TRUE(std::any_of(report.losses.begin(), report.losses.end(), [&](const RepairLoss& l) {
-        return l.kind == *c.loss && l.where.table == table;
+        // A table whose catalog row is lost is known by its page only.
+        return l.kind == *c.loss && (l.where.table == table || l.where.table.empty());
       })) << "the report does not name the loss";
       EXPECT_FALSE(report.nothing_lost());
     } else {
