@@ -38,6 +38,13 @@ const char* LossKindName(RepairLoss::Kind kind) {
 DataPageScan FindDataPages(PageFile& file) {
   const Format& format = Format::For(file.version());
   DataPageScan pages;
+  try {
+    const std::vector<uint32_t> free = ReadGlobalUsageMap(file).pages;
+    pages.free.insert(free.begin(), free.end());
+  } catch (const Error& e) {
+    if (e.number() != kDamaged) throw;
+    // Without the global map every page may be in use.
+  }
   for (uint32_t p = 1; p < file.page_count(); ++p) {
     const PageRef page = file.Get(p, Location::Page(p));
     if (!page->data.empty() && page->data[0] == kPageTableDef) pages.table_definitions.push_back(p);
@@ -62,14 +69,16 @@ class Salvager {
 
   SalvagedTable Run(const DataPageScan& scan) {
     const Location where = def_.where();
-    std::set<uint32_t> pages;
+    std::set<uint32_t> owned;
     if (auto it = scan.by_owner.find(def_.page); it != scan.by_owner.end())
-      pages.insert(it->second.begin(), it->second.end());
+      owned.insert(it->second.begin(), it->second.end());
     // Pages the usage map lists that are not data pages of the table held
     // rows of it that cannot be read.
+    std::set<uint32_t> mapped;
     try {
       for (uint32_t p : ReadUsageMap(file_, def_.owned_map, where).pages) {
-        if (p < file_.page_count() && !pages.count(p) && !ReadableDataPage(p, scan))
+        mapped.insert(p);
+        if (p < file_.page_count() && !owned.count(p) && !ReadableDataPage(p, scan))
           Lose(RepairLoss::Kind::kPage, where.WithPage(p),
                "the table's usage map lists the page, which is not a readable data page");
       }
@@ -77,7 +86,11 @@ class Salvager {
       if (e.number() != kDamaged) throw;
       // The scan of every page has found the table's pages without it.
     }
-    for (uint32_t p : pages) ReadPage(p);
+    // A page the table's map leaves out and the global map marks free is
+    // space given back, whose rows are stale copies: the product leaves
+    // such pages behind when it rewrites a table.
+    for (uint32_t p : owned)
+      if (mapped.count(p) || !scan.free.count(p)) ReadPage(p);
     // Moved rows whose pointer was lost with its page are rows all the same.
     for (const RowPointer& target : targets_) {
       if (reached_.count(target)) continue;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -57,12 +58,14 @@ struct DataPageScan {
   std::map<uint32_t, std::vector<uint32_t>> by_owner;  // each list ascending
   std::vector<uint32_t> unreadable;
   std::vector<uint32_t> table_definitions;  // pages of the table-definition type
+  std::set<uint32_t> free;                  // pages the global usage map marks free
 };
 DataPageScan FindDataPages(PageFile& file);
 
-// The rows of `table`. Rows whose long values cannot be read are kept with
-// those values NULL; pages its usage map lists that are not readable data
-// pages are losses of the table. Throws only what the file's reads throw.
+// The rows of `table`: on the pages its usage map lists, and on the other
+// data pages it owns that the global map does not mark free. Rows whose long values cannot be read
+// are kept with those values NULL; pages its usage map lists that are not readable data pages are
+// losses of the table. Throws only what the file's reads throw.
 SalvagedTable SalvageRows(PageFile& file, const TableDef& table, const DataPageScan& pages);
 
 }  // namespace tessmark::jet
