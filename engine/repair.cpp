@@ -316,7 +316,7 @@ class Repairer {
         DecodeRow(def, format_, r.bytes, at, d);
         std::optional<RowKey> key = KeyOfRow(def, format_, ri, r.bytes, d, long_values_, at);
         if (!key) {
-          if (!source_read) source_keys = SourceKeys(def, ri, il);
+          if (!source_read) source_keys = SourceKeys(ri, il);
           source_read = true;
           auto it = source_keys.find(r.header);
           if (it == source_keys.end()) {
@@ -374,7 +374,7 @@ class Repairer {
   }
 
   // The leaf entries of the source's index that can be read, by row.
-  std::map<RowPointer, std::vector<uint8_t>> SourceKeys(const TableDef& def, const RealIndexDef& ri,
+  std::map<RowPointer, std::vector<uint8_t>> SourceKeys(const RealIndexDef& ri,
                                                         const Location& where) {
     std::map<RowPointer, std::vector<uint8_t>> keys;
     IndexWalkVisitor v;
@@ -386,7 +386,6 @@ class Repairer {
     } catch (const Error& e) {
       if (e.number() != kDamaged) throw;
     }
-    (void)def;
     return keys;
   }
 
@@ -485,14 +484,17 @@ RepairReport RepairDatabase(const std::string& source, const std::string& destin
     if (check.errors + check.warnings != 0 || check.stats.rows != report.rows_recovered) {
       const std::string first =
           check.findings.empty() ? "the rows differ in number" : check.findings.front().Text();
-      throw Error(kDamaged,
+      // Only rows that were read and checked went in: a copy that fails
+      // the check is a fault of ours.
+      throw Error(kInternalError,
                   "The repair was abandoned because the repaired copy did not pass "
                   "the structure check (" +
                       first + "); nothing was written.");
     }
   } catch (const Error& e) {
     discard();
-    if (e.number() == kDamaged && e.description().rfind("The repair was abandoned", 0) == 0) throw;
+    if (e.number() == kInternalError && e.description().rfind("The repair was abandoned", 0) == 0)
+      throw;
     throw Error(e.number() == kDamaged ? kInternalError : e.number(),
                 "The repair was abandoned because the repaired copy could not be read back (" +
                     e.description() + "); nothing was written.");
@@ -508,7 +510,13 @@ RepairReport RepairDatabase(const std::string& source, const std::string& destin
     discard();
     throw;
   }
-  env.SyncDirectory(FolderOf(destination));
+  try {
+    env.SyncDirectory(FolderOf(destination));
+  } catch (const Error& e) {
+    throw Error(e.number(),
+                "The database was repaired into '" + destination +
+                    "', but its folder entry could not be flushed to the disk: " + e.description());
+  }
   report.pages_after = result.pages;
   return report;
 }

@@ -46,9 +46,13 @@ struct RepairOptions {
 // compaction does; relationships between surviving tables. The copy is
 // written under a temporary name beside `destination`, checked (no
 // finding at all), flushed and then renamed. SOURCE is never written.
+// Lost tables, catalog rows and relationships are all in the report; a
+// foreign key whose other table is lost becomes a plain index.
 // Throws Error, leaving no file behind: 3204 for an existing destination,
 // 3031 for a password, 3343 for a file of another format, 3049 when not
-// even the catalog can be read (nothing is recoverable), the Env's errors.
+// even the catalog can be read (nothing is recoverable), the Env's errors,
+// and 30000 when the copy fails its check (a fault of ours, never of the
+// source).
 RepairReport RepairDatabase(const std::string& source, const std::string& destination,
                             const RepairOptions& options = {});
 
