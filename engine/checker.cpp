@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <map>
+#include <optional>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
@@ -188,7 +189,7 @@ class Checker {
       body();
     } catch (const jet::Error& e) {
       if (e.number() != kDamaged) throw;
-      Error({}, DamageFinding(e.description()));
+      Error({}, DamageFinding(e));
     }
   }
 
@@ -256,6 +257,9 @@ class Checker {
   }
 
   // ---- tables -------------------------------------------------------------
+  // Column number -> the pages of its long-value map.
+  using LongValuePages = std::map<uint16_t, std::set<uint32_t>>;
+
   void CheckTable(const CatalogObject& object) {
     Location where = TableLocation(object);
     if (object.id < 0 || (static_cast<uint32_t>(object.id) >> 24) != 0) {
@@ -270,19 +274,31 @@ class Checker {
     for (uint32_t p : def.pages) Claim(p, owner, where.WithPage(p));
     CheckTableDefLengths(def, where);
     CheckVariableSlots(def, where);
+    const std::optional<UsageMap> owned = ClaimDataPages(def, where, owner);
+    if (!owned) return;
+    const LongValuePages lv_pages = ClaimLongValuePages(def, where, object.name);
+    RowSet live;  // header slots of live rows
+    const uint64_t rows = CheckRows(def, where, owned->pages, lv_pages, live);
+    CheckRowCount(object, def, where, rows);
+    CheckIndexes(def, where, live);
+  }
 
-    // Data pages and rows.
+  // The table's usage map of its data pages, whose pages are claimed for
+  // the table, and its free-space map, which must list only those pages.
+  // Nothing when the table's pages cannot be told.
+  std::optional<UsageMap> ClaimDataPages(const TableDef& def, const Location& where,
+                                         uint32_t owner) {
     if (def.owned_map.null()) {
       Error(where, "the table has no usage map of its pages");
-      return;
+      return std::nullopt;
     }
-    const UsageMap owned = ReadMap(def.owned_map, where);
+    UsageMap owned = ReadMap(def.owned_map, where);
     std::set<uint32_t> owned_pages(owned.pages.begin(), owned.pages.end());
     for (uint32_t p : owned.pages) {
       if (p >= file_.page_count()) {
         Error(where, "the table's usage map lists page " + std::to_string(p) +
                          " beyond the end of the file");
-        return;
+        return std::nullopt;
       }
       Claim(p, owner, where.WithPage(p));
     }
@@ -294,9 +310,14 @@ class Checker {
         }
       }
     }
+    return owned;
+  }
 
-    // Long-value column maps.
-    std::map<uint16_t, std::set<uint32_t>> lv_pages;  // column number -> owned LVAL pages
+  // The long-value maps of the table's columns, their pages claimed for
+  // each column; every memo and OLE column must have one.
+  LongValuePages ClaimLongValuePages(const TableDef& def, const Location& where,
+                                     const std::string& table) {
+    LongValuePages lv_pages;
     for (const LongValueMapDef& m : def.long_value_maps) {
       const ColumnDef* column = def.ColumnByNumber(m.column_number);
       const Location cl = ColumnLocation(def, where, m.column_number);
@@ -306,7 +327,7 @@ class Checker {
       if (column != nullptr && !column->long_value()) {
         Error(cl, "a long-value map names a column that is not a memo or OLE column");
       }
-      const uint32_t lv_owner = Owner("long values of " + object.name + "." + cl.column);
+      const uint32_t lv_owner = Owner("long values of " + table + "." + cl.column);
       std::set<uint32_t>& pages = lv_pages[m.column_number];
       if (!m.owned_map.null()) {
         const UsageMap map = ReadMap(m.owned_map, cl);
@@ -334,13 +355,19 @@ class Checker {
         Error(cl, "the memo or OLE column has no long-value map");
       }
     }
+    return lv_pages;
+  }
 
-    // Rows: every page of the map must be a data page of this table. Each
-    // long-value page is looked at once, when the pass through the data
-    // pages has gone past it or the values read so far have reached it,
-    // so that it is still in the cache: the two kinds of page lie mixed
-    // in a file Access wrote, and in sequence (data first) in a compacted
-    // one. Which of its rows no value uses is known once all rows are read.
+  // Rows: every page of the map must be a data page of this table. Each
+  // long-value page is looked at once, when the pass through the data
+  // pages has gone past it or the values read so far have reached it,
+  // so that it is still in the cache: the two kinds of page lie mixed
+  // in a file Access wrote, and in sequence (data first) in a compacted
+  // one. Which of its rows no value uses is known once all rows are read.
+  // Returns the number of live rows, whose header slots go into `live`.
+  uint64_t CheckRows(const TableDef& def, const Location& where,
+                     const std::vector<uint32_t>& owned_pages, const LongValuePages& lv_pages,
+                     RowSet& live) {
     std::vector<std::pair<uint32_t, uint16_t>> lv_order;  // page, column
     for (const auto& [column, pages] : lv_pages) {
       for (uint32_t p : pages) lv_order.emplace_back(p, column);
@@ -351,47 +378,12 @@ class Checker {
       for (; next_lv != lv_order.end() && next_lv->first < limit; ++next_lv)
         CheckLongValuePage(def, where, next_lv->second, next_lv->first);
     };
-    RowSet live;  // header slots of live rows
     RowSet targets_seen;
     uint64_t rows = 0;
     lv_reached_ = 0;
-    for (uint32_t p : owned.pages) {
+    for (uint32_t p : owned_pages) {
       check_lv_pages_before(std::max<uint64_t>(p, uint64_t{lv_reached_} + 1));
-      const Location pl = where.WithPage(p);
-      Guard([&] {
-        DataPage dp = ParseDataPage(file_.Get(p, pl), f_, pl);
-        if (dp.owner != def.page) {
-          Error(pl, "the table's usage map lists a page owned by " + std::to_string(dp.owner));
-          return;
-        }
-        CheckDataPageFree(dp, pl);
-        for (uint32_t r = 0; r < dp.slots.size(); ++r) {
-          const RowSlot& slot = dp.slots[r];
-          const Location rl = where.WithRow(p, r);
-          if ((slot.raw & 0x2000) != 0) Warning(rl, "the row slot has the unknown flag 0x2000");
-          if (slot.deleted()) continue;
-          if (slot.moved_target()) {
-            moved_targets_.insert(Key(RowPointer{p, static_cast<uint8_t>(r)}));
-            continue;
-          }
-          Guard([&] {
-            Bytes bytes = dp.RowBytes(r);
-            RowRef moved;  // keeps the page of a moved row's data
-            if (slot.moved_pointer()) {
-              moved = FollowMovedRow(file_, def, RowRef{dp, r}, where);
-              if (!targets_seen.insert(
-                      RowPointer{moved.page.number(), static_cast<uint8_t>(moved.row)})) {
-                Error(rl, "two moved-row pointers lead to the same row");
-              }
-              bytes = moved.bytes();
-            }
-            CheckRow(def, bytes, rl, lv_pages);
-            if (options_.on_row) options_.on_row(def, bytes, decoded_, rl);
-            live.insert(RowPointer{p, static_cast<uint8_t>(r)});
-            ++rows;
-          });
-        }
-      });
+      CheckPageRows(def, where, p, lv_pages, live, targets_seen, rows);
     }
     for (uint64_t t : moved_targets_) {
       const RowPointer rp = RowPointer::FromStored(static_cast<uint32_t>(t));
@@ -403,17 +395,68 @@ class Checker {
     moved_targets_.clear();
     ReportUnusedLongValues(def, where);
     report_.stats.rows += rows;
-    if (rows != def.row_count) {
-      const std::string text = "the table definition counts " + std::to_string(def.row_count) +
-                               " rows but the table has " + std::to_string(rows);
-      if (object.system()) {
-        Warning(where, text);  // Access leaves these stale in system tables
-      } else {
-        Error(where, text);
-      }
-    }
+    return rows;
+  }
 
-    // Indexes.
+  // The rows of data page `p` of the table: each live row is checked,
+  // handed to CheckOptions::on_row and counted in `rows`; its header slot
+  // goes into `live`, and the data a moved row leads to into `targets_seen`.
+  void CheckPageRows(const TableDef& def, const Location& where, uint32_t p,
+                     const LongValuePages& lv_pages, RowSet& live, RowSet& targets_seen,
+                     uint64_t& rows) {
+    const Location pl = where.WithPage(p);
+    Guard([&] {
+      DataPage dp = ParseDataPage(file_.Get(p, pl), f_, pl);
+      if (dp.owner != def.page) {
+        Error(pl, "the table's usage map lists a page owned by " + std::to_string(dp.owner));
+        return;
+      }
+      CheckDataPageFree(dp, pl);
+      for (uint32_t r = 0; r < dp.slots.size(); ++r) {
+        const RowSlot& slot = dp.slots[r];
+        const Location rl = where.WithRow(p, r);
+        if ((slot.raw & 0x2000) != 0) Warning(rl, "the row slot has the unknown flag 0x2000");
+        if (slot.deleted()) continue;
+        if (slot.moved_target()) {
+          moved_targets_.insert(Key(RowPointer{p, static_cast<uint8_t>(r)}));
+          continue;
+        }
+        Guard([&] {
+          Bytes bytes = dp.RowBytes(r);
+          RowRef moved;  // keeps the page of a moved row's data
+          if (slot.moved_pointer()) {
+            moved = FollowMovedRow(file_, def, RowRef{dp, r}, where);
+            if (!targets_seen.insert(
+                    RowPointer{moved.page.number(), static_cast<uint8_t>(moved.row)})) {
+              Error(rl, "two moved-row pointers lead to the same row");
+            }
+            bytes = moved.bytes();
+          }
+          CheckRow(def, bytes, rl, lv_pages);
+          if (options_.on_row) options_.on_row(def, bytes, decoded_, rl);
+          live.insert(RowPointer{p, static_cast<uint8_t>(r)});
+          ++rows;
+        });
+      }
+    });
+  }
+
+  void CheckRowCount(const CatalogObject& object, const TableDef& def, const Location& where,
+                     uint64_t rows) {
+    if (rows == def.row_count) return;
+    const std::string text = "the table definition counts " + std::to_string(def.row_count) +
+                             " rows but the table has " + std::to_string(rows);
+    if (object.system()) {
+      Warning(where, text);  // Access leaves these stale in system tables
+    } else {
+      Error(where, text);
+    }
+  }
+
+  // The physical indexes against the table's live rows, and the logical
+  // ones against the physical; foreign keys are checked once every table
+  // is known (CheckForeignKeys).
+  void CheckIndexes(const TableDef& def, const Location& where, RowSet& live) {
     for (const RealIndexDef& index : def.real_indexes) {
       Location il = where;
       const std::vector<const LogicalIndexDef*> names = def.LogicalIndexesOf(index.number);
@@ -523,7 +566,7 @@ class Checker {
   }
 
   void CheckRow(const TableDef& def, Bytes row, const Location& where,
-                const std::map<uint16_t, std::set<uint32_t>>& lv_pages) {
+                const LongValuePages& lv_pages) {
     DecodedRow& d = decoded_;
     CheckRowRules(def, f_, row, where, d);
     for (size_t i = 0; i < def.columns.size(); ++i) {

@@ -1,16 +1,16 @@
 // CompactDatabase: the checks before anything is written, the exclusive
-// hold on the source, the write, the flush and the verification of the
-// result, and the clean-up when any of it fails.
+// hold on the source, then the phases (check and write, flush, verify,
+// commit) and the clean-up when any of them fails.
 #include "engine/compact.h"
 
 #include <algorithm>
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <new>
-#include <thread>
+#include <optional>
 
 #include "engine/checker.h"
+#include "engine/compact_phases.h"
 #include "engine/compact_verify.h"
 #include "engine/compactor.h"
 #include "engine/database.h"
@@ -121,10 +121,6 @@ Error RefusedAsDamaged(const std::string& source, const std::string& findings) {
                              "database into a new file.");
 }
 
-void Report(const CompactOptions& options, const char* phase, uint32_t done, uint32_t total) {
-  if (options.progress) options.progress(CompactProgress{phase, done, total});
-}
-
 void CheckDestination(Env& env, const std::string& destination) {
   if (destination.empty() || destination.find('\0') != std::string::npos ||
       destination.back() == '/' || destination.back() == '\\')
@@ -137,22 +133,90 @@ void CheckDestination(Env& env, const std::string& destination) {
     throw Error(kDatabaseExists, "The database '" + destination + "' already exists.");
 }
 
-// Rethrows what stopped the writer. A broken invariant, or any exception
-// that is not an Error, is a fault of ours: it is reported as an internal
-// error, never as one of the disk, with what it means for the files.
-[[noreturn]] void ThrowWriteFailure(const std::exception_ptr& failure) {
+// Ends a compaction that `failure` stopped: the copy is removed and the
+// error reaches the caller with what it means for the files. A broken
+// invariant, or any exception that is not an Error, is a fault of ours: it
+// is reported as an internal error, never as one of the disk.
+[[noreturn]] void Abandon(OutputFile& out, const PhaseFailure& failure) {
+  out.Discard();
   const std::string untouched =
       " The compaction was abandoned; the original database is untouched.";
   try {
-    std::rethrow_exception(failure);
+    std::rethrow_exception(failure.error);
+  } catch (const CopyRejected&) {
+    throw;
   } catch (const Error& e) {
-    if (e.number() != kInternalError) throw;
-    throw Error(kInternalError, e.description() + untouched);
+    if (e.number() == kInternalError) throw Error(kInternalError, e.description() + untouched);
+    if (failure.phase != Phase::kVerify) throw;
+    // A failure of the file system while reading the copy back is not
+    // damage: it keeps its own number so the operator sees what happened.
+    if (e.number() == kIoError || e.number() == kDiskFull || e.number() == kFileInUse ||
+        e.number() == kFileNotFound) {
+      throw CopyRejected(e.number(),
+                         "could not be read back for verification (" + e.description() + ")");
+    }
+    throw CopyRejected(kDamaged, "failed verification (" + e.description() + ")");
   } catch (const std::bad_alloc& e) {
     throw Error(kIoError, std::string("Compaction failed: ") + e.what());
   } catch (const std::exception& e) {
+    if (failure.phase == Phase::kFlush)
+      throw Error(kIoError, std::string("Compaction failed: ") + e.what());
     throw Error(kInternalError, InternalError(e.what()).description() + untouched);
   }
+}
+
+// Waits for the phases still running and abandons the compaction if any
+// of them failed.
+void Settle(PhaseRunner& runner, OutputFile& out) {
+  runner.Join();
+  if (const std::optional<PhaseFailure> failure = runner.Failure()) Abandon(out, *failure);
+}
+
+// Checks the source, digesting its rows for the verification, while the
+// copy is written. The writer waits once damage is found, and goes on only
+// if the damage is of a kind compaction repairs: it never runs ahead into
+// a source already known to be refused. A damaged source is refused:
+// copying only what can be read would silently drop the rest. Returns
+// whether the check found the source sound.
+bool CheckSource(Database& src, const std::string& source, TableDigests& digests, WriteGate& gate) {
+  try {
+    CheckOptions check;
+    check.on_row = digests.RowHook();
+    check.on_data_error = [&] { gate.Hold(); };
+    const CheckReport report = CheckDatabase(src, check);
+    if (!report.sound() && !DamageConfinedToGlobalMap(src))
+      throw RefusedAsDamaged(source, FirstErrors(report));
+    gate.Open();
+    return report.sound();
+  } catch (...) {
+    gate.Close();
+    throw;
+  }
+}
+
+// Reads the copy back: its structure is checked while its rows are
+// digested on a second thread, through a reader of its own, and then its
+// content is compared with the source's. `source_digests`, when given,
+// hold the source's rows; the rows of any other table are read again.
+void VerifyCopy(Database& src, const std::string& destination, Env* env,
+                const CompactResult& result, bool reset_autonumber,
+                const TableDigests* source_digests) {
+  OpenOptions reopen;
+  reopen.env = env;
+  std::unique_ptr<Database> copy = Database::Open(destination, reopen);
+  Database copy_rows(
+      std::make_unique<PageFile>(std::make_unique<SharedFileView>(copy->file().file())));
+  TableDigests copy_digests(copy_rows, true);
+  RunBoth(
+      [&] {
+        const CheckReport copy_check = CheckDatabase(*copy);
+        if (copy_check.errors + copy_check.warnings != 0) {
+          throw CopyRejected(kDamaged,
+                             "did not pass the structure check (" + FirstErrors(copy_check) + ")");
+        }
+      },
+      [&] { copy_digests.AddEveryRow(); });
+  VerifySameContent(src, *copy, result.table_ids, reset_autonumber, source_digests, &copy_digests);
 }
 
 // Hands the compactor an index's leaf entries in tree order.
@@ -162,6 +226,41 @@ void WalkLeaves(PageFile& file, const TableDef& table, const RealIndexDef& index
   IndexWalkVisitor v;
   v.on_leaf_entry = [&](const IndexEntry& e) { visit(e.key, e.row); };
   WalkIndex(file, index, where, v);
+}
+
+// Opens the source, held exclusively while the compaction runs; refuses a
+// source whose catalog cannot be read, or one protected by a password.
+std::unique_ptr<Database> OpenSource(Env* env, const std::string& source) {
+  OpenOptions open;
+  open.env = env;
+  open.lock = LockMode::kExclusive;
+  std::unique_ptr<Database> src;
+  try {
+    src = Database::Open(source, open);
+  } catch (const Error& e) {
+    // A catalog that cannot be read is the whole of what a check can say.
+    if (e.number() != kDamaged) throw;
+    throw RefusedAsDamaged(source, "error: " + DamageFinding(e));
+  }
+  if (src->header().has_password) {
+    throw Error(kPasswordRequired,
+                "The database '" + source +
+                    "' is protected by a password; remove the password before compacting it.");
+  }
+  return src;
+}
+
+// Creates the file the copy is written to.
+std::unique_ptr<OutputFile> CreateCopy(Env* env, const std::string& destination,
+                                       const DatabaseHeader& header) {
+  try {
+    return std::make_unique<OutputFile>(env, destination, header);
+  } catch (const Error& e) {
+    // The folder vanished after it was checked.
+    if (e.number() != kFileNotFound) throw;
+    throw Error(kInvalidPath,
+                "'" + destination + "' is not a valid path: its folder does not exist.");
+  }
 }
 
 }  // namespace
@@ -174,193 +273,55 @@ void CompactDatabase(const std::string& source, const std::string& destination,
   if (!env->FileExists(source))
     throw Error(kFileNotFound, "The file '" + source + "' could not be found.");
   CheckDestination(*env, destination);
-
-  OpenOptions open;
-  open.env = env;
-  open.lock = LockMode::kExclusive;
-  std::unique_ptr<Database> src;
-  try {
-    src = Database::Open(source, open);
-  } catch (const Error& e) {
-    // A catalog that cannot be read is the whole of what a check can say.
-    if (e.number() != kDamaged) throw;
-    throw RefusedAsDamaged(source, "error: " + DamageFinding(e.description()));
-  }
-  if (src->header().has_password) {
-    throw Error(kPasswordRequired,
-                "The database '" + source +
-                    "' is protected by a password; remove the password before compacting it.");
-  }
+  const std::unique_ptr<Database> src = OpenSource(env, source);
   std::vector<CatalogTable> tables;
   for (const CatalogObject* t : src->Tables()) tables.push_back({t->name, t->table_page()});
-
-  std::unique_ptr<OutputFile> created;
-  try {
-    created = std::make_unique<OutputFile>(env, destination, src->header());
-  } catch (const Error& e) {
-    // The folder vanished after it was checked.
-    if (e.number() != kFileNotFound) throw;
-    throw Error(kInvalidPath,
-                "'" + destination + "' is not a valid path: its folder does not exist.");
-  }
+  const std::unique_ptr<OutputFile> created = CreateCopy(env, destination, src->header());
   OutputFile& out = *created;
 
-  // The source is checked on this thread while another writes the copy,
-  // reading the source through a page cache of its own. A damaged source
-  // is refused and the copy thrown away: copying only what can be read
-  // would silently drop the rest. The copy is kept only if both succeed.
-  std::mutex progress_lock;
-  CompactOptions write_options = options;
-  if (options.progress) {
-    write_options.progress = [&](const CompactProgress& p) {
-      const std::lock_guard<std::mutex> hold(progress_lock);
-      options.progress(p);
-    };
-  }
-  Report(options, "checking", 0, 1);
+  // What the phases share; the runner, declared last, has joined every
+  // thread of theirs before any of it goes.
   TableDigests source_digests(*src, false);
-  // The writer waits once the check has found damage, and goes on only if
-  // the damage is of a kind compaction repairs: it never runs ahead into a
-  // source already known to be refused.
   WriteGate gate;
   out.set_gate(&gate);
   CompactResult result;
-  std::exception_ptr write_failure;
-  std::thread writer([&] {
-    try {
-      Report(write_options, "writing", 0, static_cast<uint32_t>(tables.size()));
-      PageFile reader(std::make_unique<SharedFileView>(src->file().file()));
-      result = WriteCompacted(reader, tables, out, write_options, WalkLeaves);
-      out.Flush();
-    } catch (...) {
-      write_failure = std::current_exception();
-    }
-  });
-
-  // The check reads every row; the digests the verification compares are
-  // taken on the way.
-  std::exception_ptr check_failure;
   bool source_sound = false;
-  try {
-    CheckOptions check;
-    check.on_row = source_digests.RowHook();
-    check.on_data_error = [&] { gate.Hold(); };
-    const CheckReport source_check = CheckDatabase(*src, check);
-    source_sound = source_check.sound();
-    if (!source_sound && !DamageConfinedToGlobalMap(*src)) {
-      throw RefusedAsDamaged(source, FirstErrors(source_check));
-    }
-  } catch (...) {
-    check_failure = std::current_exception();
-  }
-  if (check_failure) {
-    gate.Close();
-  } else {
-    gate.Open();
-  }
-  writer.join();
-  if (check_failure || write_failure) {
-    out.Discard();
-    if (check_failure) std::rethrow_exception(check_failure);
-    ThrowWriteFailure(write_failure);
-  }
+  PhaseRunner runner(options.progress);
+
+  // The source is checked on this thread while another writes the copy,
+  // reading the source through a page cache of its own; the copy is kept
+  // only if both succeed.
+  runner.Start(Phase::kWrite, static_cast<uint32_t>(tables.size()), [&] {
+    CompactOptions write_options = options;
+    write_options.progress = runner.Reporter();
+    PageFile reader(std::make_unique<SharedFileView>(src->file().file()));
+    result = WriteCompacted(reader, tables, out, write_options, WalkLeaves);
+    out.Flush();
+  });
+  runner.Run(Phase::kCheck, 1,
+             [&] { source_sound = CheckSource(*src, source, source_digests, gate); });
+  Settle(runner, out);
 
   // The copy goes to disk while it is verified, where the file system
   // lets it be read before it is closed; success waits for both.
-  std::exception_ptr commit_failure;
-  auto commit = [&] {
-    try {
-      out.Commit();
-    } catch (const Error&) {
-      commit_failure = std::current_exception();
-    } catch (const std::exception& e) {
-      commit_failure =
-          std::make_exception_ptr(Error(kIoError, std::string("Compaction failed: ") + e.what()));
-    }
-  };
-  // A flush still running owns `commit_failure` until it is joined.
-  struct Committer {
-    std::thread thread;
-    void Join() {
-      if (thread.joinable()) thread.join();
-    }
-    ~Committer() { Join(); }
-  } committer;
   if (out.ShareForReading()) {
-    committer.thread = std::thread(commit);
+    runner.Start(Phase::kFlush, 1, [&] { out.Commit(); });
   } else {
-    commit();
-    if (commit_failure) {
-      out.Discard();
-      std::rethrow_exception(commit_failure);
-    }
+    runner.Run(Phase::kFlush, 1, [&] { out.Commit(); });
+    Settle(runner, out);
   }
+  // Digests from a check that found damage (confined to the global map)
+  // may lack rows; those tables are read again.
+  runner.Run(Phase::kVerify, 1, [&] {
+    VerifyCopy(*src, destination, env, result, options.reset_autonumber,
+               source_sound ? &source_digests : nullptr);
+  });
+  Settle(runner, out);
 
-  Report(options, "verifying", 0, 1);
-  try {
-    OpenOptions reopen;
-    reopen.env = env;
-    std::unique_ptr<Database> copy = Database::Open(destination, reopen);
-    // The copy's rows are digested on a second thread, through a reader of
-    // its own, while this one checks the copy's structure.
-    Database copy_rows(
-        std::make_unique<PageFile>(std::make_unique<SharedFileView>(copy->file().file())));
-    TableDigests copy_digests(copy_rows, true);
-    std::exception_ptr digest_failure, copy_check_failure;
-    std::thread digester([&] {
-      try {
-        copy_digests.AddEveryRow();
-      } catch (...) {
-        digest_failure = std::current_exception();
-      }
-    });
-    CheckReport copy_check;
-    try {
-      copy_check = CheckDatabase(*copy);
-    } catch (...) {
-      copy_check_failure = std::current_exception();
-    }
-    digester.join();
-    if (copy_check_failure) std::rethrow_exception(copy_check_failure);
-    if (copy_check.errors + copy_check.warnings != 0) {
-      throw Error(kDamaged,
-                  "Compaction was abandoned because the compacted copy did not pass "
-                  "the structure check (" +
-                      FirstErrors(copy_check) + "); the original database is untouched.");
-    }
-    if (digest_failure) std::rethrow_exception(digest_failure);
-    // Digests from a check that found damage (confined to the global map)
-    // may lack rows; those tables are read again.
-    VerifySameContent(*src, *copy, result.table_ids, options.reset_autonumber,
-                      source_sound ? &source_digests : nullptr, &copy_digests);
-    committer.Join();
-    if (commit_failure) std::rethrow_exception(commit_failure);
-  } catch (const Error& e) {
-    committer.Join();
-    // A copy that could not be flushed to disk fails as the write does.
-    if (commit_failure) {
-      out.Discard();
-      std::rethrow_exception(commit_failure);
-    }
-    try {
-      env->Remove(destination);
-    } catch (...) {
-    }
-    if (e.number() == kDamaged && e.description().rfind("Compaction was abandoned", 0) == 0) throw;
-    // A failure of the file system while reading the copy back is not
-    // damage: it keeps its own number so the operator sees what happened.
-    if (e.number() == kIoError || e.number() == kDiskFull || e.number() == kFileInUse ||
-        e.number() == kFileNotFound) {
-      throw Error(e.number(),
-                  "Compaction was abandoned because the compacted copy could not be read "
-                  "back for verification (" +
-                      e.description() + "); the original database is untouched.");
-    }
-    throw Error(kDamaged,
-                "Compaction was abandoned because the compacted copy failed "
-                "verification (" +
-                    e.description() + "); the original database is untouched.");
-  }
+  runner.Run(Phase::kCommit, 1, [&] {
+    if (options.on_verified) options.on_verified();
+  });
+  Settle(runner, out);
 
   if (options.stats != nullptr) {
     CompactStats& s = *options.stats;
@@ -370,8 +331,8 @@ void CompactDatabase(const std::string& source, const std::string& destination,
     s.bytes_after = uint64_t{result.pages} * src->header().page_size;
     s.tables = result.tables;
     s.rows = result.rows;
+    s.phases = runner.Times();
   }
-  if (options.on_verified) options.on_verified();
 }
 
 }  // namespace tessmark::jet

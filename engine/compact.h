@@ -4,10 +4,17 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tessmark::jet {
 
 class Env;
+
+// How long one phase of a compaction took.
+struct PhaseTime {
+  std::string phase;  // as CompactProgress names it
+  double seconds = 0;
+};
 
 // What a compaction did, for reports.
 struct CompactStats {
@@ -17,10 +24,14 @@ struct CompactStats {
   uint64_t bytes_after = 0;
   uint32_t tables = 0;
   uint64_t rows = 0;
+  std::vector<PhaseTime> phases;  // in the order of the compaction's phases
 };
 
 // Progress of a compaction: a phase name ("checking", "writing",
-// "verifying"), and within it the number of tables done out of all.
+// "flushing", "verifying", "committing"; the source is checked while the
+// copy is written, and the copy flushed while it is verified where the
+// file system allows), and within it the work done out of all: tables
+// while writing, else 0 of 1 as the phase begins.
 struct CompactProgress {
   const char* phase = "";
   uint32_t done = 0;

@@ -14,10 +14,7 @@ namespace tessmark::jet {
 namespace {
 
 [[noreturn]] void Differs(const std::string& what) {
-  throw Error(kDamaged,
-              "Compaction was abandoned because the compacted copy differs from the "
-              "original (" +
-                  what + "); the original database is untouched.");
+  throw CopyRejected(kDamaged, "differs from the original (" + what + ")");
 }
 
 // Hashes a row's canonical bytes twice, eight bytes at a time, in two
@@ -171,6 +168,10 @@ void CompareDefinitions(const TableDef& a, const TableDef& b,
 }
 
 }  // namespace
+
+CopyRejected::CopyRejected(int32_t number, const std::string& why)
+    : Error(number, "Compaction was abandoned because the compacted copy " + why +
+                        "; the original database is untouched.") {}
 
 void RowDigests::Add(std::pair<uint64_t, uint64_t> h) {
   ++count;

@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <map>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "engine/database.h"
+#include "engine/error.h"
 #include "engine/row.h"
 
 namespace tessmark::jet {
@@ -59,7 +61,15 @@ class TableDigests {
   std::vector<uint8_t> scratch_;
 };
 
-// Throws Error 3049 describing the first difference found. Digests gathered
+// The end of a compaction that gave up on its copy, in the words the
+// operator reads: "Compaction was abandoned because the compacted copy
+// <why>; the original database is untouched."
+class CopyRejected : public Error {
+ public:
+  CopyRejected(int32_t number, const std::string& why);
+};
+
+// Throws CopyRejected 3049 describing the first difference found. Digests gathered
 // beforehand are used where given; the rows of any other table are read.
 void VerifySameContent(Database& source, Database& copy,
                        const std::map<uint32_t, uint32_t>& table_ids, bool autonumber_reset,

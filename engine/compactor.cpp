@@ -134,7 +134,7 @@ class Compactor {
     std::sort(tables.begin(), tables.end(),
               [](const CatalogTable& a, const CatalogTable& b) { return a.id < b.id; });
     if (tables.empty() || tables.front().id != 2)
-      throw Error(kDamaged, "The database is damaged: the catalog does not list itself at page 2.");
+      ThrowDamaged({}, "the catalog does not list itself at page 2");
     // Every table's first definition page comes first, so that every table
     // Id is known before any row that mentions one is written.
     for (const CatalogTable& t : tables) {
@@ -182,139 +182,178 @@ class Compactor {
     return moved;
   }
 
+  // A table's rows as written: their data pages and what the usage maps
+  // and the definition need of them.
+  struct WrittenRows {
+    uint32_t first_page = 0;
+    uint32_t pages = 0;
+    std::vector<uint32_t> free_pages;  // data pages with room for more rows
+    uint64_t count = 0;
+    int64_t max_autonumber = 0;
+    std::map<uint16_t, LongValueWriter> long_values;  // one writer per memo/OLE column
+  };
+
+  // An index rebuilt in the copy.
+  struct BuiltIndex {
+    uint32_t root = 0;
+    std::vector<uint32_t> pages;
+    uint32_t entries = 0, distinct = 0;
+  };
+
   void WriteTable(const TableDef& def, uint32_t tdef_page) {
-    const Location where = def.where();
+    const uint32_t length = DefinitionLength(def);
     // Definition continuation pages and usage-map host pages come first.
+    const std::vector<uint32_t> tdef_pages = AllocateDefinitionPages(length, tdef_page);
+    PointerMap pointers(src_.page_count());
+    WrittenRows rows;
+    rows.pages = CountDataPages(def, pointers);
+    pointers.Lay();
+    rows.first_page = out_.page_count();
+    for (uint32_t i = 0; i < rows.pages; ++i) out_.Allocate();
+    WriteRows(def, tdef_page, pointers, rows);
+    result_.rows += rows.count;
+
+    // Indexes, rebuilt from their entries.
+    std::vector<BuiltIndex> built;
+    for (const RealIndexDef& ri : def.real_indexes)
+      built.push_back(BuildIndex(def, ri, tdef_page, pointers));
+
+    const std::vector<RowPointer> map_rows_at = WriteUsageMaps(def, rows, built);
+    WriteDefinition(def, length, rows, built, map_rows_at, tdef_pages);
+  }
+
+  // The length of the definition that is written. Everything parsed from
+  // the definition is patched, so it must all lie within that length.
+  uint32_t DefinitionLength(const TableDef& def) const {
     const uint32_t length = def.declared_length;
-    // Everything parsed from the definition is patched below, so it must
-    // all lie within the length that is written.
     if (length > def.stream.size() || length < format_.tdef_var_part || def.parsed_length > length)
-      ThrowDamaged(where, "the table definition's length field is wrong");
+      ThrowDamaged(def.where(), "the table definition's length field is wrong");
+    return length;
+  }
+
+  // The pages of a definition of `length` bytes: the first, then as many
+  // continuation pages as the rest needs.
+  std::vector<uint32_t> AllocateDefinitionPages(uint32_t length, uint32_t tdef_page) {
     std::vector<uint32_t> tdef_pages = {tdef_page};
     if (length > geometry_.page_size) {
       const uint32_t per = geometry_.page_size - 8;
       const uint32_t extra = (length - geometry_.page_size + per - 1) / per;
       for (uint32_t i = 0; i < extra; ++i) tdef_pages.push_back(out_.Allocate());
     }
-    // First pass over the rows, in output order: their lengths alone fix
-    // how many data pages the table takes, so its long values can follow.
-    uint32_t data_pages = 0;
-    PointerMap pointers(src_.page_count());
-    {
-      size_t free = 0, rows = kMaxRowsPerPage;
-      ForEachRowInOrder(def, [&](RowPointer header, RowPointer data, Bytes bytes) {
-        pointers.Expect(header);
-        if (bytes.size() + 2 > geometry_.data_capacity())
-          ThrowDamaged(where.WithRow(data.page, data.row), "a row is longer than a page");
-        if (rows >= kMaxRowsPerPage || bytes.size() + 2 > free) {
-          ++data_pages;
-          free = geometry_.data_capacity();
-          rows = 0;
-        }
-        free -= bytes.size() + 2;
-        ++rows;
-      });
-    }
-    pointers.Lay();
-    const uint32_t first_data = out_.page_count();
-    for (uint32_t i = 0; i < data_pages; ++i) out_.Allocate();
+    return tdef_pages;
+  }
 
-    // Long-value writers, one per memo/OLE column, and the columns whose
-    // values are table Ids.
-    std::map<uint16_t, LongValueWriter> lv_writers;
+  // First pass over the rows, in output order: their lengths alone fix
+  // how many data pages the table takes, so its long values can follow.
+  // Every row is announced to `pointers` on the way.
+  uint32_t CountDataPages(const TableDef& def, PointerMap& pointers) {
+    const Location where = def.where();
+    uint32_t data_pages = 0;
+    size_t free = 0, rows = kMaxRowsPerPage;
+    ForEachRowInOrder(def, [&](RowPointer header, RowPointer data, Bytes bytes) {
+      pointers.Expect(header);
+      if (bytes.size() + 2 > geometry_.data_capacity())
+        ThrowDamaged(where.WithRow(data.page, data.row), "a row is longer than a page");
+      if (rows >= kMaxRowsPerPage || bytes.size() + 2 > free) {
+        ++data_pages;
+        free = geometry_.data_capacity();
+        rows = 0;
+      }
+      free -= bytes.size() + 2;
+      ++rows;
+    });
+    return data_pages;
+  }
+
+  // Second pass, in the same order: the rows themselves, onto the pages
+  // counted for them, each row's new place given to `pointers`.
+  void WriteRows(const TableDef& def, uint32_t tdef_page, PointerMap& pointers, WrittenRows& rows) {
+    const Location where = def.where();
     for (const LongValueMapDef& m : def.long_value_maps)
-      lv_writers.try_emplace(m.column_number, geometry_, format_, out_);
+      rows.long_values.try_emplace(m.column_number, geometry_, format_, out_);
+    // The columns whose values are table Ids.
     std::vector<bool> id_column(def.columns.size(), false);
     for (size_t i = 0; i < def.columns.size(); ++i)
       id_column[i] = HoldsTableIds(def, def.columns[i]);
-    int64_t max_autonumber = 0;
     // Rows are decoded only where a field may change (long values, table
     // Ids) or the highest AutoNumber is wanted; else they go as they are.
     bool decode = options_.reset_autonumber && HasAutoNumber(def);
     for (size_t i = 0; i < def.columns.size(); ++i)
       decode = decode || id_column[i] || def.columns[i].long_value();
 
-    // Second pass, in the same order: the rows themselves.
     LongValueReader lv_reader(src_);
     DataPageBuilder page(geometry_, tdef_page);
-    std::vector<uint32_t> free_data_pages;
     uint32_t open_index = 0;
-    uint64_t written = 0;
     std::vector<uint8_t> bytes;
-    DecodedRow decoded;          // reused from row to row
-    std::vector<uint8_t> value;  // a long value, likewise
     auto flush_page = [&] {
-      if (open_index >= data_pages) throw InternalError("the rows need more pages than planned");
+      if (open_index >= rows.pages) throw InternalError("the rows need more pages than planned");
       if (page.free_space() >= kFreeMapThreshold)
-        free_data_pages.push_back(first_data + open_index);
-      out_.Write(first_data + open_index, page.Finish());
+        rows.free_pages.push_back(rows.first_page + open_index);
+      out_.Write(rows.first_page + open_index, page.Finish());
       ++open_index;
     };
     ForEachRowInOrder(def, [&](RowPointer header, RowPointer data, Bytes row_bytes) {
       const Location at = where.WithRow(data.page, data.row);
       bytes.assign(row_bytes.begin(), row_bytes.end());
-      if (decode) DecodeRow(def, format_, bytes, at, decoded);
-      for (size_t c = 0; decode && c < def.columns.size(); ++c) {
-        const ColumnDef& col = def.columns[c];
-        const Field& f = decoded.fields[c];
-        if (f.is_null) continue;
-        if (col.long_value()) {
-          auto w = lv_writers.find(col.number);
-          if (w == lv_writers.end())
-            ThrowDamaged(at, "memo/OLE column '" + col.name + "' has no long-value map");
-          const LongValueField lv =
-              ParseLongValueField(Bytes(bytes).subspan(f.offset, f.length), at);
-          if (lv.form == LongValueForm::kInline) continue;
-          lv_reader.ReadInto(lv, at, value);
-          const auto field = w->second.Write(value);
-          std::memcpy(bytes.data() + f.offset, field.data(), field.size());
-        } else if (id_column[c] && f.length == 4) {
-          const uint32_t old_id = LoadU32(bytes.data() + f.offset);
-          PutU32(bytes, f.offset, MapId(old_id));
-        }
-        if (col.autonumber() && col.column_type() == ColumnType::kLong && f.length == 4) {
-          max_autonumber = std::max<int64_t>(
-              max_autonumber, static_cast<int32_t>(LoadU32(bytes.data() + f.offset)));
-        }
-      }
+      if (decode) RewriteFields(def, id_column, at, lv_reader, bytes, rows);
       if (!page.Fits(bytes.size())) flush_page();
       const uint8_t row = page.Add(bytes);
-      if (!pointers.Add(header, RowPointer{first_data + open_index, row}))
+      if (!pointers.Add(header, RowPointer{rows.first_page + open_index, row}))
         ThrowDamaged(at, "two rows are reached through the same row slot");
-      ++written;
+      ++rows.count;
     });
-    if (written > 0) flush_page();
-    if (open_index != data_pages) throw InternalError("the rows took fewer pages than planned");
-    for (auto& [col, w] : lv_writers) w.Close();
-    result_.rows += written;
+    if (rows.count > 0) flush_page();
+    if (open_index != rows.pages) throw InternalError("the rows took fewer pages than planned");
+    for (auto& [col, w] : rows.long_values) w.Close();
+  }
 
-    // Indexes, rebuilt from their entries.
-    struct BuiltIndex {
-      uint32_t root = 0;
-      std::vector<uint32_t> pages;
-      uint32_t entries = 0, distinct = 0;
-    };
-    std::vector<BuiltIndex> built;
-    built.resize(def.real_indexes.size());
-    for (size_t i = 0; i < def.real_indexes.size(); ++i) {
-      BuildIndex(def, def.real_indexes[i], tdef_page, pointers, built[i].root, built[i].pages,
-                 built[i].entries, built[i].distinct);
+  // The fields of a row that change on the way to the copy: long values
+  // are written afresh and point at their new place, table Ids take their
+  // new values. The highest AutoNumber is noted.
+  void RewriteFields(const TableDef& def, const std::vector<bool>& id_column, const Location& at,
+                     LongValueReader& lv_reader, std::vector<uint8_t>& bytes, WrittenRows& rows) {
+    DecodeRow(def, format_, bytes, at, decoded_);
+    for (size_t c = 0; c < def.columns.size(); ++c) {
+      const ColumnDef& col = def.columns[c];
+      const Field& f = decoded_.fields[c];
+      if (f.is_null) continue;
+      if (col.long_value()) {
+        auto w = rows.long_values.find(col.number);
+        if (w == rows.long_values.end())
+          ThrowDamaged(at, "memo/OLE column '" + col.name + "' has no long-value map");
+        const LongValueField lv = ParseLongValueField(Bytes(bytes).subspan(f.offset, f.length), at);
+        if (lv.form == LongValueForm::kInline) continue;
+        lv_reader.ReadInto(lv, at, value_);
+        const auto field = w->second.Write(value_);
+        std::memcpy(bytes.data() + f.offset, field.data(), field.size());
+      } else if (id_column[c] && f.length == 4) {
+        const uint32_t old_id = LoadU32(bytes.data() + f.offset);
+        PutU32(bytes, f.offset, MapId(old_id));
+      }
+      if (col.autonumber() && col.column_type() == ColumnType::kLong && f.length == 4) {
+        rows.max_autonumber = std::max<int64_t>(
+            rows.max_autonumber, static_cast<int32_t>(LoadU32(bytes.data() + f.offset)));
+      }
     }
+  }
 
-    // Usage maps on the host pages: owned, free, one per index, then the
-    // owned and free maps of each long-value column.
+  // Usage maps on the host pages: owned, free, one per index, then the
+  // owned and free maps of each long-value column. Returns where each one
+  // lies, in that order.
+  std::vector<RowPointer> WriteUsageMaps(const TableDef& def, const WrittenRows& rows,
+                                         const std::vector<BuiltIndex>& built) {
     std::vector<std::vector<uint32_t>> maps;
-    std::vector<uint32_t> owned(data_pages);
-    std::iota(owned.begin(), owned.end(), first_data);
+    std::vector<uint32_t> owned(rows.pages);
+    std::iota(owned.begin(), owned.end(), rows.first_page);
     maps.push_back(owned);
-    maps.push_back(free_data_pages);
+    maps.push_back(rows.free_pages);
     for (const BuiltIndex& b : built) {
       std::vector<uint32_t> p = b.pages;
       std::sort(p.begin(), p.end());
       maps.push_back(p);
     }
     for (const LongValueMapDef& m : def.long_value_maps) {
-      const LongValueWriter& w = lv_writers.at(m.column_number);
+      const LongValueWriter& w = rows.long_values.at(m.column_number);
       maps.push_back(w.pages());
       maps.push_back(w.free_pages());
     }
@@ -327,13 +366,19 @@ class Compactor {
       }
       map_rows_at.push_back(RowPointer{hosts_[host_index_], host_.Add(row)});
     }
+    return map_rows_at;
+  }
 
-    // The definition, patched with every new page number and true counts.
+  // The definition, patched with every new page number and true counts.
+  void WriteDefinition(const TableDef& def, uint32_t length, const WrittenRows& rows,
+                       const std::vector<BuiltIndex>& built,
+                       const std::vector<RowPointer>& map_rows_at,
+                       const std::vector<uint32_t>& tdef_pages) {
     std::vector<uint8_t> s(def.stream.begin(),
                            def.stream.begin() + static_cast<std::ptrdiff_t>(length));
-    PutU32(s, format_.tdef_row_count, static_cast<uint32_t>(written));
+    PutU32(s, format_.tdef_row_count, static_cast<uint32_t>(rows.count));
     if (options_.reset_autonumber && HasAutoNumber(def))
-      PutU32(s, format_.tdef_autonumber, static_cast<uint32_t>(max_autonumber));
+      PutU32(s, format_.tdef_autonumber, static_cast<uint32_t>(rows.max_autonumber));
     size_t m = 0;
     PutU32(s, format_.tdef_owned_map, map_rows_at[m++].Stored());
     PutU32(s, format_.tdef_free_map, map_rows_at[m++].Stored());
@@ -410,9 +455,8 @@ class Compactor {
     });
   }
 
-  void BuildIndex(const TableDef& def, const RealIndexDef& ri, uint32_t owner,
-                  const PointerMap& pointers, uint32_t& root, std::vector<uint32_t>& pages,
-                  uint32_t& entries, uint32_t& distinct) {
+  BuiltIndex BuildIndex(const TableDef& def, const RealIndexDef& ri, uint32_t owner,
+                        const PointerMap& pointers) {
     Location where = def.where();
     // Key segments that hold table Ids are re-encoded with the new Ids.
     std::vector<const ColumnDef*> cols;
@@ -427,8 +471,7 @@ class Compactor {
         geometry_, owner,
         PageOutput{[this] { return out_.Allocate(); },
                    [this](uint32_t p, const PageImage& img) { out_.Write(p, img); }});
-    entries = 0;
-    distinct = 0;
+    uint32_t entries = 0, distinct = 0;
     std::vector<uint8_t> prev;
     auto emit = [&](std::span<const uint8_t> e) {
       const auto key = e.first(e.size() - 4);
@@ -520,8 +563,8 @@ class Compactor {
     });
     take_ahead();
     end_run();
-    root = builder.Finish();
-    pages = builder.pages();
+    const uint32_t root = builder.Finish();
+    return BuiltIndex{root, builder.pages(), entries, distinct};
   }
 
   void RemapIdSegment(std::vector<uint8_t>& flat, size_t begin,
@@ -558,6 +601,8 @@ class Compactor {
   }
 
   DataPage last_page_;
+  DecodedRow decoded_;          // reused from row to row
+  std::vector<uint8_t> value_;  // a long value, likewise
   std::set<uint32_t> new_ids_;  // the destination's table Ids
   PageFile& src_;
   OutputFile& out_;

@@ -1,5 +1,7 @@
 #include "engine/damage.h"
 
+#include <utility>
+
 namespace tessmark::jet {
 
 std::string Location::ToString() const {
@@ -17,26 +19,29 @@ std::string Location::ToString() const {
 }
 
 namespace {
-constexpr char kDamagePrefix[] = "The database is damaged: ";
+
+std::string Finding(const Location& where, const std::string& what) {
+  const std::string place = where.ToString();
+  return place.empty() ? what : what + " (" + place + ")";
+}
+
 }  // namespace
 
-std::string DamageText(const Location& where, const std::string& what) {
-  std::string text = kDamagePrefix + what;
-  const std::string place = where.ToString();
-  if (!place.empty()) text += " (" + place + ")";
-  return text + ".";
-}
+DamageError::DamageError(const Location& where, const std::string& what)
+    : DamageError(Finding(where, what)) {}
 
-std::string DamageFinding(const std::string& description) {
-  std::string text = description;
-  const std::string prefix = kDamagePrefix;
-  if (text.rfind(prefix, 0) == 0) text = text.substr(prefix.size());
-  if (!text.empty() && text.back() == '.') text.pop_back();
-  return text;
-}
+DamageError::DamageError(std::string finding)
+    : Error(kDamaged, "The database is damaged: " + finding + "."), finding_(std::move(finding)) {}
 
 void ThrowDamaged(const Location& where, const std::string& what) {
-  throw Error(kDamaged, DamageText(where, what));
+  throw DamageError(where, what);
+}
+
+std::string DamageFinding(const Error& error) {
+  if (const auto* damage = dynamic_cast<const DamageError*>(&error)) return damage->finding();
+  std::string text = error.description();
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  return text;
 }
 
 }  // namespace tessmark::jet

@@ -39,14 +39,24 @@ struct Location {
   std::string ToString() const;
 };
 
-// Throws Error 3049 "the database is damaged: <what> (<where>)".
+// Error 3049 for a damaged structure: "The database is damaged: <what>
+// (<where>)." It keeps what was found, for reports that list findings.
+class DamageError : public Error {
+ public:
+  DamageError(const Location& where, const std::string& what);
+  // "<what> (<where>)", or just <what> when the place is not known.
+  const std::string& finding() const { return finding_; }
+
+ private:
+  explicit DamageError(std::string finding);
+  std::string finding_;
+};
+
+// Throws DamageError.
 [[noreturn]] void ThrowDamaged(const Location& where, const std::string& what);
 
-// The description ThrowDamaged would use; the checker shares the wording.
-std::string DamageText(const Location& where, const std::string& what);
-
-// What a description made by DamageText says is wrong, with its place:
-// the text without "The database is damaged: " and the final period.
-std::string DamageFinding(const std::string& description);
+// What a damage error says is wrong, with its place; for a 3049 raised
+// otherwise, its description without the final period.
+std::string DamageFinding(const Error& error);
 
 }  // namespace tessmark::jet

@@ -125,7 +125,7 @@ class Repairer {
         fault = DefinitionFault(*w.def, format_);
       } catch (const Error& e) {
         if (e.number() != kDamaged) throw;
-        fault = DamageFinding(e.description());
+        fault = DamageFinding(e);
       }
       if (!fault.empty()) {
         w.def = nullptr;
@@ -435,7 +435,7 @@ RepairReport RepairDatabase(const std::string& source, const std::string& destin
     if (e.number() != kDamaged) throw;
     throw Error(kDamaged, "Nothing of the database '" + source +
                               "' could be recovered: its catalog cannot be read (" +
-                              DamageFinding(e.description()) + "). Nothing was written.");
+                              DamageFinding(e) + "). Nothing was written.");
   }
   if (src->header().has_password) {
     throw Error(kPasswordRequired,

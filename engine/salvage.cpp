@@ -145,7 +145,7 @@ class Salvager {
       body();
     } catch (const Error& e) {
       if (e.number() != kDamaged) throw;
-      Lose(RepairLoss::Kind::kRow, at, DamageFinding(e.description()));
+      Lose(RepairLoss::Kind::kRow, at, DamageFinding(e));
     }
   }
 
@@ -164,7 +164,7 @@ class Salvager {
       } catch (const Error& e) {
         if (e.number() != kDamaged) throw;
         Lose(RepairLoss::Kind::kLongValue, cl,
-             DamageFinding(e.description()) + "; the value is NULL in the repaired table");
+             DamageFinding(e) + "; the value is NULL in the repaired table");
         SetNull(row.bytes, c, f);
       }
     }

@@ -43,10 +43,12 @@ class Form1 {
   void Command3_Click();          // Cancel
   void Option1_Click(int Index);  // server (0) or client (1) selected
 
-  // Methods.
-  void BrowseFolders(Form1& frm, std::string& sFolderName, const std::string& sTitle,
-                     const std::string& sPrompt);
-  std::string StripNulls(const std::string& sIn);
+  // Methods. BrowseFolders and StripNulls use no state of their own window
+  // (BrowseFolders is told which window owns the picker), so they are static;
+  // they are still called as methods of the window.
+  static void BrowseFolders(Form1& frm, std::string& sFolderName, const std::string& sTitle,
+                            const std::string& sPrompt);
+  static std::string StripNulls(const std::string& sIn);
   void RandC();
 
   // The folder that the Browse command last produced.

@@ -128,6 +128,10 @@ TEST_P(CompactCorpusTest, CopyIsNeverLargerAndStableWhenCompactedAgain) {
   }
   EXPECT_EQ(stats_.bytes_after, after);
   EXPECT_EQ(stats_.bytes_before, before);
+  std::vector<std::string> timed;
+  for (const PhaseTime& t : stats_.phases) timed.push_back(t.phase);
+  EXPECT_EQ(timed, (std::vector<std::string>{"checking", "writing", "flushing", "verifying",
+                                             "committing"}));
 
   const std::string again = scratch_.File("again.mdb");
   ASSERT_NO_THROW(CompactDatabase(copy_, again));

@@ -329,24 +329,28 @@ class FaultyEnv : public Env {
   bool share_ = false;
 };
 
-// A fault of ours inside the writer (a broken invariant, or an exception
-// no part of the engine throws, here raised from the writer's progress
-// report) is an internal error, never one of the disk; the partial copy is
-// removed and the source left as it was.
-TEST_F(CompactRefusalTest, FaultInsideTheWriterIsAnInternalError) {
+// A fault of ours in any phase (a broken invariant, or an exception no
+// part of the engine throws, here raised from the phase's progress report;
+// while writing, from the writer's thread after its first table) is an
+// internal error, never one of the disk or of the copy; the copy is
+// removed, even once it is flushed, and the source left as it was.
+TEST_F(CompactRefusalTest, FaultInAnyPhaseIsAnInternalError) {
   const std::function<void()> faults[] = {
       [] { throw InternalError("the rows need more pages than planned"); },
       [] { throw std::logic_error("the rows need more pages than planned"); }};
-  for (const std::function<void()>& fault : faults) {
-    CompactOptions options;
-    options.progress = [&](const CompactProgress& p) {
-      if (std::string(p.phase) == "writing" && p.done > 0) fault();
-    };
-    const std::string why = Refused(source_, dest_, kInternalError, options);
-    EXPECT_EQ(why,
-              "Internal error: the rows need more pages than planned. The compaction was "
-              "abandoned; the original database is untouched.");
-    EXPECT_FALSE(fs::exists(dest_)) << "partial copy left behind";
+  for (const std::string phase : {"checking", "writing", "verifying", "committing"}) {
+    for (const std::function<void()>& fault : faults) {
+      CompactOptions options;
+      options.progress = [&](const CompactProgress& p) {
+        if (p.phase == phase && (phase != "writing" || p.done > 0)) fault();
+      };
+      const std::string why = Refused(source_, dest_, kInternalError, options);
+      EXPECT_EQ(why,
+                "Internal error: the rows need more pages than planned. The compaction was "
+                "abandoned; the original database is untouched.")
+          << phase;
+      EXPECT_FALSE(fs::exists(dest_)) << "copy left behind after a fault while " << phase;
+    }
   }
 }
 
