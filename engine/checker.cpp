@@ -578,13 +578,9 @@ class Checker {
   void CheckRow(const TableDef& def, Bytes row, const Location& where,
                 const LongValuePages& lv_pages) {
     DecodedRow& d = decoded_;
-    DecodeRow(def, f_, row, where, d);
+    CheckRowRules(def, f_, row, where, d);
     for (size_t i = 0; i < def.columns.size(); ++i) {
       const ColumnDef& c = def.columns[i];
-      // Any bytes read as text (what cannot be decoded becomes U+FFFD), so
-      // a short text field holds nothing to check beyond its place in the
-      // row, which DecodeRow has checked.
-      if (c.column_type() == ColumnType::kText) continue;
       if (c.long_value() && !d.fields[i].is_null && d.fields[i].length > 0) {
         Location cl = where;
         cl.column = c.name;
@@ -605,10 +601,7 @@ class Checker {
             Error(cl.WithRow(rp.page, rp.row), "two long values share a long-value row");
           }
         }
-        continue;
       }
-      // Other values are any bytes of their type's size.
-      CheckValueSize(c, d.fields[i], where);
     }
   }
 
@@ -866,6 +859,21 @@ class Checker {
 };
 
 }  // namespace
+
+void CheckRowRules(const TableDef& table, const Format& format, Bytes row, const Location& where,
+                   DecodedRow& out) {
+  DecodeRow(table, format, row, where, out);
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    const ColumnDef& c = table.columns[i];
+    // Any bytes read as text (what cannot be decoded becomes U+FFFD), so
+    // a short text field holds nothing to check beyond its place in the
+    // row, which DecodeRow has checked. Long values are read by the caller.
+    if (c.column_type() == ColumnType::kText) continue;
+    if (c.long_value() && !out.fields[i].is_null && out.fields[i].length > 0) continue;
+    // Other values are any bytes of their type's size.
+    CheckValueSize(c, out.fields[i], where);
+  }
+}
 
 CheckReport CheckDatabase(Database& db, const CheckOptions& options) {
   return Checker(db, options).Run();

@@ -77,6 +77,14 @@ struct CheckOptions {
   std::function<void(uint64_t pages_done, uint64_t pages_total)> progress;
 };
 
+// The rules every live row of a sound database satisfies, long values
+// aside: it decodes for `table` (see DecodeRow) and every value present has
+// the size its type stores. Decodes into `out`; throws 3049 at `where`
+// naming what is wrong. Memo and OLE fields are left to the caller, who
+// reads their values.
+void CheckRowRules(const TableDef& table, const Format& format, Bytes row, const Location& where,
+                   DecodedRow& out);
+
 // Runs every check on an open database. Damage found is reported in the
 // result, never thrown; only I/O failures propagate as Error.
 CheckReport CheckDatabase(Database& db, const CheckOptions& options = {});

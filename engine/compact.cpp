@@ -118,7 +118,8 @@ Error RefusedAsDamaged(const std::string& source, const std::string& findings) {
   return Error(kDamaged, "The database '" + source +
                              "' is damaged and was not compacted: " + findings +
                              ". The file is unchanged; the command tessmark-cli check \"" + source +
-                             "\" lists every finding.");
+                             "\" lists every finding, and tessmark-cli repair can recover the "
+                             "database into a new file.");
 }
 
 void CheckDestination(Env& env, const std::string& destination) {

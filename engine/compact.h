@@ -65,7 +65,7 @@ struct CompactOptions {
 // On failure throws Error and leaves no destination file behind. A damaged
 // source is refused with 3049, naming the first three findings of its check
 // and counting the rest, and saying that the file is unchanged and which
-// command lists every finding.
+// command lists every finding and which one recovers it into a new file.
 // Work is shared between the calling thread and one more: the source is
 // checked while the copy is written, and the copy's structure is checked
 // while its rows are digested; the Env's files must allow reads from two

@@ -118,11 +118,12 @@ size_t FixedSegmentSize(uint8_t type) {
 class Compactor {
  public:
   Compactor(PageFile& source, OutputFile& out, const CompactOptions& options,
-            const IndexWalker& walk)
+            const IndexWalker& walk, const WriteSources& sources)
       : src_(source),
         out_(out),
         options_(options),
         walk_(walk),
+        sources_(sources),
         format_(Format::For(source.version())),
         geometry_(PageGeometry::For(source.version())) {}
 
@@ -396,6 +397,7 @@ class Compactor {
       PutU32(s, lm.offset + kLvMapOwned, map_rows_at[m++].Stored());
       PutU32(s, lm.offset + kLvMapFree, map_rows_at[m++].Stored());
     }
+    if (sources_.definition) sources_.definition(def, s);
     WriteTableDefPages(out_, geometry_, s, tdef_pages);
   }
 
@@ -424,6 +426,10 @@ class Compactor {
   void ForEachRowInOrder(
       const TableDef& def,
       const std::function<void(RowPointer header, RowPointer data, Bytes)>& visit) {
+    if (sources_.rows) {
+      sources_.rows(src_, def, visit);
+      return;
+    }
     const RealIndexDef* pk = nullptr;
     for (const LogicalIndexDef& li : def.logical_indexes) {
       if (li.primary_key() && li.real_index < def.real_indexes.size())
@@ -602,6 +608,7 @@ class Compactor {
   OutputFile& out_;
   const CompactOptions& options_;
   const IndexWalker& walk_;
+  const WriteSources& sources_;
   const Format& format_;
   PageGeometry geometry_;
   CompactResult result_;
@@ -614,8 +621,8 @@ class Compactor {
 
 CompactResult WriteCompacted(PageFile& source, const std::vector<CatalogTable>& tables,
                              OutputFile& out, const CompactOptions& options,
-                             const IndexWalker& walk_index) {
-  Compactor c(source, out, options, walk_index);
+                             const IndexWalker& walk_index, const WriteSources& sources) {
+  Compactor c(source, out, options, walk_index, sources);
   return c.Run(tables);
 }
 

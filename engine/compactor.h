@@ -36,10 +36,25 @@ using IndexEntryVisitor = std::function<void(Bytes key, RowPointer row)>;
 using IndexWalker =
     std::function<void(PageFile&, const TableDef&, const RealIndexDef&, const IndexEntryVisitor&)>;
 
+// Visits the rows of a table to be written, in the order they are written:
+// `header` is the slot index entries point at, `data` where the bytes lay.
+using RowVisitor = std::function<void(RowPointer header, RowPointer data, Bytes bytes)>;
+// Hands the writer the rows of a table. Each `header` must come once, and
+// each index's entries (from the IndexWalker) must name exactly these rows.
+using RowSource = std::function<void(PageFile&, const TableDef&, const RowVisitor&)>;
+
+// What a caller gives the writer in place of what it reads from the source.
+struct WriteSources {
+  RowSource rows;  // the tables' live rows when unset
+  // Called with each table's definition, every page number and count in
+  // it already made new, just before it is written.
+  std::function<void(const TableDef&, std::vector<uint8_t>& definition)> definition;
+};
+
 // Writes the compacted form of `source` (whose tables are `tables`, from
 // its catalog) into `out`, page 0 included. Does not commit `out`.
 CompactResult WriteCompacted(PageFile& source, const std::vector<CatalogTable>& tables,
                              OutputFile& out, const CompactOptions& options,
-                             const IndexWalker& walk_index);
+                             const IndexWalker& walk_index, const WriteSources& sources = {});
 
 }  // namespace tessmark::jet

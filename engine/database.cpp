@@ -24,13 +24,14 @@ bool CatalogObject::system() const {
 
 std::unique_ptr<Database> Database::Open(const std::string& path, const OpenOptions& options) {
   auto db = std::make_unique<Database>(
-      PageFile::Open(path, options.env, options.lock, options.cache_bytes));
+      PageFile::Open(path, options.env, options.lock, options.cache_bytes), options.catalog_rows);
   if (options.password) db->RequirePassword(options.password);
   return db;
 }
 
-Database::Database(std::unique_ptr<PageFile> file) : file_(std::move(file)), long_values_(*file_) {
-  LoadCatalog();
+Database::Database(std::unique_ptr<PageFile> file, const CatalogRowSource& catalog_rows)
+    : file_(std::move(file)), long_values_(*file_) {
+  LoadCatalog(catalog_rows);
 }
 
 std::string Database::StoredPassword() const {
@@ -67,7 +68,7 @@ void Database::RequirePassword(const std::optional<std::string>& password) const
   }
 }
 
-void Database::LoadCatalog() {
+void Database::LoadCatalog(const CatalogRowSource& rows) {
   catalog_ = ReadTableDef(*file_, kCatalogPage, "MSysObjects");
   const ColumnDef* id = catalog_.FindColumn("Id");
   const ColumnDef* parent = catalog_.FindColumn("ParentId");
@@ -80,7 +81,7 @@ void Database::LoadCatalog() {
                  "Type and Flags");
   }
   auto pos = [&](const ColumnDef* c) { return static_cast<size_t>(c - catalog_.columns.data()); };
-  ForEachTableRow(*file_, catalog_, [&](const TableRow& row) {
+  const std::function<void(const TableRow&)> load = [&](const TableRow& row) {
     const Location at = catalog_.where().WithRow(row.header.page, row.header.row);
     DecodedRow d = DecodeRow(catalog_, format(), row.bytes, at);
     auto value = [&](const ColumnDef* c) {
@@ -94,7 +95,12 @@ void Database::LoadCatalog() {
     o.flags = static_cast<int32_t>(value(flags).integer);
     o.row = row.header;
     objects_.push_back(std::move(o));
-  });
+  };
+  if (rows) {
+    rows(*file_, catalog_, load);
+  } else {
+    ForEachTableRow(*file_, catalog_, load);
+  }
 }
 
 std::vector<const CatalogObject*> Database::Tables(bool include_system) const {

@@ -48,6 +48,10 @@ struct CatalogObject {
   bool system() const;
 };
 
+// Hands over the rows of the catalog table (a repair's salvaged rows).
+using CatalogRowSource = std::function<void(PageFile&, const TableDef& catalog,
+                                            const std::function<void(const TableRow&)>&)>;
+
 struct OpenOptions {
   Env* env = nullptr;  // the default Env when null
   LockMode lock = LockMode::kShared;
@@ -56,6 +60,9 @@ struct OpenOptions {
   // unset, a password-protected database is opened without the check; use
   // RequirePassword() before showing its data.
   std::optional<std::string> password;
+  // The catalog's rows come from here when set, instead of from the pages
+  // its usage map lists.
+  CatalogRowSource catalog_rows;
 };
 
 class Database {
@@ -63,7 +70,7 @@ class Database {
   // Opens the database at `path`: header, then the catalog. Throws the Env's
   // errors, 3343 for a file of another format, 3049 for a damaged catalog.
   static std::unique_ptr<Database> Open(const std::string& path, const OpenOptions& options = {});
-  explicit Database(std::unique_ptr<PageFile> file);
+  explicit Database(std::unique_ptr<PageFile> file, const CatalogRowSource& catalog_rows = {});
 
   PageFile& file() { return *file_; }
   const DatabaseHeader& header() const { return file_->header(); }
@@ -94,7 +101,7 @@ class Database {
   std::vector<Value> DecodeValues(const TableDef& table, const TableRow& row);
 
  private:
-  void LoadCatalog();
+  void LoadCatalog(const CatalogRowSource& rows);
 
   std::unique_ptr<PageFile> file_;
   LongValueReader long_values_;

@@ -4,7 +4,7 @@
 #
 #   tools/fuzz.sh [SECONDS] [HARNESS...]
 #
-# Harnesses: fuzz_open_check fuzz_compact fuzz_decoders (default: all).
+# Harnesses: fuzz_open_check fuzz_compact fuzz_decoders fuzz_repair (default: all).
 # Seeds: the sample databases of ../shared/corpus (when present), small
 # catalogs made by tessmark-cli generate, the kept regression inputs, and
 # slices of the samples for the decoders. The
@@ -19,7 +19,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 harnesses=("$@")
-[ ${#harnesses[@]} -eq 0 ] && harnesses=(fuzz_open_check fuzz_compact fuzz_decoders)
+[ ${#harnesses[@]} -eq 0 ] && harnesses=(fuzz_open_check fuzz_compact fuzz_decoders fuzz_repair)
 
 if ! command -v clang++ >/dev/null 2>&1; then
   echo "fuzz: clang++ is not installed; skipped"

@@ -24,7 +24,7 @@ bool HaveSample(const std::string& rel) {
 TEST(Cli, HelpForTheProgramAndEachCommand) {
   CliResult r = RunCli("--help");
   EXPECT_EQ(r.status, 0);
-  for (const std::string command : {"info", "check", "dump", "compact", "generate"}) {
+  for (const std::string command : {"info", "check", "dump", "compact", "generate", "repair"}) {
     EXPECT_NE(r.out.find(command), std::string::npos) << command;
     CliResult c = RunCli(command + " --help");
     EXPECT_EQ(c.status, 0) << command;
@@ -54,6 +54,12 @@ TEST(Cli, FilesThatCannotBeOpenedExitTwoWithTheJetError) {
       {"check '" + empty.string() + "'", "tessmark-cli: error 3343: "},
       {"info '" + empty.string() + "'", "tessmark-cli: error 3343: "},
       {"dump '" + empty.string() + "'", "tessmark-cli: error 3343: "},
+      {"repair '" + empty.string() + "' '" + (dir.path() / "new.mdb").string() + "'",
+       "tessmark-cli: error 3343: "},
+      {"repair '" + (dir.path() / "none.mdb").string() + "' '" + (dir.path() / "new.mdb").string() +
+           "'",
+       "tessmark-cli: error 3024: "},
+      {"repair '" + empty.string() + "' '" + empty.string() + "'", "tessmark-cli: error 3204: "},
   };
   for (const Case& c : cases) {
     const CliResult r = RunCli(c.args);
@@ -95,6 +101,50 @@ TEST(Cli, CheckOfADamagedCopyNamesThePlace) {
   EXPECT_EQ(r.err.rfind("tessmark-cli: error 3049: ", 0), 0u) << r.err;
   EXPECT_NE(r.err.find("MSysObjects"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("page 2"), std::string::npos) << r.err;
+}
+
+// Repair exits by what it lost: 0 nothing, 1 something (listed in the
+// report, and in the JSON with its place), 2 nothing written.
+TEST(Cli, RepairExitsByWhatWasLost) {
+  testing::TempDir dir;
+  const std::string sound = (dir.path() / "sound.mdb").string();
+  ASSERT_EQ(RunCli("generate --kind server --rows 200 --seed 5 --quiet '" + sound + "'").status, 0);
+  std::vector<uint8_t> img = testing::ReadWholeFile(sound);
+  std::vector<uint8_t> catalog_lost = img;
+  std::fill(catalog_lost.begin() + 2 * 4096, catalog_lost.begin() + 3 * 4096, uint8_t{0});
+  // The last page is a data page; its slots are overwritten.
+  ASSERT_EQ(img[img.size() - 4096], 0x01);
+  std::fill(img.end() - 4096 + 8, img.end(), uint8_t{0xA5});
+  const std::string damaged = dir.Write("damaged.mdb", img).string();
+  const std::string no_catalog = dir.Write("no-catalog.mdb", catalog_lost).string();
+  struct Case {
+    std::string source;
+    std::string options;
+    int status;
+    std::string out;  // a line of the output
+  } cases[] = {
+      {sound, "", 0, "Nothing was lost."},
+      {damaged, "", 1, "\nLost:\n  page: "},
+      {damaged, "--json", 1, "{\"kind\":\"page\","},
+      {no_catalog, "", 2, ""},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string dest = (dir.path() / ("out" + std::to_string(n++) + ".mdb")).string();
+    const CliResult r = RunCli("repair '" + c.source + "' '" + dest + "' " + c.options);
+    SCOPED_TRACE(c.source + " " + c.options + "\n" + r.out + r.err);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_NE(r.out.find(c.out), std::string::npos);
+    EXPECT_EQ(std::filesystem::exists(dest), c.status != 2);
+    if (c.status == 2) {
+      EXPECT_EQ(r.err.rfind("tessmark-cli: error 3049: ", 0), 0u);
+    }
+    if (c.options == "--json") {
+      const nlohmann::json j = nlohmann::json::parse(r.out);
+      EXPECT_FALSE(j["nothing_lost"].get<bool>());
+      EXPECT_FALSE(j["losses"].empty());
+    }
+  }
 }
 
 TEST(Cli, DumpAsCsvAndJson) {

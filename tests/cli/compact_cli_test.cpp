@@ -119,7 +119,9 @@ TEST(CliCompact, DamagedDatabaseLineSaysWhatToDoAndTheCheckDoesIt) {
   EXPECT_EQ(r.err.rfind("tessmark-cli: error 3049: ", 0), 0u) << r.err;
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one line: " << r.err;
   const std::string advice = "The file is unchanged; the command tessmark-cli check \"" +
-                             db.string() + "\" lists every finding.\n";
+                             db.string() +
+                             "\" lists every finding, and tessmark-cli repair can recover the "
+                             "database into a new file.\n";
   ASSERT_GE(r.err.size(), advice.size());
   EXPECT_EQ(r.err.substr(r.err.size() - advice.size()), advice) << r.err;
   EXPECT_EQ(testing::ReadWholeFile(db), img);

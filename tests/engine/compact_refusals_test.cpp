@@ -42,7 +42,8 @@ void ExpectRefusalSaysWhatToDo(const std::string& why, const std::string& source
                                uint64_t findings) {
   const std::string head = "The database '" + source + "' is damaged and was not compacted: ";
   const std::string tail = ". The file is unchanged; the command tessmark-cli check \"" + source +
-                           "\" lists every finding.";
+                           "\" lists every finding, and tessmark-cli repair can recover the "
+                           "database into a new file.";
   ASSERT_EQ(why.rfind(head, 0), 0u) << why;
   ASSERT_GT(why.size(), head.size() + tail.size()) << why;
   EXPECT_EQ(why.substr(why.size() - tail.size()), tail) << why;

@@ -1,0 +1,524 @@
+// RepairDatabase: the salvage of every table, the indexes built from the
+// rows salvaged, the write through the compaction writer, and the check,
+// flush and rename of the result.
+#include "engine/repair.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "engine/checker.h"
+#include "engine/compactor.h"
+#include "engine/database.h"
+#include "engine/env.h"
+#include "engine/error.h"
+#include "engine/index_page.h"
+#include "engine/output_file.h"
+#include "engine/page_image.h"
+#include "engine/row_keys.h"
+
+namespace tessmark::jet {
+namespace {
+
+// An index entry built from a salvaged row.
+struct BuiltEntry {
+  std::vector<uint8_t> key;
+  size_t row = 0;  // position in the table's salvaged rows
+};
+
+struct TableWork {
+  const CatalogObject* object = nullptr;
+  const TableDef* def = nullptr;
+  SalvagedTable salvaged;
+  std::vector<bool> dropped;                            // per salvaged row
+  std::map<uint32_t, std::vector<BuiltEntry>> entries;  // per real index number
+  std::vector<size_t> order;                            // the rows to write, in the order written
+  RepairedTable report;
+};
+
+// Table names compare without regard to ASCII case, as the catalog does.
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string IndexName(const TableDef& def, const RealIndexDef& index) {
+  const std::vector<const LogicalIndexDef*> names = def.LogicalIndexesOf(index.number);
+  return names.empty() ? "#" + std::to_string(index.number) : names.front()->name;
+}
+
+// What makes a table definition unusable for a writer that copies it: the
+// rules the checker holds a definition to, beyond those of its parser.
+std::string DefinitionFault(const TableDef& def, const Format& format) {
+  if (def.declared_length != def.parsed_length || def.declared_length > def.stream.size() ||
+      def.declared_length < format.tdef_var_part)
+    return "the table definition's length field is wrong";
+  for (const ColumnDef& c : def.columns) {
+    if (!c.fixed() && c.var_index >= def.var_columns)
+      return "column " + c.name + " has a variable slot the definition does not count";
+    if (c.long_value() &&
+        std::none_of(def.long_value_maps.begin(), def.long_value_maps.end(),
+                     [&](const LongValueMapDef& m) { return m.column_number == c.number; }))
+      return "the memo or OLE column " + c.name + " has no long-value map";
+  }
+  for (const LongValueMapDef& m : def.long_value_maps) {
+    const ColumnDef* c = def.ColumnByNumber(m.column_number);
+    if (c != nullptr && !c->long_value())
+      return "a long-value map names a column that is not a memo or OLE column";
+  }
+  for (const RealIndexDef& ri : def.real_indexes) {
+    for (const IndexColumn& ic : ri.columns) {
+      if (def.ColumnByNumber(ic.column_number) == nullptr)
+        return "index " + IndexName(def, ri) + " names a column the table does not have";
+    }
+  }
+  for (const LogicalIndexDef& li : def.logical_indexes) {
+    if (li.real_index >= def.real_indexes.size())
+      return "index " + li.name + " refers to a physical index the table does not have";
+  }
+  return "";
+}
+
+void CheckPaths(Env& env, const std::string& source, const std::string& destination) {
+  if (source.empty() || source.find('\0') != std::string::npos)
+    throw Error(kInvalidPath, "'" + source + "' is not a valid path to a database file.");
+  if (!env.FileExists(source))
+    throw Error(kFileNotFound, "The file '" + source + "' could not be found.");
+  if (destination.empty() || destination.find('\0') != std::string::npos ||
+      destination.back() == '/' || destination.back() == '\\')
+    throw Error(kInvalidPath, "'" + destination + "' is not a valid path to a database file.");
+  if (!env.FileExists(FolderOf(destination)))
+    throw Error(kInvalidPath,
+                "'" + destination + "' is not a valid path: its folder does not exist.");
+  if (env.FileExists(destination))
+    throw Error(kDatabaseExists, "The database '" + destination + "' already exists.");
+}
+
+class Repairer {
+ public:
+  Repairer(Database& db, const DataPageScan& scan, RepairReport& report)
+      : db_(db),
+        file_(db.file()),
+        format_(db.format()),
+        scan_(scan),
+        report_(report),
+        long_values_(file_) {}
+
+  // Salvages every table and builds its indexes; returns the tables to write.
+  std::vector<CatalogTable> Salvage() {
+    const DataPageScan& scan = scan_;
+    std::set<uint32_t> seen;
+    for (const CatalogObject* object : db_.Tables()) {
+      // A second catalog row naming the same table is the wreck of one.
+      if (!seen.insert(object->table_page()).second) {
+        unwritten_catalog_rows_.insert(object->row);
+        continue;
+      }
+      TableWork& w = work_.emplace_back();
+      w.object = object;
+      w.report.name = object->name;
+      std::string fault;
+      try {
+        w.def = &db_.Table(*object);
+        fault = DefinitionFault(*w.def, format_);
+      } catch (const Error& e) {
+        if (e.number() != kDamaged) throw;
+        fault = DamageFinding(e);
+      }
+      if (!fault.empty()) {
+        w.def = nullptr;
+        w.report.definition_lost = true;
+        Location at;
+        at.table = object->name;
+        at.page = object->table_page();
+        RepairLoss loss = MakeLoss(RepairLoss::Kind::kTable, at, fault);
+        loss.what += "; the table and all its rows are lost";
+        Lose(w, std::move(loss));
+        continue;
+      }
+      w.salvaged = SalvageRows(file_, *w.def, scan);
+      w.dropped.assign(w.salvaged.rows.size(), false);
+      for (RepairLoss& loss : w.salvaged.losses) Lose(w, loss);
+    }
+    // Data pages whose owner cannot be read and that no usage map claims.
+    std::set<uint32_t> claimed;
+    for (const RepairLoss& l : report_.losses)
+      if (l.kind == RepairLoss::Kind::kPage && l.where.page) claimed.insert(*l.where.page);
+    for (uint32_t p : scan.unreadable) {
+      if (claimed.count(p)) continue;
+      report_.losses.push_back(RepairLoss{RepairLoss::Kind::kPage, Location::Page(p),
+                                          "a data page whose slots cannot be read; whose rows "
+                                          "it held is unknown"});
+    }
+    ReportUnlistedDefinitions();
+    DropCatalogEntriesOf();
+    std::vector<CatalogTable> tables;
+    for (TableWork& w : work_) {
+      if (w.def == nullptr) continue;
+      BuildIndexes(w);
+      for (size_t i = 0; i < w.dropped.size(); ++i)
+        if (!w.dropped[i]) ++w.report.rows_recovered;
+      report_.rows_recovered += w.report.rows_recovered;
+      w.report.indexes_rebuilt = static_cast<uint32_t>(w.def->real_indexes.size());
+      tables.push_back({w.object->name, w.object->table_page()});
+      by_page_[w.object->table_page()] = &w;
+    }
+    for (TableWork& w : work_) report_.tables.push_back(w.report);
+    if (std::none_of(tables.begin(), tables.end(),
+                     [](const CatalogTable& t) { return t.id == kCatalogPage; })) {
+      throw Error(kDamaged, "Nothing of the database could be recovered: the catalog (page " +
+                                std::to_string(kCatalogPage) + ") does not list itself.");
+    }
+    return tables;
+  }
+
+  // The writer's sources: the salvaged rows, and the entries built from them.
+  RowSource Rows() {
+    return [this](PageFile&, const TableDef& def, const RowVisitor& visit) {
+      const TableWork& w = *by_page_.at(def.page);
+      for (size_t i : w.order) {
+        const SalvagedRow& r = w.salvaged.rows[i];
+        visit(r.header, r.data, r.bytes);
+      }
+    };
+  }
+  // Foreign keys of surviving tables that refer to a table not written
+  // become plain indexes: the relationship went with the table.
+  std::function<void(const TableDef&, std::vector<uint8_t>&)> Definitions() {
+    return [this](const TableDef& def, std::vector<uint8_t>& s) {
+      for (const LogicalIndexDef& li : def.logical_indexes) {
+        if (!li.foreign_key() || by_page_.count(li.fk_table_page)) continue;
+        // The index's relationship fields: role, the other index, the
+        // other table, the two actions and the index type.
+        const size_t b = li.block_offset + (format_.jet3() ? 0 : 4);
+        s[b + 8] = 0;
+        PutU32(s, b + 9, 0xFFFFFFFFu);
+        PutU32(s, b + 13, 0);
+        s[b + 17] = s[b + 18] = 0;
+        if (li.index_type == 2) s[b + 19] = 0;
+      }
+    };
+  }
+
+  IndexWalker Entries() {
+    return [this](PageFile&, const TableDef& def, const RealIndexDef& index,
+                  const IndexEntryVisitor& visit) {
+      const TableWork& w = *by_page_.at(def.page);
+      auto it = w.entries.find(index.number);
+      if (it == w.entries.end()) return;
+      for (const BuiltEntry& e : it->second) visit(e.key, w.salvaged.rows[e.row].header);
+    };
+  }
+
+ private:
+  void Lose(TableWork& w, RepairLoss loss) {
+    if (loss.kind == RepairLoss::Kind::kRow || loss.kind == RepairLoss::Kind::kDuplicateKey)
+      ++w.report.rows_lost;
+    if (loss.kind == RepairLoss::Kind::kLongValue) ++w.report.long_values_lost;
+    report_.losses.push_back(std::move(loss));
+  }
+
+  TableWork* Find(const std::string& name) {
+    for (TableWork& w : work_)
+      if (w.def != nullptr && Lower(w.object->name) == Lower(name)) return &w;
+    return nullptr;
+  }
+
+  // When catalog rows were lost, the definitions of the tables they named
+  // are found, nameless, among the pages: each is a table lost.
+  void ReportUnlistedDefinitions() {
+    bool catalog_lost = false;
+    for (const RepairLoss& l : report_.losses)
+      catalog_lost = catalog_lost || l.where.table == "MSysObjects";
+    if (!catalog_lost) return;
+    std::set<uint32_t> known;
+    for (const TableWork& w : work_) {
+      known.insert(w.object->table_page());
+      if (w.def != nullptr) known.insert(w.def->pages.begin(), w.def->pages.end());
+    }
+    for (uint32_t p : scan_.table_definitions) {
+      if (known.count(p)) continue;
+      report_.losses.push_back(RepairLoss{
+          RepairLoss::Kind::kTable, Location::Page(p),
+          "a table definition that no catalog row names (or a part of one): the table's name "
+          "and rows are lost"});
+    }
+  }
+
+  // The catalog rows of lost tables go with them, and so do the
+  // relationships that name a table or query the catalog no longer has.
+  void DropCatalogEntriesOf() {
+    std::set<RowPointer> catalog_rows = unwritten_catalog_rows_;
+    std::set<std::string> known;
+    for (const TableWork& w : work_)
+      if (w.def == nullptr) catalog_rows.insert(w.object->row);
+    for (const CatalogObject& o : db_.objects())
+      if (!catalog_rows.count(o.row)) known.insert(Lower(o.name));
+    if (TableWork* catalog = Find("MSysObjects")) {
+      for (size_t i = 0; i < catalog->salvaged.rows.size(); ++i) {
+        const RowPointer at = catalog->salvaged.rows[i].header;
+        if (!catalog_rows.count(at)) continue;
+        catalog->dropped[i] = true;
+        if (unwritten_catalog_rows_.count(at))
+          Lose(*catalog,
+               RepairLoss{RepairLoss::Kind::kRow, catalog->def->where().WithRow(at.page, at.row),
+                          "a second catalog row names the same table"});
+      }
+    }
+    TableWork* relationships = Find("MSysRelationships");
+    if (relationships == nullptr) return;
+    const TableDef& def = *relationships->def;
+    const ColumnDef* from = def.FindColumn("szObject");
+    const ColumnDef* to = def.FindColumn("szReferencedObject");
+    if (from == nullptr || to == nullptr) return;
+    DecodedRow d;
+    for (size_t i = 0; i < relationships->salvaged.rows.size(); ++i) {
+      const SalvagedRow& r = relationships->salvaged.rows[i];
+      const Location at = def.where().WithRow(r.header.page, r.header.row);
+      DecodeRow(def, format_, r.bytes, at, d);
+      for (const ColumnDef* c : {from, to}) {
+        const auto pos = static_cast<size_t>(c - def.columns.data());
+        const std::string name =
+            Lower(DecodeValue(*c, format_, d.fields[pos], r.bytes, long_values_, at).text);
+        if (relationships->dropped[i] || known.count(name)) continue;
+        relationships->dropped[i] = true;
+        Lose(*relationships,
+             RepairLoss{RepairLoss::Kind::kRow, at, "the relationship names a table that is lost"});
+      }
+    }
+  }
+
+  // The keys of every index, from the rows; a row whose key cannot be made
+  // (text the key tables do not cover) takes its entry from the source's
+  // index where that reads, and is lost otherwise. A row that repeats the
+  // key of an earlier row in a unique index, with no column NULL, is left
+  // out and listed.
+  void BuildIndexes(TableWork& w) {
+    const TableDef& def = *w.def;
+    DecodedRow d;
+    for (const RealIndexDef& ri : def.real_indexes) {
+      Location il = def.where();
+      il.index = IndexName(def, ri);
+      std::map<RowPointer, std::vector<uint8_t>> source_keys;
+      bool source_read = false;
+      struct Made {
+        std::vector<uint8_t> key;
+        size_t row;
+        bool has_null;
+      };
+      std::vector<Made> made;
+      for (size_t i = 0; i < w.salvaged.rows.size(); ++i) {
+        if (w.dropped[i]) continue;
+        const SalvagedRow& r = w.salvaged.rows[i];
+        const Location at = il.WithRow(r.header.page, r.header.row);
+        DecodeRow(def, format_, r.bytes, at, d);
+        std::optional<RowKey> key = KeyOfRow(def, format_, ri, r.bytes, d, long_values_, at);
+        if (!key) {
+          if (!source_read) source_keys = SourceKeys(ri, il);
+          source_read = true;
+          auto it = source_keys.find(r.header);
+          if (it == source_keys.end()) {
+            w.dropped[i] = true;
+            Lose(w, RepairLoss{RepairLoss::Kind::kRow, at,
+                               "the row's key in the index cannot be made from its values, "
+                               "and the index entry that held it cannot be read"});
+            continue;
+          }
+          // Whether a column is NULL is the row's to say, not the key's.
+          RowKey from_source{it->second, 0};
+          for (const IndexColumn& ic : ri.columns) {
+            const ColumnDef* c = def.ColumnByNumber(ic.column_number);
+            const auto pos = static_cast<size_t>(c - def.columns.data());
+            if (!c->boolean() && d.fields[pos].is_null) ++from_source.null_columns;
+          }
+          key = std::move(from_source);
+        }
+        if (ri.ignore_nulls() && key->null_columns == ri.columns.size()) continue;
+        made.push_back({std::move(key->key), i, key->null_columns > 0});
+      }
+      std::stable_sort(made.begin(), made.end(),
+                       [](const Made& a, const Made& b) { return a.key < b.key; });
+      if (ri.unique()) {
+        for (size_t k = 1; k < made.size(); ++k) {
+          // Jet lets a unique index repeat a key in which a column is NULL.
+          if (made[k].key != made[k - 1].key || made[k].has_null) continue;
+          const SalvagedRow& r = w.salvaged.rows[made[k].row];
+          w.dropped[made[k].row] = true;
+          Lose(w,
+               RepairLoss{RepairLoss::Kind::kDuplicateKey, il.WithRow(r.header.page, r.header.row),
+                          "the row repeats the key of an earlier row in the unique index"});
+        }
+      }
+      std::vector<BuiltEntry>& entries = w.entries[ri.number];
+      for (Made& m : made) entries.push_back({std::move(m.key), m.row});
+    }
+    // Rows left out for one index leave every index.
+    for (auto& [number, entries] : w.entries) {
+      std::erase_if(entries, [&](const BuiltEntry& e) { return w.dropped[e.row]; });
+    }
+    // Rows are written in primary-key order, as compaction writes them;
+    // without a primary key, in the order they were found.
+    std::vector<bool> placed(w.salvaged.rows.size(), false);
+    for (const LogicalIndexDef& li : def.logical_indexes) {
+      if (!li.primary_key() || !w.order.empty()) continue;
+      for (const BuiltEntry& e : w.entries[def.real_indexes[li.real_index].number]) {
+        if (placed[e.row]) continue;
+        placed[e.row] = true;
+        w.order.push_back(e.row);
+      }
+    }
+    for (size_t i = 0; i < placed.size(); ++i)
+      if (!placed[i] && !w.dropped[i]) w.order.push_back(i);
+  }
+
+  // The leaf entries of the source's index that can be read, by row.
+  std::map<RowPointer, std::vector<uint8_t>> SourceKeys(const RealIndexDef& ri,
+                                                        const Location& where) {
+    std::map<RowPointer, std::vector<uint8_t>> keys;
+    IndexWalkVisitor v;
+    v.on_leaf_entry = [&](const IndexEntry& e) {
+      keys.emplace(e.row, std::vector<uint8_t>(e.key.begin(), e.key.end()));
+    };
+    try {
+      WalkIndex(file_, ri, where, v);
+    } catch (const Error& e) {
+      if (e.number() != kDamaged) throw;
+    }
+    return keys;
+  }
+
+  Database& db_;
+  PageFile& file_;
+  const Format& format_;
+  const DataPageScan& scan_;
+  RepairReport& report_;
+  LongValueReader long_values_;
+  std::vector<TableWork> work_;             // catalog order; never resized after Salvage
+  std::map<uint32_t, TableWork*> by_page_;  // the tables written, by first page
+  std::set<RowPointer> unwritten_catalog_rows_;
+};
+
+// A name beside `path` that does not exist yet.
+std::string TemporaryBeside(Env& env, const std::string& path) {
+  for (int n = 0; n < 1000; ++n) {
+    std::string name = path + ".repairing";
+    if (n > 0) name += "." + std::to_string(n);
+    if (!env.FileExists(name)) return name;
+  }
+  throw Error(kDatabaseExists, "No free temporary name is left beside '" + path + "'.");
+}
+
+}  // namespace
+
+RepairReport RepairDatabase(const std::string& source, const std::string& destination,
+                            const RepairOptions& options) {
+  Env& env = options.env != nullptr ? *options.env : *DefaultEnv();
+  CheckPaths(env, source, destination);
+  OpenOptions open;
+  open.env = &env;
+  open.lock = LockMode::kExclusive;
+  // The catalog's own rows are salvaged like any table's, so that a damaged
+  // catalog page loses only the tables it listed.
+  DataPageScan scan;
+  open.catalog_rows = [&](PageFile& file, const TableDef& catalog,
+                          const std::function<void(const TableRow&)>& visit) {
+    scan = FindDataPages(file);
+    for (const SalvagedRow& r : SalvageRows(file, catalog, scan).rows)
+      visit(TableRow{r.header, r.data, r.bytes, nullptr});
+  };
+  std::unique_ptr<Database> src;
+  try {
+    src = Database::Open(source, open);
+  } catch (const Error& e) {
+    if (e.number() != kDamaged) throw;
+    throw Error(kDamaged, "Nothing of the database '" + source +
+                              "' could be recovered: its catalog cannot be read (" +
+                              DamageFinding(e) + "). Nothing was written.");
+  }
+  if (src->header().has_password) {
+    throw Error(kPasswordRequired,
+                "The database '" + source +
+                    "' is protected by a password; remove the password before repairing it.");
+  }
+  RepairReport report;
+  report.pages_before = src->page_count();
+  Repairer repairer(*src, scan, report);
+  const std::vector<CatalogTable> tables = repairer.Salvage();
+
+  const std::string temporary = TemporaryBeside(env, destination);
+  CompactResult result;
+  {
+    OutputFile out(&env, temporary, src->header());
+    try {
+      WriteSources sources;
+      sources.rows = repairer.Rows();
+      sources.definition = repairer.Definitions();
+      result =
+          WriteCompacted(src->file(), tables, out, CompactOptions{}, repairer.Entries(), sources);
+      out.Commit();
+    } catch (const Error& e) {
+      out.Discard();
+      // The writer is handed only rows that have been read and checked:
+      // damage it meets is a fault of ours.
+      if (e.number() != kDamaged) throw;
+      throw Error(kInternalError, "The repair could not write the rows it recovered (" +
+                                      e.description() + "); nothing was written.");
+    } catch (...) {
+      out.Discard();
+      throw;
+    }
+  }
+  auto discard = [&] {
+    try {
+      env.Remove(temporary);
+    } catch (...) {
+    }
+  };
+  try {
+    OpenOptions reopen;
+    reopen.env = &env;
+    std::unique_ptr<Database> copy = Database::Open(temporary, reopen);
+    const CheckReport check = CheckDatabase(*copy);
+    if (check.errors + check.warnings != 0 || check.stats.rows != report.rows_recovered) {
+      const std::string first =
+          check.findings.empty() ? "the rows differ in number" : check.findings.front().Text();
+      // Only rows that were read and checked went in: a copy that fails
+      // the check is a fault of ours.
+      throw Error(kInternalError,
+                  "The repair was abandoned because the repaired copy did not pass "
+                  "the structure check (" +
+                      first + "); nothing was written.");
+    }
+  } catch (const Error& e) {
+    discard();
+    if (e.number() == kInternalError && e.description().rfind("The repair was abandoned", 0) == 0)
+      throw;
+    throw Error(e.number() == kDamaged ? kInternalError : e.number(),
+                "The repair was abandoned because the repaired copy could not be read back (" +
+                    e.description() + "); nothing was written.");
+  }
+  // The destination was free when the repair began; it still must be.
+  if (env.FileExists(destination)) {
+    discard();
+    throw Error(kDatabaseExists, "The database '" + destination + "' already exists.");
+  }
+  try {
+    env.RenameReplace(temporary, destination);
+  } catch (...) {
+    discard();
+    throw;
+  }
+  try {
+    env.SyncDirectory(FolderOf(destination));
+  } catch (const Error& e) {
+    throw Error(e.number(),
+                "The database was repaired into '" + destination +
+                    "', but its folder entry could not be flushed to the disk: " + e.description());
+  }
+  report.pages_after = result.pages;
+  return report;
+}
+
+}  // namespace tessmark::jet

@@ -1,0 +1,59 @@
+// Repair: salvages what can be read of a damaged database into a new file,
+// and accounts for everything that could not be.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/salvage.h"
+
+namespace tessmark::jet {
+
+class Env;
+
+struct RepairedTable {
+  std::string name;
+  bool definition_lost = false;  // the table could not be read at all
+  uint64_t rows_recovered = 0;
+  uint64_t rows_lost = 0;  // slots that did not decode or broke a rule, duplicate keys
+  uint64_t long_values_lost = 0;
+  uint32_t indexes_rebuilt = 0;
+};
+
+struct RepairReport {
+  std::vector<RepairedTable> tables;  // catalog order
+  // Every loss, each with its place; losses not tied to a table (pages
+  // whose owner cannot be read) name no table.
+  std::vector<RepairLoss> losses;
+  uint64_t rows_recovered = 0;
+  uint32_t pages_before = 0;
+  uint32_t pages_after = 0;
+
+  bool nothing_lost() const { return losses.empty(); }
+};
+
+struct RepairOptions {
+  Env* env = nullptr;  // the default Env when null
+};
+
+// Writes what can be read of the database at `source` into a new database
+// at `destination` (same version, sort order, code page and encryption):
+// every table whose definition reads, with every row that decodes and
+// keeps the row rules, wherever it lies; readable long values (others
+// become NULL); indexes built from those rows, a unique index's later
+// duplicates left out; the system tables with their Ids renumbered as
+// compaction does; relationships between surviving tables. The copy is
+// written under a temporary name beside `destination`, checked (no
+// finding at all), flushed and then renamed. SOURCE is never written.
+// Lost tables, catalog rows and relationships are all in the report; a
+// foreign key whose other table is lost becomes a plain index.
+// Throws Error, leaving no file behind: 3204 for an existing destination,
+// 3031 for a password, 3343 for a file of another format, 3049 when not
+// even the catalog can be read (nothing is recoverable), the Env's errors,
+// and 30000 when the copy fails its check (a fault of ours, never of the
+// source).
+RepairReport RepairDatabase(const std::string& source, const std::string& destination,
+                            const RepairOptions& options = {});
+
+}  // namespace tessmark::jet

@@ -1,0 +1,71 @@
+// Salvage of a damaged database's rows: every row of a table that can be
+// read, wherever it lies, and an account of every row, long value and page
+// that could not be. A table's rows are those on the data pages its usage
+// map lists and on every other data page whose owner is the table, each
+// row once; a row counts only when it decodes and keeps the rules the
+// checker holds every row to.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/damage.h"
+#include "engine/page_file.h"
+#include "engine/table_def.h"
+
+namespace tessmark::jet {
+
+// Something a repair could not carry over, and where it was.
+struct RepairLoss {
+  enum class Kind {
+    kTable,         // the table's definition cannot be read: all its rows
+    kPage,          // a page of the table that is not a readable data page
+    kRow,           // a live slot whose row does not decode or breaks a rule
+    kLongValue,     // a memo/OLE value that cannot be read in full (now NULL)
+    kDuplicateKey,  // a row repeating the key of an earlier one in a unique index
+  };
+  Kind kind = Kind::kRow;
+  Location where;
+  std::string what;
+};
+
+// A loss at `where`. A `what` that ends by naming `where` (as the
+// description of damage does) has that part taken off.
+RepairLoss MakeLoss(RepairLoss::Kind kind, const Location& where, std::string what);
+
+// "table", "page", "row", "long value", "duplicate key".
+const char* LossKindName(RepairLoss::Kind kind);
+
+struct SalvagedRow {
+  RowPointer header;  // the slot that names the row (for moved rows, the pointer)
+  RowPointer data;    // where its bytes lay
+  std::vector<uint8_t> bytes;
+};
+
+struct SalvagedTable {
+  std::vector<SalvagedRow> rows;  // in page and slot order
+  std::vector<RepairLoss> losses;
+};
+
+// The data pages of the file by owner (the TDEF page named in the page
+// header), found by reading every page once; the pages that claim to be
+// data pages but whose slot table cannot be read, whose owner is unknown;
+// and the table-definition pages.
+struct DataPageScan {
+  std::map<uint32_t, std::vector<uint32_t>> by_owner;  // each list ascending
+  std::vector<uint32_t> unreadable;
+  std::vector<uint32_t> table_definitions;  // pages of the table-definition type
+  std::set<uint32_t> free;                  // pages the global usage map marks free
+};
+DataPageScan FindDataPages(PageFile& file);
+
+// The rows of `table`: on the pages its usage map lists, and on the other
+// data pages it owns that the global map does not mark free. Rows whose long values cannot be read
+// are kept with those values NULL; pages its usage map lists that are not readable data pages are
+// losses of the table. Throws only what the file's reads throw.
+SalvagedTable SalvageRows(PageFile& file, const TableDef& table, const DataPageScan& pages);
+
+}  // namespace tessmark::jet
