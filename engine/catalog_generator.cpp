@@ -140,7 +140,8 @@ class Generator {
   // written first and deleted, its bytes left free on its page.
   void Rewritten(const char* column, const Value& value, RowFate fate) {
     if (fate == RowFate::kDeleted || value.is_null() || o_.deleted == 0) return;
-    if (rng_.Chance(0.2)) builder_.AddReleasedLongValue(column, 100 + rng_.Below(3000));
+    if (rng_.Chance(0.2))
+      builder_.AddReleasedLongValue(column, static_cast<size_t>(100 + rng_.Below(3000)));
   }
 
   double Date(double from, double span) {

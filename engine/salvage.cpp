@@ -175,7 +175,7 @@ class Salvager {
   // Makes a field NULL: its bit in the null mask (the row's last bytes) is
   // cleared and its bytes zeroed, so nothing of the lost value is left.
   void SetNull(std::vector<uint8_t>& row, const ColumnDef& column, const Field& field) const {
-    std::fill_n(row.begin() + field.offset, field.length, uint8_t{0});
+    std::fill_n(row.begin() + static_cast<std::ptrdiff_t>(field.offset), field.length, uint8_t{0});
     if (column.number >= decoded_.num_cols) return;
     const size_t mask_bytes = (size_t{decoded_.num_cols} + 7) / 8;
     const size_t mask = row.size() - mask_bytes;
