@@ -20,15 +20,7 @@
 namespace tessmark::jet {
 namespace {
 
-struct Case {
-  CatalogKind kind;
-  JetVersion version;
-};
-
-std::string Name(const ::testing::TestParamInfo<Case>& p) {
-  return std::string(p.param.kind == CatalogKind::kServer ? "Server" : "Client") +
-         (p.param.version == JetVersion::kJet3 ? "Jet3" : "Jet4");
-}
+using Case = builder_test::CatalogCase;
 
 // Every user table's rows as sorted text lines.
 std::map<std::string, std::vector<std::string>> Content(const std::string& path) {
@@ -259,12 +251,8 @@ TEST_P(GeneratedCatalog, EncryptedCatalogCompactsAndPasswordIsRefused) {
   EXPECT_EQ(testing::ReadWholeFile(locked), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, GeneratedCatalog,
-                         ::testing::Values(Case{CatalogKind::kServer, JetVersion::kJet4},
-                                           Case{CatalogKind::kServer, JetVersion::kJet3},
-                                           Case{CatalogKind::kClient, JetVersion::kJet4},
-                                           Case{CatalogKind::kClient, JetVersion::kJet3}),
-                         Name);
+INSTANTIATE_TEST_SUITE_P(Kinds, GeneratedCatalog, ::testing::ValuesIn(builder_test::kEveryCatalog),
+                         builder_test::CatalogCaseName);
 
 TEST(GeneratedCatalogOptions, BadSharesAreRefusedBeforeAnyFileExists) {
   testing::TempDir dir;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/catalog_generator.h"
 #include "engine/checker.h"
 #include "engine/database.h"
 #include "engine/database_builder.h"
@@ -21,6 +22,25 @@
 #include "tests/support/readers.h"
 
 namespace tessmark::jet::builder_test {
+
+// The four generated catalogs a suite runs over: server and client, Jet 4
+// and Jet 3.
+struct CatalogCase {
+  CatalogKind kind;
+  JetVersion version;
+};
+
+inline const CatalogCase kEveryCatalog[] = {
+    {CatalogKind::kServer, JetVersion::kJet4},
+    {CatalogKind::kServer, JetVersion::kJet3},
+    {CatalogKind::kClient, JetVersion::kJet4},
+    {CatalogKind::kClient, JetVersion::kJet3},
+};
+
+inline std::string CatalogCaseName(const ::testing::TestParamInfo<CatalogCase>& p) {
+  return std::string(p.param.kind == CatalogKind::kServer ? "Server" : "Client") +
+         (p.param.version == JetVersion::kJet3 ? "Jet3" : "Jet4");
+}
 
 inline ColumnDecl Col(const char* name, ColumnType type, uint16_t length = 0) {
   ColumnDecl c;

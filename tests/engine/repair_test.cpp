@@ -17,6 +17,7 @@
 #include "engine/database.h"
 #include "engine/error.h"
 #include "engine/usage_map.h"
+#include "tests/engine/builder_test_support.h"
 #include "tests/support/content.h"
 #include "tests/support/corpus.h"
 #include "tests/support/readers.h"
@@ -24,15 +25,7 @@
 namespace tessmark::jet {
 namespace {
 
-struct Case {
-  CatalogKind kind;
-  JetVersion version;
-};
-
-std::string Name(const ::testing::TestParamInfo<Case>& p) {
-  return std::string(p.param.kind == CatalogKind::kServer ? "Server" : "Client") +
-         (p.param.version == JetVersion::kJet3 ? "Jet3" : "Jet4");
-}
+using Case = builder_test::CatalogCase;
 
 struct PlacedRow {
   RowPointer header, data;
@@ -304,12 +297,8 @@ TEST_P(RepairTest, RepairedFileReadsInBothPeerReaders) {
   if (!ran) GTEST_SKIP() << "neither mdb-export nor mdb-reader is installed";
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, RepairTest,
-                         ::testing::Values(Case{CatalogKind::kServer, JetVersion::kJet4},
-                                           Case{CatalogKind::kServer, JetVersion::kJet3},
-                                           Case{CatalogKind::kClient, JetVersion::kJet4},
-                                           Case{CatalogKind::kClient, JetVersion::kJet3}),
-                         Name);
+INSTANTIATE_TEST_SUITE_P(Kinds, RepairTest, ::testing::ValuesIn(builder_test::kEveryCatalog),
+                         builder_test::CatalogCaseName);
 
 // What repair refuses, it refuses before writing anything: the source stays
 // as it was and no file is left beside the destination.
