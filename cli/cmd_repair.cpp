@@ -50,6 +50,7 @@ void PrintJson(const Arguments& args, const jet::RepairReport& report) {
   for (const jet::RepairedTable& t : report.tables) {
     tables.push_back({{"name", t.name},
                       {"definition_lost", t.definition_lost},
+                      {"catalog_row_lost", t.catalog_row_lost},
                       {"rows_recovered", t.rows_recovered},
                       {"rows_lost", t.rows_lost},
                       {"long_values_lost", t.long_values_lost},
@@ -77,6 +78,10 @@ void PrintText(const Arguments& args, const jet::RepairReport& report) {
     std::cout << "  " << t.name << ": ";
     if (t.definition_lost) {
       std::cout << "lost (its definition cannot be read)\n";
+      continue;
+    }
+    if (t.catalog_row_lost) {
+      std::cout << "lost (its catalog row is lost)\n";
       continue;
     }
     std::cout << t.rows_recovered << ", " << t.rows_lost << ", " << t.long_values_lost << ", "

@@ -79,6 +79,11 @@ void CanonicalRow(Database& db, const TableDef& def, const std::vector<bool>& id
     if (f.is_null) continue;
     const auto field = row.subspan(f.offset, f.length);
     if (col.long_value()) {
+      // A field without bytes is an empty value, as an empty inline one.
+      if (field.empty()) {
+        PutSpan(buf, field);
+        continue;
+      }
       const LongValueField lv = ParseLongValueField(field, at);
       if (lv.form == LongValueForm::kInline) {
         PutSpan(buf, lv.inline_data);

@@ -318,6 +318,8 @@ class Compactor {
       const Field& f = decoded_.fields[c];
       if (f.is_null) continue;
       if (col.long_value()) {
+        // A field without bytes is an empty value: nothing to move.
+        if (f.length == 0) continue;
         auto w = rows.long_values.find(col.number);
         if (w == rows.long_values.end())
           ThrowDamaged(at, "memo/OLE column '" + col.name + "' has no long-value map");

@@ -157,7 +157,7 @@ class Repairer {
     std::vector<CatalogTable> tables;
     for (TableWork& w : work_) {
       if (w.def == nullptr) continue;
-      BuildIndexes(w);
+      if (&w != catalog_) BuildIndexes(w);
       for (size_t i = 0; i < w.dropped.size(); ++i)
         if (!w.dropped[i]) ++w.report.rows_recovered;
       report_.rows_recovered += w.report.rows_recovered;
@@ -220,6 +220,27 @@ class Repairer {
     report_.losses.push_back(std::move(loss));
   }
 
+  // The catalog's indexes are built first: a catalog row they leave out
+  // (its key cannot be made, or repeats an earlier one) takes the table it
+  // names with it, which nothing in the copy would refer to otherwise.
+  void LoseTablesWithoutCatalogRow() {
+    BuildIndexes(*catalog_);
+    std::set<RowPointer> kept;
+    for (size_t i = 0; i < catalog_->salvaged.rows.size(); ++i)
+      if (!catalog_->dropped[i]) kept.insert(catalog_->salvaged.rows[i].header);
+    for (TableWork& w : work_) {
+      if (w.def == nullptr || kept.count(w.object->row)) continue;
+      w.def = nullptr;
+      w.report.catalog_row_lost = true;
+      Location at;
+      at.table = w.object->name;
+      at.page = w.object->table_page();
+      Lose(w, RepairLoss{RepairLoss::Kind::kTable, at,
+                         "the catalog row naming the table is lost, and the table with it, all its "
+                         "rows included"});
+    }
+  }
+
   TableWork* Find(const std::string& name) {
     for (TableWork& w : work_)
       if (w.def != nullptr && Lower(w.object->name) == Lower(name)) return &w;
@@ -249,24 +270,29 @@ class Repairer {
 
   // The catalog rows of lost tables go with them, and so do the
   // relationships that name a table or query the catalog no longer has.
+  // Without the catalog's own table nothing is written at all.
   void DropCatalogEntriesOf() {
     std::set<RowPointer> catalog_rows = unwritten_catalog_rows_;
-    std::set<std::string> known;
     for (const TableWork& w : work_)
       if (w.def == nullptr) catalog_rows.insert(w.object->row);
+    for (TableWork& w : work_)
+      if (w.def != nullptr && w.object->table_page() == kCatalogPage) catalog_ = &w;
+    if (catalog_ == nullptr) return;
+    for (size_t i = 0; i < catalog_->salvaged.rows.size(); ++i) {
+      const RowPointer at = catalog_->salvaged.rows[i].header;
+      if (!catalog_rows.count(at)) continue;
+      catalog_->dropped[i] = true;
+      if (unwritten_catalog_rows_.count(at))
+        Lose(*catalog_,
+             RepairLoss{RepairLoss::Kind::kRow, catalog_->def->where().WithRow(at.page, at.row),
+                        "a second catalog row names the same table"});
+    }
+    LoseTablesWithoutCatalogRow();
+    for (size_t i = 0; i < catalog_->salvaged.rows.size(); ++i)
+      if (catalog_->dropped[i]) catalog_rows.insert(catalog_->salvaged.rows[i].header);
+    std::set<std::string> known;
     for (const CatalogObject& o : db_.objects())
       if (!catalog_rows.count(o.row)) known.insert(Lower(o.name));
-    if (TableWork* catalog = Find("MSysObjects")) {
-      for (size_t i = 0; i < catalog->salvaged.rows.size(); ++i) {
-        const RowPointer at = catalog->salvaged.rows[i].header;
-        if (!catalog_rows.count(at)) continue;
-        catalog->dropped[i] = true;
-        if (unwritten_catalog_rows_.count(at))
-          Lose(*catalog,
-               RepairLoss{RepairLoss::Kind::kRow, catalog->def->where().WithRow(at.page, at.row),
-                          "a second catalog row names the same table"});
-      }
-    }
     TableWork* relationships = Find("MSysRelationships");
     if (relationships == nullptr) return;
     const TableDef& def = *relationships->def;
@@ -398,6 +424,7 @@ class Repairer {
   std::vector<TableWork> work_;             // catalog order; never resized after Salvage
   std::map<uint32_t, TableWork*> by_page_;  // the tables written, by first page
   std::set<RowPointer> unwritten_catalog_rows_;
+  TableWork* catalog_ = nullptr;  // the catalog's own table, once its indexes are built
 };
 
 // A name beside `path` that does not exist yet.

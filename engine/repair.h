@@ -14,7 +14,8 @@ class Env;
 
 struct RepairedTable {
   std::string name;
-  bool definition_lost = false;  // the table could not be read at all
+  bool definition_lost = false;   // the table could not be read at all
+  bool catalog_row_lost = false;  // its catalog row is lost, and the table with it
   uint64_t rows_recovered = 0;
   uint64_t rows_lost = 0;  // slots that did not decode or broke a rule, duplicate keys
   uint64_t long_values_lost = 0;
@@ -47,7 +48,9 @@ struct RepairOptions {
 // written under a temporary name beside `destination`, checked (no
 // finding at all), flushed and then renamed. SOURCE is never written.
 // Lost tables, catalog rows and relationships are all in the report; a
-// foreign key whose other table is lost becomes a plain index.
+// table whose catalog row is lost (its key cannot be made, or repeats an
+// earlier row's) is lost with it; a foreign key whose other table is lost
+// becomes a plain index.
 // Throws Error, leaving no file behind: 3204 for an existing destination,
 // 3031 for a password, 3343 for a file of another format, 3049 when not
 // even the catalog can be read (nothing is recoverable), the Env's errors,

@@ -1,8 +1,9 @@
 // Every input kept in regressions/ (what the fuzzers once found troublesome,
-// and a few hand-made malformed files) goes through open, check, dump and
-// an in-place compaction: each ends in a numbered error with a description
-// or a sound result, the file unchanged when refused and nothing left
-// beside it. Under ASan (preset asan) this also catches memory faults.
+// and a few hand-made malformed files) goes through open, check, dump, a
+// repair into a new file and an in-place compaction: each ends in a
+// numbered error with a description or a sound result, the file unchanged
+// when refused and nothing left beside it. A repair must not fail on its
+// own result. Under ASan (preset asan) this also catches memory faults.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "engine/compact.h"
 #include "engine/database.h"
 #include "engine/error.h"
+#include "engine/repair.h"
 #include "tests/support/content.h"
 #include "tests/support/corpus.h"
 #include "tests/support/mem_env.h"
@@ -70,6 +72,21 @@ TEST_P(Regression, EndsInACleanErrorOrASoundResult) {
     EXPECT_TRUE(CleanNumber(e.number())) << e.number() << " " << e.what();
     EXPECT_TRUE(NamesAPlace(e)) << e.what();
   }
+
+  // Repair into a new file; the source is only read.
+  const std::string repaired = "data/repaired.mdb";
+  jet::RepairOptions repair;
+  repair.env = &env;
+  try {
+    jet::RepairDatabase(path, repaired, repair);
+    EXPECT_EQ(CheckClean(repaired, &env), "");
+    env.Remove(repaired);
+  } catch (const jet::Error& e) {
+    EXPECT_TRUE(CleanNumber(e.number())) << e.number() << " " << e.what();
+    EXPECT_TRUE(NamesAPlace(e)) << e.what();
+  }
+  EXPECT_EQ(env.Files(), std::vector<std::string>{path});
+  EXPECT_TRUE(env.GetFile(path) == bytes) << "the repair wrote its source";
 
   // Compact in place.
   jet::CompactOptions options;
