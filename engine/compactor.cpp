@@ -138,8 +138,10 @@ class Compactor {
     // Every table's first definition page comes first, so that every table
     // Id is known before any row that mentions one is written.
     for (const CatalogTable& t : tables) {
-      result_.table_ids[t.id] = out_.Allocate();
-      new_ids_.insert(result_.table_ids[t.id]);
+      const uint32_t page = out_.Allocate();
+      result_.table_ids[t.id] = page;
+      if (t.stored_id != 0 && t.stored_id != t.id) result_.table_ids[t.stored_id] = page;
+      new_ids_.insert(page);
     }
     std::vector<TableDef> defs;
     size_t map_rows = 0;

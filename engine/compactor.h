@@ -21,6 +21,9 @@ namespace tessmark::jet {
 struct CatalogTable {
   std::string name;
   uint32_t id = 0;  // first TDEF page in the source
+  // The Id its catalog row holds when that is not `id` (flags in the top
+  // byte); the copy's row gets the plain page number. Zero: none.
+  uint32_t stored_id = 0;
 };
 
 struct CompactResult {

@@ -162,7 +162,8 @@ class Repairer {
         if (!w.dropped[i]) ++w.report.rows_recovered;
       report_.rows_recovered += w.report.rows_recovered;
       w.report.indexes_rebuilt = static_cast<uint32_t>(w.def->real_indexes.size());
-      tables.push_back({w.object->name, w.object->table_page()});
+      tables.push_back(
+          {w.object->name, w.object->table_page(), static_cast<uint32_t>(w.object->id)});
       by_page_[w.object->table_page()] = &w;
     }
     for (TableWork& w : work_) report_.tables.push_back(w.report);
