@@ -17,11 +17,17 @@ enter_path_and_compact() {
 press_ok() { driver press "$1" OK; driver gone "$1" 30 || fail "box $1 did not close"; }
 
 # Fails unless the main window's control of that class and caption (any
-# caption when empty) has the focus.
+# caption when empty) has the focus within three seconds (a Tab just sent
+# may still be on its way).
 focus_on() {
-  driver texts "$main_title" | awk -F'|' -v c="$1" -v t="$2" '
-    $1 == c && (t == "" || $2 == t) && $4 ~ /focus/ { found = 1 } END { exit !found }' ||
-    fail "the focus is not on $1 $2"
+  local try
+  for try in $(seq 30); do
+    driver texts "$main_title" | awk -F'|' -v c="$1" -v t="$2" '
+      $1 == c && (t == "" || $2 == t) && $4 ~ /focus/ { found = 1 } END { exit !found }' &&
+      return 0
+    sleep 0.1
+  done
+  fail "the focus is not on $1 $2"
 }
 
 same_content() {
