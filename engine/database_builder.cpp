@@ -227,7 +227,7 @@ struct DatabaseBuilder::Impl {
       f.name = r.name;
       f.number = static_cast<uint32_t>(fl.logical_indexes.size());
       f.real = fl.RealIndexFor({{fk_col, true}});
-      f.type = 2;
+      f.type = kIndexTypeForeignKey;
       f.fk_role = 2;
       f.fk_table = pk;
       f.update_action = 0;
@@ -237,7 +237,7 @@ struct DatabaseBuilder::Impl {
                std::to_string(hidden_names[pk] / 26);
       p.number = static_cast<uint32_t>(pl.logical_indexes.size());
       p.real = pl.RealIndexFor({{pk_col, true}});
-      p.type = 2;
+      p.type = kIndexTypeForeignKey;
       p.fk_role = 1;
       p.fk_table = fk;
       p.update_action = 0;
@@ -374,7 +374,7 @@ struct DatabaseBuilder::Impl {
       }
     }
     for (const LogicalIndexLayout& li : l.logical_indexes) {
-      if (li.type != 1) continue;
+      if (li.type != kIndexTypePrimaryKey) continue;
       for (const auto& [col, asc] : l.real_indexes[li.real].columns)
         if (values[col].is_null())
           Bad("Column \"" + l.columns[col].decl.name + "\" of the primary key of \"" + l.name +

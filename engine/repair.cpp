@@ -191,14 +191,13 @@ class Repairer {
     return [this](const TableDef& def, std::vector<uint8_t>& s) {
       for (const LogicalIndexDef& li : def.logical_indexes) {
         if (!li.foreign_key() || by_page_.count(li.fk_table_page)) continue;
-        // The index's relationship fields: role, the other index, the
-        // other table, the two actions and the index type.
-        const size_t b = li.block_offset + (format_.jet3() ? 0 : 4);
-        s[b + 8] = 0;
-        PutU32(s, b + 9, 0xFFFFFFFFu);
-        PutU32(s, b + 13, 0);
-        s[b + 17] = s[b + 18] = 0;
-        if (li.index_type == 2) s[b + 19] = 0;
+        const size_t b = li.block_offset;
+        s[b + format_.li_fk_role] = 0;
+        PutU32(s, b + format_.li_fk_index, 0xFFFFFFFFu);
+        PutU32(s, b + format_.li_fk_table, 0);
+        s[b + format_.li_update_action] = 0;
+        s[b + format_.li_delete_action] = 0;
+        if (li.index_type == kIndexTypeForeignKey) s[b + format_.li_index_type] = kIndexTypeNormal;
       }
     };
   }

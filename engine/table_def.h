@@ -131,6 +131,13 @@ struct RealIndexDef {
   bool ignore_nulls() const { return (flags & kIndexIgnoreNulls) != 0; }
 };
 
+// What a logical index is, beyond its columns.
+enum : uint8_t {
+  kIndexTypeNormal = 0,
+  kIndexTypePrimaryKey = 1,
+  kIndexTypeForeignKey = 2,  // an index of a relationship, on either side
+};
+
 // A named index as the user sees it; backed by a real index.
 struct LogicalIndexDef {
   uint32_t number = 0;
@@ -144,7 +151,7 @@ struct LogicalIndexDef {
   std::string name;
   uint32_t block_offset = 0;
 
-  bool primary_key() const { return index_type == 1; }
+  bool primary_key() const { return index_type == kIndexTypePrimaryKey; }
   bool foreign_key() const { return fk_table_page != 0; }
 };
 

@@ -170,7 +170,7 @@ TableLayout LayOutTable(const TableDecl& decl, JetVersion version) {
     li.name = ix->name;
     li.number = static_cast<uint32_t>(l.logical_indexes.size());
     li.real = real;
-    li.type = ix->primary ? 1 : 0;
+    li.type = ix->primary ? kIndexTypePrimaryKey : kIndexTypeNormal;
     l.logical_indexes.push_back(li);
   }
   return l;

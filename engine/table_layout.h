@@ -78,7 +78,7 @@ struct LogicalIndexLayout {
   std::string name;
   uint32_t number = 0;
   uint32_t real = 0;
-  uint8_t type = 0;  // 0 normal, 1 primary key, 2 foreign-key reference
+  uint8_t type = kIndexTypeNormal;  // kIndexType...
   uint8_t fk_role = 0;
   int32_t fk_index = -1;
   size_t fk_table = SIZE_MAX;  // position of the other table in the builder, resolved late
