@@ -503,28 +503,28 @@ RepairReport RepairDatabase(const std::string& source, const std::string& destin
     } catch (...) {
     }
   };
+  CheckReport check;
   try {
     OpenOptions reopen;
     reopen.env = &env;
     std::unique_ptr<Database> copy = Database::Open(temporary, reopen);
-    const CheckReport check = CheckDatabase(*copy);
-    if (check.errors + check.warnings != 0 || check.stats.rows != report.rows_recovered) {
-      const std::string first =
-          check.findings.empty() ? "the rows differ in number" : check.findings.front().Text();
-      // Only rows that were read and checked went in: a copy that fails
-      // the check is a fault of ours.
-      throw Error(kInternalError,
-                  "The repair was abandoned because the repaired copy did not pass "
-                  "the structure check (" +
-                      first + "); nothing was written.");
-    }
+    check = CheckDatabase(*copy);
   } catch (const Error& e) {
     discard();
-    if (e.number() == kInternalError && e.description().rfind("The repair was abandoned", 0) == 0)
-      throw;
     throw Error(e.number() == kDamaged ? kInternalError : e.number(),
                 "The repair was abandoned because the repaired copy could not be read back (" +
                     e.description() + "); nothing was written.");
+  }
+  if (check.errors + check.warnings != 0 || check.stats.rows != report.rows_recovered) {
+    discard();
+    const std::string first =
+        check.findings.empty() ? "the rows differ in number" : check.findings.front().Text();
+    // Only rows that were read and checked went in: a copy that fails the
+    // check is a fault of ours.
+    throw Error(kInternalError,
+                "The repair was abandoned because the repaired copy did not pass "
+                "the structure check (" +
+                    first + "); nothing was written.");
   }
   // The destination was free when the repair began; it still must be.
   if (env.FileExists(destination)) {
