@@ -28,10 +28,10 @@ std::string Finding(const Location& where, const std::string& what) {
 }  // namespace
 
 DamageError::DamageError(const Location& where, const std::string& what)
-    : DamageError(Finding(where, what)) {}
-
-DamageError::DamageError(std::string finding)
-    : Error(kDamaged, "The database is damaged: " + finding + "."), finding_(std::move(finding)) {}
+    : Error(kDamaged, "The database is damaged: " + Finding(where, what) + "."),
+      where_(where),
+      what_(what),
+      finding_(Finding(where, what)) {}
 
 void ThrowDamaged(const Location& where, const std::string& what) {
   throw DamageError(where, what);
@@ -42,6 +42,12 @@ std::string DamageFinding(const Error& error) {
   std::string text = error.description();
   if (!text.empty() && text.back() == '.') text.pop_back();
   return text;
+}
+
+std::string DamageFindingAt(const Error& error, const Location& at) {
+  const auto* damage = dynamic_cast<const DamageError*>(&error);
+  if (damage != nullptr && damage->where().ToString() == at.ToString()) return damage->what_found();
+  return DamageFinding(error);
 }
 
 }  // namespace tessmark::jet

@@ -46,9 +46,12 @@ class DamageError : public Error {
   DamageError(const Location& where, const std::string& what);
   // "<what> (<where>)", or just <what> when the place is not known.
   const std::string& finding() const { return finding_; }
+  const Location& where() const { return where_; }
+  const std::string& what_found() const { return what_; }
 
  private:
-  explicit DamageError(std::string finding);
+  Location where_;
+  std::string what_;
   std::string finding_;
 };
 
@@ -58,5 +61,9 @@ class DamageError : public Error {
 // What a damage error says is wrong, with its place; for a 3049 raised
 // otherwise, its description without the final period.
 std::string DamageFinding(const Error& error);
+
+// The same, without the place when it is `at` (for a report that names
+// `at` already).
+std::string DamageFindingAt(const Error& error, const Location& at);
 
 }  // namespace tessmark::jet

@@ -119,23 +119,22 @@ class Repairer {
       TableWork& w = work_.emplace_back();
       w.object = object;
       w.report.name = object->name;
+      Location at;
+      at.table = object->name;
+      at.page = object->table_page();
       std::string fault;
       try {
         w.def = &db_.Table(*object);
         fault = DefinitionFault(*w.def, format_);
       } catch (const Error& e) {
         if (e.number() != kDamaged) throw;
-        fault = DamageFinding(e);
+        fault = DamageFindingAt(e, at);
       }
       if (!fault.empty()) {
         w.def = nullptr;
         w.report.definition_lost = true;
-        Location at;
-        at.table = object->name;
-        at.page = object->table_page();
-        RepairLoss loss = MakeLoss(RepairLoss::Kind::kTable, at, fault);
-        loss.what += "; the table and all its rows are lost";
-        Lose(w, std::move(loss));
+        Lose(w, RepairLoss{RepairLoss::Kind::kTable, at,
+                           fault + "; the table and all its rows are lost"});
         continue;
       }
       w.salvaged = SalvageRows(file_, *w.def, scan);

@@ -13,12 +13,6 @@
 
 namespace tessmark::jet {
 
-RepairLoss MakeLoss(RepairLoss::Kind kind, const Location& where, std::string what) {
-  const std::string place = " (" + where.ToString() + ")";
-  if (what.size() > place.size() && what.ends_with(place)) what.resize(what.size() - place.size());
-  return RepairLoss{kind, where, std::move(what)};
-}
-
 const char* LossKindName(RepairLoss::Kind kind) {
   switch (kind) {
     case RepairLoss::Kind::kTable:
@@ -145,7 +139,7 @@ class Salvager {
       body();
     } catch (const Error& e) {
       if (e.number() != kDamaged) throw;
-      Lose(RepairLoss::Kind::kRow, at, DamageFinding(e));
+      Lose(RepairLoss::Kind::kRow, at, DamageFindingAt(e, at));
     }
   }
 
@@ -183,7 +177,7 @@ class Salvager {
   }
 
   void Lose(RepairLoss::Kind kind, const Location& where, const std::string& what) {
-    out_.losses.push_back(MakeLoss(kind, where, what));
+    out_.losses.push_back(RepairLoss{kind, where, what});
   }
 
   PageFile& file_;

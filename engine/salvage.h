@@ -32,10 +32,6 @@ struct RepairLoss {
   std::string what;
 };
 
-// A loss at `where`. A `what` that ends by naming `where` (as the
-// description of damage does) has that part taken off.
-RepairLoss MakeLoss(RepairLoss::Kind kind, const Location& where, std::string what);
-
 // "table", "page", "row", "long value", "duplicate key".
 const char* LossKindName(RepairLoss::Kind kind);
 
