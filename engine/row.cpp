@@ -116,6 +116,7 @@ void DecodeRow(const TableDef& table, const Format& f, Bytes row, const Location
                             " bytes is too short for its column count and null mask");
   }
   const uint32_t mask_pos = len - mask_bytes;
+  out.null_mask = mask_pos;
   uint32_t var_start;  // the end of the fixed area
   if (trailer) {
     var_start = DecodeVarTrailer(f, row, mask_pos, where, out);

@@ -31,6 +31,7 @@ struct DecodedRow {
   uint32_t fixed_end = 0;             // end of the fixed values present
   uint32_t var_end = 0;               // end of the variable data (eod; without a trailer
                                       // the start of the null mask)
+  uint32_t null_mask = 0;             // where the null mask starts (it ends the row)
   std::vector<uint32_t> var_offsets;  // nvar + 1 entries, the last being var_end
   std::vector<Field> fields;          // parallel to TableDef::columns
 

@@ -171,9 +171,8 @@ class Salvager {
   void SetNull(std::vector<uint8_t>& row, const ColumnDef& column, const Field& field) const {
     std::fill_n(row.begin() + static_cast<std::ptrdiff_t>(field.offset), field.length, uint8_t{0});
     if (column.number >= decoded_.num_cols) return;
-    const size_t mask_bytes = (size_t{decoded_.num_cols} + 7) / 8;
-    const size_t mask = row.size() - mask_bytes;
-    row[mask + column.number / 8] &= static_cast<uint8_t>(~(1u << (column.number % 8)));
+    row[decoded_.null_mask + column.number / 8u] &=
+        static_cast<uint8_t>(~(1u << (column.number % 8u)));
   }
 
   void Lose(RepairLoss::Kind kind, const Location& where, const std::string& what) {
