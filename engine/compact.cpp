@@ -122,18 +122,6 @@ Error RefusedAsDamaged(const std::string& source, const std::string& findings) {
                              "database into a new file.");
 }
 
-void CheckDestination(Env& env, const std::string& destination) {
-  if (destination.empty() || destination.find('\0') != std::string::npos ||
-      destination.back() == '/' || destination.back() == '\\')
-    throw Error(kInvalidPath, "'" + destination + "' is not a valid path to a database file.");
-  if (!env.FileExists(FolderOf(destination))) {
-    throw Error(kInvalidPath,
-                "'" + destination + "' is not a valid path: its folder does not exist.");
-  }
-  if (env.FileExists(destination))
-    throw Error(kDatabaseExists, "The database '" + destination + "' already exists.");
-}
-
 // Ends a compaction that `failure` stopped: the copy is removed and the
 // error reaches the caller with what it means for the files. A broken
 // invariant, or any exception that is not an Error, is a fault of ours: it
@@ -281,14 +269,26 @@ std::unique_ptr<OutputFile> CreateCopy(Env* env, const std::string& destination,
 
 }  // namespace
 
+void CheckCopyPaths(Env& env, const std::string& source, const std::string& destination) {
+  if (source.empty() || source.find('\0') != std::string::npos)
+    throw Error(kInvalidPath, "'" + source + "' is not a valid path to a database file.");
+  if (!env.FileExists(source))
+    throw Error(kFileNotFound, "The file '" + source + "' could not be found.");
+  if (destination.empty() || destination.find('\0') != std::string::npos ||
+      destination.back() == '/' || destination.back() == '\\')
+    throw Error(kInvalidPath, "'" + destination + "' is not a valid path to a database file.");
+  if (!env.FileExists(FolderOf(destination))) {
+    throw Error(kInvalidPath,
+                "'" + destination + "' is not a valid path: its folder does not exist.");
+  }
+  if (env.FileExists(destination))
+    throw Error(kDatabaseExists, "The database '" + destination + "' already exists.");
+}
+
 void CompactDatabase(const std::string& source, const std::string& destination,
                      const CompactOptions& options) {
   Env* env = options.env != nullptr ? options.env : DefaultEnv();
-  if (source.empty() || source.find('\0') != std::string::npos)
-    throw Error(kInvalidPath, "'" + source + "' is not a valid path to a database file.");
-  if (!env->FileExists(source))
-    throw Error(kFileNotFound, "The file '" + source + "' could not be found.");
-  CheckDestination(*env, destination);
+  CheckCopyPaths(*env, source, destination);
   const std::unique_ptr<Database> src = OpenSource(env, source);
   std::vector<CatalogTable> tables;
   for (const CatalogObject* t : src->Tables()) tables.push_back({t->name, t->table_page()});

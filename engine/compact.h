@@ -59,6 +59,12 @@ struct CompactOptions {
   std::function<void()> on_verified;
 };
 
+// The checks a command that writes a database into a new file makes before
+// anything else: `source` is a valid path to a file that exists (3044,
+// 3024), `destination` a valid file path in a folder that exists (3044)
+// and names no file yet (3204).
+void CheckCopyPaths(Env& env, const std::string& source, const std::string& destination);
+
 // Compacts the database at `source` into a new file at `destination`.
 // On success the destination holds a compacted database whose content has
 // been verified against the source; the source is never written to.

@@ -8,22 +8,7 @@
 namespace tessmark::jet {
 namespace {
 
-constexpr int kTemporaryNames = 1000;
-
-std::string TemporaryName(const std::string& path, int n) {
-  std::string name = path + ".compacting";
-  if (n > 0) name += "." + std::to_string(n);
-  return name;
-}
-
-// A temporary name beside `path` that does not exist yet.
-std::string TemporaryBeside(Env& env, const std::string& path) {
-  for (int n = 0; n < kTemporaryNames; ++n) {
-    std::string candidate = TemporaryName(path, n);
-    if (!env.FileExists(candidate)) return candidate;
-  }
-  throw Error(kDatabaseExists, "No free temporary name is left beside '" + path + "'.");
-}
+constexpr char kSuffix[] = ".compacting";
 
 // Temporary files of compactions of `path` that were killed or lost their
 // power half way (each may be as large as the database). Called while the
@@ -31,7 +16,7 @@ std::string TemporaryBeside(Env& env, const std::string& path) {
 // verifying its copy. What cannot be removed is left for the next time.
 void RemoveStaleTemporaries(Env& env, const std::string& path) {
   for (int n = 0; n < kTemporaryNames; ++n) {
-    const std::string stale = TemporaryName(path, n);
+    const std::string stale = TemporaryName(path, kSuffix, n);
     if (!env.FileExists(stale)) continue;
     try {
       env.Remove(stale);
@@ -57,7 +42,7 @@ void CompactInPlace(const std::string& named, const CompactOptions& options) {
     const auto hold = env.OpenForRead(path, LockMode::kExclusive);
     RemoveStaleTemporaries(env, path);
   }
-  const std::string temporary = TemporaryBeside(env, path);
+  const std::string temporary = FreeTemporaryName(env, path, kSuffix);
   // Puts the verified copy in the original's place; on failure the
   // original stays and the copy goes.
   auto replace = [&] {

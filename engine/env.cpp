@@ -42,6 +42,20 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+std::string TemporaryName(const std::string& path, const std::string& suffix, int n) {
+  std::string name = path + suffix;
+  if (n > 0) name += "." + std::to_string(n);
+  return name;
+}
+
+std::string FreeTemporaryName(Env& env, const std::string& path, const std::string& suffix) {
+  for (int n = 0; n < kTemporaryNames; ++n) {
+    std::string candidate = TemporaryName(path, suffix, n);
+    if (!env.FileExists(candidate)) return candidate;
+  }
+  throw Error(kDatabaseExists, "No free temporary name is left beside '" + path + "'.");
+}
+
 size_t RandomAccessFile::ReadScattered(uint64_t offset,
                                        std::span<const std::span<uint8_t>> buffers) const {
   if (buffers.size() == 1) return Read(offset, buffers[0].size(), buffers[0].data());

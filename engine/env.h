@@ -96,6 +96,13 @@ Error FileError(int32_t number, const std::string& what, const std::string& path
 // backslash ("/" for a file in the root), or "." for a bare file name.
 std::string FolderOf(const std::string& path);
 
+// Temporary files beside `path`: "<path><suffix>", then "<path><suffix>.1"
+// and so on up to kTemporaryNames - 1.
+inline constexpr int kTemporaryNames = 1000;
+std::string TemporaryName(const std::string& path, const std::string& suffix, int n);
+// The first of them that does not exist; 3204 when none is left.
+std::string FreeTemporaryName(Env& env, const std::string& path, const std::string& suffix);
+
 // The environment the engine uses when none is passed in. Initially the
 // platform's own; tests may replace it (pass nullptr to restore the platform's).
 Env* DefaultEnv();

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "engine/checker.h"
+#include "engine/compact.h"
 #include "engine/compactor.h"
 #include "engine/database.h"
 #include "engine/env.h"
@@ -79,21 +80,6 @@ std::string DefinitionFault(const TableDef& def, const Format& format) {
       return "index " + li.name + " refers to a physical index the table does not have";
   }
   return "";
-}
-
-void CheckPaths(Env& env, const std::string& source, const std::string& destination) {
-  if (source.empty() || source.find('\0') != std::string::npos)
-    throw Error(kInvalidPath, "'" + source + "' is not a valid path to a database file.");
-  if (!env.FileExists(source))
-    throw Error(kFileNotFound, "The file '" + source + "' could not be found.");
-  if (destination.empty() || destination.find('\0') != std::string::npos ||
-      destination.back() == '/' || destination.back() == '\\')
-    throw Error(kInvalidPath, "'" + destination + "' is not a valid path to a database file.");
-  if (!env.FileExists(FolderOf(destination)))
-    throw Error(kInvalidPath,
-                "'" + destination + "' is not a valid path: its folder does not exist.");
-  if (env.FileExists(destination))
-    throw Error(kDatabaseExists, "The database '" + destination + "' already exists.");
 }
 
 class Repairer {
@@ -426,22 +412,12 @@ class Repairer {
   TableWork* catalog_ = nullptr;  // the catalog's own table, once its indexes are built
 };
 
-// A name beside `path` that does not exist yet.
-std::string TemporaryBeside(Env& env, const std::string& path) {
-  for (int n = 0; n < 1000; ++n) {
-    std::string name = path + ".repairing";
-    if (n > 0) name += "." + std::to_string(n);
-    if (!env.FileExists(name)) return name;
-  }
-  throw Error(kDatabaseExists, "No free temporary name is left beside '" + path + "'.");
-}
-
 }  // namespace
 
 RepairReport RepairDatabase(const std::string& source, const std::string& destination,
                             const RepairOptions& options) {
   Env& env = options.env != nullptr ? *options.env : *DefaultEnv();
-  CheckPaths(env, source, destination);
+  CheckCopyPaths(env, source, destination);
   OpenOptions open;
   open.env = &env;
   open.lock = LockMode::kExclusive;
@@ -473,7 +449,7 @@ RepairReport RepairDatabase(const std::string& source, const std::string& destin
   Repairer repairer(*src, scan, report);
   const std::vector<CatalogTable> tables = repairer.Salvage();
 
-  const std::string temporary = TemporaryBeside(env, destination);
+  const std::string temporary = FreeTemporaryName(env, destination, ".repairing");
   CompactResult result;
   {
     OutputFile out(&env, temporary, src->header());
