@@ -7,12 +7,14 @@
 #include <set>
 
 #include "engine/bytes_write.h"
+#include "engine/data_page.h"
 #include "engine/entry_sorter.h"
 #include "engine/error.h"
 #include "engine/format.h"
 #include "engine/output_file.h"
 #include "engine/page_image.h"
 #include "engine/page_writer.h"
+#include "engine/random.h"
 #include "engine/system_tables.h"
 #include "engine/text.h"
 
@@ -22,8 +24,6 @@ namespace {
 constexpr double kDefaultCreationDate = 43831.0;  // 2020-01-01
 constexpr size_t kSystemTables = 4;               // MSysObjects .. MSysRelationships
 constexpr uint32_t kInlineLongValueMax = 64;
-constexpr uint16_t kSlotPointer = 0x4000;
-constexpr uint16_t kSlotMovedData = 0x8000;
 
 [[noreturn]] void Bad(const std::string& what) { throw Error(kInvalidArgument, what); }
 
@@ -58,14 +58,6 @@ struct OpenPage {
   size_t live = 0;  // rows on it that were not deleted
   std::vector<std::pair<uint8_t, uint16_t>> flags;
 };
-
-// splitmix64, for the leaf fill of split indexes.
-uint64_t Mix(uint64_t& state) {
-  uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  return z ^ (z >> 31);
-}
 
 // Index entries are collected with one more byte, set for the entries of
 // rows deleted after they were indexed.
@@ -395,7 +387,7 @@ struct DatabaseBuilder::Impl {
         field.insert(field.end(), bytes.begin(), bytes.end());
       } else if (deleted) {
         lv_writers.at(c)->WriteReleased(bytes.size());
-        field.assign(12, 0);
+        field.assign(kLongValueFieldSize, 0);
       } else {
         const auto f = lv_writers.at(c)->Write(bytes);
         field.assign(f.begin(), f.end());
@@ -407,10 +399,10 @@ struct DatabaseBuilder::Impl {
       at = PlaceReleased(*page, row.size());
       ++stats.deleted_rows;
     } else if (fate == RowFate::kMoved) {
-      const RowPointer data = Place(*overflow, row, kSlotMovedData);
+      const RowPointer data = Place(*overflow, row, kSlotDeleted);  // alone: a moved row's data
       std::vector<uint8_t> pointer(4);
       PutU32(pointer, 0, data.Stored());
-      at = Place(*page, pointer, kSlotPointer);
+      at = Place(*page, pointer, kSlotMoved);
       ++stats.moved_rows;
     } else {
       at = Place(*page, row, 0);
@@ -467,12 +459,11 @@ struct DatabaseBuilder::Impl {
     for (size_t i = 0; i < t.layout.real_indexes.size(); ++i) {
       const RealIndexLayout& ri = t.layout.real_indexes[i];
       IndexTreeBuilder tree(geometry, t.id, po);
-      uint64_t fill_state = options.leaf_split_seed ^ (uint64_t{t.id} << 8 | i);
+      Random fill(options.leaf_split_seed ^ (uint64_t{t.id} << 8 | i));
       if (options.leaf_split_seed != 0 && out_of_order[i]) {
         const size_t area = geometry.idx_entry_area;
-        tree.SetLeafFill([&fill_state, area] {
-          return area / 2 + static_cast<size_t>(Mix(fill_state) % (area / 2 + 1));
-        });
+        tree.SetLeafFill(
+            [&fill, area] { return area / 2 + static_cast<size_t>(fill.Below(area / 2 + 1)); });
       }
       std::vector<uint8_t> previous;
       bool first = true;

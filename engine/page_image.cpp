@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "engine/data_page.h"
 #include "engine/error.h"
 
 namespace tessmark::jet {
@@ -31,7 +32,7 @@ uint8_t DataPageBuilder::AddReleased(size_t row_length) {
   if (!Fits(row_length)) throw InternalError("a row was added to a full data page");
   const uint8_t row = Add({});
   const size_t slot = geometry_.data_header_size() + 2u * row;
-  PutU16(page_, slot, static_cast<uint16_t>(low_ | 0xC000u));
+  PutU16(page_, slot, static_cast<uint16_t>(low_ | kSlotMoved | kSlotDeleted));
   released_ += row_length;
   return row;
 }
