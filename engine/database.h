@@ -31,8 +31,6 @@ enum ObjectType : int16_t {
   kObjectRelationship = 8,
 };
 
-constexpr uint32_t kCatalogPage = 2;  // TDEF of MSysObjects, hard-wired
-
 struct CatalogObject {
   int32_t id = 0;
   int32_t parent_id = 0;

@@ -129,8 +129,11 @@ bool HoldsTableIds(const TableDef& table, const ColumnDef& column) {
       {"MSysNavPaneGroupCategories", "SelectedObjectID"},
   };
   if (column.column_type() != ColumnType::kLong) return false;
+  // The catalog is known by its page: a garbled catalog row may have
+  // renamed it.
+  const std::string name = table.page == kCatalogPage ? "MSysObjects" : table.name;
   for (const auto& [t, c] : kIdColumns) {
-    if (SameNameIgnoringCase(table.name, t) && SameNameIgnoringCase(column.name, c)) return true;
+    if (SameNameIgnoringCase(name, t) && SameNameIgnoringCase(column.name, c)) return true;
   }
   return false;
 }

@@ -13,6 +13,10 @@
 
 namespace tessmark::jet {
 
+// The catalog (MSysObjects) always starts on this page; its name is only
+// what its own catalog row says.
+constexpr uint32_t kCatalogPage = 2;
+
 enum class ColumnType : uint8_t {
   kBoolean = 0x01,
   kByte = 0x02,
