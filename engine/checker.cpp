@@ -280,8 +280,9 @@ class Checker {
     const uint32_t owner = Owner("table " + object.name);
     table_pages_.insert(def.page);
     for (uint32_t p : def.pages) Claim(p, owner, where.WithPage(p));
-    CheckTableDefLengths(def, where);
-    CheckVariableSlots(def, where);
+    for (const DefinitionFault& fault : DefinitionFaults(def, where))
+      Error(fault.where, fault.what);
+    CheckDefinitionPages(def, where);
     const std::optional<UsageMap> owned = ClaimDataPages(def, where, owner);
     if (!owned) return;
     const LongValuePages lv_pages = ClaimLongValuePages(def, where, object.name);
@@ -322,19 +323,13 @@ class Checker {
   }
 
   // The long-value maps of the table's columns, their pages claimed for
-  // each column; every memo and OLE column must have one.
+  // each column (that every memo and OLE column has one is a rule of the
+  // definition).
   LongValuePages ClaimLongValuePages(const TableDef& def, const Location& where,
                                      const std::string& table) {
     LongValuePages lv_pages;
     for (const LongValueMapDef& m : def.long_value_maps) {
-      const ColumnDef* column = def.ColumnByNumber(m.column_number);
       const Location cl = ColumnLocation(def, where, m.column_number);
-      // The map of a memo or OLE column that has since been deleted stays
-      // in the definition: its pages remain the table's, and the values
-      // on them, which no row refers to any more, are leaked space.
-      if (column != nullptr && !column->long_value()) {
-        Error(cl, "a long-value map names a column that is not a memo or OLE column");
-      }
       const uint32_t lv_owner = Owner("long values of " + table + "." + cl.column);
       std::set<uint32_t>& pages = lv_pages[m.column_number];
       if (!m.owned_map.null()) {
@@ -354,13 +349,6 @@ class Checker {
                   "not own");
           }
         }
-      }
-    }
-    for (const ColumnDef& c : def.columns) {
-      if (c.long_value() && !lv_pages.count(c.number)) {
-        Location cl = where;
-        cl.column = c.name;
-        Error(cl, "the memo or OLE column has no long-value map");
       }
     }
     return lv_pages;
@@ -468,17 +456,12 @@ class Checker {
   void CheckIndexes(const TableDef& def, const Location& where, RowSet& live) {
     for (const RealIndexDef& index : def.real_indexes) {
       Location il = where;
-      const std::vector<const LogicalIndexDef*> names = def.LogicalIndexesOf(index.number);
-      il.index = names.empty() ? "#" + std::to_string(index.number) : names.front()->name;
+      il.index = def.IndexName(index);
       Guard([&] { CheckIndex(def, index, il, live); });
     }
     for (const LogicalIndexDef& li : def.logical_indexes) {
       Location il = where;
       il.index = li.name;
-      if (li.real_index >= def.real_indexes.size()) {
-        Error(il, "the index refers to physical index " + std::to_string(li.real_index) +
-                      ", which the table does not have");
-      }
       if (li.foreign_key()) fk_checks_.push_back({il, li.fk_table_page});
     }
   }
@@ -525,11 +508,9 @@ class Checker {
     lv_rows_used_.clear();
   }
 
-  void CheckTableDefLengths(const TableDef& def, const Location& where) {
-    if (def.declared_length != def.parsed_length) {
-      Error(where, "the table definition declares " + std::to_string(def.declared_length) +
-                       " bytes but holds " + std::to_string(def.parsed_length));
-    }
+  // The pages of the definition: the VC mark of Jet 3, the free-space
+  // count of Jet 4.
+  void CheckDefinitionPages(const TableDef& def, const Location& where) {
     if (f_.jet3()) {
       // Jet 3 marks every definition page with "VC" where Jet 4 keeps its free space.
       for (uint32_t p : def.pages) {
@@ -564,17 +545,6 @@ class Checker {
 
   // Rows carry a variable trailer only when the definition counts variable
   // columns, so every variable column's slot must lie within that count.
-  void CheckVariableSlots(const TableDef& def, const Location& where) {
-    for (const ColumnDef& c : def.columns) {
-      if (c.fixed() || c.var_index < def.var_columns) continue;
-      Location cl = where;
-      cl.column = c.name;
-      Error(cl, "the variable-length column has slot " + std::to_string(c.var_index) +
-                    ", but the table definition counts " + std::to_string(def.var_columns) +
-                    " variable columns");
-    }
-  }
-
   void CheckRow(const TableDef& def, Bytes row, const Location& where,
                 const LongValuePages& lv_pages) {
     DecodedRow& d = decoded_;
@@ -714,12 +684,6 @@ class Checker {
                   RowSet& live) {
     ++report_.stats.indexes;
     live.ClearMarks();
-    for (const IndexColumn& ic : index.columns) {
-      if (!def.ColumnByNumber(ic.column_number)) {
-        Error(where, "the index names column number " + std::to_string(ic.column_number) +
-                         ", which the table does not have");
-      }
-    }
     const uint32_t owner = Owner("index " + where.index + " of " + where.table);
     IndexWalk w;
     WalkSubtree(def, index, index.root_page, 0, where, w, live);
@@ -859,6 +823,55 @@ class Checker {
 };
 
 }  // namespace
+
+std::vector<DefinitionFault> DefinitionFaults(const TableDef& table, const Location& where) {
+  std::vector<DefinitionFault> out;
+  auto at_column = [&](const std::string& name) {
+    Location l = where;
+    l.column = name;
+    return l;
+  };
+  if (table.declared_length != table.parsed_length)
+    out.push_back({where, "the table definition declares " + std::to_string(table.declared_length) +
+                              " bytes but holds " + std::to_string(table.parsed_length)});
+  for (const ColumnDef& c : table.columns) {
+    if (!c.fixed() && c.var_index >= table.var_columns)
+      out.push_back(
+          {at_column(c.name), "the variable-length column has slot " + std::to_string(c.var_index) +
+                                  ", but the table definition counts " +
+                                  std::to_string(table.var_columns) + " variable columns"});
+    if (c.long_value() &&
+        std::none_of(table.long_value_maps.begin(), table.long_value_maps.end(),
+                     [&](const LongValueMapDef& m) { return m.column_number == c.number; }))
+      out.push_back({at_column(c.name), "the memo or OLE column has no long-value map"});
+  }
+  // The map of a memo or OLE column that has since been deleted stays in
+  // the definition: its pages remain the table's, and the values on them,
+  // which no row refers to any more, are leaked space.
+  for (const LongValueMapDef& m : table.long_value_maps) {
+    const ColumnDef* c = table.ColumnByNumber(m.column_number);
+    if (c != nullptr && !c->long_value())
+      out.push_back(
+          {at_column(c->name), "a long-value map names a column that is not a memo or OLE column"});
+  }
+  for (const RealIndexDef& ri : table.real_indexes) {
+    Location il = where;
+    il.index = table.IndexName(ri);
+    for (const IndexColumn& ic : ri.columns) {
+      if (table.ColumnByNumber(ic.column_number) == nullptr)
+        out.push_back({il, "the index names column number " + std::to_string(ic.column_number) +
+                               ", which the table does not have"});
+    }
+  }
+  for (const LogicalIndexDef& li : table.logical_indexes) {
+    Location il = where;
+    il.index = li.name;
+    if (li.real_index >= table.real_indexes.size())
+      out.push_back({il, "the index refers to physical index " + std::to_string(li.real_index) +
+                             ", which the table does not have"});
+  }
+  return out;
+}
 
 void CheckRowRules(const TableDef& table, const Format& format, Bytes row, const Location& where,
                    DecodedRow& out) {

@@ -85,6 +85,19 @@ struct CheckOptions {
 void CheckRowRules(const TableDef& table, const Format& format, Bytes row, const Location& where,
                    DecodedRow& out);
 
+// A rule of table definitions broken, with its place.
+struct DefinitionFault {
+  Location where;
+  std::string what;
+};
+
+// The rules a table definition at `where` must follow beyond those its
+// reader holds it to (lengths that agree, variable columns the definition
+// counts, long-value maps for memo and OLE columns only and for each of
+// them, indexes over columns and physical indexes the table has): what the
+// check reports, and what makes a definition unfit for a writer to copy.
+std::vector<DefinitionFault> DefinitionFaults(const TableDef& table, const Location& where);
+
 // Runs every check on an open database. Damage found is reported in the
 // result, never thrown; only I/O failures propagate as Error.
 CheckReport CheckDatabase(Database& db, const CheckOptions& options = {});

@@ -44,10 +44,21 @@ std::string DamageFinding(const Error& error) {
   return text;
 }
 
+std::string FindingAt(const Location& found, const std::string& what, const Location& at) {
+  const bool within = found.table == at.table && found.page == at.page && found.row == at.row &&
+                      (at.index.empty() || found.index == at.index) &&
+                      (at.column.empty() || found.column == at.column);
+  if (!within) return Finding(found, what);
+  Location finer;
+  if (at.index.empty()) finer.index = found.index;
+  if (at.column.empty()) finer.column = found.column;
+  return Finding(finer, what);
+}
+
 std::string DamageFindingAt(const Error& error, const Location& at) {
   const auto* damage = dynamic_cast<const DamageError*>(&error);
-  if (damage != nullptr && damage->where().ToString() == at.ToString()) return damage->what_found();
-  return DamageFinding(error);
+  if (damage == nullptr) return DamageFinding(error);
+  return FindingAt(damage->where(), damage->what_found(), at);
 }
 
 }  // namespace tessmark::jet

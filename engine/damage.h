@@ -62,8 +62,12 @@ class DamageError : public Error {
 // otherwise, its description without the final period.
 std::string DamageFinding(const Error& error);
 
-// The same, without the place when it is `at` (for a report that names
-// `at` already).
+// What was found at `found`, for a report that names `at` already: of the
+// place, only what `at` does not say (the column or index within it) when
+// it lies in `at`, the whole place otherwise.
+std::string FindingAt(const Location& found, const std::string& what, const Location& at);
+
+// The same for a damage error (see DamageFinding for any other 3049).
 std::string DamageFindingAt(const Error& error, const Location& at);
 
 }  // namespace tessmark::jet

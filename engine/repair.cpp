@@ -45,43 +45,6 @@ std::string Lower(std::string s) {
   return s;
 }
 
-std::string IndexName(const TableDef& def, const RealIndexDef& index) {
-  const std::vector<const LogicalIndexDef*> names = def.LogicalIndexesOf(index.number);
-  return names.empty() ? "#" + std::to_string(index.number) : names.front()->name;
-}
-
-// What makes a table definition unusable for a writer that copies it: the
-// rules the checker holds a definition to, beyond those of its parser.
-std::string DefinitionFault(const TableDef& def, const Format& format) {
-  if (def.declared_length != def.parsed_length || def.declared_length > def.stream.size() ||
-      def.declared_length < format.tdef_var_part)
-    return "the table definition's length field is wrong";
-  for (const ColumnDef& c : def.columns) {
-    if (!c.fixed() && c.var_index >= def.var_columns)
-      return "column " + c.name + " has a variable slot the definition does not count";
-    if (c.long_value() &&
-        std::none_of(def.long_value_maps.begin(), def.long_value_maps.end(),
-                     [&](const LongValueMapDef& m) { return m.column_number == c.number; }))
-      return "the memo or OLE column " + c.name + " has no long-value map";
-  }
-  for (const LongValueMapDef& m : def.long_value_maps) {
-    const ColumnDef* c = def.ColumnByNumber(m.column_number);
-    if (c != nullptr && !c->long_value())
-      return "a long-value map names a column that is not a memo or OLE column";
-  }
-  for (const RealIndexDef& ri : def.real_indexes) {
-    for (const IndexColumn& ic : ri.columns) {
-      if (def.ColumnByNumber(ic.column_number) == nullptr)
-        return "index " + IndexName(def, ri) + " names a column the table does not have";
-    }
-  }
-  for (const LogicalIndexDef& li : def.logical_indexes) {
-    if (li.real_index >= def.real_indexes.size())
-      return "index " + li.name + " refers to a physical index the table does not have";
-  }
-  return "";
-}
-
 class Repairer {
  public:
   Repairer(Database& db, const DataPageScan& scan, RepairReport& report)
@@ -111,7 +74,8 @@ class Repairer {
       std::string fault;
       try {
         w.def = &db_.Table(*object);
-        fault = DefinitionFault(*w.def, format_);
+        const std::vector<DefinitionFault> faults = DefinitionFaults(*w.def, at);
+        if (!faults.empty()) fault = FindingAt(faults.front().where, faults.front().what, at);
       } catch (const Error& e) {
         if (e.number() != kDamaged) throw;
         fault = DamageFindingAt(e, at);
@@ -311,7 +275,7 @@ class Repairer {
     DecodedRow d;
     for (const RealIndexDef& ri : def.real_indexes) {
       Location il = def.where();
-      il.index = IndexName(def, ri);
+      il.index = def.IndexName(ri);
       std::map<RowPointer, std::vector<uint8_t>> source_keys;
       bool source_read = false;
       struct Made {

@@ -71,12 +71,10 @@ std::vector<const ColumnDef*> TableDef::ColumnsByNumber() const {
   return out;
 }
 
-std::vector<const LogicalIndexDef*> TableDef::LogicalIndexesOf(uint32_t real_index) const {
-  std::vector<const LogicalIndexDef*> out;
-  for (const LogicalIndexDef& l : logical_indexes) {
-    if (l.real_index == real_index) out.push_back(&l);
-  }
-  return out;
+std::string TableDef::IndexName(const RealIndexDef& index) const {
+  for (const LogicalIndexDef& l : logical_indexes)
+    if (l.real_index == index.number) return l.name;
+  return "#" + std::to_string(index.number);
 }
 
 Location TableDef::where() const {

@@ -192,8 +192,8 @@ struct TableDef {
   const ColumnDef* ColumnByNumber(uint16_t number) const;
   // Columns ordered by column number (the order a dump shows them in).
   std::vector<const ColumnDef*> ColumnsByNumber() const;
-  // Logical indexes backed by a real index.
-  std::vector<const LogicalIndexDef*> LogicalIndexesOf(uint32_t real_index) const;
+  // The name of the first logical index over `index`, or "#N" when none is.
+  std::string IndexName(const RealIndexDef& index) const;
   Location where() const;
 };
 

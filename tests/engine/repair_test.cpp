@@ -222,6 +222,11 @@ TEST_P(RepairTest, EachDamageLosesOnlyWhatItTouchesAndSaysSo) {
     }
     EXPECT_EQ(testing::ReadWholeFile(source), bytes) << "the source was written";
     EXPECT_EQ(testing::CheckClean(dest), "");
+    for (const RepairLoss& l : report.losses) {
+      const std::string place = l.where.ToString();
+      EXPECT_TRUE(place.empty() || l.what.find(place) == std::string::npos)
+          << "the loss repeats its place: " << l.what;
+    }
     if (c.loss) {
       EXPECT_TRUE(std::any_of(report.losses.begin(), report.losses.end(), [&](const RepairLoss& l) {
         // A table whose catalog row is lost is known by its page only.
