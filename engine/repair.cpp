@@ -282,6 +282,7 @@ class Repairer {
         std::vector<uint8_t> key;
         size_t row;
         bool has_null;
+        bool from_source;  // taken from the source's index entry
       };
       std::vector<Made> made;
       for (size_t i = 0; i < w.salvaged.rows.size(); ++i) {
@@ -290,7 +291,8 @@ class Repairer {
         const Location at = il.WithRow(r.header.page, r.header.row);
         DecodeRow(def, format_, r.bytes, at, d);
         std::optional<RowKey> key = KeyOfRow(def, format_, ri, r.bytes, d, long_values_, at);
-        if (!key) {
+        const bool from_source = !key;
+        if (from_source) {
           if (!source_read) source_keys = SourceKeys(ri, il);
           source_read = true;
           auto it = source_keys.find(r.header);
@@ -302,19 +304,43 @@ class Repairer {
             continue;
           }
           // Whether a column is NULL is the row's to say, not the key's.
-          RowKey from_source{it->second, 0};
+          RowKey taken{it->second, 0};
           for (const IndexColumn& ic : ri.columns) {
             const ColumnDef* c = def.ColumnByNumber(ic.column_number);
             const auto pos = static_cast<size_t>(c - def.columns.data());
-            if (!c->boolean() && d.fields[pos].is_null) ++from_source.null_columns;
+            if (!c->boolean() && d.fields[pos].is_null) ++taken.null_columns;
           }
-          key = std::move(from_source);
+          key = std::move(taken);
         }
         if (ri.ignore_nulls() && key->null_columns == ri.columns.size()) continue;
-        made.push_back({std::move(key->key), i, key->null_columns > 0});
+        made.push_back({std::move(key->key), i, key->null_columns > 0, from_source});
       }
       std::stable_sort(made.begin(), made.end(),
                        [](const Made& a, const Made& b) { return a.key < b.key; });
+      // Keys end where their columns say, so no key begins another. One
+      // taken from a damaged index may: it is not a key of the row's
+      // values, and the row is lost. (A key that begins a later one begins
+      // every key between them, so neighbours are compared until none is
+      // left out.)
+      for (bool again = true; again;) {
+        again = false;
+        for (size_t k = 1; k < made.size(); ++k) {
+          const std::vector<uint8_t>& a = made[k - 1].key;
+          const std::vector<uint8_t>& b = made[k].key;
+          // Sorted, a key that begins another comes right before it.
+          if (a.size() >= b.size() || !std::equal(a.begin(), a.end(), b.begin())) continue;
+          for (const Made& m : {made[k - 1], made[k]}) {
+            if (!m.from_source || w.dropped[m.row]) continue;
+            const SalvagedRow& r = w.salvaged.rows[m.row];
+            w.dropped[m.row] = true;
+            Lose(w, RepairLoss{RepairLoss::Kind::kRow, il.WithRow(r.header.page, r.header.row),
+                               "the row's key in the index cannot be made from its values, "
+                               "and the index entry that held it is malformed"});
+            again = true;
+          }
+        }
+        std::erase_if(made, [&](const Made& m) { return w.dropped[m.row]; });
+      }
       if (ri.unique()) {
         for (size_t k = 1; k < made.size(); ++k) {
           // Jet lets a unique index repeat a key in which a column is NULL.
