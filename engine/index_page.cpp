@@ -23,10 +23,14 @@ std::vector<uint8_t> IndexEntry::Ordered() const {
 }
 
 void IndexEntry::OrderedInto(std::vector<uint8_t>& out) const {
-  out.assign(key.begin(), key.end());
-  out.resize(key.size() + 4);
-  PutU24BE(out, key.size(), row.page);
-  out.back() = row.row;
+  // Called for every entry a check walks: sized once, then filled in place.
+  const size_t n = key.size();
+  out.resize(n + 4);
+  if (n != 0) std::memcpy(out.data(), key.data(), n);
+  out[n] = static_cast<uint8_t>(row.page >> 16);
+  out[n + 1] = static_cast<uint8_t>(row.page >> 8);
+  out[n + 2] = static_cast<uint8_t>(row.page);
+  out[n + 3] = row.row;
 }
 
 std::vector<uint32_t> IndexPage::Children() const {
