@@ -105,40 +105,42 @@ IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
   // Keys without a shared prefix are read where they lie on the page (which
   // `ip.page` keeps alive); the others are put together in `ip.keys`, sized
   // up front so that the spans into it never move.
-  ip.keys.reserve(ip.prefix_length == 0 ? 0 : static_cast<size_t>(key_total));
-  ip.entries.reserve(found.size());
+  if (ip.prefix_length != 0) ip.keys.resize(static_cast<size_t>(key_total));
+  size_t keys_used = 0;
+  ip.entries.resize(found.size());
+  const uint8_t* const entry_area = area.data();
   for (size_t n = 0; n < found.size(); ++n) {
-    const Bytes suffix = area.subspan(found[n].start, found[n].end - found[n].start);
+    const uint8_t* const suffix = entry_area + found[n].start;
+    const uint32_t suffix_length = found[n].end - found[n].start;
     const uint32_t prefix = n == 0 ? 0 : ip.prefix_length;
-    const uint32_t length = prefix + static_cast<uint32_t>(suffix.size());
+    const uint32_t length = prefix + suffix_length;
     // The pointer (and child) are the entry's last bytes; the suffix holds
     // them unless the prefix reaches into them.
     uint8_t tail[8];
     if (length - tail_bytes >= prefix) {
-      std::memcpy(tail, suffix.data() + (length - tail_bytes - prefix), tail_bytes);
+      std::memcpy(tail, suffix + (length - tail_bytes - prefix), tail_bytes);
     } else {
       for (uint32_t t = 0; t < tail_bytes; ++t) {
         const uint32_t pos = length - tail_bytes + t;
-        tail[t] = pos < prefix ? area[pos] : suffix[pos - prefix];
+        tail[t] = pos < prefix ? entry_area[pos] : suffix[pos - prefix];
       }
     }
     const uint32_t key_length = length - tail_bytes;
-    IndexEntry entry;
-    if (prefix == 0) {
-      entry.key = suffix.first(key_length);
+    IndexEntry& entry = ip.entries[n];
+    if (prefix == 0 || key_length == 0) {
+      entry.key = std::span<const uint8_t>(suffix, key_length);
     } else {
-      const size_t key_start = ip.keys.size();
+      uint8_t* const key = ip.keys.data() + keys_used;
       const uint32_t from_prefix = std::min(prefix, key_length);
-      ip.keys.insert(ip.keys.end(), area.begin(),
-                     area.begin() + static_cast<std::ptrdiff_t>(from_prefix));
-      ip.keys.insert(ip.keys.end(), suffix.begin(),
-                     suffix.begin() + static_cast<std::ptrdiff_t>(key_length - from_prefix));
-      entry.key = std::span<const uint8_t>(ip.keys.data() + key_start, key_length);
+      std::memcpy(key, entry_area, from_prefix);
+      if (key_length > from_prefix)
+        std::memcpy(key + from_prefix, suffix, key_length - from_prefix);
+      entry.key = std::span<const uint8_t>(key, key_length);
+      keys_used += key_length;
     }
     entry.page = page->number;
     entry.row = RowPointer{LoadU24BE(tail), tail[3]};
     if (!ip.leaf) entry.child = LoadU32BE(tail + 4);
-    ip.entries.push_back(entry);
   }
   ip.used_bytes = start;
   return ip;
