@@ -76,9 +76,12 @@ IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
   // The bitmap is read eight bytes at a time; each set bit, lowest first,
   // marks where an entry ends.
   for (uint32_t base = 0; base < f.idx_bitmap_bytes; base += 8) {
+    // Copied out first, so that the word is put together from a fixed
+    // eight bytes (one load) even where the bitmap ends.
+    uint8_t bytes[8] = {};
+    std::memcpy(bytes, bitmap.data() + base, std::min<uint32_t>(8, f.idx_bitmap_bytes - base));
     uint64_t word = 0;
-    for (uint32_t k = 0; k < 8 && base + k < f.idx_bitmap_bytes; ++k)
-      word |= uint64_t{bitmap[base + k]} << (8 * k);
+    for (uint32_t k = 0; k < 8; ++k) word |= uint64_t{bytes[k]} << (8 * k);
     for (; word != 0; word &= word - 1) {
       const uint32_t i = base * 8 + static_cast<uint32_t>(std::countr_zero(word));
       if (i > f.idx_entry_area || i > area.size()) {
@@ -118,7 +121,13 @@ IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
     // them unless the prefix reaches into them.
     uint8_t tail[8];
     if (length - tail_bytes >= prefix) {
-      std::memcpy(tail, suffix + (length - tail_bytes - prefix), tail_bytes);
+      const uint8_t* const from = suffix + (length - tail_bytes - prefix);
+      // Sizes the compiler knows: two moves rather than a call.
+      if (ip.leaf) {
+        std::memcpy(tail, from, 4);
+      } else {
+        std::memcpy(tail, from, 8);
+      }
     } else {
       for (uint32_t t = 0; t < tail_bytes; ++t) {
         const uint32_t pos = length - tail_bytes + t;
