@@ -51,27 +51,27 @@ std::pair<uint64_t, uint64_t> HashBytes(std::span<const uint8_t> buf) {
 }
 
 // Canonical bytes as they are put together. The buffer only grows, so
-// after the first rows of a table a row is written with no allocation and
-// no per-byte bounds checks; `used` counts the bytes of the current row.
+// after the first rows of a table a row is written with no allocation; each
+// value makes sure of its room once (Need) and is then written without
+// further checks. `used` counts the bytes of the current row.
 class CanonicalBuffer {
  public:
   explicit CanonicalBuffer(std::vector<uint8_t>& storage) : buf_(storage) {}
   // Room for `n` more bytes.
-  void Reserve(size_t n) {
-    if (used_ + n > buf_.size()) buf_.resize(std::max(used_ + n, 2 * buf_.size()));
+  void Need(size_t n) {
+    if (n > buf_.size() - used_) buf_.resize(std::max(used_ + n, 2 * buf_.size()));
   }
-  void Byte(uint8_t b) {
-    Reserve(1);
-    buf_[used_++] = b;
-  }
+  // The writers below assume the room was made.
+  void Byte(uint8_t b) { buf_.data()[used_++] = b; }
   void U32(uint32_t v) {
-    Reserve(4);
-    for (size_t i = 0; i < 4; ++i) buf_[used_++] = static_cast<uint8_t>(v >> (8 * i));
+    const uint8_t le[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                           static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+    std::memcpy(buf_.data() + used_, le, 4);
+    used_ += 4;
   }
   // The span's length (4 bytes), then its bytes.
   void Span(std::span<const uint8_t> s) {
     U32(static_cast<uint32_t>(s.size()));
-    Reserve(s.size());
     if (!s.empty()) std::memcpy(buf_.data() + used_, s.data(), s.size());
     used_ += s.size();
   }
@@ -96,12 +96,12 @@ std::span<const uint8_t> CanonicalRow(Database& db, const TableDef& def,
                                       const DecodedRow& d, const std::map<uint32_t, uint32_t>* ids,
                                       const Location& at, std::vector<uint8_t>& storage) {
   CanonicalBuffer buf(storage);
-  // Enough for every column but out-of-line long values, which reserve
-  // their own room.
-  buf.Reserve(row.size() + 9 * def.columns.size());
   for (size_t c = 0; c < def.columns.size(); ++c) {
     const Field& f = d.fields[c];
     const ColumnDef& col = def.columns[c];
+    // The most any column takes but an out-of-line long value: a presence
+    // byte, a length and its bytes (or a mapped table Id).
+    buf.Need(9 + size_t{f.length});
     buf.Byte(f.is_null ? 0 : 1);
     if (col.boolean()) {
       buf.Byte(f.bool_value ? 1 : 0);
@@ -122,6 +122,7 @@ std::span<const uint8_t> CanonicalRow(Database& db, const TableDef& def,
         // Rows are digested by the million; each thread keeps one buffer.
         thread_local std::vector<uint8_t> value;
         db.long_values().ReadInto(lv, at, value);
+        buf.Need(4 + value.size());
         buf.Span(value);
       }
     } else if (ids != nullptr && id_column[c] && f.length == 4) {
