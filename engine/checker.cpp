@@ -409,9 +409,10 @@ class Checker {
         return;
       }
       CheckDataPageFree(dp, pl);
+      Location rl = pl;  // the row's place, updated row by row
       for (uint32_t r = 0; r < dp.slots.size(); ++r) {
         const RowSlot& slot = dp.slots[r];
-        const Location rl = where.WithRow(p, r);
+        rl.row = r;
         if ((slot.raw & 0x2000) != 0) Warning(rl, "the row slot has the unknown flag 0x2000");
         if (slot.deleted()) continue;
         if (slot.moved_target()) {
@@ -582,8 +583,7 @@ class Checker {
   struct IndexWalk {
     std::vector<Leaf> leaves;  // in tree order
     std::set<uint32_t> pages;
-    std::vector<uint8_t> previous;      // last leaf entry seen (ordered bytes)
-    std::vector<uint8_t> previous_key;  // its key bytes
+    std::vector<uint8_t> previous;  // last leaf entry seen (ordered bytes: key, then 4 bytes)
     bool have_previous = false;
     uint64_t entries = 0;
     std::vector<uint8_t> ordered;  // scratch for the entry being looked at
@@ -621,13 +621,14 @@ class Checker {
                 "index entry " + std::to_string(k) + " is not greater than the entry before it");
         }
         // Jet lets a unique index repeat a key in which a column is NULL.
-        if (index.unique() && w.have_previous && std::ranges::equal(e.key, w.previous_key) &&
+        if (index.unique() && w.have_previous &&
+            std::ranges::equal(e.key,
+                               std::span<const uint8_t>(w.previous).first(w.previous.size() - 4)) &&
             live.contains(e.row) &&
             IndexedValues(def, index, e.row, where).size() == index.columns.size()) {
           Error(at, "index entry " + std::to_string(k) +
                         " repeats the key of the entry before it in a unique index");
         }
-        w.previous_key.assign(e.key.begin(), e.key.end());
         std::swap(w.previous, ordered);
         w.have_previous = true;
         ++w.entries;

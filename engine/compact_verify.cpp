@@ -24,7 +24,7 @@ namespace {
 // by an odd constant, rotate), so two inputs of the same length that differ
 // anywhere leave different states; the final mix spreads the difference
 // over all 64 bits. The length goes into the starting states.
-std::pair<uint64_t, uint64_t> HashBytes(const std::vector<uint8_t>& buf) {
+std::pair<uint64_t, uint64_t> HashBytes(std::span<const uint8_t> buf) {
   auto finish = [](uint64_t x) {
     x ^= x >> 33;
     x *= 0xFF51AFD7ED558CCDull;
@@ -50,10 +50,37 @@ std::pair<uint64_t, uint64_t> HashBytes(const std::vector<uint8_t>& buf) {
   return {finish(a), finish(b)};
 }
 
-void PutSpan(std::vector<uint8_t>& buf, std::span<const uint8_t> s) {
-  AppendU32(buf, static_cast<uint32_t>(s.size()));
-  buf.insert(buf.end(), s.begin(), s.end());
-}
+// Canonical bytes as they are put together. The buffer only grows, so
+// after the first rows of a table a row is written with no allocation; each
+// value makes sure of its room once (Need) and is then written without
+// further checks. `used` counts the bytes of the current row.
+class CanonicalBuffer {
+ public:
+  explicit CanonicalBuffer(std::vector<uint8_t>& storage) : buf_(storage) {}
+  // Room for `n` more bytes.
+  void Need(size_t n) {
+    if (n > buf_.size() - used_) buf_.resize(std::max(used_ + n, 2 * buf_.size()));
+  }
+  // The writers below assume the room was made.
+  void Byte(uint8_t b) { buf_.data()[used_++] = b; }
+  void U32(uint32_t v) {
+    const uint8_t le[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                           static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+    std::memcpy(buf_.data() + used_, le, 4);
+    used_ += 4;
+  }
+  // The span's length (4 bytes), then its bytes.
+  void Span(std::span<const uint8_t> s) {
+    U32(static_cast<uint32_t>(s.size()));
+    if (!s.empty()) std::memcpy(buf_.data() + used_, s.data(), s.size());
+    used_ += s.size();
+  }
+  std::span<const uint8_t> bytes() const { return std::span<const uint8_t>(buf_).first(used_); }
+
+ private:
+  std::vector<uint8_t>& buf_;
+  size_t used_ = 0;
+};
 
 std::vector<bool> IdColumns(const TableDef& def) {
   std::vector<bool> out(def.columns.size());
@@ -61,19 +88,23 @@ std::vector<bool> IdColumns(const TableDef& def) {
   return out;
 }
 
-// The canonical bytes of a row into `buf`: per column a presence byte, then
-// the value's bytes (long values read in full; table Ids mapped through
-// `ids` when given).
-void CanonicalRow(Database& db, const TableDef& def, const std::vector<bool>& id_column, Bytes row,
-                  const DecodedRow& d, const std::map<uint32_t, uint32_t>* ids, const Location& at,
-                  std::vector<uint8_t>& buf) {
-  buf.clear();
+// The canonical bytes of a row, put together in `storage`: per column a
+// presence byte, then the value's bytes (long values read in full; table
+// Ids mapped through `ids` when given).
+std::span<const uint8_t> CanonicalRow(Database& db, const TableDef& def,
+                                      const std::vector<bool>& id_column, Bytes row,
+                                      const DecodedRow& d, const std::map<uint32_t, uint32_t>* ids,
+                                      const Location& at, std::vector<uint8_t>& storage) {
+  CanonicalBuffer buf(storage);
   for (size_t c = 0; c < def.columns.size(); ++c) {
     const Field& f = d.fields[c];
     const ColumnDef& col = def.columns[c];
-    buf.push_back(f.is_null ? 0 : 1);
+    // The most any column takes but an out-of-line long value: a presence
+    // byte, a length and its bytes (or a mapped table Id).
+    buf.Need(9 + size_t{f.length});
+    buf.Byte(f.is_null ? 0 : 1);
     if (col.boolean()) {
-      buf.push_back(f.bool_value ? 1 : 0);
+      buf.Byte(f.bool_value ? 1 : 0);
       continue;
     }
     if (f.is_null) continue;
@@ -81,28 +112,30 @@ void CanonicalRow(Database& db, const TableDef& def, const std::vector<bool>& id
     if (col.long_value()) {
       // A field without bytes is an empty value, as an empty inline one.
       if (field.empty()) {
-        PutSpan(buf, field);
+        buf.Span(field);
         continue;
       }
       const LongValueField lv = ParseLongValueField(field, at);
       if (lv.form == LongValueForm::kInline) {
-        PutSpan(buf, lv.inline_data);
+        buf.Span(lv.inline_data);
       } else {
         // Rows are digested by the million; each thread keeps one buffer.
         thread_local std::vector<uint8_t> value;
         db.long_values().ReadInto(lv, at, value);
-        PutSpan(buf, value);
+        buf.Need(4 + value.size());
+        buf.Span(value);
       }
     } else if (ids != nullptr && id_column[c] && f.length == 4) {
       uint32_t v = LoadU32(field.data());
       auto it = ids->find(v);
       if (it != ids->end()) v = it->second;
-      AppendU32(buf, 4);
-      AppendU32(buf, v);
+      buf.U32(4);
+      buf.U32(v);
     } else {
-      PutSpan(buf, field);
+      buf.Span(field);
     }
   }
+  return buf.bytes();
 }
 
 RowDigests DigestTable(Database& db, const TableDef& def, const std::map<uint32_t, uint32_t>* ids) {
@@ -110,11 +143,12 @@ RowDigests DigestTable(Database& db, const TableDef& def, const std::map<uint32_
   RowDigests out;
   std::vector<uint8_t> buf;
   DecodedRow d;
+  Location at = def.where();
   db.ForEachRow(def, [&](const TableRow& row) {
-    const Location at = def.where().WithRow(row.data.page, row.data.row);
+    at.page = row.data.page;
+    at.row = row.data.row;
     DecodeRow(def, db.format(), row.bytes, at, d);
-    CanonicalRow(db, def, id_column, row.bytes, d, ids, at, buf);
-    out.Add(HashBytes(buf));
+    out.Add(HashBytes(CanonicalRow(db, def, id_column, row.bytes, d, ids, at, buf)));
   });
   return out;
 }
@@ -192,16 +226,17 @@ void TableDigests::AddRow(const TableDef& table, Bytes row, const DecodedRow& d,
                 std::find(t.id_column.begin(), t.id_column.end(), true) != t.id_column.end();
   }
   if (t.skipped) return;
-  CanonicalRow(db_, table, t.id_column, row, d, nullptr, where, scratch_);
-  t.digests.Add(HashBytes(scratch_));
+  t.digests.Add(HashBytes(CanonicalRow(db_, table, t.id_column, row, d, nullptr, where, scratch_)));
 }
 
 void TableDigests::AddEveryRow() {
   DecodedRow d;
   for (const CatalogObject* t : db_.Tables()) {
     const TableDef& def = db_.Table(*t);
+    Location at = def.where();
     db_.ForEachRow(def, [&](const TableRow& row) {
-      const Location at = def.where().WithRow(row.data.page, row.data.row);
+      at.page = row.data.page;
+      at.row = row.data.row;
       DecodeRow(def, db_.format(), row.bytes, at, d);
       AddRow(def, row.bytes, d, at);
     });

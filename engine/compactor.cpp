@@ -294,12 +294,20 @@ class Compactor {
       out_.Write(rows.first_page + open_index, page.Finish());
       ++open_index;
     };
+    Location at = where;
     ForEachRowInOrder(def, [&](RowPointer header, RowPointer data, Bytes row_bytes) {
-      const Location at = where.WithRow(data.page, data.row);
-      bytes.assign(row_bytes.begin(), row_bytes.end());
-      if (decode) RewriteFields(def, id_column, at, lv_reader, bytes, rows);
-      if (!page.Fits(bytes.size())) flush_page();
-      const uint8_t row = page.Add(bytes);
+      at.page = data.page;
+      at.row = data.row;
+      // A row that keeps its bytes goes onto the page straight from the
+      // source page; only one that changes is copied first.
+      Bytes written = row_bytes;
+      if (decode) {
+        bytes.assign(row_bytes.begin(), row_bytes.end());
+        RewriteFields(def, id_column, at, lv_reader, bytes, rows);
+        written = bytes;
+      }
+      if (!page.Fits(written.size())) flush_page();
+      const uint8_t row = page.Add(written);
       if (!pointers.Add(header, RowPointer{rows.first_page + open_index, row}))
         ThrowDamaged(at, "two rows are reached through the same row slot");
       ++rows.count;
@@ -443,8 +451,12 @@ class Compactor {
       ForEachTableRow(src_, def, [&](const TableRow& r) { visit(r.header, r.data, r.bytes); });
       return;
     }
+    // One place, updated row by row: naming the table anew for every row
+    // would copy its name each time.
+    Location at = def.where();
     walk_(src_, def, *pk, [&](Bytes, RowPointer header) {
-      const Location at = def.where().WithRow(header.page, header.row);
+      at.page = header.page;
+      at.row = header.row;
       const Bytes bytes = SourceRow(def, header, at);
       const RowSlot& slot = last_page_.slots[header.row];
       if (slot.plain()) {

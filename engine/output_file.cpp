@@ -54,32 +54,58 @@ void OutputFile::Write(uint32_t page, std::span<const uint8_t> image) {
   if (image.size() != page_size_ || page >= next_page_)
     throw InternalError("a page image of the wrong size or number was written");
   if (gate_ != nullptr) gate_->Pass();
-  // Pages that follow each other collect in a buffer that goes out with one
-  // call; a page elsewhere first sends what has collected.
-  const uint32_t buffered = static_cast<uint32_t>(pending_.size() / page_size_);
-  const bool inside = page >= pending_first_ && page < pending_first_ + buffered;
-  if (!inside && (page != pending_first_ + buffered || buffered == kWriteBatchPages)) {
-    Flush();
-    pending_first_ = page;
+  const auto pages_in = [this](const Run& r) {
+    return static_cast<uint32_t>(r.bytes.size() / page_size_);
+  };
+  // The run that holds the page, else one it continues (unless full), else
+  // an empty run or the one used least recently, written out first.
+  Run* run = nullptr;
+  for (Run& r : runs_) {
+    if (!r.bytes.empty() && page >= r.first && page < r.first + pages_in(r)) run = &r;
   }
-  const size_t at = size_t{page - pending_first_} * page_size_;
-  if (at == pending_.size()) {
-    pending_.insert(pending_.end(), image.begin(), image.end());
+  if (run == nullptr) {
+    for (Run& r : runs_) {
+      if (!r.bytes.empty() && page == r.first + pages_in(r) && pages_in(r) < kWriteBatchPages)
+        run = &r;
+    }
+  }
+  if (run == nullptr) {
+    run = &runs_[0];
+    for (Run& r : runs_) {
+      if (r.bytes.empty() || (!run->bytes.empty() && r.last_use < run->last_use)) run = &r;
+    }
+    FlushRun(*run);
+    run->first = page;
+  }
+  run->last_use = ++writes_;
+  const size_t at = size_t{page - run->first} * page_size_;
+  if (at == run->bytes.size()) {
+    run->bytes.insert(run->bytes.end(), image.begin(), image.end());
   } else {
-    std::copy(image.begin(), image.end(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
+    std::copy(image.begin(), image.end(), run->bytes.begin() + static_cast<std::ptrdiff_t>(at));
   }
   if (page != 0 && key_ != 0) {
     const uint32_t k = key_ ^ page;
     std::array<uint8_t, 4> key{};
     PutU32(key, 0, k);
-    Rc4Apply(key, std::span<uint8_t>(pending_).subspan(at, page_size_));
+    Rc4Apply(key, std::span<uint8_t>(run->bytes).subspan(at, page_size_));
   }
+  if (pages_in(*run) == kWriteBatchPages) FlushRun(*run);
+}
+
+void OutputFile::FlushRun(Run& r) {
+  if (r.bytes.empty()) return;
+  file_->WriteAt(uint64_t{r.first} * page_size_, r.bytes.data(), r.bytes.size());
+  r.bytes.clear();
 }
 
 void OutputFile::Flush() {
-  if (pending_.empty()) return;
-  file_->WriteAt(uint64_t{pending_first_} * page_size_, pending_.data(), pending_.size());
-  pending_.clear();
+  // In file order.
+  std::array<Run*, kRuns> order{};
+  for (size_t i = 0; i < kRuns; ++i) order[i] = &runs_[i];
+  std::sort(order.begin(), order.end(),
+            [](const Run* a, const Run* b) { return a->first < b->first; });
+  for (Run* r : order) FlushRun(*r);
 }
 
 void OutputFile::Commit() {

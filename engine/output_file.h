@@ -4,6 +4,7 @@
 // caller commits it.
 #pragma once
 
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -76,10 +77,21 @@ class OutputFile {
   uint32_t next_page_ = 0;
   bool committed_ = false;
   WriteGate* gate_ = nullptr;
-  // Consecutive pages from `pending_first_` not written yet.
+  // Pages not written yet, as runs of consecutive pages. A compaction
+  // fills several parts of the file at once (rows, their long values, an
+  // index), so each part collects in a run of its own and goes out with one
+  // call when the run is full; runs never share a page.
+  struct Run {
+    uint32_t first = 0;
+    uint64_t last_use = 0;  // when a page last went into the run
+    std::vector<uint8_t> bytes;
+  };
   static constexpr uint32_t kWriteBatchPages = 64;
-  uint32_t pending_first_ = 0;
-  std::vector<uint8_t> pending_;
+  static constexpr size_t kRuns = 4;
+  // Writes out run `r` and leaves it empty.
+  void FlushRun(Run& r);
+  std::array<Run, kRuns> runs_;
+  uint64_t writes_ = 0;
 };
 
 }  // namespace tessmark::jet

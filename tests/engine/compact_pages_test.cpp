@@ -3,7 +3,9 @@
 // did not plan (a fault of ours: an internal error, not one of the disk).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "engine/env.h"
@@ -80,6 +82,98 @@ TEST(OutputFileTest, PagesOfTheWrongSizeOrNumberAreInternalErrors) {
       << "a page never allocated";
   EXPECT_EQ(NumberOf([&] { out.Write(page, PageImage(2048)); }), kInternalError);
   EXPECT_EQ(NumberOf([&] { out.Write(page, PageImage(4096)); }), 0);
+}
+
+// The compactor fills several parts of the copy at once (rows, long values,
+// index pages), and pages wait in runs before they go out; whatever the
+// order, every page must end up at its place with what was written last.
+TEST(OutputFileTest, PagesWrittenInAnyOrderLandAtTheirPlaceWithTheirLastImage) {
+  constexpr uint32_t kPages = 400;
+  struct Case {
+    const char* name;
+    std::vector<uint32_t> order;  // pages in the order they are written
+  };
+  std::vector<Case> cases;
+  {
+    Case c{"in file order, several full runs", {}};
+    for (uint32_t p = 0; p < kPages; ++p) c.order.push_back(p);
+    cases.push_back(c);
+  }
+  {
+    Case c{"two parts of the file filled in turn", {}};
+    for (uint32_t i = 0; i < kPages / 2; ++i) {
+      c.order.push_back(i);
+      c.order.push_back(kPages / 2 + i);
+    }
+    cases.push_back(c);
+  }
+  {
+    Case c{"more parts at once than runs are kept", {}};
+    constexpr uint32_t kParts = 8;
+    for (uint32_t i = 0; i < kPages / kParts; ++i) {
+      for (uint32_t part = 0; part < kParts; ++part)
+        c.order.push_back(part * (kPages / kParts) + i);
+    }
+    cases.push_back(c);
+  }
+  {
+    Case c{"pages written again, while waiting and after going out", {}};
+    for (uint32_t p = 0; p < kPages; ++p) c.order.push_back(p);
+    for (uint32_t p : {3u, 2u, 200u, 399u, 0u, 64u, 63u, 3u}) c.order.push_back(p);
+    for (uint32_t p = 100; p < 170; ++p) c.order.push_back(p);
+    cases.push_back(c);
+  }
+  {
+    // The run holding the page goes on filling after the page is written
+    // again, and other parts then push runs out.
+    Case c{"a page written again while its run still fills", {}};
+    for (uint32_t p = 0; p < 10; ++p) c.order.push_back(p);
+    c.order.push_back(5);
+    for (uint32_t p = 10; p < 30; ++p) c.order.push_back(p);
+    for (uint32_t i = 0; i < 20; ++i) {
+      for (uint32_t part : {100u, 200u, 300u, 350u}) c.order.push_back(part + i);
+    }
+    cases.push_back(c);
+  }
+  {
+    Case c{"backwards", {}};
+    for (uint32_t p = kPages; p-- > 0;) c.order.push_back(p);
+    cases.push_back(c);
+  }
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Pages a case leaves out are written last, so the file is whole.
+    std::vector<bool> written_once(kPages, false);
+    for (uint32_t p : c.order) written_once[p] = true;
+    for (uint32_t p = 0; p < kPages; ++p) {
+      if (!written_once[p]) c.order.push_back(p);
+    }
+    compact_test::ScratchDir dir;
+    const std::string path = dir.File("copy.mdb");
+    std::vector<uint8_t> expected(size_t{kPages} * 4096);
+    {
+      OutputFile out(DefaultEnv(), path, DatabaseHeader{});
+      for (uint32_t p = 0; p < kPages; ++p) out.Allocate();
+      for (size_t w = 0; w < c.order.size(); ++w) {
+        const uint32_t p = c.order[w];
+        // Each write of a page gets an image of its own.
+        PageImage image(4096, static_cast<uint8_t>(w * 7 + 1));
+        image[0] = static_cast<uint8_t>(p);
+        image[1] = static_cast<uint8_t>(p >> 8);
+        out.Write(p, image);
+        std::copy(image.begin(), image.end(), expected.begin() + size_t{p} * 4096);
+      }
+      out.Commit();
+    }
+    const std::vector<uint8_t> written = compact_test::ReadAll(path);
+    ASSERT_EQ(written.size(), expected.size());
+    for (uint32_t p = 0; p < kPages; ++p) {
+      ASSERT_TRUE(std::equal(written.begin() + size_t{p} * 4096,
+                             written.begin() + size_t{p + 1} * 4096,
+                             expected.begin() + size_t{p} * 4096))
+          << "page " << p;
+    }
+  }
 }
 
 struct TreePages {
