@@ -544,8 +544,6 @@ class Checker {
     }
   }
 
-  // Rows carry a variable trailer only when the definition counts variable
-  // columns, so every variable column's slot must lie within that count.
   void CheckRow(const TableDef& def, Bytes row, const Location& where,
                 const LongValuePages& lv_pages) {
     DecodedRow& d = decoded_;
@@ -836,6 +834,8 @@ std::vector<DefinitionFault> DefinitionFaults(const TableDef& table, const Locat
     out.push_back({where, "the table definition declares " + std::to_string(table.declared_length) +
                               " bytes but holds " + std::to_string(table.parsed_length)});
   for (const ColumnDef& c : table.columns) {
+    // Rows carry a variable trailer only when the definition counts
+    // variable columns, so every variable column's slot lies within it.
     if (!c.fixed() && c.var_index >= table.var_columns)
       out.push_back(
           {at_column(c.name), "the variable-length column has slot " + std::to_string(c.var_index) +

@@ -64,9 +64,7 @@ class CanonicalBuffer {
   // The writers below assume the room was made.
   void Byte(uint8_t b) { buf_.data()[used_++] = b; }
   void U32(uint32_t v) {
-    const uint8_t le[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
-                           static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
-    std::memcpy(buf_.data() + used_, le, 4);
+    PutU32(buf_, used_, v);
     used_ += 4;
   }
   // The span's length (4 bytes), then its bytes.

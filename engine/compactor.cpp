@@ -133,8 +133,8 @@ class Compactor {
     std::vector<CatalogTable> tables = catalog;
     std::sort(tables.begin(), tables.end(),
               [](const CatalogTable& a, const CatalogTable& b) { return a.id < b.id; });
-    if (tables.empty() || tables.front().id != 2)
-      ThrowDamaged({}, "the catalog does not list itself at page 2");
+    if (tables.empty() || tables.front().id != kCatalogPage)
+      ThrowDamaged({}, "the catalog does not list itself at page " + std::to_string(kCatalogPage));
     // Every table's first definition page comes first, so that every table
     // Id is known before any row that mentions one is written.
     for (const CatalogTable& t : tables) {

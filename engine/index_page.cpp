@@ -27,9 +27,7 @@ void IndexEntry::OrderedInto(std::vector<uint8_t>& out) const {
   const size_t n = key.size();
   out.resize(n + 4);
   if (n != 0) std::memcpy(out.data(), key.data(), n);
-  out[n] = static_cast<uint8_t>(row.page >> 16);
-  out[n + 1] = static_cast<uint8_t>(row.page >> 8);
-  out[n + 2] = static_cast<uint8_t>(row.page);
+  PutU24BE(out, n, row.page);
   out[n + 3] = row.row;
 }
 

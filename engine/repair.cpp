@@ -329,7 +329,8 @@ class Repairer {
           const std::vector<uint8_t>& b = made[k].key;
           // Sorted, a key that begins another comes right before it.
           if (a.size() >= b.size() || !std::equal(a.begin(), a.end(), b.begin())) continue;
-          for (const Made& m : {made[k - 1], made[k]}) {
+          for (const size_t j : {k - 1, k}) {
+            const Made& m = made[j];
             if (!m.from_source || w.dropped[m.row]) continue;
             const SalvagedRow& r = w.salvaged.rows[m.row];
             w.dropped[m.row] = true;
