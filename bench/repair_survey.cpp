@@ -28,7 +28,7 @@
 
 #include "engine/catalog_generator.h"
 #include "engine/database.h"
-#include "engine/error.h"
+#include "format/error.h"
 #include "engine/repair.h"
 
 using namespace tessmark::jet;

@@ -21,7 +21,7 @@
 #include "cli/json_text.h"
 #include "cli/progress_line.h"
 #include "engine/compact.h"
-#include "engine/env.h"
+#include "format/env.h"
 
 namespace tessmark::cli::compact {
 

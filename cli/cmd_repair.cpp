@@ -7,7 +7,7 @@
 
 #include "cli/command.h"
 #include "cli/json_text.h"
-#include "engine/env.h"
+#include "format/env.h"
 #include "engine/repair.h"
 
 namespace tessmark::cli::repair {

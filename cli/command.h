@@ -15,7 +15,7 @@
 #include <functional>
 #include <vector>
 
-#include "engine/error.h"
+#include "format/error.h"
 
 namespace CLI {
 class App;

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/bytes_write.h"
-#include "engine/error.h"
-#include "engine/random.h"
+#include "format/bytes_write.h"
+#include "format/error.h"
+#include "format/random.h"
 
 namespace tessmark::jet {
 namespace {

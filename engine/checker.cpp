@@ -9,10 +9,10 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "engine/data_page.h"
+#include "format/data_page.h"
 #include "engine/database.h"
 #include "engine/index_page.h"
-#include "engine/prefetch.h"
+#include "format/prefetch.h"
 #include "engine/row.h"
 #include "engine/usage_map.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/damage.h"
+#include "format/damage.h"
 #include "engine/row.h"
 #include "engine/table_def.h"
 

@@ -15,12 +15,12 @@
 #include "engine/compact_verify.h"
 #include "engine/compactor.h"
 #include "engine/database.h"
-#include "engine/env.h"
-#include "engine/error.h"
+#include "format/env.h"
+#include "format/error.h"
 #include "engine/index_page.h"
-#include "engine/output_file.h"
-#include "engine/page_image.h"
-#include "engine/rc4.h"
+#include "format/output_file.h"
+#include "format/page_image.h"
+#include "format/rc4.h"
 
 namespace tessmark::jet {
 namespace {

@@ -2,8 +2,8 @@
 // temporary file beside it, so that at every moment the name holds either
 // the original or the verified compacted copy.
 #include "engine/compact.h"
-#include "engine/env.h"
-#include "engine/error.h"
+#include "format/env.h"
+#include "format/error.h"
 
 namespace tessmark::jet {
 namespace {

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/bytes_write.h"
+#include "format/bytes_write.h"
 #include "engine/compactor.h"
 #include "engine/row.h"
 #include "engine/system_tables.h"

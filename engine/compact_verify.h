@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/database.h"
-#include "engine/error.h"
+#include "format/error.h"
 #include "engine/row.h"
 
 namespace tessmark::jet {

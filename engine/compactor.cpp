@@ -10,14 +10,14 @@
 #include <set>
 #include <utility>
 
-#include "engine/data_page.h"
+#include "format/data_page.h"
 #include "engine/entry_sorter.h"
-#include "engine/format.h"
-#include "engine/index_key.h"
+#include "format/format.h"
+#include "format/index_key.h"
 #include "engine/long_value.h"
-#include "engine/page_image.h"
-#include "engine/page_writer.h"
-#include "engine/prefetch.h"
+#include "format/page_image.h"
+#include "format/page_writer.h"
+#include "format/prefetch.h"
 #include "engine/row.h"
 #include "engine/system_tables.h"
 #include "engine/table_rows.h"

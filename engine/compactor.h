@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "engine/compact.h"
-#include "engine/output_file.h"
-#include "engine/page_file.h"
+#include "format/output_file.h"
+#include "format/page_file.h"
 #include "engine/table_def.h"
 
 namespace tessmark::jet {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/text.h"
+#include "format/text.h"
 
 namespace tessmark::jet {
 

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/env.h"
-#include "engine/format.h"
+#include "format/env.h"
+#include "format/format.h"
 #include "engine/long_value.h"
-#include "engine/page_file.h"
+#include "format/page_file.h"
 #include "engine/table_def.h"
 #include "engine/table_rows.h"
 #include "engine/value.h"

@@ -6,17 +6,17 @@
 #include <map>
 #include <set>
 
-#include "engine/bytes_write.h"
-#include "engine/data_page.h"
+#include "format/bytes_write.h"
+#include "format/data_page.h"
 #include "engine/entry_sorter.h"
-#include "engine/error.h"
-#include "engine/format.h"
-#include "engine/output_file.h"
-#include "engine/page_image.h"
-#include "engine/page_writer.h"
-#include "engine/random.h"
+#include "format/error.h"
+#include "format/format.h"
+#include "format/output_file.h"
+#include "format/page_image.h"
+#include "format/page_writer.h"
+#include "format/random.h"
 #include "engine/system_tables.h"
-#include "engine/text.h"
+#include "format/text.h"
 
 namespace tessmark::jet {
 namespace {

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/env.h"
-#include "engine/header.h"
+#include "format/env.h"
+#include "format/header.h"
 #include "engine/table_layout.h"
 #include "engine/value.h"
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <queue>
 
-#include "engine/bytes.h"
-#include "engine/bytes_write.h"
-#include "engine/error.h"
+#include "format/bytes.h"
+#include "format/bytes_write.h"
+#include "format/error.h"
 
 namespace tessmark::jet {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "engine/bytes_write.h"
+#include "format/bytes_write.h"
 
 namespace tessmark::jet {
 

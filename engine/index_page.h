@@ -8,8 +8,8 @@
 #include <span>
 #include <vector>
 
-#include "engine/format.h"
-#include "engine/page_file.h"
+#include "format/format.h"
+#include "format/page_file.h"
 #include "engine/table_def.h"
 
 namespace tessmark::jet {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/data_page.h"
+#include "format/data_page.h"
 
 namespace tessmark::jet {
 

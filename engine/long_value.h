@@ -6,10 +6,10 @@
 #include <unordered_set>
 #include <vector>
 
-#include "engine/bytes.h"
-#include "engine/data_page.h"
-#include "engine/format.h"
-#include "engine/page_file.h"
+#include "format/bytes.h"
+#include "format/data_page.h"
+#include "format/format.h"
+#include "format/page_file.h"
 
 namespace tessmark::jet {
 

@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/bytes.h"
-#include "engine/format.h"
+#include "format/bytes.h"
+#include "format/format.h"
 #include "engine/table_def.h"
 
 namespace tessmark::jet {

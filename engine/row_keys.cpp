@@ -1,6 +1,6 @@
 #include "engine/row_keys.h"
 
-#include "engine/error.h"
+#include "format/error.h"
 #include "engine/table_layout.h"
 #include "engine/value.h"
 

@@ -4,8 +4,8 @@
 #include <set>
 
 #include "engine/checker.h"
-#include "engine/data_page.h"
-#include "engine/error.h"
+#include "format/data_page.h"
+#include "format/error.h"
 #include "engine/long_value.h"
 #include "engine/row.h"
 #include "engine/table_rows.h"

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/damage.h"
-#include "engine/page_file.h"
+#include "format/damage.h"
+#include "format/page_file.h"
 #include "engine/table_def.h"
 
 namespace tessmark::jet {

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "engine/text.h"
+#include "format/text.h"
 
 namespace tessmark::jet {
 namespace {

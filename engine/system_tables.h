@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/header.h"
+#include "format/header.h"
 #include "engine/table_def.h"
 #include "engine/table_layout.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "engine/text.h"
+#include "format/text.h"
 
 namespace tessmark::jet {
 

@@ -6,10 +6,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/bytes_write.h"
-#include "engine/error.h"
-#include "engine/index_key.h"
-#include "engine/text.h"
+#include "format/bytes_write.h"
+#include "format/error.h"
+#include "format/index_key.h"
+#include "format/text.h"
 
 namespace tessmark::jet {
 namespace {

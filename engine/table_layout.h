@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/format.h"
-#include "engine/header.h"
+#include "format/format.h"
+#include "format/header.h"
 #include "engine/table_def.h"
 #include "engine/value.h"
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "engine/data_page.h"
-#include "engine/page_file.h"
+#include "format/data_page.h"
+#include "format/page_file.h"
 #include "engine/row.h"
 #include "engine/table_def.h"
 

@@ -1,6 +1,6 @@
 #include "engine/usage_map.h"
 
-#include "engine/data_page.h"
+#include "format/data_page.h"
 
 namespace tessmark::jet {
 

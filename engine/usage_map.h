@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/format.h"
-#include "engine/page_file.h"
+#include "format/format.h"
+#include "format/page_file.h"
 
 namespace tessmark::jet {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/text.h"
+#include "format/text.h"
 
 namespace tessmark::jet {
 

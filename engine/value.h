@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/format.h"
+#include "format/format.h"
 #include "engine/long_value.h"
 #include "engine/row.h"
 #include "engine/table_def.h"

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "engine/compact.h"
-#include "engine/error.h"
+#include "format/error.h"
 #include "platform/forms_runtime.h"
 #include "platform/host_path.h"
 

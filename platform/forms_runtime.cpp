@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "engine/error.h"
+#include "format/error.h"
 #include "platform/shell32.h"
 
 namespace tessmark::platform {

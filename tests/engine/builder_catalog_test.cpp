@@ -12,7 +12,7 @@
 #include "engine/checker.h"
 #include "engine/compact.h"
 #include "engine/database.h"
-#include "engine/error.h"
+#include "format/error.h"
 #include "tests/engine/builder_test_support.h"
 #include "tests/support/corpus.h"
 #include "tests/support/readers.h"

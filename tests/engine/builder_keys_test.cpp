@@ -10,7 +10,7 @@
 
 #include "engine/database.h"
 #include "engine/database_builder.h"
-#include "engine/error.h"
+#include "format/error.h"
 #include "engine/index_page.h"
 #include "engine/table_layout.h"
 #include "tests/support/corpus.h"

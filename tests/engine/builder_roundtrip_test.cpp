@@ -11,10 +11,10 @@
 
 #include "engine/checker.h"
 #include "engine/compact.h"
-#include "engine/data_page.h"
+#include "format/data_page.h"
 #include "engine/database.h"
 #include "engine/database_builder.h"
-#include "engine/error.h"
+#include "format/error.h"
 #include "engine/index_page.h"
 #include "engine/long_value.h"
 #include "engine/row.h"

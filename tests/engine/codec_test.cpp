@@ -5,12 +5,12 @@
 
 #include <cstring>
 
-#include "engine/format.h"
+#include "format/format.h"
 #include "engine/index_page.h"
 #include "engine/long_value.h"
-#include "engine/rc4.h"
+#include "format/rc4.h"
 #include "engine/row.h"
-#include "engine/text.h"
+#include "format/text.h"
 #include "engine/value.h"
 
 namespace tessmark::jet {

@@ -6,9 +6,9 @@
 
 #include <algorithm>
 
-#include "engine/data_page.h"
+#include "format/data_page.h"
 #include "engine/database.h"
-#include "engine/index_key.h"
+#include "format/index_key.h"
 #include "engine/index_page.h"
 #include "engine/row.h"
 #include "engine/table_rows.h"

@@ -8,8 +8,8 @@
 #include <limits>
 #include <vector>
 
-#include "engine/error.h"
-#include "engine/index_key.h"
+#include "format/error.h"
+#include "format/index_key.h"
 
 namespace tessmark::jet::index_key {
 namespace {

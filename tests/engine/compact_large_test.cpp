@@ -9,7 +9,7 @@
 #include "engine/database.h"
 #include "engine/database_builder.h"
 #include "engine/index_page.h"
-#include "engine/page_image.h"
+#include "format/page_image.h"
 #include "engine/usage_map.h"
 #include "tests/engine/compact_test_support.h"
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/env.h"
-#include "engine/error.h"
-#include "engine/output_file.h"
-#include "engine/page_image.h"
+#include "format/env.h"
+#include "format/error.h"
+#include "format/output_file.h"
+#include "format/page_image.h"
 #include "tests/engine/compact_test_support.h"
 
 namespace tessmark::jet {

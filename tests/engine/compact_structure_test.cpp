@@ -8,7 +8,7 @@
 #include <set>
 
 #include "engine/compact.h"
-#include "engine/data_page.h"
+#include "format/data_page.h"
 #include "engine/database.h"
 #include "engine/index_page.h"
 #include "engine/long_value.h"

@@ -8,8 +8,8 @@
 #include <span>
 #include <vector>
 
-#include "engine/env.h"
-#include "engine/error.h"
+#include "format/env.h"
+#include "format/error.h"
 #include "tests/support/corpus.h"
 
 namespace tessmark::jet {

@@ -1,6 +1,6 @@
 // The database header: version, settings, password and page encryption,
 // on copies of sample files changed the way the desktop product would.
-#include "engine/header.h"
+#include "format/header.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 
 #include "engine/checker.h"
 #include "engine/database.h"
-#include "engine/rc4.h"
+#include "format/rc4.h"
 #include "tests/support/corpus.h"
 
 namespace tessmark::jet {

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "engine/checker.h"
-#include "engine/data_page.h"
+#include "format/data_page.h"
 #include "engine/database.h"
 #include "engine/database_builder.h"
 #include "engine/index_page.h"

@@ -11,7 +11,7 @@
 
 #include "engine/checker.h"
 #include "engine/compact.h"
-#include "engine/data_page.h"
+#include "format/data_page.h"
 #include "engine/database.h"
 #include "engine/database_builder.h"
 #include "engine/long_value.h"

@@ -6,9 +6,9 @@
 #include <random>
 
 #include "engine/checker.h"
-#include "engine/data_page.h"
+#include "format/data_page.h"
 #include "engine/database.h"
-#include "engine/env.h"
+#include "format/env.h"
 #include "engine/index_page.h"
 #include "engine/long_value.h"
 #include "engine/row.h"

@@ -13,9 +13,9 @@
 
 #include "engine/catalog_generator.h"
 #include "engine/compact.h"
-#include "engine/data_page.h"
+#include "format/data_page.h"
 #include "engine/database.h"
-#include "engine/error.h"
+#include "format/error.h"
 #include "engine/usage_map.h"
 #include "tests/engine/builder_test_support.h"
 #include "tests/support/content.h"

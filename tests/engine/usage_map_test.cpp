@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "engine/checker.h"
-#include "engine/data_page.h"
+#include "format/data_page.h"
 #include "engine/database.h"
 #include "tests/support/corpus.h"
 

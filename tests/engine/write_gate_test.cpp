@@ -10,9 +10,9 @@
 #include <future>
 #include <vector>
 
-#include "engine/env.h"
-#include "engine/error.h"
-#include "engine/output_file.h"
+#include "format/env.h"
+#include "format/error.h"
+#include "format/output_file.h"
 #include "tests/engine/compact_test_support.h"
 
 namespace tessmark::jet {

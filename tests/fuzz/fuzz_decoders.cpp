@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "engine/data_page.h"
-#include "engine/format.h"
-#include "engine/header.h"
+#include "format/data_page.h"
+#include "format/format.h"
+#include "format/header.h"
 #include "engine/index_page.h"
 #include "engine/long_value.h"
 #include "engine/row.h"

@@ -12,8 +12,8 @@
 #include <span>
 #include <vector>
 
-#include "engine/env.h"
-#include "engine/error.h"
+#include "format/env.h"
+#include "format/error.h"
 
 namespace tessmark::fuzz {
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "engine/compact.h"
-#include "engine/error.h"
+#include "format/error.h"
 #include "main_window/browse_double.h"
 #include "main_window/form1.h"
 #include "platform/forms_runtime.h"

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "engine/catalog_generator.h"
-#include "engine/env.h"
-#include "engine/error.h"
+#include "format/env.h"
+#include "format/error.h"
 #include "main_window/form1_fixture.h"
 #include "tests/support/content.h"
 #include "tests/support/corpus.h"

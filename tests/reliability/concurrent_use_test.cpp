@@ -9,8 +9,8 @@
 #include <filesystem>
 
 #include "engine/compact.h"
-#include "engine/env.h"
-#include "engine/error.h"
+#include "format/env.h"
+#include "format/error.h"
 #include "tests/reliability/child_process.h"
 #include "tests/support/content.h"
 #include "tests/support/corpus.h"

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "engine/compact.h"
-#include "engine/env.h"
-#include "engine/error.h"
+#include "format/env.h"
+#include "format/error.h"
 #include "tests/support/content.h"
 #include "tests/support/corpus.h"
 #include "tests/support/fault_env.h"

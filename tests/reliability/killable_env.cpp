@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "engine/env.h"
+#include "format/env.h"
 #include "tests/support/fault_env.h"
 
 namespace {

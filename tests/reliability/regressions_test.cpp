@@ -12,7 +12,7 @@
 #include "engine/checker.h"
 #include "engine/compact.h"
 #include "engine/database.h"
-#include "engine/error.h"
+#include "format/error.h"
 #include "engine/repair.h"
 #include "tests/support/content.h"
 #include "tests/support/corpus.h"

@@ -5,7 +5,7 @@
 
 #include "engine/checker.h"
 #include "engine/database.h"
-#include "engine/error.h"
+#include "format/error.h"
 #include "engine/value.h"
 
 namespace tessmark::testing {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "engine/env.h"
+#include "format/env.h"
 
 namespace tessmark::testing {
 

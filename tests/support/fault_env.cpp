@@ -3,7 +3,7 @@
 #include <csignal>
 #include <mutex>
 
-#include "engine/error.h"
+#include "format/error.h"
 
 namespace tessmark::testing {
 

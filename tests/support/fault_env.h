@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/env.h"
+#include "format/env.h"
 
 namespace tessmark::testing {
 

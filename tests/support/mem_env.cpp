@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/error.h"
+#include "format/error.h"
 
 namespace tessmark::testing {
 

@@ -1,11 +1,11 @@
-#include "engine/page_file.h"
+#include "format/page_file.h"
 
 #include <algorithm>
 #include <array>
 
-#include "engine/bytes_write.h"
-#include "engine/error.h"
-#include "engine/rc4.h"
+#include "format/bytes_write.h"
+#include "format/error.h"
+#include "format/rc4.h"
 
 namespace tessmark::jet {
 

@@ -1,11 +1,11 @@
-#include "engine/index_key.h"
+#include "format/index_key.h"
 
 #include <array>
 #include <bit>
 #include <cstring>
 
-#include "engine/bytes.h"
-#include "engine/error.h"
+#include "format/bytes.h"
+#include "format/error.h"
 
 namespace tessmark::jet::index_key {
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/env.h"
+#include "format/env.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "engine/rc4.h"
+#include "format/rc4.h"
 
 #include <array>
 #include <utility>

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "engine/header.h"
+#include "format/header.h"
 
 namespace tessmark::jet {
 

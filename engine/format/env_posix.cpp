@@ -15,8 +15,8 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/env.h"
-#include "engine/error.h"
+#include "format/env.h"
+#include "format/error.h"
 
 namespace tessmark::jet {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/damage.h"
+#include "format/damage.h"
 
 namespace tessmark::jet {
 

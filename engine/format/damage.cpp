@@ -1,4 +1,4 @@
-#include "engine/damage.h"
+#include "format/damage.h"
 
 #include <utility>
 

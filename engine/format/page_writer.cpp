@@ -1,9 +1,9 @@
-#include "engine/page_writer.h"
+#include "format/page_writer.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "engine/error.h"
+#include "format/error.h"
 
 namespace tessmark::jet {
 std::array<uint8_t, 12> LongValueWriter::Write(std::span<const uint8_t> value) {

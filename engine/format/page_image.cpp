@@ -1,11 +1,11 @@
-#include "engine/page_image.h"
+#include "format/page_image.h"
 
 #include <algorithm>
 #include <cstring>
 #include <utility>
 
-#include "engine/data_page.h"
-#include "engine/error.h"
+#include "format/data_page.h"
+#include "format/error.h"
 
 namespace tessmark::jet {
 

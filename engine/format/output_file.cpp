@@ -1,12 +1,12 @@
-#include "engine/output_file.h"
+#include "format/output_file.h"
 
 #include <algorithm>
 #include <array>
 #include <vector>
 
-#include "engine/bytes_write.h"
-#include "engine/error.h"
-#include "engine/rc4.h"
+#include "format/bytes_write.h"
+#include "format/error.h"
+#include "format/rc4.h"
 
 namespace tessmark::jet {
 

@@ -1,15 +1,15 @@
-#include "engine/header.h"
+#include "format/header.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
 
-#include "engine/bytes.h"
-#include "engine/bytes_write.h"
-#include "engine/error.h"
-#include "engine/format.h"
-#include "engine/rc4.h"
+#include "format/bytes.h"
+#include "format/bytes_write.h"
+#include "format/error.h"
+#include "format/format.h"
+#include "format/rc4.h"
 
 namespace tessmark::jet {
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/error.h"
+#include "format/error.h"
 
 namespace tessmark::jet {
 

@@ -12,8 +12,8 @@
 #include <span>
 #include <string>
 
-#include "engine/env.h"
-#include "engine/header.h"
+#include "format/env.h"
+#include "format/header.h"
 
 namespace tessmark::jet {
 

@@ -1,4 +1,4 @@
-#include "engine/data_page.h"
+#include "format/data_page.h"
 
 namespace tessmark::jet {
 

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "engine/env.h"
-#include "engine/error.h"
+#include "format/env.h"
+#include "format/error.h"
 
 namespace tessmark::jet {
 

@@ -10,8 +10,8 @@
 #include <span>
 #include <vector>
 
-#include "engine/bytes_write.h"
-#include "engine/format.h"
+#include "format/bytes_write.h"
+#include "format/format.h"
 
 namespace tessmark::jet {
 

@@ -9,9 +9,9 @@
 #include <span>
 #include <vector>
 
-#include "engine/format.h"
-#include "engine/output_file.h"
-#include "engine/page_image.h"
+#include "format/format.h"
+#include "format/output_file.h"
+#include "format/page_image.h"
 
 namespace tessmark::jet {
 

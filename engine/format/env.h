@@ -14,7 +14,7 @@
 #include <span>
 #include <string>
 
-#include "engine/error.h"
+#include "format/error.h"
 
 namespace tessmark::jet {
 

@@ -10,10 +10,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/bytes.h"
-#include "engine/damage.h"
-#include "engine/env.h"
-#include "engine/header.h"
+#include "format/bytes.h"
+#include "format/damage.h"
+#include "format/env.h"
+#include "format/header.h"
 
 namespace tessmark::jet {
 

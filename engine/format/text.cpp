@@ -1,10 +1,10 @@
-#include "engine/text.h"
+#include "format/text.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "engine/bytes.h"
-#include "engine/error.h"
+#include "format/bytes.h"
+#include "format/error.h"
 
 namespace tessmark::jet {
 
