@@ -17,7 +17,7 @@
 #include <string>
 
 #include "engine/checker.h"
-#include "engine/database.h"
+#include "db/database.h"
 
 namespace {
 

@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "engine/catalog_generator.h"
-#include "engine/database.h"
+#include "db/database.h"
 #include "format/error.h"
 #include "engine/repair.h"
 

@@ -17,7 +17,7 @@
 #include "cli/command.h"
 #include "cli/progress_line.h"
 #include "engine/checker.h"
-#include "engine/database.h"
+#include "db/database.h"
 
 namespace tessmark::cli::check {
 

@@ -8,7 +8,7 @@
 
 #include "cli/command.h"
 #include "cli/json_text.h"
-#include "engine/database.h"
+#include "db/database.h"
 
 namespace tessmark::cli::dump {
 

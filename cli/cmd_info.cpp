@@ -6,7 +6,7 @@
 
 #include "cli/command.h"
 #include "engine/checker.h"
-#include "engine/database.h"
+#include "db/database.h"
 
 namespace tessmark::cli::info {
 

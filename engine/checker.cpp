@@ -10,11 +10,11 @@
 #include <unordered_set>
 
 #include "format/data_page.h"
-#include "engine/database.h"
-#include "engine/index_page.h"
+#include "db/database.h"
+#include "db/index_page.h"
 #include "format/prefetch.h"
-#include "engine/row.h"
-#include "engine/usage_map.h"
+#include "db/row.h"
+#include "db/usage_map.h"
 
 namespace tessmark::jet {
 

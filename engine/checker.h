@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "format/damage.h"
-#include "engine/row.h"
-#include "engine/table_def.h"
+#include "db/row.h"
+#include "db/table_def.h"
 
 namespace tessmark::jet {
 

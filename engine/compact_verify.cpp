@@ -8,8 +8,8 @@
 
 #include "format/bytes_write.h"
 #include "engine/compactor.h"
-#include "engine/row.h"
-#include "engine/system_tables.h"
+#include "db/row.h"
+#include "db/system_tables.h"
 
 namespace tessmark::jet {
 namespace {

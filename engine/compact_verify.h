@@ -9,9 +9,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/database.h"
+#include "db/database.h"
 #include "format/error.h"
-#include "engine/row.h"
+#include "db/row.h"
 
 namespace tessmark::jet {
 

@@ -11,16 +11,16 @@
 #include <utility>
 
 #include "format/data_page.h"
-#include "engine/entry_sorter.h"
+#include "db/entry_sorter.h"
 #include "format/format.h"
 #include "format/index_key.h"
-#include "engine/long_value.h"
+#include "db/long_value.h"
 #include "format/page_image.h"
 #include "format/page_writer.h"
 #include "format/prefetch.h"
-#include "engine/row.h"
-#include "engine/system_tables.h"
-#include "engine/table_rows.h"
+#include "db/row.h"
+#include "db/system_tables.h"
+#include "db/table_rows.h"
 
 namespace tessmark::jet {
 

@@ -13,7 +13,7 @@
 #include "engine/compact.h"
 #include "format/output_file.h"
 #include "format/page_file.h"
-#include "engine/table_def.h"
+#include "db/table_def.h"
 
 namespace tessmark::jet {
 

@@ -8,14 +8,14 @@
 
 #include "format/bytes_write.h"
 #include "format/data_page.h"
-#include "engine/entry_sorter.h"
+#include "db/entry_sorter.h"
 #include "format/error.h"
 #include "format/format.h"
 #include "format/output_file.h"
 #include "format/page_image.h"
 #include "format/page_writer.h"
 #include "format/random.h"
-#include "engine/system_tables.h"
+#include "db/system_tables.h"
 #include "format/text.h"
 
 namespace tessmark::jet {

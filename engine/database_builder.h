@@ -25,8 +25,8 @@
 
 #include "format/env.h"
 #include "format/header.h"
-#include "engine/table_layout.h"
-#include "engine/value.h"
+#include "db/table_layout.h"
+#include "db/value.h"
 
 namespace tessmark::jet {
 

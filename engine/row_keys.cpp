@@ -1,8 +1,8 @@
 #include "engine/row_keys.h"
 
 #include "format/error.h"
-#include "engine/table_layout.h"
-#include "engine/value.h"
+#include "db/table_layout.h"
+#include "db/value.h"
 
 namespace tessmark::jet {
 

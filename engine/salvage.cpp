@@ -6,10 +6,10 @@
 #include "engine/checker.h"
 #include "format/data_page.h"
 #include "format/error.h"
-#include "engine/long_value.h"
-#include "engine/row.h"
-#include "engine/table_rows.h"
-#include "engine/usage_map.h"
+#include "db/long_value.h"
+#include "db/row.h"
+#include "db/table_rows.h"
+#include "db/usage_map.h"
 
 namespace tessmark::jet {
 

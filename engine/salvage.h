@@ -14,7 +14,7 @@
 
 #include "format/damage.h"
 #include "format/page_file.h"
-#include "engine/table_def.h"
+#include "db/table_def.h"
 
 namespace tessmark::jet {
 

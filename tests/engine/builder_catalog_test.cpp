@@ -11,7 +11,7 @@
 #include "engine/catalog_generator.h"
 #include "engine/checker.h"
 #include "engine/compact.h"
-#include "engine/database.h"
+#include "db/database.h"
 #include "format/error.h"
 #include "tests/engine/builder_test_support.h"
 #include "tests/support/corpus.h"

@@ -8,11 +8,11 @@
 #include <algorithm>
 #include <map>
 
-#include "engine/database.h"
+#include "db/database.h"
 #include "engine/database_builder.h"
 #include "format/error.h"
-#include "engine/index_page.h"
-#include "engine/table_layout.h"
+#include "db/index_page.h"
+#include "db/table_layout.h"
 #include "tests/support/corpus.h"
 
 namespace tessmark::jet {

@@ -16,9 +16,9 @@
 
 #include "engine/catalog_generator.h"
 #include "engine/checker.h"
-#include "engine/database.h"
+#include "db/database.h"
 #include "engine/database_builder.h"
-#include "engine/value.h"
+#include "db/value.h"
 #include "tests/support/readers.h"
 
 namespace tessmark::jet::builder_test {

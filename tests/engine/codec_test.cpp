@@ -6,12 +6,12 @@
 #include <cstring>
 
 #include "format/format.h"
-#include "engine/index_page.h"
-#include "engine/long_value.h"
+#include "db/index_page.h"
+#include "db/long_value.h"
 #include "format/rc4.h"
-#include "engine/row.h"
+#include "db/row.h"
 #include "format/text.h"
-#include "engine/value.h"
+#include "db/value.h"
 
 namespace tessmark::jet {
 namespace {

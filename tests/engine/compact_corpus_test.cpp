@@ -9,7 +9,7 @@
 
 #include "engine/checker.h"
 #include "engine/compact.h"
-#include "engine/database.h"
+#include "db/database.h"
 #include "format/error.h"
 #include "engine/repair.h"
 #include "tests/engine/compact_test_support.h"

@@ -7,7 +7,7 @@
 
 #include "engine/checker.h"
 #include "engine/compact_verify.h"
-#include "engine/database.h"
+#include "db/database.h"
 #include "tests/support/corpus.h"
 
 namespace tessmark::jet {

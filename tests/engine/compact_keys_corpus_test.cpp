@@ -7,12 +7,12 @@
 #include <algorithm>
 
 #include "format/data_page.h"
-#include "engine/database.h"
+#include "db/database.h"
 #include "format/index_key.h"
-#include "engine/index_page.h"
-#include "engine/row.h"
-#include "engine/table_rows.h"
-#include "engine/value.h"
+#include "db/index_page.h"
+#include "db/row.h"
+#include "db/table_rows.h"
+#include "db/value.h"
 #include "tests/engine/compact_test_support.h"
 
 namespace tessmark::jet {

@@ -6,11 +6,11 @@
 #include <gtest/gtest.h>
 
 #include "engine/compact.h"
-#include "engine/database.h"
+#include "db/database.h"
 #include "engine/database_builder.h"
-#include "engine/index_page.h"
+#include "db/index_page.h"
 #include "format/page_image.h"
-#include "engine/usage_map.h"
+#include "db/usage_map.h"
 #include "tests/engine/compact_test_support.h"
 
 namespace tessmark::jet {

@@ -11,12 +11,12 @@
 #include <utility>
 
 #include "engine/compact.h"
-#include "engine/database.h"
+#include "db/database.h"
 #include "engine/database_builder.h"
 #include "format/header.h"
 #include "format/rc4.h"
-#include "engine/row.h"
-#include "engine/system_tables.h"
+#include "db/row.h"
+#include "db/system_tables.h"
 #include "tests/engine/compact_test_support.h"
 
 namespace tessmark::jet {

@@ -9,12 +9,12 @@
 
 #include "engine/checker.h"
 #include "engine/compact.h"
-#include "engine/database.h"
+#include "db/database.h"
 #include "format/env.h"
 #include "format/error.h"
 #include "format/header.h"
 #include "format/rc4.h"
-#include "engine/usage_map.h"
+#include "db/usage_map.h"
 #include "tests/engine/compact_test_support.h"
 
 namespace tessmark::jet {

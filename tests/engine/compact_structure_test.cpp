@@ -9,11 +9,11 @@
 
 #include "engine/compact.h"
 #include "format/data_page.h"
-#include "engine/database.h"
-#include "engine/index_page.h"
-#include "engine/long_value.h"
-#include "engine/row.h"
-#include "engine/usage_map.h"
+#include "db/database.h"
+#include "db/index_page.h"
+#include "db/long_value.h"
+#include "db/row.h"
+#include "db/usage_map.h"
 #include "tests/engine/compact_test_support.h"
 
 namespace tessmark::jet {

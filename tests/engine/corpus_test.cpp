@@ -11,7 +11,7 @@
 #include <set>
 
 #include "engine/checker.h"
-#include "engine/database.h"
+#include "db/database.h"
 #include "tests/support/readers.h"
 
 namespace tessmark::jet {

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "engine/checker.h"
-#include "engine/database.h"
+#include "db/database.h"
 #include "format/rc4.h"
 #include "tests/support/corpus.h"
 

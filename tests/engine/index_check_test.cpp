@@ -8,10 +8,10 @@
 
 #include "engine/checker.h"
 #include "format/data_page.h"
-#include "engine/database.h"
+#include "db/database.h"
 #include "engine/database_builder.h"
-#include "engine/index_page.h"
-#include "engine/row.h"
+#include "db/index_page.h"
+#include "db/row.h"
 #include "tests/support/corpus.h"
 
 namespace tessmark::jet {

@@ -7,12 +7,12 @@
 
 #include "engine/checker.h"
 #include "format/data_page.h"
-#include "engine/database.h"
+#include "db/database.h"
 #include "format/env.h"
-#include "engine/index_page.h"
-#include "engine/long_value.h"
-#include "engine/row.h"
-#include "engine/usage_map.h"
+#include "db/index_page.h"
+#include "db/long_value.h"
+#include "db/row.h"
+#include "db/usage_map.h"
 #include "tests/support/corpus.h"
 
 namespace tessmark::jet {

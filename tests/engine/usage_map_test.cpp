@@ -1,5 +1,5 @@
 // Usage maps in the reference form: a map row naming 0x05 bitmap pages.
-#include "engine/usage_map.h"
+#include "db/usage_map.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 
 #include "engine/checker.h"
 #include "format/data_page.h"
-#include "engine/database.h"
+#include "db/database.h"
 #include "tests/support/corpus.h"
 
 namespace tessmark::jet {

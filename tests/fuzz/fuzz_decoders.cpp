@@ -9,11 +9,11 @@
 #include "format/data_page.h"
 #include "format/format.h"
 #include "format/header.h"
-#include "engine/index_page.h"
-#include "engine/long_value.h"
-#include "engine/row.h"
-#include "engine/table_def.h"
-#include "engine/value.h"
+#include "db/index_page.h"
+#include "db/long_value.h"
+#include "db/row.h"
+#include "db/table_def.h"
+#include "db/value.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using namespace tessmark;

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "engine/checker.h"
-#include "engine/database.h"
+#include "db/database.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using namespace tessmark;

@@ -11,7 +11,7 @@
 
 #include "engine/checker.h"
 #include "engine/compact.h"
-#include "engine/database.h"
+#include "db/database.h"
 #include "format/error.h"
 #include "engine/repair.h"
 #include "tests/support/content.h"

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "engine/checker.h"
-#include "engine/database.h"
+#include "db/database.h"
 #include "format/error.h"
-#include "engine/value.h"
+#include "db/value.h"
 
 namespace tessmark::testing {
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "format/format.h"
-#include "engine/long_value.h"
-#include "engine/row.h"
-#include "engine/table_def.h"
+#include "db/long_value.h"
+#include "db/row.h"
+#include "db/table_def.h"
 
 namespace tessmark::jet {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "format/header.h"
-#include "engine/table_def.h"
-#include "engine/table_layout.h"
+#include "db/table_def.h"
+#include "db/table_layout.h"
 
 namespace tessmark::jet {
 

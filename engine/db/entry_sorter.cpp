@@ -1,4 +1,4 @@
-#include "engine/entry_sorter.h"
+#include "db/entry_sorter.h"
 
 #include <algorithm>
 #include <cstring>

@@ -8,8 +8,8 @@
 
 #include "format/data_page.h"
 #include "format/page_file.h"
-#include "engine/row.h"
-#include "engine/table_def.h"
+#include "db/row.h"
+#include "db/table_def.h"
 
 namespace tessmark::jet {
 

@@ -1,6 +1,6 @@
-#include "engine/table_rows.h"
+#include "db/table_rows.h"
 
-#include "engine/usage_map.h"
+#include "db/usage_map.h"
 
 namespace tessmark::jet {
 

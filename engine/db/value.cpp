@@ -1,4 +1,4 @@
-#include "engine/value.h"
+#include "db/value.h"
 
 #include <charconv>
 #include <cmath>

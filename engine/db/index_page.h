@@ -10,7 +10,7 @@
 
 #include "format/format.h"
 #include "format/page_file.h"
-#include "engine/table_def.h"
+#include "db/table_def.h"
 
 namespace tessmark::jet {
 

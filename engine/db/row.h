@@ -14,7 +14,7 @@
 
 #include "format/bytes.h"
 #include "format/format.h"
-#include "engine/table_def.h"
+#include "db/table_def.h"
 
 namespace tessmark::jet {
 

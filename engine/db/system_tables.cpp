@@ -1,4 +1,4 @@
-#include "engine/system_tables.h"
+#include "db/system_tables.h"
 
 #include <utility>
 

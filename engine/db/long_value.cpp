@@ -1,4 +1,4 @@
-#include "engine/long_value.h"
+#include "db/long_value.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "engine/table_layout.h"
+#include "db/table_layout.h"
 
 #include <algorithm>
 #include <bit>

@@ -12,8 +12,8 @@
 
 #include "format/format.h"
 #include "format/header.h"
-#include "engine/table_def.h"
-#include "engine/value.h"
+#include "db/table_def.h"
+#include "db/value.h"
 
 namespace tessmark::jet {
 

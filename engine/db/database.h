@@ -12,11 +12,11 @@
 
 #include "format/env.h"
 #include "format/format.h"
-#include "engine/long_value.h"
+#include "db/long_value.h"
 #include "format/page_file.h"
-#include "engine/table_def.h"
-#include "engine/table_rows.h"
-#include "engine/value.h"
+#include "db/table_def.h"
+#include "db/table_rows.h"
+#include "db/value.h"
 
 namespace tessmark::jet {
 

@@ -1,4 +1,4 @@
-#include "engine/table_def.h"
+#include "db/table_def.h"
 
 #include <algorithm>
 #include <unordered_set>

@@ -1,4 +1,4 @@
-#include "engine/index_page.h"
+#include "db/index_page.h"
 
 #include <algorithm>
 #include <bit>

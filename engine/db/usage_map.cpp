@@ -1,4 +1,4 @@
-#include "engine/usage_map.h"
+#include "db/usage_map.h"
 
 #include "format/data_page.h"
 

@@ -1,4 +1,4 @@
-#include "engine/database.h"
+#include "db/database.h"
 
 #include <algorithm>
 #include <cmath>

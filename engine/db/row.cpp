@@ -1,4 +1,4 @@
-#include "engine/row.h"
+#include "db/row.h"
 
 namespace tessmark::jet {
 
