@@ -16,7 +16,7 @@
 #include <fstream>
 #include <string>
 
-#include "engine/checker.h"
+#include "check/checker.h"
 #include "db/database.h"
 
 namespace {

@@ -16,7 +16,7 @@
 
 #include "cli/command.h"
 #include "cli/progress_line.h"
-#include "engine/checker.h"
+#include "check/checker.h"
 #include "db/database.h"
 
 namespace tessmark::cli::check {

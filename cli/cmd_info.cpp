@@ -5,7 +5,7 @@
 #include <string>
 
 #include "cli/command.h"
-#include "engine/checker.h"
+#include "check/checker.h"
 #include "db/database.h"
 
 namespace tessmark::cli::info {

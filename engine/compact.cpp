@@ -10,7 +10,7 @@
 #include <new>
 #include <optional>
 
-#include "engine/checker.h"
+#include "check/checker.h"
 #include "engine/compact_phases.h"
 #include "engine/compact_verify.h"
 #include "engine/compactor.h"

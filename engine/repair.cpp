@@ -9,7 +9,7 @@
 #include <memory>
 #include <set>
 
-#include "engine/checker.h"
+#include "check/checker.h"
 #include "engine/compact.h"
 #include "engine/compactor.h"
 #include "db/database.h"

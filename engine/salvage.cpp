@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <set>
 
-#include "engine/checker.h"
+#include "check/checker.h"
 #include "format/data_page.h"
 #include "format/error.h"
 #include "db/long_value.h"

@@ -9,7 +9,7 @@
 #include <map>
 
 #include "engine/catalog_generator.h"
-#include "engine/checker.h"
+#include "check/checker.h"
 #include "engine/compact.h"
 #include "db/database.h"
 #include "format/error.h"

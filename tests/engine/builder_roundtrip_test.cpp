@@ -9,7 +9,7 @@
 #include <iterator>
 #include <set>
 
-#include "engine/checker.h"
+#include "check/checker.h"
 #include "engine/compact.h"
 #include "format/data_page.h"
 #include "db/database.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "engine/catalog_generator.h"
-#include "engine/checker.h"
+#include "check/checker.h"
 #include "db/database.h"
 #include "engine/database_builder.h"
 #include "db/value.h"

@@ -7,7 +7,7 @@
 #include <map>
 #include <set>
 
-#include "engine/checker.h"
+#include "check/checker.h"
 #include "engine/compact.h"
 #include "db/database.h"
 #include "format/error.h"

@@ -5,7 +5,7 @@
 // nothing about the rows missed.
 #include <gtest/gtest.h>
 
-#include "engine/checker.h"
+#include "check/checker.h"
 #include "engine/compact_verify.h"
 #include "db/database.h"
 #include "tests/support/corpus.h"

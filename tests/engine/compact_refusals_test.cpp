@@ -7,7 +7,7 @@
 #include <functional>
 #include <stdexcept>
 
-#include "engine/checker.h"
+#include "check/checker.h"
 #include "engine/compact.h"
 #include "db/database.h"
 #include "format/env.h"

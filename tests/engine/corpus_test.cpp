@@ -10,7 +10,7 @@
 #include <map>
 #include <set>
 
-#include "engine/checker.h"
+#include "check/checker.h"
 #include "db/database.h"
 #include "tests/support/readers.h"
 

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/checker.h"
+#include "check/checker.h"
 #include "db/database.h"
 #include "format/rc4.h"
 #include "tests/support/corpus.h"

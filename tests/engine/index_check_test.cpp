@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/checker.h"
+#include "check/checker.h"
 #include "format/data_page.h"
 #include "db/database.h"
 #include "engine/database_builder.h"

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <map>
 
-#include "engine/checker.h"
+#include "check/checker.h"
 #include "engine/compact.h"
 #include "format/data_page.h"
 #include "db/database.h"

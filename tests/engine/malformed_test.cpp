@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <random>
 
-#include "engine/checker.h"
+#include "check/checker.h"
 #include "format/data_page.h"
 #include "db/database.h"
 #include "format/env.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <functional>
 
-#include "engine/checker.h"
+#include "check/checker.h"
 #include "format/data_page.h"
 #include "db/database.h"
 #include "tests/support/corpus.h"

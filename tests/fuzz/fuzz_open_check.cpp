@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/checker.h"
+#include "check/checker.h"
 #include "db/database.h"
 #include "tests/fuzz/fuzz_support.h"
 

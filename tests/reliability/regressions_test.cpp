@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "engine/checker.h"
+#include "check/checker.h"
 #include "engine/compact.h"
 #include "db/database.h"
 #include "format/error.h"

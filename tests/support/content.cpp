@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "engine/checker.h"
+#include "check/checker.h"
 #include "db/database.h"
 #include "format/error.h"
 #include "db/value.h"

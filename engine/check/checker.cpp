@@ -1,4 +1,4 @@
-#include "engine/checker.h"
+#include "check/checker.h"
 
 #include <algorithm>
 #include <array>
