@@ -16,7 +16,7 @@
 #include <fstream>
 #include <string>
 
-#include "engine/compact.h"
+#include "compact/compact.h"
 #include "engine/database_builder.h"
 
 using namespace tessmark::jet;

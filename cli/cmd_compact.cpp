@@ -20,7 +20,7 @@
 #include "cli/command.h"
 #include "cli/json_text.h"
 #include "cli/progress_line.h"
-#include "engine/compact.h"
+#include "compact/compact.h"
 #include "format/env.h"
 
 namespace tessmark::cli::compact {

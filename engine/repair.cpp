@@ -10,8 +10,8 @@
 #include <set>
 
 #include "check/checker.h"
-#include "engine/compact.h"
-#include "engine/compactor.h"
+#include "compact/compact.h"
+#include "compact/compactor.h"
 #include "db/database.h"
 #include "format/env.h"
 #include "format/error.h"

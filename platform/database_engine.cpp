@@ -5,7 +5,7 @@
 #include <exception>
 #include <optional>
 
-#include "engine/compact.h"
+#include "compact/compact.h"
 #include "format/error.h"
 #include "platform/forms_runtime.h"
 #include "platform/host_path.h"

@@ -10,7 +10,7 @@
 
 #include "engine/catalog_generator.h"
 #include "check/checker.h"
-#include "engine/compact.h"
+#include "compact/compact.h"
 #include "db/database.h"
 #include "format/error.h"
 #include "tests/engine/builder_test_support.h"

@@ -10,7 +10,7 @@
 #include <set>
 
 #include "check/checker.h"
-#include "engine/compact.h"
+#include "compact/compact.h"
 #include "format/data_page.h"
 #include "db/database.h"
 #include "engine/database_builder.h"

@@ -8,7 +8,7 @@
 #include <set>
 
 #include "check/checker.h"
-#include "engine/compact.h"
+#include "compact/compact.h"
 #include "db/database.h"
 #include "format/error.h"
 #include "engine/repair.h"

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "check/checker.h"
-#include "engine/compact_verify.h"
+#include "compact/compact_verify.h"
 #include "db/database.h"
 #include "tests/support/corpus.h"
 

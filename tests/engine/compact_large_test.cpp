@@ -5,7 +5,7 @@
 // Jet 4 and Jet 3.
 #include <gtest/gtest.h>
 
-#include "engine/compact.h"
+#include "compact/compact.h"
 #include "db/database.h"
 #include "engine/database_builder.h"
 #include "db/index_page.h"

@@ -10,7 +10,7 @@
 #include <set>
 #include <utility>
 
-#include "engine/compact.h"
+#include "compact/compact.h"
 #include "db/database.h"
 #include "engine/database_builder.h"
 #include "format/header.h"

@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "check/checker.h"
-#include "engine/compact.h"
+#include "compact/compact.h"
 #include "db/database.h"
 #include "format/env.h"
 #include "format/error.h"

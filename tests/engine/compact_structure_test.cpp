@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <set>
 
-#include "engine/compact.h"
+#include "compact/compact.h"
 #include "format/data_page.h"
 #include "db/database.h"
 #include "db/index_page.h"

@@ -12,7 +12,7 @@
 #include <set>
 
 #include "engine/catalog_generator.h"
-#include "engine/compact.h"
+#include "compact/compact.h"
 #include "format/data_page.h"
 #include "db/database.h"
 #include "format/error.h"

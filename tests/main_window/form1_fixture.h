@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/compact.h"
+#include "compact/compact.h"
 #include "format/error.h"
 #include "main_window/browse_double.h"
 #include "main_window/form1.h"

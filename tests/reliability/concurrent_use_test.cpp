@@ -8,7 +8,7 @@
 
 #include <filesystem>
 
-#include "engine/compact.h"
+#include "compact/compact.h"
 #include "format/env.h"
 #include "format/error.h"
 #include "tests/reliability/child_process.h"

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/compact.h"
+#include "compact/compact.h"
 #include "format/env.h"
 #include "format/error.h"
 #include "tests/support/content.h"

@@ -10,7 +10,7 @@
 #include <fstream>
 
 #include "check/checker.h"
-#include "engine/compact.h"
+#include "compact/compact.h"
 #include "db/database.h"
 #include "format/error.h"
 #include "engine/repair.h"

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/compact.h"
+#include "compact/compact.h"
 
 namespace tessmark::jet {
 

@@ -1,7 +1,7 @@
 // CompactDatabase: the checks before anything is written, the exclusive
 // hold on the source, then the phases (check and write, flush, verify,
 // commit) and the clean-up when any of them fails.
-#include "engine/compact.h"
+#include "compact/compact.h"
 
 #include <algorithm>
 #include <array>
@@ -11,9 +11,9 @@
 #include <optional>
 
 #include "check/checker.h"
-#include "engine/compact_phases.h"
-#include "engine/compact_verify.h"
-#include "engine/compactor.h"
+#include "compact/compact_phases.h"
+#include "compact/compact_verify.h"
+#include "compact/compactor.h"
 #include "db/database.h"
 #include "format/env.h"
 #include "format/error.h"

@@ -1,4 +1,4 @@
-#include "engine/compactor.h"
+#include "compact/compactor.h"
 
 #include <algorithm>
 #include <array>

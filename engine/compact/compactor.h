@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/compact.h"
+#include "compact/compact.h"
 #include "format/output_file.h"
 #include "format/page_file.h"
 #include "db/table_def.h"

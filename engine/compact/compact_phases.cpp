@@ -1,4 +1,4 @@
-#include "engine/compact_phases.h"
+#include "compact/compact_phases.h"
 
 #include <chrono>
 #include <utility>

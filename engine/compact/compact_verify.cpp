@@ -1,4 +1,4 @@
-#include "engine/compact_verify.h"
+#include "compact/compact_verify.h"
 
 #include <algorithm>
 #include <bit>
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "format/bytes_write.h"
-#include "engine/compactor.h"
+#include "compact/compactor.h"
 #include "db/row.h"
 #include "db/system_tables.h"
 
