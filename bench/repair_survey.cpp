@@ -29,7 +29,7 @@
 #include "engine/catalog_generator.h"
 #include "db/database.h"
 #include "format/error.h"
-#include "engine/repair.h"
+#include "repair/repair.h"
 
 using namespace tessmark::jet;
 namespace fs = std::filesystem;

@@ -8,7 +8,7 @@
 #include "cli/command.h"
 #include "cli/json_text.h"
 #include "format/env.h"
-#include "engine/repair.h"
+#include "repair/repair.h"
 
 namespace tessmark::cli::repair {
 

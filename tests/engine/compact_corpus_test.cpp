@@ -11,7 +11,7 @@
 #include "compact/compact.h"
 #include "db/database.h"
 #include "format/error.h"
-#include "engine/repair.h"
+#include "repair/repair.h"
 #include "tests/engine/compact_test_support.h"
 
 namespace tessmark::jet {

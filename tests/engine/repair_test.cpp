@@ -1,7 +1,7 @@
 // Repair of generated catalogs damaged in each way the checker knows: every
 // row off the damaged pages comes back with its content, every row that
 // does not is named by the report, and the result checks clean.
-#include "engine/repair.h"
+#include "repair/repair.h"
 
 #include <gtest/gtest.h>
 

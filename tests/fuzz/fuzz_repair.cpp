@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "engine/repair.h"
+#include "repair/repair.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/support/content.h"
 #include "tests/support/mem_env.h"

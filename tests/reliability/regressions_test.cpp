@@ -13,7 +13,7 @@
 #include "compact/compact.h"
 #include "db/database.h"
 #include "format/error.h"
-#include "engine/repair.h"
+#include "repair/repair.h"
 #include "tests/support/content.h"
 #include "tests/support/corpus.h"
 #include "tests/support/mem_env.h"

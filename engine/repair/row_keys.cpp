@@ -1,4 +1,4 @@
-#include "engine/row_keys.h"
+#include "repair/row_keys.h"
 
 #include "format/error.h"
 #include "db/table_layout.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/salvage.h"
+#include "repair/salvage.h"
 
 namespace tessmark::jet {
 

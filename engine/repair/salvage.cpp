@@ -1,4 +1,4 @@
-#include "engine/salvage.h"
+#include "repair/salvage.h"
 
 #include <algorithm>
 #include <set>

@@ -1,7 +1,7 @@
 // RepairDatabase: the salvage of every table, the indexes built from the
 // rows salvaged, the write through the compaction writer, and the check,
 // flush and rename of the result.
-#include "engine/repair.h"
+#include "repair/repair.h"
 
 #include <algorithm>
 #include <cctype>
@@ -18,7 +18,7 @@
 #include "db/index_page.h"
 #include "format/output_file.h"
 #include "format/page_image.h"
-#include "engine/row_keys.h"
+#include "repair/row_keys.h"
 
 namespace tessmark::jet {
 namespace {
