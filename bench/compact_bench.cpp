@@ -17,7 +17,7 @@
 #include <string>
 
 #include "compact/compact.h"
-#include "engine/database_builder.h"
+#include "build/database_builder.h"
 
 using namespace tessmark::jet;
 namespace fs = std::filesystem;

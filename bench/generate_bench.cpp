@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/catalog_generator.h"
+#include "build/catalog_generator.h"
 
 using namespace tessmark::jet;
 namespace fs = std::filesystem;

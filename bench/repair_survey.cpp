@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/catalog_generator.h"
+#include "build/catalog_generator.h"
 #include "db/database.h"
 #include "format/error.h"
 #include "repair/repair.h"

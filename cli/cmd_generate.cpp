@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cli/command.h"
-#include "engine/catalog_generator.h"
+#include "build/catalog_generator.h"
 
 namespace tessmark::cli::generate {
 

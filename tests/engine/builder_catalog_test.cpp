@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <map>
 
-#include "engine/catalog_generator.h"
+#include "build/catalog_generator.h"
 #include "check/checker.h"
 #include "compact/compact.h"
 #include "db/database.h"

@@ -9,7 +9,7 @@
 #include <map>
 
 #include "db/database.h"
-#include "engine/database_builder.h"
+#include "build/database_builder.h"
 #include "format/error.h"
 #include "db/index_page.h"
 #include "db/table_layout.h"

@@ -13,7 +13,7 @@
 #include "compact/compact.h"
 #include "format/data_page.h"
 #include "db/database.h"
-#include "engine/database_builder.h"
+#include "build/database_builder.h"
 #include "format/error.h"
 #include "db/index_page.h"
 #include "db/long_value.h"

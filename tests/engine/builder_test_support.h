@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/catalog_generator.h"
+#include "build/catalog_generator.h"
 #include "check/checker.h"
 #include "db/database.h"
-#include "engine/database_builder.h"
+#include "build/database_builder.h"
 #include "db/value.h"
 #include "tests/support/readers.h"
 

@@ -7,7 +7,7 @@
 
 #include "compact/compact.h"
 #include "db/database.h"
-#include "engine/database_builder.h"
+#include "build/database_builder.h"
 #include "db/index_page.h"
 #include "format/page_image.h"
 #include "db/usage_map.h"

@@ -12,7 +12,7 @@
 
 #include "compact/compact.h"
 #include "db/database.h"
-#include "engine/database_builder.h"
+#include "build/database_builder.h"
 #include "format/header.h"
 #include "format/rc4.h"
 #include "db/row.h"

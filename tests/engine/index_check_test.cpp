@@ -9,7 +9,7 @@
 #include "check/checker.h"
 #include "format/data_page.h"
 #include "db/database.h"
-#include "engine/database_builder.h"
+#include "build/database_builder.h"
 #include "db/index_page.h"
 #include "db/row.h"
 #include "tests/support/corpus.h"

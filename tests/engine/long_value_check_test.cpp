@@ -13,7 +13,7 @@
 #include "compact/compact.h"
 #include "format/data_page.h"
 #include "db/database.h"
-#include "engine/database_builder.h"
+#include "build/database_builder.h"
 #include "db/long_value.h"
 #include "db/row.h"
 #include "db/value.h"

@@ -11,7 +11,7 @@
 #include <optional>
 #include <set>
 
-#include "engine/catalog_generator.h"
+#include "build/catalog_generator.h"
 #include "compact/compact.h"
 #include "format/data_page.h"
 #include "db/database.h"

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/catalog_generator.h"
+#include "build/catalog_generator.h"
 #include "format/env.h"
 #include "format/error.h"
 #include "main_window/form1_fixture.h"

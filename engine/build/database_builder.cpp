@@ -1,4 +1,4 @@
-#include "engine/database_builder.h"
+#include "build/database_builder.h"
 
 #include <algorithm>
 #include <cctype>

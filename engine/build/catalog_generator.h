@@ -13,7 +13,7 @@
 #include <functional>
 #include <string>
 
-#include "engine/database_builder.h"
+#include "build/database_builder.h"
 
 namespace tessmark::jet {
 

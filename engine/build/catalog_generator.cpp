@@ -1,4 +1,4 @@
-#include "engine/catalog_generator.h"
+#include "build/catalog_generator.h"
 
 #include <algorithm>
 #include <array>
