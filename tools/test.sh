@@ -26,6 +26,10 @@ for preset in debug asan; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
+  if [ "$preset" = debug ]; then
+    echo "== layering"
+    python3 tools/check_layering.py "build/$preset"
+  fi
   ctest --preset "$preset" -j "$jobs"
 done
 
