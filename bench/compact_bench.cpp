@@ -16,8 +16,8 @@
 #include <fstream>
 #include <string>
 
-#include "compact/compact.h"
 #include "build/database_builder.h"
+#include "compact/compact.h"
 
 using namespace tessmark::jet;
 namespace fs = std::filesystem;

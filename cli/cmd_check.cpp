@@ -14,9 +14,9 @@
 #define TESSMARK_ISATTY isatty
 #endif
 
+#include "check/checker.h"
 #include "cli/command.h"
 #include "cli/progress_line.h"
-#include "check/checker.h"
 #include "db/database.h"
 
 namespace tessmark::cli::check {

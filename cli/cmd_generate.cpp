@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/command.h"
 #include "build/catalog_generator.h"
+#include "cli/command.h"
 
 namespace tessmark::cli::generate {
 

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "cli/command.h"
 #include "check/checker.h"
+#include "cli/command.h"
 #include "db/database.h"
 
 namespace tessmark::cli::info {

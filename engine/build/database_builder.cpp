@@ -6,16 +6,16 @@
 #include <map>
 #include <set>
 
+#include "db/entry_sorter.h"
+#include "db/system_tables.h"
 #include "format/bytes_write.h"
 #include "format/data_page.h"
-#include "db/entry_sorter.h"
 #include "format/error.h"
 #include "format/format.h"
 #include "format/output_file.h"
 #include "format/page_image.h"
 #include "format/page_writer.h"
 #include "format/random.h"
-#include "db/system_tables.h"
 #include "format/text.h"
 
 namespace tessmark::jet {

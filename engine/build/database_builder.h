@@ -23,10 +23,10 @@
 #include <string>
 #include <vector>
 
-#include "format/env.h"
-#include "format/header.h"
 #include "db/table_layout.h"
 #include "db/value.h"
+#include "format/env.h"
+#include "format/header.h"
 
 namespace tessmark::jet {
 

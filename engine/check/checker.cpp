@@ -9,12 +9,12 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "format/data_page.h"
 #include "db/database.h"
 #include "db/index_page.h"
-#include "format/prefetch.h"
 #include "db/row.h"
 #include "db/usage_map.h"
+#include "format/data_page.h"
+#include "format/prefetch.h"
 
 namespace tessmark::jet {
 

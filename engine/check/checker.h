@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "format/damage.h"
 #include "db/row.h"
 #include "db/table_def.h"
+#include "format/damage.h"
 
 namespace tessmark::jet {
 

@@ -6,10 +6,10 @@
 #include <utility>
 #include <vector>
 
-#include "format/bytes_write.h"
 #include "compact/compactor.h"
 #include "db/row.h"
 #include "db/system_tables.h"
+#include "format/bytes_write.h"
 
 namespace tessmark::jet {
 namespace {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "db/database.h"
-#include "format/error.h"
 #include "db/row.h"
+#include "format/error.h"
 
 namespace tessmark::jet {
 

@@ -10,17 +10,17 @@
 #include <set>
 #include <utility>
 
-#include "format/data_page.h"
 #include "db/entry_sorter.h"
-#include "format/format.h"
-#include "format/index_key.h"
 #include "db/long_value.h"
-#include "format/page_image.h"
-#include "format/page_writer.h"
-#include "format/prefetch.h"
 #include "db/row.h"
 #include "db/system_tables.h"
 #include "db/table_rows.h"
+#include "format/data_page.h"
+#include "format/format.h"
+#include "format/index_key.h"
+#include "format/page_image.h"
+#include "format/page_writer.h"
+#include "format/prefetch.h"
 
 namespace tessmark::jet {
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "compact/compact.h"
+#include "db/table_def.h"
 #include "format/output_file.h"
 #include "format/page_file.h"
-#include "db/table_def.h"
 
 namespace tessmark::jet {
 

@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "format/env.h"
-#include "format/format.h"
 #include "db/long_value.h"
-#include "format/page_file.h"
 #include "db/table_def.h"
 #include "db/table_rows.h"
 #include "db/value.h"
+#include "format/env.h"
+#include "format/format.h"
+#include "format/page_file.h"
 
 namespace tessmark::jet {
 

@@ -8,9 +8,9 @@
 #include <span>
 #include <vector>
 
+#include "db/table_def.h"
 #include "format/format.h"
 #include "format/page_file.h"
-#include "db/table_def.h"
 
 namespace tessmark::jet {
 

@@ -12,9 +12,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "db/table_def.h"
 #include "format/bytes.h"
 #include "format/format.h"
-#include "db/table_def.h"
 
 namespace tessmark::jet {
 

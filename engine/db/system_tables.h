@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "format/header.h"
 #include "db/table_def.h"
 #include "db/table_layout.h"
+#include "format/header.h"
 
 namespace tessmark::jet {
 

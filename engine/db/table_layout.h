@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "format/format.h"
-#include "format/header.h"
 #include "db/table_def.h"
 #include "db/value.h"
+#include "format/format.h"
+#include "format/header.h"
 
 namespace tessmark::jet {
 

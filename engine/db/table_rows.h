@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <functional>
 
-#include "format/data_page.h"
-#include "format/page_file.h"
 #include "db/row.h"
 #include "db/table_def.h"
+#include "format/data_page.h"
+#include "format/page_file.h"
 
 namespace tessmark::jet {
 

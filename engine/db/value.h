@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "format/format.h"
 #include "db/long_value.h"
 #include "db/row.h"
 #include "db/table_def.h"
+#include "format/format.h"
 
 namespace tessmark::jet {
 

@@ -1,8 +1,8 @@
 #include "repair/row_keys.h"
 
-#include "format/error.h"
 #include "db/table_layout.h"
 #include "db/value.h"
+#include "format/error.h"
 
 namespace tessmark::jet {
 

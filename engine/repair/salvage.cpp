@@ -4,12 +4,12 @@
 #include <set>
 
 #include "check/checker.h"
-#include "format/data_page.h"
-#include "format/error.h"
 #include "db/long_value.h"
 #include "db/row.h"
 #include "db/table_rows.h"
 #include "db/usage_map.h"
+#include "format/data_page.h"
+#include "format/error.h"
 
 namespace tessmark::jet {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "db/table_def.h"
 #include "format/damage.h"
 #include "format/page_file.h"
-#include "db/table_def.h"
 
 namespace tessmark::jet {
 

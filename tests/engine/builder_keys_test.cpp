@@ -8,11 +8,11 @@
 #include <algorithm>
 #include <map>
 
-#include "db/database.h"
 #include "build/database_builder.h"
-#include "format/error.h"
+#include "db/database.h"
 #include "db/index_page.h"
 #include "db/table_layout.h"
+#include "format/error.h"
 #include "tests/support/corpus.h"
 
 namespace tessmark::jet {

@@ -9,15 +9,15 @@
 #include <iterator>
 #include <set>
 
+#include "build/database_builder.h"
 #include "check/checker.h"
 #include "compact/compact.h"
-#include "format/data_page.h"
 #include "db/database.h"
-#include "build/database_builder.h"
-#include "format/error.h"
 #include "db/index_page.h"
 #include "db/long_value.h"
 #include "db/row.h"
+#include "format/data_page.h"
+#include "format/error.h"
 #include "tests/engine/builder_test_support.h"
 #include "tests/support/corpus.h"
 #include "tests/support/readers.h"

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "build/catalog_generator.h"
+#include "build/database_builder.h"
 #include "check/checker.h"
 #include "db/database.h"
-#include "build/database_builder.h"
 #include "db/value.h"
 #include "tests/support/readers.h"
 

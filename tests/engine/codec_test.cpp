@@ -5,13 +5,13 @@
 
 #include <cstring>
 
-#include "format/format.h"
 #include "db/index_page.h"
 #include "db/long_value.h"
-#include "format/rc4.h"
 #include "db/row.h"
-#include "format/text.h"
 #include "db/value.h"
+#include "format/format.h"
+#include "format/rc4.h"
+#include "format/text.h"
 
 namespace tessmark::jet {
 namespace {

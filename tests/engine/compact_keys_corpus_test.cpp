@@ -6,13 +6,13 @@
 
 #include <algorithm>
 
-#include "format/data_page.h"
 #include "db/database.h"
-#include "format/index_key.h"
 #include "db/index_page.h"
 #include "db/row.h"
 #include "db/table_rows.h"
 #include "db/value.h"
+#include "format/data_page.h"
+#include "format/index_key.h"
 #include "tests/engine/compact_test_support.h"
 
 namespace tessmark::jet {

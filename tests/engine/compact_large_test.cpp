@@ -5,12 +5,12 @@
 // Jet 4 and Jet 3.
 #include <gtest/gtest.h>
 
+#include "build/database_builder.h"
 #include "compact/compact.h"
 #include "db/database.h"
-#include "build/database_builder.h"
 #include "db/index_page.h"
-#include "format/page_image.h"
 #include "db/usage_map.h"
+#include "format/page_image.h"
 #include "tests/engine/compact_test_support.h"
 
 namespace tessmark::jet {

@@ -6,12 +6,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "check/checker.h"
-#include "format/data_page.h"
-#include "db/database.h"
 #include "build/database_builder.h"
+#include "check/checker.h"
+#include "db/database.h"
 #include "db/index_page.h"
 #include "db/row.h"
+#include "format/data_page.h"
 #include "tests/support/corpus.h"
 
 namespace tessmark::jet {

@@ -6,13 +6,13 @@
 #include <random>
 
 #include "check/checker.h"
-#include "format/data_page.h"
 #include "db/database.h"
-#include "format/env.h"
 #include "db/index_page.h"
 #include "db/long_value.h"
 #include "db/row.h"
 #include "db/usage_map.h"
+#include "format/data_page.h"
+#include "format/env.h"
 #include "tests/support/corpus.h"
 
 namespace tessmark::jet {

@@ -13,10 +13,10 @@
 
 #include "build/catalog_generator.h"
 #include "compact/compact.h"
-#include "format/data_page.h"
 #include "db/database.h"
-#include "format/error.h"
 #include "db/usage_map.h"
+#include "format/data_page.h"
+#include "format/error.h"
 #include "tests/engine/builder_test_support.h"
 #include "tests/support/content.h"
 #include "tests/support/corpus.h"

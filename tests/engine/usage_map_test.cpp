@@ -8,8 +8,8 @@
 #include <functional>
 
 #include "check/checker.h"
-#include "format/data_page.h"
 #include "db/database.h"
+#include "format/data_page.h"
 #include "tests/support/corpus.h"
 
 namespace tessmark::jet {

@@ -6,14 +6,14 @@
 #include <cstdint>
 #include <cstring>
 
-#include "format/data_page.h"
-#include "format/format.h"
-#include "format/header.h"
 #include "db/index_page.h"
 #include "db/long_value.h"
 #include "db/row.h"
 #include "db/table_def.h"
 #include "db/value.h"
+#include "format/data_page.h"
+#include "format/format.h"
+#include "format/header.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using namespace tessmark;

@@ -5,8 +5,8 @@
 
 #include "check/checker.h"
 #include "db/database.h"
-#include "format/error.h"
 #include "db/value.h"
+#include "format/error.h"
 
 namespace tessmark::testing {
 
