@@ -8,8 +8,10 @@
 
 #include <chrono>
 #include <future>
+#include <string>
 #include <vector>
 
+#include "compact/compact_phases.h"
 #include "format/env.h"
 #include "format/error.h"
 #include "format/output_file.h"
@@ -63,6 +65,67 @@ TEST_F(WriteGateTest, HoldingAfterTheVerdictChangesNothing) {
   gate_.Close();
   gate_.Hold();  // a late finding must not reopen a refused copy for waiting
   EXPECT_THROW(out_.Write(page_, std::vector<uint8_t>(4096, 0x33)), Error);
+}
+
+// When phases that ran side by side both fail, the earlier phase's error is
+// the one reported: a writer stopped by the check's refusal fails too, and
+// its error must not hide the refusal. Phases run on threads and on the
+// calling thread alike.
+TEST(PhaseRunnerTest, TheEarliestFailedPhaseIsReportedWhereverEachRan) {
+  struct Case {
+    Phase threaded;  // started on a thread of its own
+    bool threaded_fails;
+    Phase here;  // run on the calling thread
+    bool here_fails;
+    std::optional<Phase> reported;
+  };
+  const Case cases[] = {
+      {Phase::kWrite, true, Phase::kCheck, true, Phase::kCheck},
+      {Phase::kWrite, true, Phase::kCheck, false, Phase::kWrite},
+      {Phase::kFlush, true, Phase::kVerify, true, Phase::kFlush},
+      {Phase::kFlush, false, Phase::kVerify, true, Phase::kVerify},
+      {Phase::kWrite, false, Phase::kCheck, false, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> heard;
+    PhaseRunner runner([&](const CompactProgress& p) { heard.emplace_back(p.phase); });
+    auto body = [](Phase phase, bool fails) {
+      return [phase, fails] {
+        if (fails) throw Error(kIoError, PhaseName(phase));
+      };
+    };
+    runner.Start(c.threaded, 1, body(c.threaded, c.threaded_fails));
+    runner.Run(c.here, 1, body(c.here, c.here_fails));
+    runner.Join();
+    const std::optional<PhaseFailure> failure = runner.Failure();
+    ASSERT_EQ(failure.has_value(), c.reported.has_value()) << PhaseName(c.here);
+    EXPECT_EQ(runner.Times().size(), 2u) << "a failed phase is timed as well";
+    EXPECT_EQ(heard.size(), 2u) << "each phase is heard of as it begins";
+    if (!failure) continue;
+    EXPECT_EQ(failure->phase, *c.reported);
+    try {
+      std::rethrow_exception(failure->error);
+    } catch (const Error& e) {
+      EXPECT_EQ(e.description(), PhaseName(*c.reported)) << "the error is the phase's own";
+    }
+  }
+}
+
+TEST(PhaseRunnerTest, RunBothRethrowsThisThreadsErrorFirst) {
+  auto fail = [](const char* what) { return [what] { throw Error(kIoError, what); }; };
+  auto quiet = [] {};
+  auto reported = [](const std::function<void()>& here, const std::function<void()>& there) {
+    try {
+      RunBoth(here, there);
+    } catch (const Error& e) {
+      return e.description();
+    }
+    return std::string("none");
+  };
+  EXPECT_EQ(reported(fail("here"), fail("there")), "here");
+  EXPECT_EQ(reported(quiet, fail("there")), "there");
+  EXPECT_EQ(reported(fail("here"), quiet), "here");
+  EXPECT_EQ(reported(quiet, quiet), "none");
 }
 
 }  // namespace
