@@ -47,9 +47,6 @@ constexpr int kClientWidthTwips = 6450;
 constexpr int kClientHeightTwips = 2010;
 constexpr DWORD kFormStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 
-Form1* g_creating = nullptr;  // the window whose creation is under way
-Form1* g_form = nullptr;      // the window once it exists; there is only one
-
 // Runs one statement of a routine that resumes after errors: a failure is
 // dropped and the routine goes on with its next statement.
 template <typename Statement>
@@ -123,7 +120,6 @@ std::string TemporaryPath(const std::string& source) {
 
 Form1::~Form1() {
   if (IsWindow(hwnd_)) DestroyWindow(hwnd_);
-  if (g_form == this) g_form = nullptr;
 }
 
 bool Form1::Create(int show_command) {
@@ -131,18 +127,18 @@ bool Form1::Create(int show_command) {
   wc.lpfnWndProc = WindowProc;
   wc.hInstance = platform::ModuleInstance();
   wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(16));  // COLOR_BTNFACE + 1
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
   wc.lpszClassName = kForm1Class;
   wc.hIcon = LoadIconA(wc.hInstance, MAKEINTRESOURCEA(1));  // the program's own icon
   RegisterClassA(&wc);  // fails harmlessly when already registered
 
   RECT frame{0, 0, Px(kClientWidthTwips), Px(kClientHeightTwips)};
   AdjustWindowRectEx(&frame, kFormStyle, FALSE, 0);
-  g_creating = this;
+  // The window finds this object through its creation parameter, then
+  // through its user data.
   HWND hwnd = CreateWindowExA(0, kForm1Class, kForm1Caption, kFormStyle, CW_USEDEFAULT,
                               CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
-                              nullptr, nullptr, platform::ModuleInstance(), nullptr);
-  g_creating = nullptr;
+                              nullptr, nullptr, platform::ModuleInstance(), this);
   if (hwnd == nullptr) return false;
 
   // Every control carries the form's font, as the forms runtime gives it.
@@ -169,12 +165,14 @@ bool Form1::Create(int show_command) {
 }
 
 LRESULT CALLBACK Form1::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  if (msg == WM_NCCREATE && g_creating != nullptr) {
-    g_form = g_creating;
-    g_form->hwnd_ = hwnd;
+  if (msg == WM_NCCREATE) {
+    auto* form = static_cast<Form1*>(reinterpret_cast<CREATESTRUCTA*>(lparam)->lpCreateParams);
+    form->hwnd_ = hwnd;
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
   }
-  Form1* form = g_form != nullptr && g_form->hwnd_ == hwnd ? g_form : nullptr;
+  auto* form = reinterpret_cast<Form1*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
   if (form == nullptr) return DefWindowProcA(hwnd, msg, wparam, lparam);
+  if (msg == WM_NCDESTROY) SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
   return form->HandleMessage(msg, wparam, lparam);
 }
 

@@ -55,7 +55,7 @@ void RegisterInputBoxClass() {
   wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
   // The face colour of dialogs behind the controls; without a brush the
   // system leaves the box's background unpainted.
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(16));  // COLOR_BTNFACE + 1
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
   wc.lpszClassName = kInputBoxClass;
   // Registering again fails harmlessly when the class exists already.
   RegisterClassA(&wc);

@@ -35,7 +35,7 @@ struct Window {
   std::vector<HWND> children;  // top of the z-order (first created) first
   WNDPROC proc = nullptr;
   LONG id = 0;
-  LONG user_data = 0;
+  LONG_PTR user_data = 0;  // GWLP_USERDATA: pointer-sized, as on 64-bit Windows
   HINSTANCE instance = nullptr;
   HFONT font = nullptr;
   std::vector<BYTE> extra;  // cbWndExtra bytes

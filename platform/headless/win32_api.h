@@ -389,6 +389,7 @@ typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define GWL_STYLE (-16)
 #define GWL_EXSTYLE (-20)
 #define GWL_USERDATA (-21)
+#define GWLP_USERDATA (-21)
 
 #define GW_HWNDFIRST 0
 #define GW_HWNDLAST 1
@@ -508,6 +509,9 @@ typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define PM_REMOVE 0x0001
 
 #define IDC_ARROW MAKEINTRESOURCEA(32512)
+
+// System colours; a class brush is the colour's index plus one.
+#define COLOR_BTNFACE 15
 #define IDC_WAIT MAKEINTRESOURCEA(32514)
 
 #define DEFAULT_GUI_FONT 17

@@ -623,7 +623,7 @@ LONG WINAPI GetWindowLongA(HWND hwnd, int index) {
     case GWL_EXSTYLE:
       return static_cast<LONG>(w->ex_style);
     case GWL_USERDATA:
-      return w->user_data;
+      return static_cast<LONG>(w->user_data);
     default:
       break;
   }
@@ -647,7 +647,7 @@ LONG WINAPI SetWindowLongA(HWND hwnd, int index, LONG value) {
       w->id = value;
       return old;
     case GWL_USERDATA:
-      old = w->user_data;
+      old = static_cast<LONG>(w->user_data);
       w->user_data = value;
       return old;
     case GWL_STYLE:
@@ -681,16 +681,23 @@ LONG WINAPI SetWindowLongA(HWND hwnd, int index, LONG value) {
 // 64-bit Windows; every other index is one of the 32-bit window longs.
 LONG_PTR WINAPI GetWindowLongPtrA(HWND hwnd, int index) {
   using namespace tessmark::headless;
-  if (index != GWLP_WNDPROC) return GetWindowLongA(hwnd, index);
+  if (index != GWLP_WNDPROC && index != GWLP_USERDATA) return GetWindowLongA(hwnd, index);
   Window* w = FindWindowRecord(hwnd);
-  return w == nullptr ? 0 : reinterpret_cast<LONG_PTR>(w->proc);
+  if (w == nullptr) return 0;
+  return index == GWLP_USERDATA ? w->user_data : reinterpret_cast<LONG_PTR>(w->proc);
 }
 
 LONG_PTR WINAPI SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value) {
   using namespace tessmark::headless;
-  if (index != GWLP_WNDPROC) return SetWindowLongA(hwnd, index, static_cast<LONG>(value));
+  if (index != GWLP_WNDPROC && index != GWLP_USERDATA)
+    return SetWindowLongA(hwnd, index, static_cast<LONG>(value));
   Window* w = FindWindowRecord(hwnd);
   if (w == nullptr) return 0;
+  if (index == GWLP_USERDATA) {
+    const LONG_PTR old = w->user_data;
+    w->user_data = value;
+    return old;
+  }
   // Subclassing: the new procedure receives the next message; nothing is sent now.
   const WNDPROC old = w->proc;
   w->proc = reinterpret_cast<WNDPROC>(value);
