@@ -42,19 +42,12 @@ void CompactInPlace(const std::string& named, const CompactOptions& options) {
     const auto hold = env.OpenForRead(path, LockMode::kExclusive);
     RemoveStaleTemporaries(env, path);
   }
-  const std::string temporary = FreeTemporaryName(env, path, kSuffix);
-  // Puts the verified copy in the original's place; on failure the
-  // original stays and the copy goes.
+  // On failure the original stays and the copy goes with the guard.
+  TemporaryFile temporary(env, path, kSuffix);
+  // Puts the verified copy in the original's place.
   auto replace = [&] {
-    try {
-      env.RenameReplace(temporary, path);
-    } catch (...) {
-      try {
-        if (env.FileExists(temporary)) env.Remove(temporary);
-      } catch (...) {
-      }
-      throw;
-    }
+    env.RenameReplace(temporary.path(), path);
+    temporary.Keep();
   };
   // Where the system allows, the copy replaces the original while the
   // compaction still holds it, so no writer can open the original between
@@ -69,7 +62,7 @@ void CompactInPlace(const std::string& named, const CompactOptions& options) {
     };
   }
   // CompactDatabase leaves no temporary file behind when it fails.
-  CompactDatabase(path, temporary, held);
+  CompactDatabase(path, temporary.path(), held);
   if (!replaced) replace();
   // The rename is done: the compacted copy is under the name. A failure to
   // flush the folder entry is still reported, with what it means.

@@ -56,6 +56,18 @@ std::string FreeTemporaryName(Env& env, const std::string& path, const std::stri
   throw Error(kDatabaseExists, "No free temporary name is left beside '" + path + "'.");
 }
 
+TemporaryFile::TemporaryFile(Env& env, const std::string& path, const std::string& suffix)
+    : env_(env), path_(FreeTemporaryName(env, path, suffix)) {}
+
+TemporaryFile::~TemporaryFile() {
+  if (kept_) return;
+  try {
+    if (env_.FileExists(path_)) env_.Remove(path_);
+  } catch (...) {
+    // Left for the operator, or for the next run to clear.
+  }
+}
+
 size_t RandomAccessFile::ReadScattered(uint64_t offset,
                                        std::span<const std::span<uint8_t>> buffers) const {
   if (buffers.size() == 1) return Read(offset, buffers[0].size(), buffers[0].data());

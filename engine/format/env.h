@@ -103,6 +103,27 @@ std::string TemporaryName(const std::string& path, const std::string& suffix, in
 // The first of them that does not exist; 3204 when none is left.
 std::string FreeTemporaryName(Env& env, const std::string& path, const std::string& suffix);
 
+// A file under a temporary name that goes when the guard goes, unless it
+// was kept (renamed into its place): every way out of a command that writes
+// a new database through a temporary file removes what it left.
+class TemporaryFile {
+ public:
+  // Takes the first free temporary name beside `path` (see FreeTemporaryName).
+  TemporaryFile(Env& env, const std::string& path, const std::string& suffix);
+  ~TemporaryFile();  // removes the file if it exists; a refusal is ignored
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  const std::string& path() const { return path_; }
+  // The file has become something else (it was renamed into place).
+  void Keep() { kept_ = true; }
+
+ private:
+  Env& env_;
+  std::string path_;
+  bool kept_ = false;
+};
+
 // The environment the engine uses when none is passed in. Initially the
 // platform's own; tests may replace it (pass nullptr to restore the platform's).
 Env* DefaultEnv();

@@ -440,10 +440,10 @@ RepairReport RepairDatabase(const std::string& source, const std::string& destin
   Repairer repairer(*src, scan, report);
   const std::vector<CatalogTable> tables = repairer.Salvage();
 
-  const std::string temporary = FreeTemporaryName(env, destination, ".repairing");
+  TemporaryFile temporary(env, destination, ".repairing");
   CompactResult result;
   {
-    OutputFile out(&env, temporary, src->header());
+    OutputFile out(&env, temporary.path(), src->header());
     try {
       WriteSources sources;
       sources.rows = repairer.Rows();
@@ -463,26 +463,18 @@ RepairReport RepairDatabase(const std::string& source, const std::string& destin
       throw;
     }
   }
-  auto discard = [&] {
-    try {
-      env.Remove(temporary);
-    } catch (...) {
-    }
-  };
   CheckReport check;
   try {
     OpenOptions reopen;
     reopen.env = &env;
-    std::unique_ptr<Database> copy = Database::Open(temporary, reopen);
+    std::unique_ptr<Database> copy = Database::Open(temporary.path(), reopen);
     check = CheckDatabase(*copy);
   } catch (const Error& e) {
-    discard();
     throw Error(e.number() == kDamaged ? kInternalError : e.number(),
                 "The repair was abandoned because the repaired copy could not be read back (" +
                     e.description() + "); nothing was written.");
   }
   if (check.errors + check.warnings != 0 || check.stats.rows != report.rows_recovered) {
-    discard();
     const std::string first =
         check.findings.empty() ? "the rows differ in number" : check.findings.front().Text();
     // Only rows that were read and checked went in: a copy that fails the
@@ -494,15 +486,10 @@ RepairReport RepairDatabase(const std::string& source, const std::string& destin
   }
   // The destination was free when the repair began; it still must be.
   if (env.FileExists(destination)) {
-    discard();
     throw Error(kDatabaseExists, "The database '" + destination + "' already exists.");
   }
-  try {
-    env.RenameReplace(temporary, destination);
-  } catch (...) {
-    discard();
-    throw;
-  }
+  env.RenameReplace(temporary.path(), destination);
+  temporary.Keep();
   try {
     env.SyncDirectory(FolderOf(destination));
   } catch (const Error& e) {
