@@ -119,7 +119,10 @@ int Run(const Arguments& args) {
               << " live rows in all tables, " << s.deleted_rows << " deleted, " << s.moved_rows
               << " moved)\n"
               << "  aging:     " << s.free_pages << " free pages, " << s.orphaned_long_values
-              << " orphaned long values\n"
+              << " orphaned long values";
+    if (s.stale_pages != 0)
+      std::cout << ", " << s.stale_pages << " stale pages (" << s.stale_rows << " rows)";
+    std::cout << "\n"
               << "  elapsed:   " << seconds << " s\n";
   }
   return kExitOk;
@@ -151,6 +154,12 @@ std::function<int()> Define(CLI::App& app) {
   AddParsed(app, "--moved", "P%", "load that share of the live rows as moved rows",
             "a share from 0% to 50%",
             [&o](const std::string& t) { return ParsePercent(t, 50, o.moved); });
+  AddParsed(app, "--stale", "P%",
+            "load that share of the rows as rows of an earlier version\n"
+            "of their table: left on pages its usage map no longer\n"
+            "lists, as the desktop product leaves them until compaction",
+            "a share from 0% to 50%",
+            [&o](const std::string& t) { return ParsePercent(t, 50, o.stale); });
   AddParsed(app, "--seed", "S", "the same seed gives the same file (default 1)", "a number",
             [&o](const std::string& t) { return ParseCount(t, o.seed); });
   AddChoice(app, "--jet", {"3", "4"}, "file format (default 4)", [&o](const std::string& v) {

@@ -42,7 +42,7 @@ else
 fi
 
 # Small generated catalogs of both kinds and formats, aged with deleted and
-# moved rows, one encrypted.
+# moved rows, one encrypted, one with stale pages.
 gen="$out/seeds/databases"
 for jet in 3 4; do
   for kind in server client; do
@@ -53,6 +53,9 @@ for jet in 3 4; do
 done
 [ -f "$gen/generated-server-jet4-rc4.mdb" ] || "$out/cli/tessmark-cli" generate --kind server \
     --rows 40 --encrypt --seed 8 --quiet "$gen/generated-server-jet4-rc4.mdb" || true
+# Pages a rewritten table left behind: owned, out of its usage map.
+[ -f "$gen/generated-server-jet4-stale.mdb" ] || "$out/cli/tessmark-cli" generate --kind server \
+    --rows 40 --deleted 20% --stale 20% --seed 9 --quiet "$gen/generated-server-jet4-stale.mdb" || true
 
 [ -d "$gen" ] && python3 tools/fuzz_seeds.py "$gen" "$out/seeds/decoders"
 

@@ -78,6 +78,8 @@ class Generator {
       throw Error(kInvalidArgument, "The deleted share must lie between 0% and 95%.");
     if (o.moved < 0 || o.moved > 0.5)
       throw Error(kInvalidArgument, "The moved share must lie between 0% and 50%.");
+    if (o.stale < 0 || o.stale > 0.5)
+      throw Error(kInvalidArgument, "The stale share must lie between 0% and 50%.");
     const uint64_t limit =
         o.version == JetVersion::kJet3 ? (1ull << 30) : (2ull << 30) - (64ull << 20);
     if (o.target_bytes > limit)
@@ -98,8 +100,10 @@ class Generator {
   }
 
   // Expired backups go in runs of neighbouring rows (half the deleted
-  // share, freeing whole pages), the rest one by one.
+  // share, freeing whole pages), the rest one by one; stale rows, when
+  // asked for, are drawn first.
   RowFate Fate() {
+    if (o_.stale > 0 && rng_.Chance(o_.stale)) return RowFate::kStale;
     if (deleted_run_ > 0) {
       --deleted_run_;
       return RowFate::kDeleted;

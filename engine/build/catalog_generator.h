@@ -6,7 +6,8 @@
 // Deterministic for a seed; can be aged as the desktop product ages a
 // catalog: rows deleted one by one and in runs after they were written
 // (their space left free, whole pages freed), rows moved, long values
-// rewritten or orphaned, and index leaves split by inserts.
+// rewritten or orphaned, index leaves split by inserts, and the pages of a
+// table's earlier rows left owned but out of its usage map.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +29,9 @@ struct CatalogOptions {
   uint64_t rows = 1000;
   double deleted = 0;  // share of rows loaded as deleted, 0 .. 0.95
   double moved = 0;    // share of the live rows loaded as moved, 0 .. 0.5
+  // Share of rows loaded as stale, 0 .. 0.5: rows of an earlier version of
+  // the table, left on pages its usage map no longer lists (RowFate::kStale).
+  double stale = 0;
   uint64_t seed = 1;
   std::string password;
   bool encrypt = false;  // RC4 page encryption with a key drawn from the seed

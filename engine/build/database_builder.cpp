@@ -52,8 +52,10 @@ struct KeyLess {
 
 // A data page being filled, with the slot flags to set when it is written.
 struct OpenPage {
-  explicit OpenPage(const PageGeometry& g, uint32_t owner) : builder(g, owner) {}
+  explicit OpenPage(const PageGeometry& g, uint32_t owner, bool left = false)
+      : builder(g, owner), stale(left) {}
   DataPageBuilder builder;
+  bool stale;  // taken out of the table's usage map, rows and owner left
   uint32_t number = 0;
   size_t live = 0;  // rows on it that were not deleted
   std::vector<std::pair<uint8_t, uint16_t>> flags;
@@ -81,7 +83,7 @@ struct DatabaseBuilder::Impl {
 
   // The table being loaded.
   size_t active = SIZE_MAX;
-  std::unique_ptr<OpenPage> page, overflow;
+  std::unique_ptr<OpenPage> page, overflow, stale;
   std::vector<std::unique_ptr<EntrySorter>> sorters;
   // Keys of unique indexes that hold a NULL: Jet lets those repeat.
   std::vector<std::set<std::vector<uint8_t>, KeyLess>> null_keys;
@@ -255,6 +257,7 @@ struct DatabaseBuilder::Impl {
     active = index;
     page = std::make_unique<OpenPage>(geometry, t.id);
     overflow = std::make_unique<OpenPage>(geometry, t.id);
+    stale = std::make_unique<OpenPage>(geometry, t.id, true);
     sorters.clear();
     null_keys.assign(t.layout.real_indexes.size(), {});
     last_keys.assign(t.layout.real_indexes.size(), {});
@@ -294,8 +297,12 @@ struct DatabaseBuilder::Impl {
     }
     p.flags.clear();
     out->Write(p.number, image);
-    t.data_pages.push_back(p.number);
-    if (free >= kFreeMapThreshold) t.free_data_pages.push_back(p.number);
+    if (p.stale) {
+      ++stats.stale_pages;
+    } else {
+      t.data_pages.push_back(p.number);
+      if (free >= kFreeMapThreshold) t.free_data_pages.push_back(p.number);
+    }
     p.number = 0;
     p.live = 0;
   }
@@ -341,7 +348,7 @@ struct DatabaseBuilder::Impl {
     }
     // Index keys first: they validate the row before anything is written.
     std::vector<std::vector<uint8_t>> keys(l.real_indexes.size());
-    std::vector<bool> skip(l.real_indexes.size(), false);
+    std::vector<bool> skip(l.real_indexes.size(), fate == RowFate::kStale);
     for (size_t i = 0; i < l.real_indexes.size(); ++i) {
       const RealIndexLayout& ri = l.real_indexes[i];
       bool all_null = true, any_null = false;
@@ -358,6 +365,7 @@ struct DatabaseBuilder::Impl {
       if (any_null && (ri.flags & kIndexRequired))
         Bad("An indexed column of \"" + l.name + "\" requires a value.");
       if (all_null && (ri.flags & kIndexIgnoreNulls)) skip[i] = true;
+      if (fate == RowFate::kStale) continue;
       if (any_null && !skip[i] && (ri.flags & kIndexUnique) && fate != RowFate::kDeleted)
         null_keys[i].insert(keys[i]);
       if (!skip[i]) {
@@ -404,10 +412,13 @@ struct DatabaseBuilder::Impl {
       PutU32(pointer, 0, data.Stored());
       at = Place(*page, pointer, kSlotMoved);
       ++stats.moved_rows;
+    } else if (fate == RowFate::kStale) {
+      at = Place(*stale, row, 0);
+      ++stats.stale_rows;
     } else {
       at = Place(*page, row, 0);
     }
-    if (!deleted) {
+    if (!deleted && fate != RowFate::kStale) {
       ++stats.live_rows;
       ++t.row_count;
     }
@@ -444,6 +455,7 @@ struct DatabaseBuilder::Impl {
     TableState& t = Active();
     Flush(*page);
     Flush(*overflow);
+    Flush(*stale);
     std::sort(t.data_pages.begin(), t.data_pages.end());
     std::sort(t.free_data_pages.begin(), t.free_data_pages.end());
     for (auto& [col, w] : lv_writers) {
@@ -498,6 +510,7 @@ struct DatabaseBuilder::Impl {
     sorters.clear();
     page.reset();
     overflow.reset();
+    stale.reset();
     t.loaded = true;
     active = SIZE_MAX;
   }

@@ -13,7 +13,8 @@
 // deleted (written, then deleted: the slot flagged and empty, its bytes and
 // long values given back as free space, its index entries gone from leaves
 // that keep their place; a page left without rows becomes a free page) or
-// moved (the slot holding a pointer to the row's data on a later page), and
+// moved (the slot holding a pointer to the row's data on a later page),
+// stale (left on a page its table no longer lists), and
 // a database can be aged with free pages, released and orphaned long values.
 #pragma once
 
@@ -55,6 +56,11 @@ enum class RowFate {
   kLive,
   kDeleted,  // written and then deleted: slot flagged, bytes released
   kMoved,    // live, but its data moved to another page behind a pointer
+  // Gone with its page when the table was emptied or rewritten: the page
+  // is out of the table's usage map but keeps its owner, in use in the
+  // global map, and the row keeps its bytes and long values; no index
+  // names it. Such rows share pages only with each other.
+  kStale,
 };
 
 struct BuildStats {
@@ -63,6 +69,8 @@ struct BuildStats {
   uint64_t live_rows = 0;
   uint64_t deleted_rows = 0;
   uint64_t moved_rows = 0;
+  uint64_t stale_rows = 0;
+  uint32_t stale_pages = 0;
   uint32_t free_pages = 0;
   uint64_t orphaned_long_values = 0;
 };

@@ -87,7 +87,8 @@ class Repairer {
                            fault + "; the table and all its rows are lost"});
         continue;
       }
-      w.salvaged = SalvageRows(file_, *w.def, scan);
+      // Access leaves the row counts of system tables stale.
+      w.salvaged = SalvageRows(file_, *w.def, scan, !object->system());
       w.dropped.assign(w.salvaged.rows.size(), false);
       for (RepairLoss& loss : w.salvaged.losses) Lose(w, loss);
     }
@@ -107,15 +108,32 @@ class Repairer {
     for (TableWork& w : work_) {
       if (w.def == nullptr) continue;
       if (&w != catalog_) BuildIndexes(w);
-      for (size_t i = 0; i < w.dropped.size(); ++i)
-        if (!w.dropped[i]) ++w.report.rows_recovered;
+      for (size_t i = 0; i < w.dropped.size(); ++i) {
+        if (w.dropped[i]) continue;
+        const SalvagedRow& r = w.salvaged.rows[i];
+        ++w.report.rows_recovered;
+        if (r.outside) {
+          ++w.report.rows_found_outside;
+          report_.found_outside.push_back(w.def->where().WithRow(r.header.page, r.header.row));
+        } else if (r.long_value_null) {
+          ++w.report.rows_changed;
+        } else {
+          ++w.report.rows_unchanged;
+        }
+      }
       report_.rows_recovered += w.report.rows_recovered;
+      report_.rows_unchanged += w.report.rows_unchanged;
+      report_.rows_changed += w.report.rows_changed;
+      report_.rows_found_outside += w.report.rows_found_outside;
       w.report.indexes_rebuilt = static_cast<uint32_t>(w.def->real_indexes.size());
       tables.push_back(
           {w.object->name, w.object->table_page(), static_cast<uint32_t>(w.object->id)});
       by_page_[w.object->table_page()] = &w;
     }
-    for (TableWork& w : work_) report_.tables.push_back(w.report);
+    for (TableWork& w : work_) {
+      report_.rows_lost += w.report.rows_lost;
+      report_.tables.push_back(w.report);
+    }
     if (std::none_of(tables.begin(), tables.end(),
                      [](const CatalogTable& t) { return t.id == kCatalogPage; })) {
       throw Error(kDamaged, "Nothing of the database could be recovered: the catalog (page " +

@@ -16,7 +16,11 @@ struct RepairedTable {
   std::string name;
   bool definition_lost = false;   // the table could not be read at all
   bool catalog_row_lost = false;  // its catalog row is lost, and the table with it
+  // Rows written: unchanged, changed and found outside the table's pages.
   uint64_t rows_recovered = 0;
+  uint64_t rows_unchanged = 0;
+  uint64_t rows_changed = 0;  // a memo/OLE value made NULL (listed as long-value losses)
+  uint64_t rows_found_outside = 0;
   uint64_t rows_lost = 0;  // slots that did not decode or broke a rule, duplicate keys
   uint64_t long_values_lost = 0;
   uint32_t indexes_rebuilt = 0;
@@ -27,11 +31,21 @@ struct RepairReport {
   // Every loss, each with its place; losses not tied to a table (pages
   // whose owner cannot be read) name no table.
   std::vector<RepairLoss> losses;
+  // Every row written that was found on a page its table's usage map does
+  // not list (it may be a row the product had deleted).
+  std::vector<Location> found_outside;
+  // The tables' figures summed.
   uint64_t rows_recovered = 0;
+  uint64_t rows_unchanged = 0;
+  uint64_t rows_changed = 0;
+  uint64_t rows_found_outside = 0;
+  uint64_t rows_lost = 0;
   uint32_t pages_before = 0;
   uint32_t pages_after = 0;
 
   bool nothing_lost() const { return losses.empty(); }
+  // Every row came back as it was, from its table's own pages.
+  bool all_unchanged() const { return losses.empty() && found_outside.empty(); }
 };
 
 struct RepairOptions {
@@ -41,7 +55,8 @@ struct RepairOptions {
 // Writes what can be read of the database at `source` into a new database
 // at `destination` (same version, sort order, code page and encryption):
 // every table whose definition reads, with every row that decodes and
-// keeps the row rules, wherever it lies; readable long values (others
+// keeps the row rules on the pages its usage map lists (see SalvageRows for
+// when other pages are searched); readable long values (others
 // become NULL); indexes built from those rows, a unique index's later
 // duplicates left out; the system tables with their Ids renumbered as
 // compaction does; relationships between surviving tables. The copy is

@@ -1,9 +1,11 @@
 #include "repair/salvage.h"
 
 #include <algorithm>
+#include <optional>
 #include <set>
 
 #include "check/checker.h"
+#include "db/index_page.h"
 #include "db/long_value.h"
 #include "db/row.h"
 #include "db/table_rows.h"
@@ -61,7 +63,7 @@ class Salvager {
   Salvager(PageFile& file, const TableDef& table)
       : file_(file), def_(table), format_(Format::For(file.version())), long_values_(file) {}
 
-  SalvagedTable Run(const DataPageScan& scan) {
+  SalvagedTable Run(const DataPageScan& scan, bool count_holds) {
     const Location where = def_.where();
     std::set<uint32_t> owned;
     if (auto it = scan.by_owner.find(def_.page); it != scan.by_owner.end())
@@ -69,6 +71,7 @@ class Salvager {
     // Pages the usage map lists that are not data pages of the table held
     // rows of it that cannot be read.
     std::set<uint32_t> mapped;
+    bool map_read = true;
     try {
       for (uint32_t p : ReadUsageMap(file_, def_.owned_map, where).pages) {
         mapped.insert(p);
@@ -78,17 +81,27 @@ class Salvager {
       }
     } catch (const Error& e) {
       if (e.number() != kDamaged) throw;
-      // The scan of every page has found the table's pages without it.
+      map_read = false;
     }
-    // A page the table's map leaves out and the global map marks free is
-    // space given back, whose rows are stale copies: the product leaves
-    // such pages behind when it rewrites a table.
     for (uint32_t p : owned)
-      if (mapped.count(p) || !scan.free.count(p)) ReadPage(p);
+      if (mapped.count(p)) ReadPage(p);
+    // The map is the table's account of its pages; other pages it owns are
+    // searched only when that account cannot be read or falls short.
+    if (!map_read || (count_holds && slots_read_ < def_.row_count)) {
+      std::vector<uint32_t> others;
+      for (uint32_t p : owned)
+        if (!mapped.count(p) && !scan.free.count(p)) others.push_back(p);
+      const std::optional<std::set<uint32_t>> named =
+          others.empty() ? std::nullopt : PagesNamedByAnIndex();
+      outside_ = true;
+      for (uint32_t p : others)
+        if (!named || named->count(p)) ReadPage(p);
+    }
     // Moved rows whose pointer was lost with its page are rows all the same.
     for (const RowPointer& target : targets_) {
       if (reached_.count(target)) continue;
       const Location at = where.WithRow(target.page, target.row);
+      outside_ = !mapped.count(target.page);
       Guarded(at, [&] {
         const RowRef ref = ReadRow(file_, target, at, &def_.page);
         Keep(target, target, ref.bytes(), at);
@@ -107,6 +120,28 @@ class Salvager {
     return false;
   }
 
+  // The pages on which an index that names every row of the table (one
+  // that leaves out no NULL keys) names one, from the first such index
+  // that reads in full; none when no such index reads.
+  std::optional<std::set<uint32_t>> PagesNamedByAnIndex() {
+    for (const RealIndexDef& ri : def_.real_indexes) {
+      if (ri.ignore_nulls()) continue;
+      std::set<uint32_t> pages;
+      IndexWalkVisitor v;
+      v.on_leaf_entry = [&](const IndexEntry& e) { pages.insert(e.row.page); };
+      Location il = def_.where();
+      il.index = def_.IndexName(ri);
+      try {
+        WalkIndex(file_, ri, il, v);
+      } catch (const Error& e) {
+        if (e.number() != kDamaged) throw;
+        continue;
+      }
+      return pages;
+    }
+    return std::nullopt;
+  }
+
   void ReadPage(uint32_t p) {
     const Location pl = def_.where().WithPage(p);
     const DataPage dp = ParseDataPage(file_.Get(p, pl), format_, pl);
@@ -119,6 +154,7 @@ class Salvager {
         targets_.insert(at);
         continue;
       }
+      ++slots_read_;
       Guarded(rl, [&] {
         if (slot.moved_pointer()) {
           const RowRef target = FollowMovedRow(file_, def_, RowRef{dp, r}, rl);
@@ -144,7 +180,8 @@ class Salvager {
   }
 
   void Keep(RowPointer header, RowPointer data, Bytes bytes, const Location& at) {
-    SalvagedRow row{header, data, std::vector<uint8_t>(bytes.begin(), bytes.end())};
+    SalvagedRow row{header, data, std::vector<uint8_t>(bytes.begin(), bytes.end()), outside_,
+                    false};
     CheckRowRules(def_, format_, row.bytes, at, decoded_);
     for (size_t i = 0; i < def_.columns.size(); ++i) {
       const ColumnDef& c = def_.columns[i];
@@ -160,6 +197,7 @@ class Salvager {
         Lose(RepairLoss::Kind::kLongValue, cl,
              DamageFinding(e) + "; the value is NULL in the repaired table");
         SetNull(row.bytes, c, f);
+        row.long_value_null = true;
       }
     }
     reached_.insert(data);
@@ -187,13 +225,16 @@ class Salvager {
   std::vector<uint8_t> value_;
   std::set<RowPointer> targets_;  // moved-row targets seen on the pages
   std::set<RowPointer> reached_;  // where the bytes of rows kept lay
+  uint64_t slots_read_ = 0;       // rows the pages read so far hold, read or not
+  bool outside_ = false;          // reading pages the usage map does not list
   SalvagedTable out_;
 };
 
 }  // namespace
 
-SalvagedTable SalvageRows(PageFile& file, const TableDef& table, const DataPageScan& pages) {
-  return Salvager(file, table).Run(pages);
+SalvagedTable SalvageRows(PageFile& file, const TableDef& table, const DataPageScan& pages,
+                          bool count_holds) {
+  return Salvager(file, table).Run(pages, count_holds);
 }
 
 }  // namespace tessmark::jet

@@ -1,9 +1,17 @@
 // Salvage of a damaged database's rows: every row of a table that can be
-// read, wherever it lies, and an account of every row, long value and page
-// that could not be. A table's rows are those on the data pages its usage
-// map lists and on every other data page whose owner is the table, each
-// row once; a row counts only when it decodes and keeps the rules the
-// checker holds every row to.
+// read, and an account of every row, long value and page that could not
+// be. A table's rows are those on the data pages its usage map lists, with
+// the moved rows they point to, each row once: what the product reads and
+// what compaction copies. A row counts only when it decodes and keeps the
+// rules the checker holds every row to.
+//
+// The product takes the pages of a table it empties or rewrites out of the
+// table's usage map but leaves them owned by the table, old rows and all,
+// until the database is compacted: a page that names the table as owner is
+// not one of its pages for that. Only when the usage map cannot be read, or
+// accounts for fewer rows than the table definition counts, are such pages
+// searched, and every row found there is marked as found outside the
+// table's pages.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +47,8 @@ struct SalvagedRow {
   RowPointer header;  // the slot that names the row (for moved rows, the pointer)
   RowPointer data;    // where its bytes lay
   std::vector<uint8_t> bytes;
+  bool outside = false;          // on a page the table's usage map does not list
+  bool long_value_null = false;  // a memo/OLE value that did not read was made NULL
 };
 
 struct SalvagedTable {
@@ -58,10 +68,17 @@ struct DataPageScan {
 };
 DataPageScan FindDataPages(PageFile& file);
 
-// The rows of `table`: on the pages its usage map lists, and on the other
-// data pages it owns that the global map does not mark free. Rows whose long values cannot be read
-// are kept with those values NULL; pages its usage map lists that are not readable data pages are
-// losses of the table. Throws only what the file's reads throw.
-SalvagedTable SalvageRows(PageFile& file, const TableDef& table, const DataPageScan& pages);
+// The rows of `table`: on the pages its usage map lists and the moved rows
+// they point to. Where the map cannot be read, or (`count_holds`: the
+// definition's row count is kept up to date, as it is for user tables) its
+// pages hold fewer rows than the definition counts, also the rows on the
+// data pages the table owns that the map does not list and the global map
+// does not mark free; when one of the table's indexes that names every row
+// reads in full, only the pages it names rows on. Those rows are marked
+// `outside`. Rows whose long values cannot be read are kept with those
+// values NULL; pages its usage map lists that are not readable data pages
+// are losses of the table. Throws only what the file's reads throw.
+SalvagedTable SalvageRows(PageFile& file, const TableDef& table, const DataPageScan& pages,
+                          bool count_holds = false);
 
 }  // namespace tessmark::jet

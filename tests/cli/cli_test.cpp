@@ -103,7 +103,8 @@ TEST(Cli, CheckOfADamagedCopyNamesThePlace) {
   EXPECT_NE(r.err.find("page 2"), std::string::npos) << r.err;
 }
 
-// Repair exits by what it lost: 0 nothing, 1 something (listed in the
+// Repair exits by what came back: 0 every row unchanged, 1 something lost,
+// changed or found outside its table's pages (listed in the
 // report, and in the JSON with its place), 2 nothing written.
 TEST(Cli, RepairExitsByWhatWasLost) {
   testing::TempDir dir;
@@ -143,6 +144,10 @@ TEST(Cli, RepairExitsByWhatWasLost) {
       const nlohmann::json j = nlohmann::json::parse(r.out);
       EXPECT_FALSE(j["nothing_lost"].get<bool>());
       EXPECT_FALSE(j["losses"].empty());
+      EXPECT_EQ(j["rows_recovered"], j["rows_unchanged"].get<uint64_t>() +
+                                         j["rows_changed"]["long value made NULL"].get<uint64_t>() +
+                                         j["rows_found_outside"].get<uint64_t>());
+      EXPECT_EQ(j["found_outside"].size(), j["rows_found_outside"].get<uint64_t>());
     }
   }
 }

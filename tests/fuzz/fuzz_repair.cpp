@@ -1,6 +1,7 @@
 // Fuzz harness: repair arbitrary bytes into a new file, in memory. A refused
 // input must leave the source as it was and nothing beside it; a repaired
-// one must leave the source as it was and a destination that checks clean.
+// one must leave the source as it was, a destination that checks clean and
+// a report whose row counts add up.
 // A repair abandoned because its own result failed the check is a fault.
 #include <cstddef>
 #include <cstdint>
@@ -22,8 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   jet::RepairOptions options;
   options.env = &env;
   bool repaired = false;
+  jet::RepairReport report;
   try {
-    jet::RepairDatabase(source, destination, options);
+    report = jet::RepairDatabase(source, destination, options);
     repaired = true;
   } catch (const jet::Error& e) {
     if (e.number() == jet::kInternalError ||
@@ -38,6 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       repaired ? std::vector<std::string>{source, destination} : std::vector<std::string>{source};
   if (env.Files() != expected) fuzz::Fail("files left behind or missing", destination.c_str());
   if (!repaired) return 0;
+  if (report.rows_recovered !=
+          report.rows_unchanged + report.rows_changed + report.rows_found_outside ||
+      report.found_outside.size() != report.rows_found_outside)
+    fuzz::Fail("the report's row counts do not add up", "");
   const std::string verdict = testing::CheckClean(destination, &env);
   if (!verdict.empty()) fuzz::Fail("the repaired database does not check clean", verdict.c_str());
   return 0;
