@@ -291,7 +291,7 @@ void CompactDatabase(const std::string& source, const std::string& destination,
   CheckCopyPaths(*env, source, destination);
   const std::unique_ptr<Database> src = OpenSource(env, source);
   std::vector<CatalogTable> tables;
-  for (const CatalogObject* t : src->Tables()) tables.push_back({t->name, t->table_page()});
+  for (const CatalogObject* t : src->Definitions()) tables.push_back({t->name, t->table_page()});
   const std::unique_ptr<OutputFile> created = CreateCopy(env, destination, src->header());
   OutputFile& out = *created;
 
