@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "cli/progress_line.h"
@@ -102,6 +103,30 @@ TEST(CliCompact, RefusalsExitOneWithTheErrorLine) {
   r = Compact(Quoted(src) + " " + Quoted(dir.path() / "no" / "d.mdb"));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.rfind("tessmark-cli: error 3044: ", 0), 0u) << r.err;
+}
+
+// A database protected by a password is compacted and repaired with it,
+// into a copy that keeps it; without it, or with another, 3031 and nothing
+// is written.
+TEST(CliCompact, PasswordOpensAProtectedDatabaseAndTheCopyKeepsIt) {
+  testing::TempDir dir;
+  const fs::path src = dir.path() / "locked.mdb";
+  const fs::path copy = dir.path() / "copy.mdb";
+  ASSERT_EQ(RunCli("generate --kind client --rows 50 --password Secret7 " + Quoted(src)).status, 0);
+  // Each command's status for a refused source.
+  for (const auto& [command, refused] : {std::pair{"compact ", 1}, std::pair{"repair ", 2}}) {
+    for (const char* wrong : {"", " --password Secret8"}) {
+      const CliResult r = RunCli(command + Quoted(src) + " " + Quoted(copy) + wrong);
+      EXPECT_EQ(r.status, refused) << command << wrong;
+      EXPECT_EQ(r.err.rfind("tessmark-cli: error 3031: ", 0), 0u) << r.err;
+      EXPECT_FALSE(fs::exists(copy)) << command << wrong;
+    }
+    const CliResult r = RunCli(command + Quoted(src) + " " + Quoted(copy) + " --password Secret7");
+    EXPECT_EQ(r.status, 0) << command << r.err;
+    EXPECT_EQ(Compact(Quoted(copy) + " --quiet").status, 1) << "the copy lost its password";
+    EXPECT_EQ(Compact(Quoted(copy) + " --quiet --password Secret7").status, 0) << command;
+    fs::remove(copy);
+  }
 }
 
 TEST(CliCompact, DamagedDatabaseLineSaysWhatToDoAndTheCheckDoesIt) {
