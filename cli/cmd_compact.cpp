@@ -46,6 +46,7 @@ struct Arguments {
   std::string source;
   std::optional<std::string> destination;  // none: in place
   bool reset_autonumber = false;
+  std::optional<std::string> password;
   bool json = false;
   bool quiet = false;
 };
@@ -53,6 +54,7 @@ struct Arguments {
 int Run(const Arguments& args) {
   jet::CompactOptions options;
   options.reset_autonumber = args.reset_autonumber;
+  options.password = args.password;
   const std::string& source = args.source;
   const bool in_place = !args.destination;
   const std::string& destination = in_place ? source : *args.destination;
@@ -126,6 +128,9 @@ std::function<int()> Define(CLI::App& app) {
   app.add_option("DESTINATION", args->destination, "where to write the compacted copy");
   app.add_flag("--reset-autonumber", args->reset_autonumber,
                "restart AutoNumber columns after their highest value");
+  app.add_option("--password", args->password,
+                 "the database's password (the copy keeps it); without it a database "
+                 "protected by a password is refused with 3031");
   app.add_flag("--json", args->json, "print the summary as one JSON object");
   app.add_flag("--quiet", args->quiet, "print nothing on success");
   return [args] { return Run(*args); };

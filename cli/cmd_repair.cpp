@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "cli/command.h"
@@ -37,6 +38,7 @@ constexpr int kExitNothing = 2;
 struct Arguments {
   std::string source;
   std::string destination;
+  std::optional<std::string> password;
   bool json = false;
 };
 
@@ -141,7 +143,9 @@ void PrintText(const Arguments& args, const jet::RepairReport& report) {
 int Run(const Arguments& args) {
   jet::RepairReport report;
   try {
-    report = jet::RepairDatabase(args.source, args.destination);
+    jet::RepairOptions options;
+    options.password = args.password;
+    report = jet::RepairDatabase(args.source, args.destination, options);
   } catch (const jet::Error& e) {
     ReportError(e);
     return kExitNothing;
@@ -159,6 +163,9 @@ std::function<int()> Define(CLI::App& app) {
   app.add_option("SOURCE", args->source, "the damaged database (only read)")->required();
   app.add_option("DESTINATION", args->destination, "the new database to write (must not exist)")
       ->required();
+  app.add_option("--password", args->password,
+                 "the database's password (the new database keeps it); without it a database "
+                 "protected by a password is refused with 3031");
   app.add_flag("--json", args->json, "print the report as one JSON object");
   return [args] { return Run(*args); };
 }

@@ -38,6 +38,9 @@ struct TableState {
   std::vector<TableDefNumbers::Index> index_numbers;
   std::vector<std::vector<uint32_t>> index_pages;
   std::vector<std::vector<uint32_t>> lv_pages, lv_free;  // per memo/OLE column, column order
+  StaleBookkeeping stale;
+  bool linked_odbc = false;  // then the connect string and the remote table's name
+  std::string connect, foreign_name;
 };
 
 // Byte-wise order of keys (spelled out: GCC 12's warnings misread the
@@ -279,7 +282,7 @@ struct DatabaseBuilder::Impl {
   void Flush(OpenPage& p) {
     if (p.number == 0) return;
     TableState& t = tables[active];
-    if (p.live == 0) {
+    if (p.live == 0 && !t.stale.emptied_pages_mapped) {
       // Every row on it was deleted: the page went back to the file.
       p.builder.Finish();
       p.flags.clear();
@@ -296,6 +299,9 @@ struct DatabaseBuilder::Impl {
       PutU16(image, at, static_cast<uint16_t>(LoadU16(image.data() + at) | flag));
     }
     p.flags.clear();
+    if (t.stale.free_space != 0)
+      PutU16(image, kPageFreeSpace,
+             static_cast<uint16_t>(static_cast<int64_t>(free) + t.stale.free_space));
     out->Write(p.number, image);
     if (p.stale) {
       ++stats.stale_pages;
@@ -528,9 +534,10 @@ struct DatabaseBuilder::Impl {
   void LoadCatalog() {
     const double date = options.creation_date;
     Begin(0);
+    const TableLayout& catalog = tables[0].layout;
     auto object = [&](int32_t id, int32_t parent, const std::string& name, int16_t type,
-                      int32_t flags) {
-      std::vector<Value> v(tables[0].layout.columns.size(), NullValue());
+                      int32_t flags, const TableState* linked = nullptr) {
+      std::vector<Value> v(catalog.columns.size(), NullValue());
       v[0] = IntValue(id);
       v[1] = IntValue(parent);
       v[2] = TextValue(name);
@@ -538,13 +545,19 @@ struct DatabaseBuilder::Impl {
       v[4] = DateValue(date);
       v[5] = DateValue(date);
       v[7] = IntValue(flags);
+      if (linked != nullptr) {
+        v[catalog.ColumnPosition("Connect")] = TextValue(linked->connect);
+        v[catalog.ColumnPosition("ForeignName")] = TextValue(linked->foreign_name);
+      }
       Insert(std::move(v), RowFate::kLive);
     };
     for (const FixedCatalogObject& o : FixedCatalogObjects())
       object(o.id, o.parent_id, o.name, o.type, kSystemObjectFlag);
-    for (size_t i = 0; i < tables.size(); ++i)
-      object(static_cast<int32_t>(tables[i].id), kTablesContainerId, tables[i].layout.name, 1,
-             i < kSystemTables ? kSystemObjectFlag : 0);
+    for (size_t i = 0; i < tables.size(); ++i) {
+      const TableState& t = tables[i];
+      object(static_cast<int32_t>(t.id), kTablesContainerId, t.layout.name, t.linked_odbc ? 4 : 1,
+             i < kSystemTables ? kSystemObjectFlag : 0, t.linked_odbc ? &t : nullptr);
+    }
     for (size_t k = 0; k < relationships.size(); ++k)
       object(static_cast<int32_t>(kFirstSyntheticId + k), kRelationshipsContainerId,
              relationships[k].name, 8, 0);
@@ -603,11 +616,13 @@ struct DatabaseBuilder::Impl {
     for (size_t i = 0; i < tables.size(); ++i) {
       TableState& t = tables[i];
       TableDefNumbers& n = numbers[i];
-      n.row_count = t.row_count;
-      n.last_autonumber = t.last_autonumber;
+      n.row_count = t.row_count + static_cast<uint32_t>(t.stale.row_count);
+      n.last_autonumber = t.last_autonumber - std::min(t.last_autonumber, t.stale.autonumber_lag);
       n.owned_map = place_map(t.data_pages);
       n.free_map = place_map(t.free_data_pages);
       n.indexes = t.index_numbers;
+      for (TableDefNumbers::Index& x : n.indexes)
+        x.unique_keys += static_cast<uint32_t>(t.stale.distinct_keys);
       for (size_t k = 0; k < n.indexes.size(); ++k) n.indexes[k].map = place_map(t.index_pages[k]);
       for (size_t k = 0; k < t.lv_pages.size(); ++k) {
         TableDefNumbers::LongValueMaps m;
@@ -655,12 +670,32 @@ DatabaseBuilder::~DatabaseBuilder() = default;
 void DatabaseBuilder::AddTable(const TableDecl& decl) { impl_->AddTable(decl); }
 void DatabaseBuilder::AddRelationship(const RelationshipDecl& r) { impl_->AddRelationship(r); }
 
+void DatabaseBuilder::AddLinkedOdbcTable(const TableDecl& decl, const std::string& connect,
+                                         const std::string& foreign_name) {
+  impl_->AddTable(decl);
+  TableState& t = impl_->tables.back();
+  t.linked_odbc = true;
+  t.connect = connect;
+  t.foreign_name = foreign_name;
+}
+
 void DatabaseBuilder::BeginTable(const std::string& table) {
   impl_->Freeze();
   const size_t i = impl_->Find(table);
   if (i < kSystemTables)
     Bad("The system table \"" + table + "\" is written by the builder itself.");
+  if (impl_->tables[i].linked_odbc)
+    Bad("The linked table \"" + table + "\" keeps its rows on its server.");
   impl_->Begin(i);
+}
+
+void DatabaseBuilder::LeaveStale(const std::string& table, const StaleBookkeeping& stale) {
+  const size_t i = impl_->Find(table);
+  if (i < kSystemTables)
+    Bad("The system table \"" + table + "\" is written by the builder itself.");
+  if (impl_->tables[i].loaded || impl_->active == i)
+    Bad("Table \"" + table + "\" must be left stale before its rows are loaded.");
+  impl_->tables[i].stale = stale;
 }
 
 int64_t DatabaseBuilder::Insert(std::vector<Value> values, RowFate fate) {

@@ -63,6 +63,19 @@ enum class RowFate {
   kStale,
 };
 
+// The bookkeeping of a table as the desktop product leaves it when a
+// program ends without closing the database: counts and map bits it had
+// not brought up to date. Compaction writes the true values.
+struct StaleBookkeeping {
+  int32_t row_count = 0;        // added to the definition's count of rows
+  uint32_t autonumber_lag = 0;  // the AutoNumber counter stays this far below the largest value
+  int32_t distinct_keys = 0;    // added to every index's count of distinct keys
+  int16_t free_space = 0;       // added to the free-space count of every data page
+  // Pages emptied by deletes stay the table's, in its usage map, holding
+  // only deleted slots, instead of going back to the file.
+  bool emptied_pages_mapped = false;
+};
+
 struct BuildStats {
   uint32_t pages = 0;
   uint64_t bytes = 0;
@@ -87,6 +100,16 @@ class DatabaseBuilder {
   // builder as it was.
   void AddTable(const TableDecl& decl);
   void AddRelationship(const RelationshipDecl& relationship);
+  // A table linked through ODBC, which the product keeps as a catalog
+  // object of type 4 with the connect string in Connect and the remote
+  // table's name in ForeignName, and a definition of the remote table's
+  // columns and indexes shaped by `decl`, without rows.
+  void AddLinkedOdbcTable(const TableDecl& decl, const std::string& connect,
+                          const std::string& foreign_name);
+
+  // Leaves the bookkeeping of user table `table` stale; before its rows
+  // are loaded.
+  void LeaveStale(const std::string& table, const StaleBookkeeping& stale);
 
   // Loads rows into `table`; each user table is loaded at most once.
   void BeginTable(const std::string& table);

@@ -154,7 +154,7 @@ class Checker {
     Claim(1, global, {});
     map_hosts_ = Owner("usage-map pages");
 
-    for (const CatalogObject* t : db_.Tables()) Guard([&] { CheckTable(*t); });
+    for (const CatalogObject* t : db_.Definitions()) Guard([&] { CheckTable(*t); });
     CheckForeignKeys();
     area_ = FindingArea::kGlobalMap;
     Guard([&] { CheckGlobalMap(); });
@@ -252,9 +252,11 @@ class Checker {
     if (checked_free_[page.number()]) return;
     checked_free_[page.number()] = true;
     const uint32_t computed = page.ComputedFreeSpace(f_);
+    // A count the writer did not bring up to date; every reader works it
+    // out from the slots, and compaction writes it afresh.
     if (page.free_space != computed) {
-      Error(where.WithPage(page.number()), "the page records " + std::to_string(page.free_space) +
-                                               " bytes free but has " + std::to_string(computed));
+      Warning(where.WithPage(page.number()), "the page records " + std::to_string(page.free_space) +
+                                                 " bytes free but has " + std::to_string(computed));
     }
   }
 
@@ -287,8 +289,16 @@ class Checker {
     if (!owned) return;
     const LongValuePages lv_pages = ClaimLongValuePages(def, where, object.name);
     RowSet live;  // header slots of live rows
+    autonumber_column_.reset();
+    max_autonumber_.reset();
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      if (def.columns[i].autonumber() && def.columns[i].column_type() == ColumnType::kLong) {
+        autonumber_column_ = i;
+        break;
+      }
+    }
     const uint64_t rows = CheckRows(def, where, owned->pages, lv_pages, live);
-    CheckRowCount(object, def, where, rows);
+    CheckCounts(def, where, rows);
     CheckIndexes(def, where, live);
   }
 
@@ -315,7 +325,7 @@ class Checker {
       const UsageMap free_map = ReadMap(def.free_map, where);
       for (uint32_t p : free_map.pages) {
         if (!owned_pages.count(p)) {
-          Error(where.WithPage(p), "the table's free-space map lists a page it does not own");
+          Warning(where.WithPage(p), "the table's free-space map lists a page it does not own");
         }
       }
     }
@@ -344,9 +354,9 @@ class Checker {
         const UsageMap map = ReadMap(m.free_map, cl);
         for (uint32_t p : map.pages) {
           if (!pages.count(p)) {
-            Error(cl.WithPage(p),
-                  "the long-value free-space map lists a page the column does "
-                  "not own");
+            Warning(cl.WithPage(p),
+                    "the long-value free-space map lists a page the column does "
+                    "not own");
           }
         }
       }
@@ -431,6 +441,7 @@ class Checker {
             bytes = moved.bytes();
           }
           CheckRow(def, bytes, rl, lv_pages);
+          if (autonumber_column_) NoteAutoNumber(bytes, decoded_.fields[*autonumber_column_]);
           if (options_.on_row) options_.on_row(def, bytes, decoded_, rl);
           live.insert(RowPointer{p, static_cast<uint8_t>(r)});
           ++rows;
@@ -439,15 +450,24 @@ class Checker {
     });
   }
 
-  void CheckRowCount(const CatalogObject& object, const TableDef& def, const Location& where,
-                     uint64_t rows) {
-    if (rows == def.row_count) return;
-    const std::string text = "the table definition counts " + std::to_string(def.row_count) +
-                             " rows but the table has " + std::to_string(rows);
-    if (object.system()) {
-      Warning(where, text);  // Access leaves these stale in system tables
-    } else {
-      Error(where, text);
+  void NoteAutoNumber(Bytes row, const Field& f) {
+    if (f.is_null || f.length != 4) return;
+    const auto value = static_cast<int32_t>(LoadU32(row.data() + f.offset));
+    if (!max_autonumber_ || value > *max_autonumber_) max_autonumber_ = value;
+  }
+
+  void CheckCounts(const TableDef& def, const Location& where, uint64_t rows) {
+    // The desktop product keeps the count lazily: a program that ends
+    // without closing the database leaves it stale, and compaction recounts.
+    if (rows != def.row_count) {
+      Warning(where, "the table definition counts " + std::to_string(def.row_count) +
+                         " rows but the table has " + std::to_string(rows));
+    }
+    // Likewise the AutoNumber counter, which would next hand out a number
+    // already used; the copy's counter starts after the largest value.
+    if (max_autonumber_ && *max_autonumber_ > static_cast<int32_t>(def.last_autonumber)) {
+      Warning(where, "the AutoNumber counter stands at " + std::to_string(def.last_autonumber) +
+                         " below the largest value present, " + std::to_string(*max_autonumber_));
     }
   }
 
@@ -537,9 +557,9 @@ class Checker {
       }
       const uint64_t expected = on_page + 8 >= f_.page_size ? 0 : f_.page_size - on_page - 8;
       if (def.page_free_fields[i] != expected) {
-        Error(where.WithPage(def.pages[i]),
-              "the table definition page records " + std::to_string(def.page_free_fields[i]) +
-                  " bytes free instead of " + std::to_string(expected));
+        Warning(where.WithPage(def.pages[i]),
+                "the table definition page records " + std::to_string(def.page_free_fields[i]) +
+                    " bytes free instead of " + std::to_string(expected));
       }
     }
   }
@@ -578,13 +598,22 @@ class Checker {
   struct Leaf {
     uint32_t page, prev, next;  // the page and its links as stored
   };
+  struct Separator {
+    std::vector<uint8_t> entry;  // ordered bytes
+    Location at;
+    size_t number;
+  };
   struct IndexWalk {
     std::vector<Leaf> leaves;  // in tree order
     std::set<uint32_t> pages;
     std::vector<uint8_t> previous;  // last leaf entry seen (ordered bytes: key, then 4 bytes)
     bool have_previous = false;
     uint64_t entries = 0;
+    uint64_t distinct = 0;         // entries whose key differs from the one before
     std::vector<uint8_t> ordered;  // scratch for the entry being looked at
+    // Intermediate entries above their child's last entry, which the next
+    // leaf entry must exceed.
+    std::vector<Separator> separators;
   };
 
   // Walks the subtree at `number`; returns the ordered bytes of its last entry.
@@ -602,8 +631,8 @@ class Checker {
       Error(at, "the index page is owned by " + std::to_string(ip.owner));
     }
     if (ip.free_space != ip.ComputedFreeSpace(f_)) {
-      Error(at, "the index page records " + std::to_string(ip.free_space) + " bytes free but has " +
-                    std::to_string(ip.ComputedFreeSpace(f_)));
+      Warning(at, "the index page records " + std::to_string(ip.free_space) +
+                      " bytes free but has " + std::to_string(ip.ComputedFreeSpace(f_)));
     }
     if (ip.leaf) {
       w.leaves.push_back({number, ip.prev, ip.next});
@@ -618,11 +647,20 @@ class Checker {
           Error(at,
                 "index entry " + std::to_string(k) + " is not greater than the entry before it");
         }
-        // Jet lets a unique index repeat a key in which a column is NULL.
-        if (index.unique() && w.have_previous &&
+        for (const Separator& sep : w.separators) {
+          if (!(sep.entry < ordered)) {
+            Error(sep.at, "intermediate entry " + std::to_string(sep.number) +
+                              " is not below the first entry of the next child page");
+          }
+        }
+        w.separators.clear();
+        const bool same_key =
+            w.have_previous &&
             std::ranges::equal(e.key,
-                               std::span<const uint8_t>(w.previous).first(w.previous.size() - 4)) &&
-            live.contains(e.row) &&
+                               std::span<const uint8_t>(w.previous).first(w.previous.size() - 4));
+        if (!same_key) ++w.distinct;
+        // Jet lets a unique index repeat a key in which a column is NULL.
+        if (index.unique() && same_key && live.contains(e.row) &&
             IndexedValues(def, index, e.row, where).size() == index.columns.size()) {
           Error(at, "index entry " + std::to_string(k) +
                         " repeats the key of the entry before it in a unique index");
@@ -651,9 +689,17 @@ class Checker {
       const IndexEntry& e = ip.entries[k];
       last = WalkSubtree(def, index, e.child, depth + 1, where, w, live);
       e.OrderedInto(w.ordered);
-      if (last != w.ordered) {
+      if (w.ordered < last) {
         Error(at, "intermediate entry " + std::to_string(k) +
-                      " differs from the last entry of its child page " + std::to_string(e.child));
+                      " is below the last entry of its child page " + std::to_string(e.child));
+      } else if (w.ordered != last) {
+        // Deletes leave the entry of a child that lost its last entries
+        // as it was: it still parts the children, so it only has to stay
+        // below the next child's first entry.
+        Warning(at, "intermediate entry " + std::to_string(k) +
+                        " is greater than the last entry of its child page " +
+                        std::to_string(e.child));
+        w.separators.push_back({w.ordered, at, k});
       }
     }
     if (ip.tail != 0) last = WalkSubtree(def, index, ip.tail, depth + 1, where, w, live);
@@ -687,21 +733,28 @@ class Checker {
     IndexWalk w;
     WalkSubtree(def, index, index.root_page, 0, where, w, live);
     report_.stats.index_entries += w.entries;
+    // A statistic the desktop product keeps lazily, as it does the row count.
+    if (w.distinct != index.stat_unique) {
+      Warning(where, "the index counts " + std::to_string(index.stat_unique) +
+                         " distinct keys but holds " + std::to_string(w.distinct));
+    }
     for (uint32_t p : w.pages) Claim(p, owner, where.WithPage(p));
 
     if (index.usage_map.null()) {
       Error(where, "the index has no usage map");
     } else {
       const UsageMap map = ReadMap(index.usage_map, where);
+      // Readers walk the tree from its root; the map only tells a writer
+      // which pages are the index's, and the copy's is new.
       const std::set<uint32_t> mapped(map.pages.begin(), map.pages.end());
       if (mapped != w.pages) {
         for (uint32_t p : w.pages) {
           if (!mapped.count(p))
-            Error(where.WithPage(p), "the index page is missing from the index's usage map");
+            Warning(where.WithPage(p), "the index page is missing from the index's usage map");
         }
         for (uint32_t p : mapped) {
           if (!w.pages.count(p))
-            Error(where.WithPage(p), "the index's usage map lists a page outside the index");
+            Warning(where.WithPage(p), "the index's usage map lists a page outside the index");
         }
       }
     }
@@ -814,6 +867,8 @@ class Checker {
   std::vector<uint8_t> lv_value_;    // the long value being checked
   std::vector<RowPointer> lv_rows_;  // its rows
   DecodedRow decoded_;               // the row being checked, its storage reused
+  std::optional<size_t> autonumber_column_;  // of the table being checked
+  std::optional<int32_t> max_autonumber_;    // its largest value found so far
   std::set<uint32_t> table_pages_;
   std::vector<std::pair<Location, uint32_t>> fk_checks_;
   uint32_t leaked_ = 0;

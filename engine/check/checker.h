@@ -1,7 +1,8 @@
 // Structural check of a database: proves a file sound or names what is
-// wrong and where. Errors mean the file is damaged; warnings are states the
-// desktop product itself leaves behind (stale row counts in system tables,
-// pages in use that nothing refers to).
+// wrong and where. Errors mean the file is damaged: compacting it would lose
+// or misread data. Warnings are states the desktop product itself leaves
+// behind and its compaction rewrites (stale counts and map bits, pages in
+// use that nothing refers to).
 #pragma once
 
 #include <cstdint>

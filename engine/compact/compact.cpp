@@ -233,8 +233,10 @@ void WalkLeaves(PageFile& file, const TableDef& table, const RealIndexDef& index
 }
 
 // Opens the source, held exclusively while the compaction runs; refuses a
-// source whose catalog cannot be read, or one protected by a password.
-std::unique_ptr<Database> OpenSource(Env* env, const std::string& source) {
+// source whose catalog cannot be read, or one protected by a password that
+// `password` does not match.
+std::unique_ptr<Database> OpenSource(Env* env, const std::string& source,
+                                     const std::optional<std::string>& password) {
   OpenOptions open;
   open.env = env;
   open.lock = LockMode::kExclusive;
@@ -246,10 +248,14 @@ std::unique_ptr<Database> OpenSource(Env* env, const std::string& source) {
     if (e.number() != kDamaged) throw;
     throw RefusedAsDamaged(source, "error: " + DamageFinding(e));
   }
-  if (src->header().has_password) {
+  if (src->header().has_password && !password) {
     throw Error(kPasswordRequired,
                 "The database '" + source +
-                    "' is protected by a password; remove the password before compacting it.");
+                    "' is protected by a password; give its password to compact it.");
+  }
+  if (password && src->header().has_password && *password != src->StoredPassword()) {
+    throw Error(kPasswordRequired,
+                "The password is not that of the database '" + source + "'; it was not compacted.");
   }
   return src;
 }
@@ -289,9 +295,9 @@ void CompactDatabase(const std::string& source, const std::string& destination,
                      const CompactOptions& options) {
   Env* env = options.env != nullptr ? options.env : DefaultEnv();
   CheckCopyPaths(*env, source, destination);
-  const std::unique_ptr<Database> src = OpenSource(env, source);
+  const std::unique_ptr<Database> src = OpenSource(env, source, options.password);
   std::vector<CatalogTable> tables;
-  for (const CatalogObject* t : src->Tables()) tables.push_back({t->name, t->table_page()});
+  for (const CatalogObject* t : src->Definitions()) tables.push_back({t->name, t->table_page()});
   const std::unique_ptr<OutputFile> created = CreateCopy(env, destination, src->header());
   OutputFile& out = *created;
 

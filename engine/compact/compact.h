@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,10 @@ struct CompactOptions {
   // the desktop product's own compaction does. Off by default: a catalog
   // must never hand out a number it has already used.
   bool reset_autonumber = false;
+  // The database password. A database protected by one is compacted only
+  // when this matches it (3031 otherwise, and nothing is written), and the
+  // copy keeps it.
+  std::optional<std::string> password;
   // File environment; the default Env when null.
   Env* env = nullptr;
   // Called now and then while the compaction runs.

@@ -10,6 +10,7 @@
 #include "db/row.h"
 #include "db/system_tables.h"
 #include "format/bytes_write.h"
+#include "format/text.h"
 
 namespace tessmark::jet {
 namespace {
@@ -162,7 +163,10 @@ void CompareDefinitions(const TableDef& a, const TableDef& b,
   if (a.table_type != b.table_type || a.max_columns != b.max_columns ||
       a.var_columns != b.var_columns)
     Differs(t + ": the definition header differs");
-  if (!autonumber_reset && a.last_autonumber != b.last_autonumber)
+  // A counter left below the highest value is moved up to it (the copy's
+  // check holds it there); otherwise it is kept.
+  if (!autonumber_reset &&
+      static_cast<int32_t>(b.last_autonumber) < static_cast<int32_t>(a.last_autonumber))
     Differs(t + ": the AutoNumber counter differs");
   if (a.columns.size() != b.columns.size()) Differs(t + ": the number of columns differs");
   for (size_t i = 0; i < a.columns.size(); ++i) {
@@ -253,11 +257,16 @@ void VerifySameContent(Database& source, Database& copy,
   if (source.header().version != copy.header().version ||
       source.header().decoded_page != copy.header().decoded_page)
     Differs("the header page differs");
-  const auto src_tables = source.Tables();
-  const auto dst_tables = copy.Tables();
+  // Every definition, a linked table's too, has one in the copy, named by
+  // the same object.
+  const auto src_tables = source.Definitions();
+  const auto dst_tables = copy.Definitions();
   if (src_tables.size() != dst_tables.size()) Differs("the number of tables differs");
   for (const CatalogObject* s : src_tables) {
-    const CatalogObject* d = copy.FindTable(s->name);
+    const CatalogObject* d = nullptr;
+    for (const CatalogObject* o : dst_tables) {
+      if (o->type == s->type && SameNameIgnoringCase(o->name, s->name)) d = o;
+    }
     if (d == nullptr) Differs("table '" + s->name + "' is missing");
     if (d->table_page() != MapId(table_ids, s->table_page()))
       Differs("table '" + s->name + "' has an unexpected Id");

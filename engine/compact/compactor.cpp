@@ -279,7 +279,7 @@ class Compactor {
       id_column[i] = HoldsTableIds(def, def.columns[i]);
     // Rows are decoded only where a field may change (long values, table
     // Ids) or the highest AutoNumber is wanted; else they go as they are.
-    bool decode = options_.reset_autonumber && HasAutoNumber(def);
+    bool decode = HasAutoNumber(def);
     for (size_t i = 0; i < def.columns.size(); ++i)
       decode = decode || id_column[i] || def.columns[i].long_value();
 
@@ -389,7 +389,11 @@ class Compactor {
     std::vector<uint8_t> s(def.stream.begin(),
                            def.stream.begin() + static_cast<std::ptrdiff_t>(length));
     PutU32(s, format_.tdef_row_count, static_cast<uint32_t>(rows.count));
-    if (options_.reset_autonumber && HasAutoNumber(def))
+    // The counter restarts after the highest value when asked to, and
+    // never stays below it: a counter left behind would hand out a number
+    // that is in use.
+    if (HasAutoNumber(def) && (options_.reset_autonumber ||
+                               rows.max_autonumber > static_cast<int32_t>(def.last_autonumber)))
       PutU32(s, format_.tdef_autonumber, static_cast<uint32_t>(rows.max_autonumber));
     size_t m = 0;
     PutU32(s, format_.tdef_owned_map, map_rows_at[m++].Stored());

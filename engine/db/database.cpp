@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 #include "format/text.h"
 
@@ -107,6 +108,26 @@ std::vector<const CatalogObject*> Database::Tables(bool include_system) const {
   std::vector<const CatalogObject*> out;
   for (const CatalogObject& o : objects_) {
     if (o.table() && (include_system || !o.system())) out.push_back(&o);
+  }
+  return out;
+}
+
+std::vector<const CatalogObject*> Database::Definitions() {
+  std::vector<const CatalogObject*> out;
+  std::set<uint32_t> pages;
+  for (const CatalogObject& o : objects_) {
+    if (o.table()) {
+      out.push_back(&o);
+      pages.insert(o.table_page());
+    }
+  }
+  for (const CatalogObject& o : objects_) {
+    if (o.table() || o.id < 0 || (static_cast<uint32_t>(o.id) >> 24) != 0) continue;
+    const uint32_t page = o.table_page();
+    if (page >= page_count() || pages.count(page) != 0) continue;
+    if (file_->Get(page)->type() != kPageTableDef) continue;
+    pages.insert(page);
+    out.push_back(&o);
   }
   return out;
 }

@@ -84,6 +84,11 @@ class Database {
   const std::vector<CatalogObject>& objects() const { return objects_; }
   // Type-1 objects, in catalog order.
   std::vector<const CatalogObject*> Tables(bool include_system = true) const;
+  // The objects whose definition lies in the file: every table, in catalog
+  // order, then each object of another type whose Id is the page of a table
+  // definition no object before it names (a table linked through ODBC
+  // keeps the remote table's columns and indexes there).
+  std::vector<const CatalogObject*> Definitions();
   // Case-insensitive (ASCII) lookup of a table by name; null when absent.
   const CatalogObject* FindTable(const std::string& name) const;
   // The definition of a table object (read once, then kept).

@@ -448,10 +448,15 @@ RepairReport RepairDatabase(const std::string& source, const std::string& destin
                               "' could be recovered: its catalog cannot be read (" +
                               DamageFinding(e) + "). Nothing was written.");
   }
-  if (src->header().has_password) {
+  if (src->header().has_password && !options.password) {
     throw Error(kPasswordRequired,
                 "The database '" + source +
-                    "' is protected by a password; remove the password before repairing it.");
+                    "' is protected by a password; give its password to repair it.");
+  }
+  if (options.password && src->header().has_password &&
+      *options.password != src->StoredPassword()) {
+    throw Error(kPasswordRequired,
+                "The password is not that of the database '" + source + "'; nothing was written.");
   }
   RepairReport report;
   report.pages_before = src->page_count();

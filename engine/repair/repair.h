@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,9 @@ struct RepairReport {
 
 struct RepairOptions {
   Env* env = nullptr;  // the default Env when null
+  // The database password: one protected by a password is repaired only
+  // when this matches it, and the new database keeps it.
+  std::optional<std::string> password;
 };
 
 // Writes what can be read of the database at `source` into a new database
@@ -67,7 +71,7 @@ struct RepairOptions {
 // earlier row's) is lost with it; a foreign key whose other table is lost
 // becomes a plain index.
 // Throws Error, leaving no file behind: 3204 for an existing destination,
-// 3031 for a password, 3343 for a file of another format, 3049 when not
+// 3031 for a password not given or not matched, 3343 for a file of another format, 3049 when not
 // even the catalog can be read (nothing is recoverable), the Env's errors,
 // and 30000 when the copy fails its check (a fault of ours, never of the
 // source).

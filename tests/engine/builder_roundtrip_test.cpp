@@ -16,6 +16,7 @@
 #include "db/index_page.h"
 #include "db/long_value.h"
 #include "db/row.h"
+#include "db/usage_map.h"
 #include "format/data_page.h"
 #include "format/error.h"
 #include "tests/engine/builder_test_support.h"
@@ -416,6 +417,139 @@ TEST_P(BuilderRoundTrip, RowsTheProductRewroteReadCheckAndCompactAsTheyAre) {
   ExpectRowsRead(*compacted, "Child", child);
   EXPECT_TRUE(rows_of(*compacted) == rewritten) << "the rows are copied as they are";
   ExpectReadersAgree(copy, live);
+}
+
+// Bookkeeping as the desktop product leaves it when a program ends without
+// closing the database, and a parent entry left above its child's last
+// entry by deletes: the check warns about each state and finds no error,
+// the copy holds the true values, and every reader reads the same rows.
+TEST_P(BuilderRoundTrip, StaleBookkeepingIsWarnedAboutAndWrittenTrue) {
+  const std::string built = (dir_.path() / "stale-built.mdb").string();
+  {
+    DatabaseBuilder b(built, Options());
+    b.AddTable(LinksTable());
+    StaleBookkeeping stale;
+    stale.row_count = -3;
+    stale.autonumber_lag = 5;
+    stale.distinct_keys = 2;
+    stale.free_space = 6;
+    stale.emptied_pages_mapped = true;
+    b.LeaveStale("Links", stale);
+    links_.clear();
+    b.BeginTable("Links");
+    for (int i = 0; i < 1500; ++i) {
+      std::vector<Value> row = {NullValue(),           IntValue(i % 17),    IntValue(i % 40),
+                                BoolValue(i % 2 == 0), BoolValue(false),    CurrencyValue(i),
+                                DateValue(40000),      DoubleValue(i / 7.0)};
+      // The pages of rows 500 to 999 are emptied by their deletes.
+      const RowFate fate = i >= 500 && i < 1000 ? RowFate::kDeleted : RowFate::kLive;
+      row[0] = IntValue(b.Insert(row, fate));
+      if (fate == RowFate::kLive) links_[row[0].integer] = row;
+    }
+    b.EndTable();
+    b.Finish();
+  }
+  // The root's first entry names its child by an entry one row past the
+  // child's last: still below the next child's first.
+  std::vector<uint8_t> image = testing::ReadWholeFile(built);
+  {
+    auto db = Database::Open(built);
+    const TableDef& def = db->Table(*db->FindTable("Links"));
+    const LogicalIndexDef& pk =
+        *std::find_if(def.logical_indexes.begin(), def.logical_indexes.end(),
+                      [](const auto& li) { return li.primary_key(); });
+    const IndexPage root = ParseIndexPage(db->file().Get(def.real_indexes[pk.real_index].root_page),
+                                          db->format(), Location{});
+    ASSERT_FALSE(root.leaf);
+    ASSERT_FALSE(root.entries.empty());
+    const IndexEntry& e = root.entries[0];
+    const std::vector<uint8_t> tail = {static_cast<uint8_t>(e.row.page >> 16),
+                                       static_cast<uint8_t>(e.row.page >> 8),
+                                       static_cast<uint8_t>(e.row.page), e.row.row};
+    const auto at = std::search(root.page->data.begin() + db->format().idx_first_entry,
+                                root.page->data.end(), tail.begin(), tail.end());
+    ASSERT_NE(at, root.page->data.end());
+    image[size_t{root.number()} * db->format().page_size +
+          static_cast<size_t>(at - root.page->data.begin()) + 3]++;
+  }
+  const std::string path = dir_.Write("stale.mdb", image).string();
+  // The data pages the table keeps, with or without rows.
+  auto mapped = [](Database& db) {
+    const TableDef& def = db.Table(*db.FindTable("Links"));
+    return ReadUsageMap(db.file(), def.owned_map, def.where()).pages.size();
+  };
+  size_t mapped_before = 0;
+  {
+    auto db = Database::Open(path);
+    mapped_before = mapped(*db);
+    const CheckReport report = CheckDatabase(*db);
+    EXPECT_EQ(report.errors, 0u);
+    std::string text;
+    for (const Finding& f : report.findings) text += f.Text() + "\n";
+    for (const char* state :
+         {"counts 997 rows but the table has 1000", "AutoNumber counter stands at 1495",
+          "counts 1002 distinct keys but holds 1000", "bytes free but has",
+          "intermediate entry 0 is greater than the last entry"})
+      EXPECT_NE(text.find(state), std::string::npos) << state << " in\n" << text;
+  }
+  const std::string copy = (dir_.path() / "stale-copy.mdb").string();
+  ASSERT_NO_THROW(CompactDatabase(path, copy));
+  auto db = Database::Open(copy);
+  for (const Finding& f : CheckDatabase(*db).findings) ADD_FAILURE() << f.Text();
+  const TableDef& def = db->Table(*db->FindTable("Links"));
+  EXPECT_EQ(def.row_count, 1000u);
+  EXPECT_EQ(def.last_autonumber, 1500u);
+  EXPECT_LT(mapped(*db), mapped_before) << "the emptied pages are left behind";
+  ExpectRowsRead(*db, "Links", links_);
+  for (const std::string& file : {path, copy}) {
+    SCOPED_TRACE(file);
+    builder_test::ExpectReaderAgrees(testing::RunMdbExport(file, "Links"), links_, {}, true);
+    builder_test::ExpectReaderAgrees(testing::RunMdbReader(file, "Links"), links_, {}, false);
+  }
+}
+
+// A table linked through ODBC keeps the remote table's definition in the
+// file, named by the object's Id; so does the copy, renumbered with the
+// tables around it.
+TEST_P(BuilderRoundTrip, LinkedOdbcTableKeepsItsDefinition) {
+  const std::string path = (dir_.path() / "linked.mdb").string();
+  {
+    DatabaseBuilder b(path, Options());
+    b.AddTable(LinksTable());
+    TableDecl remote = LinksTable();
+    remote.name = "Remote Links";
+    b.AddLinkedOdbcTable(remote, "ODBC;DSN=Orders;DATABASE=orders", "dbo.Links");
+    b.AddTable(AllTypesTable());
+    b.BeginTable("AllTypes");
+    b.Insert(AllTypesRow(0, jet3()));
+    b.EndTable();
+    b.Finish();
+  }
+  auto linked = [](Database& db) -> const TableDef* {
+    for (const CatalogObject* o : db.Definitions())
+      if (o->type == kObjectLinkedOdbc && o->name == "Remote Links") return &db.Table(*o);
+    return nullptr;
+  };
+  std::vector<std::string> columns;
+  {
+    auto source = Database::Open(path);
+    for (const Finding& f : CheckDatabase(*source).findings) ADD_FAILURE() << f.Text();
+    const TableDef* before = linked(*source);
+    ASSERT_NE(before, nullptr);
+    for (const ColumnDef& c : before->columns) columns.push_back(c.name);
+    EXPECT_EQ(columns.size(), LinksTable().columns.size());
+  }
+  const std::string copy = (dir_.path() / "linked-copy.mdb").string();
+  ASSERT_NO_THROW(CompactDatabase(path, copy));
+  auto db = Database::Open(copy);
+  for (const Finding& f : CheckDatabase(*db).findings) ADD_FAILURE() << f.Text();
+  const TableDef* after = linked(*db);
+  ASSERT_NE(after, nullptr);
+  EXPECT_EQ(after->row_count, 0u);
+  ASSERT_EQ(after->columns.size(), columns.size());
+  for (size_t i = 0; i < columns.size(); ++i) EXPECT_EQ(after->columns[i].name, columns[i]);
+  EXPECT_EQ(after->logical_indexes.size(), 2u);
+  EXPECT_EQ(builder_test::ReadRows(*db, "AllTypes").size(), 1u);
 }
 
 TEST_P(BuilderRoundTrip, PasswordAndEncryptedPagesAreHonouredByEveryReader) {

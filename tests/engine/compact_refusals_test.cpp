@@ -176,13 +176,14 @@ TEST_F(CompactRefusalTest, TruncatedSourceIsDamage) {
 }
 
 TEST_F(CompactRefusalTest, ManyFindingsAreCountedNotListed) {
-  // Every data page records a wrong free space: one finding per page.
+  // Every data page but the catalog's names another owner: one finding
+  // per page.
   const std::string bad = dir_.File("bad.mdb");
   auto bytes = original_;
   size_t pages = 0;
   for (size_t p = 2; (p + 1) * 4096 <= bytes.size(); ++p) {
-    if (bytes[p * 4096] != 0x01) continue;
-    bytes[p * 4096 + 2] ^= 0x55;
+    if (bytes[p * 4096] != 0x01 || bytes[p * 4096 + 4] == 2) continue;
+    bytes[p * 4096 + 5] ^= 0x55;
     ++pages;
   }
   WriteAll(bad, bytes);

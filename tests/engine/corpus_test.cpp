@@ -62,7 +62,11 @@ TEST_P(CorpusTest, ChecksCleanWithOnlyTheWarningsAccessLeaves) {
     const bool stale_system_count = f.where.table.rfind("MSys", 0) == 0 &&
                                     f.message.find("rows but the table has") != std::string::npos;
     const bool leaked = f.message.find("nothing refers to them") != std::string::npos;
-    EXPECT_TRUE(stale_system_count || leaked) << "unexpected warning: " << f.Text();
+    // The product brings an index's count of distinct keys up to date
+    // lazily, as it does row counts (12 of the samples).
+    const bool stale_distinct = f.message.find("distinct keys but holds") != std::string::npos;
+    EXPECT_TRUE(stale_system_count || leaked || stale_distinct)
+        << "unexpected warning: " << f.Text();
   }
   EXPECT_GT(report.stats.tables, 3u);
   EXPECT_EQ(report.stats.pages, db->page_count());
