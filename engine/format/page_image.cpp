@@ -1,6 +1,7 @@
 #include "format/page_image.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <utility>
 
@@ -55,9 +56,22 @@ PageImage DataPageBuilder::Finish() {
 
 IndexTreeBuilder::IndexTreeBuilder(const PageGeometry& geometry, uint32_t owner, PageOutput output)
     : geometry_(geometry),
+      max_prefix_((size_t{1} << (8 * geometry.idx_prefix_size)) - 1),
       owner_(owner),
       out_(std::move(output)),
       leaf_limit_(geometry.idx_entry_area) {}
+
+size_t IndexTreeBuilder::SharedWith(const PrefixFill& fill, std::span<const uint8_t> first,
+                                    std::span<const uint8_t> entry) const {
+  const size_t key = entry.size() > 4 ? entry.size() - 4 : 0;
+  if (fill.count == 0) return std::min(key, max_prefix_);
+  // Entries come in order, so the keys between the first and this one
+  // share whatever these two share.
+  const size_t limit = std::min(fill.prefix, key);
+  const auto end = first.begin() + static_cast<std::ptrdiff_t>(limit);
+  return static_cast<size_t>(std::mismatch(first.begin(), end, entry.begin()).first -
+                             first.begin());
+}
 
 void IndexTreeBuilder::SetLeafFill(std::function<size_t()> fill) {
   fill_ = std::move(fill);
@@ -75,7 +89,7 @@ void IndexTreeBuilder::StartLeaf() {
 void IndexTreeBuilder::AddReleased(size_t entry_length) {
   if (leaf_full_) {
     carried_ = carried_ + entry_length <= leaf_limit_ ? carried_ + entry_length : entry_length;
-  } else if (leaf_bytes_.size() + released_ + entry_length <= leaf_limit_) {
+  } else if (leaf_fill_.Bytes() + released_ + entry_length <= leaf_limit_) {
     released_ += entry_length;
   } else if (leaf_ends_.empty()) {
     released_ = entry_length;  // a leaf of released entries only is gone
@@ -89,9 +103,11 @@ void IndexTreeBuilder::Add(std::span<const uint8_t> entry) {
   if (entry.size() > geometry_.idx_entry_area / 2)
     throw Error(kDamaged, "An index entry of " + std::to_string(entry.size()) +
                               " bytes is longer than an index page can hold.");
-  if (leaf_full_ || leaf_bytes_.size() + released_ + entry.size() > leaf_limit_) {
+  size_t shared = SharedWith(leaf_fill_, leaf_bytes_, entry);
+  if (leaf_full_ || leaf_fill_.With(entry.size(), shared) + released_ > leaf_limit_) {
     if (!leaf_ends_.empty()) FlushLeaf(false);
     if (released_ + entry.size() > leaf_limit_) released_ = 0;
+    shared = SharedWith(leaf_fill_, leaf_bytes_, entry);
   }
   if (leaf_ends_.empty() && leaf_page_ == 0) {
     leaf_page_ = out_.allocate();
@@ -99,6 +115,7 @@ void IndexTreeBuilder::Add(std::span<const uint8_t> entry) {
   }
   leaf_bytes_.insert(leaf_bytes_.end(), entry.begin(), entry.end());
   leaf_ends_.push_back(leaf_bytes_.size());
+  leaf_fill_.Take(entry.size(), shared);
   ++entries_;
 }
 
@@ -118,7 +135,7 @@ void IndexTreeBuilder::FlushLeaf(bool last) {
     entries.emplace_back(leaf_bytes_.data() + start, end - start);
     start = end;
   }
-  out_.write(leaf_page_, IndexPage(true, prev_leaf_, next, 0, entries));
+  out_.write(leaf_page_, IndexPage(true, prev_leaf_, next, 0, StoredPrefix(leaf_fill_), entries));
   Child child;
   if (!entries.empty()) child.last_entry.assign(entries.back().begin(), entries.back().end());
   child.page = leaf_page_;
@@ -127,6 +144,7 @@ void IndexTreeBuilder::FlushLeaf(bool last) {
   leaf_page_ = next;
   leaf_bytes_.clear();
   leaf_ends_.clear();
+  leaf_fill_ = {};
   StartLeaf();
 }
 
@@ -141,25 +159,28 @@ uint32_t IndexTreeBuilder::BuildUpperLevels(std::vector<Child> level) {
     // each page, whose page number goes into the tail field.
     struct Group {
       size_t first, count;  // children [first, first+count)
+      size_t prefix;        // stored prefix of the page's entries
     };
     std::vector<Group> groups;
     size_t i = 0;
     while (i < level.size()) {
-      size_t used = 0, count = 0;
+      size_t count = 0;
+      PrefixFill fill;
       while (i + count < level.size()) {
-        const size_t need = level[i + count].last_entry.size() + 4;
         if (i + count + 1 == level.size()) {  // the final child becomes the tail
           ++count;
           break;
         }
-        if (used + need > geometry_.idx_entry_area) {  // no room: this child is the tail
-          ++count;
+        const std::vector<uint8_t>& last = level[i + count].last_entry;
+        const size_t shared = SharedWith(fill, level[i].last_entry, last);
+        if (fill.With(last.size() + 4, shared) > geometry_.idx_entry_area) {
+          ++count;  // no room: this child is the tail
           break;
         }
-        used += need;
+        fill.Take(last.size() + 4, shared);
         ++count;
       }
-      groups.push_back({i, count});
+      groups.push_back({i, count, StoredPrefix(fill)});
       i += count;
     }
     std::vector<uint32_t> group_pages;
@@ -187,7 +208,7 @@ uint32_t IndexTreeBuilder::BuildUpperLevels(std::vector<Child> level) {
       std::vector<std::span<const uint8_t>> entries(owned.begin(), owned.end());
       const uint32_t prev = g > 0 ? group_pages[g - 1] : 0;
       const uint32_t next = g + 1 < groups.size() ? group_pages[g + 1] : 0;
-      out_.write(group_pages[g], IndexPage(false, prev, next, tail, entries));
+      out_.write(group_pages[g], IndexPage(false, prev, next, tail, grp.prefix, entries));
       parents.push_back({level[grp.first + grp.count - 1].last_entry, group_pages[g]});
     }
     level = std::move(parents);
@@ -196,6 +217,7 @@ uint32_t IndexTreeBuilder::BuildUpperLevels(std::vector<Child> level) {
 }
 
 PageImage IndexTreeBuilder::IndexPage(bool leaf, uint32_t prev, uint32_t next, uint32_t tail,
+                                      size_t prefix,
                                       const std::vector<std::span<const uint8_t>>& entries) const {
   PageImage page(geometry_.page_size, 0);
   page[0] = leaf ? kPageIndexLeaf : kPageIndexNode;
@@ -204,11 +226,17 @@ PageImage IndexTreeBuilder::IndexPage(bool leaf, uint32_t prev, uint32_t next, u
   PutU32(page, geometry_.idx_prev, prev);
   PutU32(page, geometry_.idx_next, next);
   PutU32(page, geometry_.idx_tail, tail);
-  // Prefix length stays 0: every entry is stored in full.
+  if (geometry_.idx_prefix_size == 1) {
+    page[geometry_.idx_prefix] = static_cast<uint8_t>(prefix);
+  } else {
+    PutU16(page, geometry_.idx_prefix, static_cast<uint16_t>(prefix));
+  }
   page[geometry_.idx_node_marker] = leaf ? 0x00 : 0x01;
   const size_t bitmap = geometry_.idx_bitmap;
   size_t pos = 0;
-  for (auto e : entries) {
+  for (size_t n = 0; n < entries.size(); ++n) {
+    // The first entry is whole; the others leave out the shared prefix.
+    const auto e = n == 0 ? entries[n] : entries[n].subspan(prefix);
     std::memcpy(page.data() + geometry_.idx_first_entry + pos, e.data(), e.size());
     pos += e.size();
     page[bitmap + pos / 8] = static_cast<uint8_t>(page[bitmap + pos / 8] | (1u << (pos % 8)));

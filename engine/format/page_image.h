@@ -64,7 +64,9 @@ struct PageOutput {
 // their full bytes (key, then the 4-byte big-endian row pointer). Leaves are
 // packed densely and linked; intermediate levels name each child by its
 // last entry except the right-most child of a page, which only the page's
-// tail field names.
+// tail field names. A page whose entries do not fit whole stores every
+// entry after the first without the key bytes its first and last entries
+// share, and takes in entries as long as they fit so.
 class IndexTreeBuilder {
  public:
   IndexTreeBuilder(const PageGeometry& geometry, uint32_t owner, PageOutput output);
@@ -89,17 +91,43 @@ class IndexTreeBuilder {
     std::vector<uint8_t> last_entry;  // key and row pointer of the subtree's last entry
     uint32_t page;
   };
+  // What a page's entries take when all but the first leave out the key
+  // bytes shared by the page's first and last entries.
+  struct PrefixFill {
+    size_t total = 0;   // bytes of the entries, whole
+    size_t count = 0;   // entries
+    size_t prefix = 0;  // key bytes the first and the last entry share
+    // Bytes taken with one more entry of `length` bytes, `shared` being the
+    // page's prefix with it.
+    size_t With(size_t length, size_t shared) const { return total + length - count * shared; }
+    void Take(size_t length, size_t shared) {
+      total += length;
+      ++count;
+      prefix = shared;
+    }
+    size_t Bytes() const { return count == 0 ? 0 : total - (count - 1) * prefix; }
+  };
+  // The page's prefix once `entry` (key and row pointer) joins a page of
+  // `fill` whose first entry is `first`.
+  size_t SharedWith(const PrefixFill& fill, std::span<const uint8_t> first,
+                    std::span<const uint8_t> entry) const;
+  // The prefix a page of `fill` stores: none when its entries fit whole.
+  size_t StoredPrefix(const PrefixFill& fill) const {
+    return fill.total > geometry_.idx_entry_area ? fill.prefix : 0;
+  }
   void FlushLeaf(bool last);
   void StartLeaf();
-  PageImage IndexPage(bool leaf, uint32_t prev, uint32_t next, uint32_t tail,
+  PageImage IndexPage(bool leaf, uint32_t prev, uint32_t next, uint32_t tail, size_t prefix,
                       const std::vector<std::span<const uint8_t>>& entries) const;
   uint32_t BuildUpperLevels(std::vector<Child> level);
 
   PageGeometry geometry_;
+  size_t max_prefix_;  // the largest prefix the page's field holds
   uint32_t owner_;
   PageOutput out_;
   std::vector<uint8_t> leaf_bytes_;         // entries of the open leaf, concatenated
   std::vector<size_t> leaf_ends_;           // end offset of each entry in leaf_bytes_
+  PrefixFill leaf_fill_;                    // of the open leaf
   uint32_t leaf_page_ = 0, prev_leaf_ = 0;  // page of the open leaf, of the one before
   std::vector<Child> children_;             // finished leaves
   std::function<size_t()> fill_;

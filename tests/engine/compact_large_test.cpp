@@ -49,7 +49,7 @@ void BuildBig(const std::string& path, JetVersion version, uint32_t key) {
     if (i % 500 == 0)
       note.assign(static_cast<size_t>(9000 + i % 7), static_cast<char>('a' + i % 26));
     if (i % 7 == 0) note = "short note " + std::to_string(i);
-    b.Insert({NullValue(), TextValue("name number " + std::to_string((i * 7919) % 4000)),
+    b.Insert({NullValue(), TextValue(std::to_string((i * 7919) % 4000) + " name number"),
               i % 11 == 0 ? NullValue() : DoubleValue(i * 0.25),
               note.empty() ? NullValue() : TextValue(note),
               TextValue(std::string(120, static_cast<char>('A' + i % 26)))},

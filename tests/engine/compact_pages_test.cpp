@@ -184,31 +184,54 @@ struct TreePages {
   }
 };
 
-// Decodes the entries of one page written with no prefix compression.
+size_t StoredPrefix(const PageGeometry& g, const PageImage& p) {
+  return g.jet3() ? p[0x14] : U16(p, 0x18);
+}
+
+// Decodes the entries of one page, each whole (the shared prefix put back).
 std::vector<std::vector<uint8_t>> Entries(const PageGeometry& g, const PageImage& p) {
   const size_t bitmap = g.jet3() ? 0x16 : 0x1B;
+  const size_t prefix = StoredPrefix(g, p);
   std::vector<std::vector<uint8_t>> out;
   size_t start = 0;
   for (size_t bit = 1; bit <= g.idx_entry_area; ++bit) {
     if (p[bitmap + bit / 8] & (1u << (bit % 8))) {
       const auto* base = p.data() + g.idx_first_entry;
       out.emplace_back(base + start, base + bit);
+      if (out.size() > 1) out.back().insert(out.back().begin(), base, base + prefix);
       start = bit;
     }
   }
   return out;
 }
 
-std::vector<uint8_t> EntryFor(uint32_t i) {
-  std::vector<uint8_t> e = {0x7F,
-                            0x80,
-                            0,
-                            static_cast<uint8_t>(i >> 8),
-                            static_cast<uint8_t>(i),
-                            0,
-                            0,
-                            static_cast<uint8_t>(i / 200 + 1),
-                            static_cast<uint8_t>(i % 200)};
+// Key bytes two entries (key and row pointer, `tail` more bytes on
+// intermediate pages) share, as far as a page's prefix field holds.
+size_t SharedKey(const PageGeometry& g, const std::vector<uint8_t>& a,
+                 const std::vector<uint8_t>& b, size_t tail) {
+  const size_t limit =
+      std::min({a.size() - tail, b.size() - tail, size_t{g.jet3() ? 255u : 65535u}});
+  size_t n = 0;
+  while (n < limit && a[n] == b[n]) ++n;
+  return n;
+}
+
+// Bytes `entries` take on one page: whole while they fit so, else all but
+// the first without the key bytes the first and the last share.
+size_t PackedBytes(const PageGeometry& g, const std::vector<std::vector<uint8_t>>& entries,
+                   size_t tail) {
+  size_t whole = 0;
+  for (const auto& e : entries) whole += e.size();
+  if (whole <= g.idx_entry_area) return whole;  // also when there are none
+  return whole - (entries.size() - 1) * SharedKey(g, entries.front(), entries.back(), tail);
+}
+
+// Keys of 5 bytes, or of 303 whose first 301 are the same; row pointers
+// after them.
+std::vector<uint8_t> EntryFor(uint32_t i, bool long_head = false) {
+  std::vector<uint8_t> e = {0x7F, 0x80, 0, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
+  if (long_head) e.insert(e.begin() + 1, 298, 0x60);
+  for (uint32_t b : {0u, 0u, i / 200 + 1, i % 200}) e.push_back(static_cast<uint8_t>(b));
   return e;
 }
 
@@ -238,39 +261,62 @@ void Walk(const PageGeometry& g, TreePages& t, uint32_t page,
 
 TEST(IndexTreeBuilderTest, BuildsLinkedLeavesAndTailRuledNodes) {
   for (JetVersion v : {JetVersion::kJet3, JetVersion::kJet4}) {
-    for (uint32_t count : {0u, 1u, 300u, 5000u, 60000u}) {
-      const PageGeometry g = PageGeometry::For(v);
-      TreePages t;
-      IndexTreeBuilder b(g, 42, t.Output());
-      for (uint32_t i = 0; i < count; ++i) b.Add(EntryFor(i));
-      const uint32_t root = b.Finish();
-      EXPECT_EQ(b.pages().size(), t.pages.size());
-      std::vector<std::vector<uint8_t>> walked;
-      Walk(g, t, root, walked);
-      ASSERT_EQ(walked.size(), count) << "jet3=" << g.jet3();
-      for (uint32_t i = 0; i < count; ++i) ASSERT_EQ(walked[i], EntryFor(i));
-      // Leaves: follow next links from the first leaf; free space exact.
-      const size_t link = g.jet3() ? 0x08 : 0x0C;
-      uint32_t page = 0;
-      for (auto& [n, p] : t.pages) {
-        if (p[0] == 0x04 && U32(p, link) == 0) page = n;
-      }
-      ASSERT_NE(page, 0u);
-      uint32_t prev = 0, seen = 0;
-      for (; page != 0; page = U32(t.pages.at(page), link + 4)) {
-        const PageImage& p = t.pages.at(page);
-        EXPECT_EQ(U32(p, 4), 42u);
-        EXPECT_EQ(U32(p, link), prev);
-        size_t used = 0;
-        for (auto& e : Entries(g, p)) used += e.size();
-        EXPECT_EQ(U16(p, 2), g.page_size - g.idx_first_entry - used);
-        if (U32(p, link + 4) != 0) {
-          EXPECT_GT(used + 9, g.idx_entry_area) << "leaf not packed";
+    for (bool long_head : {false, true}) {
+      for (uint32_t count : {0u, 1u, 300u, 5000u, 60000u}) {
+        SCOPED_TRACE(::testing::Message() << "jet " << (v == JetVersion::kJet3 ? 3 : 4) << ", "
+                                          << count << (long_head ? " long" : " short") << " keys");
+        const PageGeometry g = PageGeometry::For(v);
+        TreePages t;
+        IndexTreeBuilder b(g, 42, t.Output());
+        for (uint32_t i = 0; i < count; ++i) b.Add(EntryFor(i, long_head));
+        const uint32_t root = b.Finish();
+        EXPECT_EQ(b.pages().size(), t.pages.size());
+        std::vector<std::vector<uint8_t>> walked;
+        Walk(g, t, root, walked);
+        ASSERT_EQ(walked.size(), count);
+        for (uint32_t i = 0; i < count; ++i) ASSERT_EQ(walked[i], EntryFor(i, long_head));
+        // Every page stores a prefix exactly when its entries do not fit
+        // whole, and its free space counts the bytes stored.
+        size_t prefixed = 0;
+        for (auto& [n, p] : t.pages) {
+          const auto entries = Entries(g, p);
+          const size_t tail = p[0] == 0x04 ? 4 : 8;
+          const size_t packed = PackedBytes(g, entries, tail);
+          EXPECT_LE(packed, g.idx_entry_area) << "page " << n;
+          EXPECT_EQ(U16(p, 2), g.page_size - g.idx_first_entry - packed) << "page " << n;
+          size_t whole = 0;
+          for (const auto& e : entries) whole += e.size();
+          const size_t shared =
+              entries.empty() ? 0 : SharedKey(g, entries.front(), entries.back(), tail);
+          EXPECT_EQ(StoredPrefix(g, p), whole > g.idx_entry_area ? shared : 0) << "page " << n;
+          prefixed += StoredPrefix(g, p) != 0;
         }
-        seen += static_cast<uint32_t>(Entries(g, p).size());
-        prev = page;
+        if (count >= 5000) {
+          EXPECT_GT(prefixed, 0u);
+        }
+        // Leaves: follow next links from the first leaf; each but the last
+        // is full: the next leaf's first entry would not fit on it.
+        const size_t link = g.jet3() ? 0x08 : 0x0C;
+        uint32_t page = 0;
+        for (auto& [n, p] : t.pages) {
+          if (p[0] == 0x04 && U32(p, link) == 0) page = n;
+        }
+        ASSERT_NE(page, 0u);
+        uint32_t prev = 0, seen = 0;
+        for (; page != 0; page = U32(t.pages.at(page), link + 4)) {
+          const PageImage& p = t.pages.at(page);
+          EXPECT_EQ(U32(p, 4), 42u);
+          EXPECT_EQ(U32(p, link), prev);
+          auto entries = Entries(g, p);
+          seen += static_cast<uint32_t>(entries.size());
+          if (U32(p, link + 4) != 0) {
+            entries.push_back(Entries(g, t.pages.at(U32(p, link + 4))).front());
+            EXPECT_GT(PackedBytes(g, entries, 4), g.idx_entry_area) << "leaf not packed";
+          }
+          prev = page;
+        }
+        EXPECT_EQ(seen, count);
       }
-      EXPECT_EQ(seen, count);
     }
   }
 }
