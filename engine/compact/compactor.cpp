@@ -291,10 +291,16 @@ class Compactor {
     for (size_t i = 0; i < def.columns.size(); ++i)
       id_column[i] = HoldsTableIds(def, def.columns[i]);
     // Rows are decoded only where a field may change (long values, table
-    // Ids) or the highest AutoNumber is wanted; else they go as they are.
-    bool decode = options_.reset_autonumber && HasAutoNumber(def);
-    for (size_t i = 0; i < def.columns.size(); ++i)
-      decode = decode || id_column[i] || def.columns[i].long_value();
+    // Ids) or the highest AutoNumber is wanted, and then only those fields;
+    // else they go as they are.
+    std::vector<size_t> rewritten;
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      const ColumnDef& col = def.columns[i];
+      if (id_column[i] || col.long_value() ||
+          (options_.reset_autonumber && col.autonumber() && col.column_type() == ColumnType::kLong))
+        rewritten.push_back(i);
+    }
+    const bool decode = !rewritten.empty();
 
     LongValueReader lv_reader(src_);
     DataPageBuilder page(geometry_, tdef_page);
@@ -316,7 +322,7 @@ class Compactor {
       Bytes written = row_bytes;
       if (decode) {
         bytes.assign(row_bytes.begin(), row_bytes.end());
-        RewriteFields(def, id_column, at, lv_reader, bytes, rows);
+        RewriteFields(def, rewritten, id_column, at, lv_reader, bytes, rows);
         written = bytes;
       }
       if (!page.Fits(written.size())) flush_page();
@@ -330,13 +336,15 @@ class Compactor {
     for (auto& [col, w] : rows.long_values) w.Close();
   }
 
-  // The fields of a row that change on the way to the copy: long values
-  // are written afresh and point at their new place, table Ids take their
-  // new values. The highest AutoNumber is noted.
-  void RewriteFields(const TableDef& def, const std::vector<bool>& id_column, const Location& at,
+  // The fields of a row that change on the way to the copy (at the column
+  // positions `rewritten`): long values are written afresh and point at
+  // their new place, table Ids take their new values. The highest
+  // AutoNumber is noted.
+  void RewriteFields(const TableDef& def, const std::vector<size_t>& rewritten,
+                     const std::vector<bool>& id_column, const Location& at,
                      LongValueReader& lv_reader, std::vector<uint8_t>& bytes, WrittenRows& rows) {
-    DecodeRow(def, format_, bytes, at, decoded_);
-    for (size_t c = 0; c < def.columns.size(); ++c) {
+    DecodeRow(def, format_, bytes, at, rewritten, decoded_);
+    for (const size_t c : rewritten) {
       const ColumnDef& col = def.columns[c];
       const Field& f = decoded_.fields[c];
       if (f.is_null) continue;
