@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <numeric>
 #include <set>
@@ -197,10 +198,11 @@ class Compactor {
 
   // The rows of a table in the order its primary key gives them, as the
   // first pass over them noted it, so that the second need not walk the
-  // key again: four bytes a row, the slot the key names.
+  // key again: four bytes a row, the slot the key names. Kept in blocks,
+  // so that growing never holds two copies.
   struct RowOrder {
     bool noted = false;
-    std::vector<uint32_t> headers;  // stored row pointers
+    std::deque<uint32_t> headers;  // stored row pointers
   };
 
   // An index rebuilt in the copy.
