@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <numeric>
 #include <set>
@@ -195,6 +196,15 @@ class Compactor {
     std::map<uint16_t, LongValueWriter> long_values;  // one writer per memo/OLE column
   };
 
+  // The rows of a table in the order its primary key gives them, as the
+  // first pass over them noted it, so that the second need not walk the
+  // key again: four bytes a row, the slot the key names. Kept in blocks,
+  // so that growing never holds two copies.
+  struct RowOrder {
+    bool noted = false;
+    std::deque<uint32_t> headers;  // stored row pointers
+  };
+
   // An index rebuilt in the copy.
   struct BuiltIndex {
     uint32_t root = 0;
@@ -208,11 +218,14 @@ class Compactor {
     const std::vector<uint32_t> tdef_pages = AllocateDefinitionPages(length, tdef_page);
     PointerMap pointers(src_.page_count());
     WrittenRows rows;
-    rows.pages = CountDataPages(def, pointers);
-    pointers.Lay();
-    rows.first_page = out_.page_count();
-    for (uint32_t i = 0; i < rows.pages; ++i) out_.Allocate();
-    WriteRows(def, tdef_page, pointers, rows);
+    {
+      RowOrder order;
+      rows.pages = CountDataPages(def, pointers, order);
+      pointers.Lay();
+      rows.first_page = out_.page_count();
+      for (uint32_t i = 0; i < rows.pages; ++i) out_.Allocate();
+      WriteRows(def, tdef_page, pointers, order, rows);
+    }
     result_.rows += rows.count;
 
     // Indexes, rebuilt from their entries.
@@ -247,12 +260,13 @@ class Compactor {
 
   // First pass over the rows, in output order: their lengths alone fix
   // how many data pages the table takes, so its long values can follow.
-  // Every row is announced to `pointers` on the way.
-  uint32_t CountDataPages(const TableDef& def, PointerMap& pointers) {
+  // Every row is announced to `pointers` on the way, and their order noted
+  // in `order` for the second pass.
+  uint32_t CountDataPages(const TableDef& def, PointerMap& pointers, RowOrder& order) {
     const Location where = def.where();
     uint32_t data_pages = 0;
     size_t free = 0, rows = kMaxRowsPerPage;
-    ForEachRowInOrder(def, [&](RowPointer header, RowPointer data, Bytes bytes) {
+    ForEachRowInOrder(def, order, [&](RowPointer header, RowPointer data, Bytes bytes) {
       pointers.Expect(header);
       if (bytes.size() + 2 > geometry_.data_capacity())
         ThrowDamaged(where.WithRow(data.page, data.row), "a row is longer than a page");
@@ -269,7 +283,8 @@ class Compactor {
 
   // Second pass, in the same order: the rows themselves, onto the pages
   // counted for them, each row's new place given to `pointers`.
-  void WriteRows(const TableDef& def, uint32_t tdef_page, PointerMap& pointers, WrittenRows& rows) {
+  void WriteRows(const TableDef& def, uint32_t tdef_page, PointerMap& pointers, RowOrder& order,
+                 WrittenRows& rows) {
     const Location where = def.where();
     for (const LongValueMapDef& m : def.long_value_maps)
       rows.long_values.try_emplace(m.column_number, geometry_, format_, out_);
@@ -278,10 +293,16 @@ class Compactor {
     for (size_t i = 0; i < def.columns.size(); ++i)
       id_column[i] = HoldsTableIds(def, def.columns[i]);
     // Rows are decoded only where a field may change (long values, table
-    // Ids) or the highest AutoNumber is wanted; else they go as they are.
-    bool decode = HasAutoNumber(def);
-    for (size_t i = 0; i < def.columns.size(); ++i)
-      decode = decode || id_column[i] || def.columns[i].long_value();
+    // Ids) or the highest AutoNumber is wanted (the copy's counter is never
+    // below it), and then only those fields; else they go as they are.
+    std::vector<size_t> rewritten;
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      const ColumnDef& col = def.columns[i];
+      if (id_column[i] || col.long_value() ||
+          (col.autonumber() && col.column_type() == ColumnType::kLong))
+        rewritten.push_back(i);
+    }
+    const bool decode = !rewritten.empty();
 
     LongValueReader lv_reader(src_);
     DataPageBuilder page(geometry_, tdef_page);
@@ -295,7 +316,7 @@ class Compactor {
       ++open_index;
     };
     Location at = where;
-    ForEachRowInOrder(def, [&](RowPointer header, RowPointer data, Bytes row_bytes) {
+    ForEachRowInOrder(def, order, [&](RowPointer header, RowPointer data, Bytes row_bytes) {
       at.page = data.page;
       at.row = data.row;
       // A row that keeps its bytes goes onto the page straight from the
@@ -303,7 +324,7 @@ class Compactor {
       Bytes written = row_bytes;
       if (decode) {
         bytes.assign(row_bytes.begin(), row_bytes.end());
-        RewriteFields(def, id_column, at, lv_reader, bytes, rows);
+        RewriteFields(def, rewritten, id_column, at, lv_reader, bytes, rows);
         written = bytes;
       }
       if (!page.Fits(written.size())) flush_page();
@@ -317,13 +338,15 @@ class Compactor {
     for (auto& [col, w] : rows.long_values) w.Close();
   }
 
-  // The fields of a row that change on the way to the copy: long values
-  // are written afresh and point at their new place, table Ids take their
-  // new values. The highest AutoNumber is noted.
-  void RewriteFields(const TableDef& def, const std::vector<bool>& id_column, const Location& at,
+  // The fields of a row that change on the way to the copy (at the column
+  // positions `rewritten`): long values are written afresh and point at
+  // their new place, table Ids take their new values. The highest
+  // AutoNumber is noted.
+  void RewriteFields(const TableDef& def, const std::vector<size_t>& rewritten,
+                     const std::vector<bool>& id_column, const Location& at,
                      LongValueReader& lv_reader, std::vector<uint8_t>& bytes, WrittenRows& rows) {
-    DecodeRow(def, format_, bytes, at, decoded_);
-    for (size_t c = 0; c < def.columns.size(); ++c) {
+    DecodeRow(def, format_, bytes, at, rewritten, decoded_);
+    for (const size_t c : rewritten) {
       const ColumnDef& col = def.columns[c];
       const Field& f = decoded_.fields[c];
       if (f.is_null) continue;
@@ -438,12 +461,22 @@ class Compactor {
   // Visits the live rows of `def` in the order they are written: by the
   // primary key when the table has one (its leaves name every row once,
   // as the checker has made sure), else in page and slot order. `header`
-  // is the slot indexes point at, `data` where the bytes lie.
+  // is the slot indexes point at, `data` where the bytes lie. A walk of the
+  // primary key notes the rows' order in `order`; a later visit with that
+  // order goes through the noted rows instead of walking the key again.
   void ForEachRowInOrder(
-      const TableDef& def,
+      const TableDef& def, RowOrder& order,
       const std::function<void(RowPointer header, RowPointer data, Bytes)>& visit) {
     if (sources_.rows) {
       sources_.rows(src_, def, visit);
+      return;
+    }
+    // One place, updated row by row: naming the table anew for every row
+    // would copy its name each time.
+    Location at = def.where();
+    if (order.noted) {
+      for (const uint32_t header : order.headers)
+        VisitRowAt(def, RowPointer::FromStored(header), at, visit);
       return;
     }
     const RealIndexDef* pk = nullptr;
@@ -455,24 +488,30 @@ class Compactor {
       ForEachTableRow(src_, def, [&](const TableRow& r) { visit(r.header, r.data, r.bytes); });
       return;
     }
-    // One place, updated row by row: naming the table anew for every row
-    // would copy its name each time.
-    Location at = def.where();
     walk_(src_, def, *pk, [&](Bytes, RowPointer header) {
-      at.page = header.page;
-      at.row = header.row;
-      const Bytes bytes = SourceRow(def, header, at);
-      const RowSlot& slot = last_page_.slots[header.row];
-      if (slot.plain()) {
-        visit(header, header, bytes);
-        return;
-      }
-      if (!slot.moved_pointer()) ThrowDamaged(at, "an index entry points at a deleted row");
-      RowRef ref = ReadRow(src_, header, at, &def.page);
-      RowRef target = FollowMovedRow(src_, def, ref, at);
-      visit(header, RowPointer{target.page.number(), static_cast<uint8_t>(target.row)},
-            target.bytes());
+      order.headers.push_back(header.Stored());
+      VisitRowAt(def, header, at, visit);
     });
+    order.noted = true;
+  }
+
+  // Visits the row a primary key entry names at `header`, following it
+  // where it has moved.
+  void VisitRowAt(const TableDef& def, RowPointer header, Location& at,
+                  const std::function<void(RowPointer header, RowPointer data, Bytes)>& visit) {
+    at.page = header.page;
+    at.row = header.row;
+    const Bytes bytes = SourceRow(def, header, at);
+    const RowSlot& slot = last_page_.slots[header.row];
+    if (slot.plain()) {
+      visit(header, header, bytes);
+      return;
+    }
+    if (!slot.moved_pointer()) ThrowDamaged(at, "an index entry points at a deleted row");
+    RowRef ref = ReadRow(src_, header, at, &def.page);
+    RowRef target = FollowMovedRow(src_, def, ref, at);
+    visit(header, RowPointer{target.page.number(), static_cast<uint8_t>(target.row)},
+          target.bytes());
   }
 
   BuiltIndex BuildIndex(const TableDef& def, const RealIndexDef& ri, uint32_t owner,

@@ -98,10 +98,11 @@ uint32_t DecodeVarTrailer(const Format& f, Bytes row, uint32_t mask_pos, const L
   return out.nvar > 0 ? out.var_offsets[0] : out.var_end;
 }
 
-}  // namespace
-
-void DecodeRow(const TableDef& table, const Format& f, Bytes row, const Location& where,
-               DecodedRow& out) {
+// Decodes the row's layout, then the fields of the columns at the
+// positions `each` hands to the function it is given.
+template <typename EachColumn>
+void DecodeColumns(const TableDef& table, const Format& f, Bytes row, const Location& where,
+                   DecodedRow& out, const EachColumn& each) {
   ByteView v(row, where);
   const uint32_t len = static_cast<uint32_t>(row.size());
   const uint32_t cs = f.row_count_size;
@@ -139,15 +140,15 @@ void DecodeRow(const TableDef& table, const Format& f, Bytes row, const Location
 
   out.fields.assign(table.columns.size(), Field{});
   out.fixed_end = cs;
-  for (size_t i = 0; i < table.columns.size(); ++i) {
+  each([&](size_t i) {
     const ColumnDef& c = table.columns[i];
     Field& fl = out.fields[i];
     if (c.boolean()) {
       fl.is_null = false;
       fl.bool_value = bit(c.number);
-      continue;
+      return;
     }
-    if (!bit(c.number)) continue;
+    if (!bit(c.number)) return;
     if (c.fixed()) {
       fl.offset = cs + c.fixed_offset;
       fl.length = c.fixed_size();
@@ -158,12 +159,28 @@ void DecodeRow(const TableDef& table, const Format& f, Bytes row, const Location
       }
       out.fixed_end = std::max(out.fixed_end, fl.offset + fl.length);
     } else {
-      if (c.var_index >= out.nvar) continue;
+      if (c.var_index >= out.nvar) return;
       fl.offset = out.var_offsets[c.var_index];
       fl.length = out.var_offsets[c.var_index + 1u] - fl.offset;
     }
     fl.is_null = false;
-  }
+  });
+}
+
+}  // namespace
+
+void DecodeRow(const TableDef& table, const Format& f, Bytes row, const Location& where,
+               DecodedRow& out) {
+  DecodeColumns(table, f, row, where, out, [&](const auto& field) {
+    for (size_t i = 0; i < table.columns.size(); ++i) field(i);
+  });
+}
+
+void DecodeRow(const TableDef& table, const Format& f, Bytes row, const Location& where,
+               std::span<const size_t> columns, DecodedRow& out) {
+  DecodeColumns(table, f, row, where, out, [&](const auto& field) {
+    for (const size_t i : columns) field(i);
+  });
 }
 
 }  // namespace tessmark::jet

@@ -9,7 +9,9 @@
 // turns them into typed values.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "db/table_def.h"
@@ -48,6 +50,11 @@ DecodedRow DecodeRow(const TableDef& table, const Format& format, Bytes row, con
 // The same into `out`, reusing its storage (for loops over many rows).
 void DecodeRow(const TableDef& table, const Format& format, Bytes row, const Location& where,
                DecodedRow& out);
+// The same for the columns at the positions `columns` (in TableDef::columns)
+// alone: the other fields stay null and `fixed_end` counts only the
+// columns decoded. The row's layout is checked as a whole all the same.
+void DecodeRow(const TableDef& table, const Format& format, Bytes row, const Location& where,
+               std::span<const size_t> columns, DecodedRow& out);
 
 // The variable-offset list of a Jet 3 row: `nvar` + 1 offsets (the last is
 // the end of variable data) restored from their low bytes and the jump

@@ -3,6 +3,7 @@
 // decoding, value formats, RC4 and index page entries.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 
 #include "db/index_page.h"
@@ -206,6 +207,17 @@ TEST(RowDecoding, FixedVariableNullMaskAndBooleans) {
   EXPECT_EQ(d.fields[2].length, 4u);
   EXPECT_TRUE(d.fields[3].is_null) << "mask bit 4 is clear";
   EXPECT_TRUE(d.fields[4].is_null) << "column 6 was added after the row was written";
+
+  // Only some columns: those match the whole decoding, the rest stay null.
+  const size_t some[] = {2, 3};
+  DecodedRow p;
+  DecodeRow(t, kJet4Format, row, Location{}, some, p);
+  for (size_t i = 0; i < 5; ++i) {
+    const bool asked = i == 2 || i == 3;
+    EXPECT_EQ(p.fields[i].is_null, asked ? d.fields[i].is_null : true) << i;
+    EXPECT_EQ(p.fields[i].offset, asked ? d.fields[i].offset : 0u) << i;
+    EXPECT_EQ(p.fields[i].length, asked ? d.fields[i].length : 0u) << i;
+  }
 }
 
 TEST(RowDecoding, BooleanFalseWhenMaskBitClear) {
@@ -239,6 +251,10 @@ TEST(RowDecoding, DamagedTrailersAreReportedNotRead) {
     } catch (const Error& e) {
       EXPECT_EQ(e.number(), kDamaged) << c.what;
     }
+    // Decoding one fixed column alone still reads the whole layout.
+    DecodedRow d;
+    EXPECT_THROW(DecodeRow(t, kJet4Format, row, Location{}, std::array<size_t, 1>{0}, d), Error)
+        << c.what;
   }
   for (size_t len = 0; len < 4; ++len) {
     Buf row(len, 0);
