@@ -15,6 +15,7 @@
 #include "compact/compact_verify.h"
 #include "compact/compactor.h"
 #include "db/database.h"
+#include "db/entry_sorter.h"
 #include "db/index_page.h"
 #include "format/env.h"
 #include "format/error.h"
@@ -294,6 +295,8 @@ void CompactDatabase(const std::string& source, const std::string& destination,
   for (const CatalogObject* t : src->Tables()) tables.push_back({t->name, t->table_page()});
   const std::unique_ptr<OutputFile> created = CreateCopy(env, destination, src->header());
   OutputFile& out = *created;
+  // Holding the new file, this process alone may sort beside it.
+  RemoveStaleSortScratch(*env, destination);
 
   // What the phases share; the runner, declared last, has joined every
   // thread of theirs before any of it goes.
