@@ -22,18 +22,25 @@ std::string TrimBlanks(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
-// Why a typed name cannot make a folder directly under the selected one,
-// or empty text when the name is fine as far as the picker can tell; the
-// file system has the last word when the folder is made.
+// Why a typed name cannot make a folder under the selected one, or empty
+// text when the name is fine as far as the picker can tell; the file
+// system has the last word when the folder is made. A name may reach
+// deeper ("Sub\\Deeper"): the folder is made where its parent exists.
 std::string RefusalOf(const std::string& name) {
-  if (name == "." || name == "..") {
-    return "The names . and .. stand for the folder itself and its parent.";
-  }
-  constexpr std::string_view kForbidden = "\\/:*?\"<>|";
+  constexpr std::string_view kForbidden = ":*?\"<>|";
   if (name.find_first_of(kForbidden) != std::string::npos) {
-    return "A folder name cannot contain \\ / : * ? \" < > |";
+    return "A folder name cannot contain : * ? \" < > |";
   }
-  return std::string();
+  size_t start = 0;
+  for (;;) {
+    const size_t end = name.find_first_of("\\/", start);
+    const std::string part = name.substr(start, end == std::string::npos ? end : end - start);
+    if (part == "." || part == "..") {
+      return "The names . and .. stand for the folder itself and its parent.";
+    }
+    if (end == std::string::npos) return std::string();
+    start = end + 1;
+  }
 }
 
 void ToggleCheckBox() {

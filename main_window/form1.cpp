@@ -1,8 +1,11 @@
 // Form1: window, controls and handlers.
 #include "main_window/form1.h"
 
+#include <algorithm>
+#include <cctype>
 #include <exception>
 #include <new>
+#include <string_view>
 
 #include "folder_picker/browse_for_folder.h"
 #include "platform/database_engine.h"
@@ -68,16 +71,18 @@ void ReportUntrapped(const RuntimeError& e) {
   platform::EndProgram();
 }
 
-// Whether the path box's text names a file rather than a folder: it is not
-// an existing folder, and it names an existing file or its last component
-// has an extension (a database that does not exist yet).
+// Whether the path box's text names a file rather than a folder: an
+// existing file, or a database that does not exist yet (a name ending in
+// .mdb). Any other text is a folder, dots in its name or not.
 bool NamesFile(const std::string& text) {
   const DWORD attributes = GetFileAttributesA(text.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-  const size_t slash = text.find_last_of('\\');
-  const std::string name = text.substr(slash == std::string::npos ? 0 : slash + 1);
-  const size_t dot = name.rfind('.');
-  return dot != std::string::npos && dot > 0 && dot + 1 < name.size();
+  constexpr std::string_view kDatabase = ".mdb";
+  if (text.size() <= kDatabase.size()) return false;
+  const std::string_view ending = std::string_view(text).substr(text.size() - kDatabase.size());
+  return std::ranges::equal(ending, kDatabase, [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == b;
+  });
 }
 
 // The folder that holds a file named by a path; a drive root keeps its
