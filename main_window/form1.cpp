@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cctype>
 #include <exception>
-#include <new>
 #include <string_view>
 
 #include "folder_picker/browse_for_folder.h"
@@ -59,16 +58,8 @@ template <typename Statement>
 void ResumeNext(Statement&& statement) {
   try {
     statement();
-  } catch (const RuntimeError&) {
+  } catch (...) {
   }
-}
-
-// The runtime's report of an error that no handler traps: it is shown and
-// the program ends.
-void ReportUntrapped(const RuntimeError& e) {
-  platform::MsgBox("Run-time error '" + std::to_string(e.number()) + "':\r\n\r\n" + e.description(),
-                   platform::BoxIcon::kCritical);
-  platform::EndProgram();
 }
 
 // Whether the path box's text names a file rather than a folder: an
@@ -180,23 +171,20 @@ LRESULT CALLBACK Form1::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lp
   }
   Form1* form = g_form != nullptr && g_form->hwnd_ == hwnd ? g_form : nullptr;
   if (form == nullptr) return DefWindowProcA(hwnd, msg, wparam, lparam);
-  return form->HandleMessage(msg, wparam, lparam);
+  // Nothing is thrown back into the system's message dispatch: an error
+  // that a handler does not trap gets the runtime's report instead.
+  try {
+    return form->HandleMessage(msg, wparam, lparam);
+  } catch (...) {
+    platform::ReportUntrapped();
+    return 0;
+  }
 }
 
 LRESULT Form1::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
   switch (msg) {
     case WM_COMMAND:
-      // Nothing is thrown back into the system's message dispatch: an error
-      // that a handler does not trap gets the runtime's report instead.
-      try {
-        OnCommand(LOWORD(wparam), HIWORD(wparam));
-      } catch (const RuntimeError& e) {
-        ReportUntrapped(e);
-      } catch (const std::bad_alloc&) {
-        ReportUntrapped(RuntimeError(7, "Out of memory"));
-      } catch (const std::exception& e) {
-        ReportUntrapped(RuntimeError(51, std::string("Internal error: ") + e.what()));
-      }
+      OnCommand(LOWORD(wparam), HIWORD(wparam));
       return 0;
     case WM_ACTIVATE:
       // Keep the focus where the user left it when another window (a message
@@ -372,17 +360,30 @@ void Form1::RandC() {
   try {
     platform::SetMousePointer(platform::MousePointer::kHourglass);
     if (platform::Dir(Text1()).empty()) {
-      throw RuntimeError(3024, "Could not find file '" + Text1() + "'.");
+      throw RuntimeError(jet::kFileNotFound, "Could not find file '" + Text1() + "'.");
     }
-    platform::CompactDatabase(Text1(), TemporaryPath(Text1()));
+    try {
+      platform::CompactDatabase(Text1(), TemporaryPath(Text1()));
+    } catch (const RuntimeError& e) {
+      // A file under the temporary name is most likely the copy of a
+      // compaction that was cut short; the operator decides what it is.
+      if (e.number() != jet::kDatabaseExists || TemporaryPath(Text1()) == Text1()) throw;
+      throw RuntimeError(e.number(), "The file '" + TemporaryPath(Text1()) +
+                                         "' already exists; it may be left from an earlier "
+                                         "compaction. Move it away before compacting again.");
+    }
     platform::MoveReplacing(TemporaryPath(Text1()), Text1());
     platform::SetMousePointer(platform::MousePointer::kDefault);
     platform::MsgBox("Compact Database Operation Completed");
     platform::UnloadWindow(hwnd_);
-  } catch (const RuntimeError& e) {
-    platform::SetMousePointer(platform::MousePointer::kDefault);
-    platform::MsgBox(std::to_string(e.number()) + " Description: " + e.description(),
-                     platform::BoxIcon::kCritical, "RandC");
+  } catch (...) {
+    // Every error of the routine, of whatever kind, ends here.
+    const jet::Error e = jet::ErrorOf(std::current_exception());
+    ResumeNext([] { platform::SetMousePointer(platform::MousePointer::kDefault); });
+    ResumeNext([&] {
+      platform::MsgBox(std::to_string(e.number()) + " Description: " + e.description(),
+                       platform::BoxIcon::kCritical, "RandC");
+    });
   }
 }
 

@@ -21,30 +21,36 @@ struct OpenBox {
 OpenBox* g_open = nullptr;  // the box being shown; boxes never overlap
 
 LRESULT CALLBACK InputBoxProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  switch (msg) {
-    case WM_COMMAND:
-      if (g_open != nullptr && (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL)) {
-        g_open->accepted = LOWORD(wparam) == IDOK;
-        if (g_open->accepted) {
-          HWND entry = GetDlgItem(hwnd, kEntryId);
-          const int n = GetWindowTextLengthA(entry);
-          std::string text(static_cast<size_t>(n) + 1, '\0');
-          text.resize(static_cast<size_t>(GetWindowTextA(entry, text.data(), n + 1)));
-          g_open->text = text;
+  // No exception may unwind through the system's frames.
+  try {
+    switch (msg) {
+      case WM_COMMAND:
+        if (g_open != nullptr && (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL)) {
+          g_open->accepted = LOWORD(wparam) == IDOK;
+          if (g_open->accepted) {
+            HWND entry = GetDlgItem(hwnd, kEntryId);
+            const int n = GetWindowTextLengthA(entry);
+            std::string text(static_cast<size_t>(n) + 1, '\0');
+            text.resize(static_cast<size_t>(GetWindowTextA(entry, text.data(), n + 1)));
+            g_open->text = text;
+          }
+          g_open->done = true;
         }
-        g_open->done = true;
-      }
-      return 0;
-    case DM_GETDEFID:
-      return MAKELONG(IDOK, DC_HASDEFID);
-    case WM_CLOSE:
-      if (g_open != nullptr) g_open->done = true;
-      return 0;
-    case WM_SETCURSOR:
-      if (ApplyMousePointer()) return TRUE;
-      return DefWindowProcA(hwnd, msg, wparam, lparam);
-    default:
-      return DefWindowProcA(hwnd, msg, wparam, lparam);
+        return 0;
+      case DM_GETDEFID:
+        return MAKELONG(IDOK, DC_HASDEFID);
+      case WM_CLOSE:
+        if (g_open != nullptr) g_open->done = true;
+        return 0;
+      case WM_SETCURSOR:
+        if (ApplyMousePointer()) return TRUE;
+        return DefWindowProcA(hwnd, msg, wparam, lparam);
+      default:
+        return DefWindowProcA(hwnd, msg, wparam, lparam);
+    }
+  } catch (...) {
+    ReportUntrapped();
+    return 0;
   }
 }
 

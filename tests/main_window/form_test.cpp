@@ -251,6 +251,7 @@ TEST_F(Form1Test, AnErrorInBrowseOrAnOptionIsReportedAndEndsTheProgram) {
   // failing statement instead.
   const auto runtime_error = [] { throw platform::RuntimeError(5, "Invalid procedure call"); };
   const auto out_of_memory = [] { throw std::bad_alloc(); };
+  const auto unknown = [] { throw 42; };
   struct Case {
     const char* what;
     ControlId clicked;
@@ -266,7 +267,11 @@ TEST_F(Form1Test, AnErrorInBrowseOrAnOptionIsReportedAndEndsTheProgram) {
        "Run-time error '5':\r\n\r\nInvalid procedure call", true},
       {"client option", kOption1Client, out_of_memory, "Run-time error '7':\r\n\r\nOut of memory",
        true},
+      {"Browse", kCommand1, unknown,
+       "Run-time error '30000':\r\n\r\nInternal error: an exception of an unknown kind.", true},
       {"Compact Database", kCommand2, runtime_error, kInvalidEntry, false},
+      {"Compact Database", kCommand2, out_of_memory, kInvalidEntry, false},
+      {"Compact Database", kCommand2, unknown, kInvalidEntry, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -287,6 +292,22 @@ TEST_F(Form1Test, AnErrorInBrowseOrAnOptionIsReportedAndEndsTheProgram) {
     EXPECT_EQ(platform::ProgramEnding(), c.ends);
     EXPECT_TRUE(BrowseCalls().empty()) << "the handler stopped at the failing statement";
   }
+  // RandC traps every error, of any kind, in its own box.
+  for (const std::function<void()>& failure :
+       {std::function<void()>(out_of_memory), std::function<void()>(unknown)}) {
+    StartAgain();
+    g_edit_proc =
+        SetWindowLongPtrA(Control(kText1), GWLP_WNDPROC, platform::WndProcToLong(FailingPathBox));
+    g_text_failure = failure;
+    form_->RandC();
+    g_text_failure = nullptr;
+    ASSERT_EQ(headless::MessageBoxes().size(), 1u);
+    EXPECT_EQ(headless::MessageBoxes()[0].caption, "RandC");
+    EXPECT_FALSE(platform::ProgramEnding());
+    EXPECT_EQ(platform::GetMousePointer(), platform::MousePointer::kDefault);
+  }
+  EXPECT_EQ(headless::MessageBoxes()[0].text,
+            "30000 Description: Internal error: an exception of an unknown kind.");
 }
 
 TEST_F(Form1Test, CompactDatabaseRejectsWhatIsNotAnOrdinaryFile) {
