@@ -16,9 +16,9 @@ using platform::RuntimeError;
 
 namespace {
 
-// Geometry is designed in twips; the screen has 15 twips to the pixel.
-constexpr int kTwipsPerPixel = 15;
-constexpr int Px(int twips) { return twips / kTwipsPerPixel; }
+// Geometry is designed in twips and shown at the screen's resolution.
+int PxX(int twips) { return platform::TwipsToPixelsX(twips); }
+int PxY(int twips) { return platform::TwipsToPixelsY(twips); }
 
 struct ControlDecl {
   ControlId id;
@@ -132,7 +132,7 @@ bool Form1::Create(int show_command) {
   wc.hIcon = LoadIconA(wc.hInstance, MAKEINTRESOURCEA(1));  // the program's own icon
   RegisterClassA(&wc);  // fails harmlessly when already registered
 
-  RECT frame{0, 0, Px(kClientWidthTwips), Px(kClientHeightTwips)};
+  RECT frame{0, 0, PxX(kClientWidthTwips), PxY(kClientHeightTwips)};
   AdjustWindowRectEx(&frame, kFormStyle, FALSE, 0);
   g_creating = this;
   HWND hwnd = CreateWindowExA(0, kForm1Class, kForm1Caption, kFormStyle, CW_USEDEFAULT,
@@ -145,8 +145,8 @@ bool Form1::Create(int show_command) {
   font_ = platform::CreateFormFont();
   for (const ControlDecl& c : kControls) {
     HWND control = CreateWindowExA(
-        c.ex_style, c.window_class, c.caption, WS_CHILD | WS_VISIBLE | c.style, Px(c.left),
-        Px(c.top), Px(c.width), Px(c.height), hwnd,
+        c.ex_style, c.window_class, c.caption, WS_CHILD | WS_VISIBLE | c.style, PxX(c.left),
+        PxY(c.top), PxX(c.width), PxY(c.height), hwnd,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), platform::ModuleInstance(), nullptr);
     if (control == nullptr) {
       DestroyWindow(hwnd);

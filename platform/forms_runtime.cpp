@@ -84,6 +84,20 @@ void MsgBox(const std::string& text, BoxIcon icon, const std::string& title) {
               type);
 }
 
+namespace {
+
+int ScreenDotsPerInch(int index) {
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen != nullptr ? GetDeviceCaps(screen, index) : 0;
+  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : 96;
+}
+
+}  // namespace
+
+int TwipsToPixelsX(int twips) { return MulDiv(twips, ScreenDotsPerInch(LOGPIXELSX), 1440); }
+int TwipsToPixelsY(int twips) { return MulDiv(twips, ScreenDotsPerInch(LOGPIXELSY), 1440); }
+
 HFONT CreateFormFont() {
   constexpr int kPoints = 8;
   constexpr char kFace[] = "MS Sans Serif";

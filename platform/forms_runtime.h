@@ -65,6 +65,13 @@ std::string InputBox(const std::string& prompt, const std::string& title,
 // the system font.
 HFONT CreateFormFont();
 
+// --- Screen resolution --------------------------------------------------------
+// Pixels for a length in twips (1/1440 inch) across and down the screen, at
+// its dots per inch, as the runtime's TwipsPerPixelX and TwipsPerPixelY
+// make them: 15 twips to the pixel at 96 dots per inch, 12 at 120, 10 at 144.
+int TwipsToPixelsX(int twips);
+int TwipsToPixelsY(int twips);
+
 // --- Mouse pointer ------------------------------------------------------------
 enum class MousePointer { kDefault, kHourglass };
 // Applies over every window of the program until set again.

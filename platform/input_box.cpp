@@ -9,8 +9,9 @@ namespace {
 
 constexpr int kPromptId = 100;
 constexpr int kEntryId = 101;
-constexpr int kClientWidth = 360;
-constexpr int kClientHeight = 130;
+// Geometry in twips, shown at the screen's resolution.
+constexpr int kClientWidth = 5400;
+constexpr int kClientHeight = 1950;
 
 struct OpenBox {
   bool done = false;
@@ -67,10 +68,12 @@ void RegisterInputBoxClass() {
   RegisterClassA(&wc);
 }
 
+// Adds a control at a place given in twips.
 HWND AddControl(HWND box, const char* cls, const char* text, DWORD style, DWORD ex_style, int x,
                 int y, int w, int h, int id, HFONT font) {
   HWND control =
-      CreateWindowExA(ex_style, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, box,
+      CreateWindowExA(ex_style, cls, text, WS_CHILD | WS_VISIBLE | style, TwipsToPixelsX(x),
+                      TwipsToPixelsY(y), TwipsToPixelsX(w), TwipsToPixelsY(h), box,
                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ModuleInstance(), nullptr);
   SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   return control;
@@ -83,7 +86,7 @@ std::string InputBox(const std::string& prompt, const std::string& title,
   RegisterInputBoxClass();
   HWND owner = GetActiveWindow();
   const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_DLGFRAME;
-  RECT frame{0, 0, kClientWidth, kClientHeight};
+  RECT frame{0, 0, TwipsToPixelsX(kClientWidth), TwipsToPixelsY(kClientHeight)};
   AdjustWindowRectEx(&frame, style, FALSE, WS_EX_DLGMODALFRAME);
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
@@ -94,14 +97,14 @@ std::string InputBox(const std::string& prompt, const std::string& title,
                              height, owner, nullptr, ModuleInstance(), nullptr);
   if (box == nullptr) throw ErrorFromWin32(GetLastError());
   HFONT font = CreateFormFont();
-  AddControl(box, "Static", prompt.c_str(), SS_LEFT | SS_NOPREFIX, 0, 10, 10, 260, 70, kPromptId,
-             font);
-  AddControl(box, "Button", "OK", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 0, 280, 10, 70, 23,
+  AddControl(box, "Static", prompt.c_str(), SS_LEFT | SS_NOPREFIX, 0, 150, 150, 3900, 1050,
+             kPromptId, font);
+  AddControl(box, "Button", "OK", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 0, 4200, 150, 1050, 345,
              IDOK, font);
-  AddControl(box, "Button", "Cancel", BS_PUSHBUTTON | WS_TABSTOP, 0, 280, 38, 70, 23, IDCANCEL,
+  AddControl(box, "Button", "Cancel", BS_PUSHBUTTON | WS_TABSTOP, 0, 4200, 570, 1050, 345, IDCANCEL,
              font);
   HWND entry = AddControl(box, "Edit", default_text.c_str(), ES_AUTOHSCROLL | WS_TABSTOP,
-                          WS_EX_CLIENTEDGE, 10, 95, 340, 22, kEntryId, font);
+                          WS_EX_CLIENTEDGE, 150, 1425, 5100, 330, kEntryId, font);
 
   OpenBox open;
   OpenBox* outer = g_open;

@@ -110,6 +110,35 @@ TEST_F(Form1Test, StartsAsDesigned) {
                                        Control(kOption1Server), Control(kText1)}));
 }
 
+TEST_F(Form1Test, GeometryFollowsTheScreensResolution) {
+  // Client area and controls (left, top, width, height), in twips.
+  const std::pair<ControlId, RECT> designed[] = {
+      {kLabel1, {120, 120, 1335, 495}},         {kText1, {1440, 120, 3495, 405}},
+      {kCommand1, {5160, 120, 1095, 375}},      {kCommand2, {480, 1080, 2415, 495}},
+      {kCommand3, {3360, 1080, 2655, 495}},     {kOption1Server, {1560, 600, 1575, 255}},
+      {kOption1Client, {3240, 600, 1815, 255}},
+  };
+  for (const int dpi : {96, 120, 144}) {
+    SCOPED_TRACE(std::to_string(dpi) + " dots per inch");
+    StartAgain(dpi);
+    const auto px = [dpi](LONG twips) { return MulDiv(twips, dpi, 1440); };
+    RECT client;
+    GetClientRect(form_->hwnd(), &client);
+    EXPECT_EQ(client.right, px(6450));
+    EXPECT_EQ(client.bottom, px(2010));
+    for (const auto& [id, t] : designed) {
+      RECT r;
+      GetWindowRect(Control(id), &r);
+      POINT at{r.left, r.top};
+      ScreenToClient(form_->hwnd(), &at);
+      EXPECT_EQ(at.x, px(t.left)) << id;
+      EXPECT_EQ(at.y, px(t.top)) << id;
+      EXPECT_EQ(r.right - r.left, px(t.right)) << id;
+      EXPECT_EQ(r.bottom - r.top, px(t.bottom)) << id;
+    }
+  }
+}
+
 TEST_F(Form1Test, OptionsComposeThePathFromTheSelectedFolder) {
   // Before any Browse the folder is empty.
   ASSERT_TRUE(Click(kOption1Client));
