@@ -87,6 +87,10 @@ int main(int argc, char** argv) {
     std::cout << app.help();
     return kExitUsage;
   }
+  if (args[0] == "--version") {
+    std::cout << "tessmark-cli " << TESSMARK_VERSION << "\n";
+    return kExitOk;
+  }
   if (args[0] == "help") {
     std::cout << app.help();
     return kExitOk;
