@@ -89,7 +89,16 @@ int Run(const Arguments& args) {
     }
   } catch (const jet::Error& e) {
     line.Clear();
-    ReportError(e);
+    if (e.number() != jet::kDamaged) {
+      ReportError(e);
+      return kExitFailed;
+    }
+    // What to do about a damaged database: the commands that say more and
+    // that recover it.
+    ReportError(jet::Error(e.number(), e.description() + " The command tessmark-cli check \"" +
+                                           source +
+                                           "\" lists every finding, and tessmark-cli repair can "
+                                           "recover the database into a new file."));
     return kExitFailed;
   }
   line.Clear();

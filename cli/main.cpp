@@ -59,18 +59,10 @@ int UsageError(const std::string& message, const std::string& command) {
 int RunCommand(const std::function<int()>& run) {
   try {
     return run();
-  } catch (const jet::Error& e) {
+  } catch (...) {
+    const jet::Error e = jet::ErrorOf(std::current_exception());
     ReportError(e);
     return e.number() == jet::kDamaged ? kExitDamaged : kExitCannotOpen;
-  } catch (const std::bad_alloc&) {
-    std::cerr << "tessmark-cli: error " << jet::kIoError
-              << ": There is not enough memory to finish the command.\n";
-    return kExitCannotOpen;
-  } catch (const std::exception& e) {
-    // Not expected: every engine failure is an Error. Still report it in
-    // the usual form rather than abort, as the fault of ours it is.
-    ReportError(jet::InternalError(e.what()));
-    return kExitCannotOpen;
   }
 }
 
@@ -94,6 +86,10 @@ int main(int argc, char** argv) {
   if (args.empty()) {
     std::cout << app.help();
     return kExitUsage;
+  }
+  if (args[0] == "--version") {
+    std::cout << "tessmark-cli " << TESSMARK_VERSION << "\n";
+    return kExitOk;
   }
   if (args[0] == "help") {
     std::cout << app.help();

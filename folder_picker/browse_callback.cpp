@@ -263,17 +263,23 @@ void OnSelectionChanged(LPARAM itemList) {
 }  // namespace
 
 int CALLBACK BrowseCallbackProc(HWND hwnd, UINT uMsg, LPARAM lParam, LPARAM /*lpData*/) {
-  PickerState.DialogWnd = hwnd;
-  Step([] {
-    if (BrowseOptions.Title.empty()) BrowseOptions.Title = kBrowseForFolder;
-  });
-  SetWindowTextA(hwnd, BrowseOptions.Title.c_str());
-  if (uMsg == BFFM_INITIALIZED) {
-    OnInitialized();
-  } else if (uMsg == BFFM_SELCHANGED) {
-    Step([lParam] { OnSelectionChanged(lParam); });
+  // No exception may unwind through the system's frames.
+  try {
+    PickerState.DialogWnd = hwnd;
+    Step([] {
+      if (BrowseOptions.Title.empty()) BrowseOptions.Title = kBrowseForFolder;
+    });
+    SetWindowTextA(hwnd, BrowseOptions.Title.c_str());
+    if (uMsg == BFFM_INITIALIZED) {
+      OnInitialized();
+    } else if (uMsg == BFFM_SELCHANGED) {
+      Step([lParam] { OnSelectionChanged(lParam); });
+    }
+    return 0;
+  } catch (...) {
+    rt::ReportUntrapped();
+    return 0;
   }
-  return 0;
 }
 
 }  // namespace modBrowseForFolder

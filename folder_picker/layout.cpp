@@ -3,8 +3,11 @@
 #include <cstring>
 
 #include "folder_picker/picker_state.h"
+#include "platform/forms_runtime.h"
 
 namespace modBrowseForFolder {
+
+namespace rt = tessmark::platform;
 
 namespace {
 
@@ -56,29 +59,41 @@ void LayoutControls() {
 }
 
 LRESULT CALLBACK DialogProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
-  switch (uMsg) {
-    case WM_SIZE:
-    case WM_EXITSIZEMOVE:
-      GetWindowRect(PickerState.DialogWnd, &PickerState.DialogRect);
-      LayoutControls();
-      break;
-    case WM_GETMINMAXINFO:
-      if (lParam != 0) {
-        MINMAXINFO info;
-        std::memcpy(&info, reinterpret_cast<const void*>(lParam), sizeof info);
-        info.ptMinTrackSize.x = kMinimumSize;
-        info.ptMinTrackSize.y = kMinimumSize;
-        std::memcpy(reinterpret_cast<void*>(lParam), &info, sizeof info);
-      }
-      break;
-    default:
-      break;
+  // No exception may unwind through the system's frames.
+  try {
+    switch (uMsg) {
+      case WM_SIZE:
+      case WM_EXITSIZEMOVE:
+        GetWindowRect(PickerState.DialogWnd, &PickerState.DialogRect);
+        LayoutControls();
+        break;
+      case WM_GETMINMAXINFO:
+        if (lParam != 0) {
+          MINMAXINFO info;
+          std::memcpy(&info, reinterpret_cast<const void*>(lParam), sizeof info);
+          info.ptMinTrackSize.x = kMinimumSize;
+          info.ptMinTrackSize.y = kMinimumSize;
+          std::memcpy(reinterpret_cast<void*>(lParam), &info, sizeof info);
+        }
+        break;
+      default:
+        break;
+    }
+    return CallSaved(PickerState.OldDialogProc, hwnd, uMsg, wParam, lParam);
+  } catch (...) {
+    rt::ReportUntrapped();
+    return 0;
   }
-  return CallSaved(PickerState.OldDialogProc, hwnd, uMsg, wParam, lParam);
 }
 
 LRESULT CALLBACK SizeGripProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
-  return CallSaved(PickerState.OldSizeGripProc, hwnd, uMsg, wParam, lParam);
+  // No exception may unwind through the system's frames.
+  try {
+    return CallSaved(PickerState.OldSizeGripProc, hwnd, uMsg, wParam, lParam);
+  } catch (...) {
+    rt::ReportUntrapped();
+    return 0;
+  }
 }
 
 }  // namespace modBrowseForFolder

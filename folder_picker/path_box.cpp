@@ -56,11 +56,17 @@ void OnEnter() {
 }  // namespace
 
 LRESULT CALLBACK PathBoxProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
-  if (uMsg == WM_CHAR && (wParam & 0xFF) == 13) {
-    OnEnter();
-    return 0;  // consumed: the box never gets a line break
+  // No exception may unwind through the system's frames.
+  try {
+    if (uMsg == WM_CHAR && (wParam & 0xFF) == 13) {
+      OnEnter();
+      return 0;  // consumed: the box never gets a line break
+    }
+    return CallSaved(PickerState.OldPathBoxProc, hwnd, uMsg, wParam, lParam);
+  } catch (...) {
+    rt::ReportUntrapped();
+    return 0;
   }
-  return CallSaved(PickerState.OldPathBoxProc, hwnd, uMsg, wParam, lParam);
 }
 
 }  // namespace modBrowseForFolder

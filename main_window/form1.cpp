@@ -1,8 +1,10 @@
 // Form1: window, controls and handlers.
 #include "main_window/form1.h"
 
+#include <algorithm>
+#include <cctype>
 #include <exception>
-#include <new>
+#include <string_view>
 
 #include "folder_picker/browse_for_folder.h"
 #include "platform/database_engine.h"
@@ -14,9 +16,9 @@ using platform::RuntimeError;
 
 namespace {
 
-// Geometry is designed in twips; the screen has 15 twips to the pixel.
-constexpr int kTwipsPerPixel = 15;
-constexpr int Px(int twips) { return twips / kTwipsPerPixel; }
+// Geometry is designed in twips and shown at the screen's resolution.
+int PxX(int twips) { return platform::TwipsToPixelsX(twips); }
+int PxY(int twips) { return platform::TwipsToPixelsY(twips); }
 
 struct ControlDecl {
   ControlId id;
@@ -53,28 +55,22 @@ template <typename Statement>
 void ResumeNext(Statement&& statement) {
   try {
     statement();
-  } catch (const RuntimeError&) {
+  } catch (...) {
   }
 }
 
-// The runtime's report of an error that no handler traps: it is shown and
-// the program ends.
-void ReportUntrapped(const RuntimeError& e) {
-  platform::MsgBox("Run-time error '" + std::to_string(e.number()) + "':\r\n\r\n" + e.description(),
-                   platform::BoxIcon::kCritical);
-  platform::EndProgram();
-}
-
-// Whether the path box's text names a file rather than a folder: it is not
-// an existing folder, and it names an existing file or its last component
-// has an extension (a database that does not exist yet).
+// Whether the path box's text names a file rather than a folder: an
+// existing file, or a database that does not exist yet (a name ending in
+// .mdb). Any other text is a folder, dots in its name or not.
 bool NamesFile(const std::string& text) {
   const DWORD attributes = GetFileAttributesA(text.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-  const size_t slash = text.find_last_of('\\');
-  const std::string name = text.substr(slash == std::string::npos ? 0 : slash + 1);
-  const size_t dot = name.rfind('.');
-  return dot != std::string::npos && dot > 0 && dot + 1 < name.size();
+  constexpr std::string_view kDatabase = ".mdb";
+  if (text.size() <= kDatabase.size()) return false;
+  const std::string_view ending = std::string_view(text).substr(text.size() - kDatabase.size());
+  return std::ranges::equal(ending, kDatabase, [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == b;
+  });
 }
 
 // The folder that holds a file named by a path; a drive root keeps its
@@ -132,7 +128,7 @@ bool Form1::Create(int show_command) {
   wc.hIcon = LoadIconA(wc.hInstance, MAKEINTRESOURCEA(1));  // the program's own icon
   RegisterClassA(&wc);  // fails harmlessly when already registered
 
-  RECT frame{0, 0, Px(kClientWidthTwips), Px(kClientHeightTwips)};
+  RECT frame{0, 0, PxX(kClientWidthTwips), PxY(kClientHeightTwips)};
   AdjustWindowRectEx(&frame, kFormStyle, FALSE, 0);
   // The window finds this object through its creation parameter, then
   // through its user data.
@@ -145,8 +141,8 @@ bool Form1::Create(int show_command) {
   font_ = platform::CreateFormFont();
   for (const ControlDecl& c : kControls) {
     HWND control = CreateWindowExA(
-        c.ex_style, c.window_class, c.caption, WS_CHILD | WS_VISIBLE | c.style, Px(c.left),
-        Px(c.top), Px(c.width), Px(c.height), hwnd,
+        c.ex_style, c.window_class, c.caption, WS_CHILD | WS_VISIBLE | c.style, PxX(c.left),
+        PxY(c.top), PxX(c.width), PxY(c.height), hwnd,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), platform::ModuleInstance(), nullptr);
     if (control == nullptr) {
       DestroyWindow(hwnd);
@@ -173,23 +169,20 @@ LRESULT CALLBACK Form1::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lp
   auto* form = reinterpret_cast<Form1*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
   if (form == nullptr) return DefWindowProcA(hwnd, msg, wparam, lparam);
   if (msg == WM_NCDESTROY) SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-  return form->HandleMessage(msg, wparam, lparam);
+  // Nothing is thrown back into the system's message dispatch: an error
+  // that a handler does not trap gets the runtime's report instead.
+  try {
+    return form->HandleMessage(msg, wparam, lparam);
+  } catch (...) {
+    platform::ReportUntrapped();
+    return 0;
+  }
 }
 
 LRESULT Form1::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
   switch (msg) {
     case WM_COMMAND:
-      // Nothing is thrown back into the system's message dispatch: an error
-      // that a handler does not trap gets the runtime's report instead.
-      try {
-        OnCommand(LOWORD(wparam), HIWORD(wparam));
-      } catch (const RuntimeError& e) {
-        ReportUntrapped(e);
-      } catch (const std::bad_alloc&) {
-        ReportUntrapped(RuntimeError(7, "Out of memory"));
-      } catch (const std::exception& e) {
-        ReportUntrapped(RuntimeError(51, std::string("Internal error: ") + e.what()));
-      }
+      OnCommand(LOWORD(wparam), HIWORD(wparam));
       return 0;
     case WM_ACTIVATE:
       // Keep the focus where the user left it when another window (a message
@@ -365,17 +358,30 @@ void Form1::RandC() {
   try {
     platform::SetMousePointer(platform::MousePointer::kHourglass);
     if (platform::Dir(Text1()).empty()) {
-      throw RuntimeError(3024, "Could not find file '" + Text1() + "'.");
+      throw RuntimeError(jet::kFileNotFound, "Could not find file '" + Text1() + "'.");
     }
-    platform::CompactDatabase(Text1(), TemporaryPath(Text1()));
+    try {
+      platform::CompactDatabase(Text1(), TemporaryPath(Text1()));
+    } catch (const RuntimeError& e) {
+      // A file under the temporary name is most likely the copy of a
+      // compaction that was cut short; the operator decides what it is.
+      if (e.number() != jet::kDatabaseExists || TemporaryPath(Text1()) == Text1()) throw;
+      throw RuntimeError(e.number(), "The file '" + TemporaryPath(Text1()) +
+                                         "' already exists; it may be left from an earlier "
+                                         "compaction. Move it away before compacting again.");
+    }
     platform::MoveReplacing(TemporaryPath(Text1()), Text1());
     platform::SetMousePointer(platform::MousePointer::kDefault);
     platform::MsgBox("Compact Database Operation Completed");
     platform::UnloadWindow(hwnd_);
-  } catch (const RuntimeError& e) {
-    platform::SetMousePointer(platform::MousePointer::kDefault);
-    platform::MsgBox(std::to_string(e.number()) + " Description: " + e.description(),
-                     platform::BoxIcon::kCritical, "RandC");
+  } catch (...) {
+    // Every error of the routine, of whatever kind, ends here.
+    const jet::Error e = jet::ErrorOf(std::current_exception());
+    ResumeNext([] { platform::SetMousePointer(platform::MousePointer::kDefault); });
+    ResumeNext([&] {
+      platform::MsgBox(std::to_string(e.number()) + " Description: " + e.description(),
+                       platform::BoxIcon::kCritical, "RandC");
+    });
   }
 }
 

@@ -26,14 +26,9 @@ void CompactDatabase(const std::string& source, const std::string& destination) 
   const std::string to = EnginePathOf(destination);
   try {
     jet::CompactDatabase(from, to);
-  } catch (const jet::Error& e) {
+  } catch (...) {
+    const jet::Error e = jet::ErrorOf(std::current_exception());
     throw RuntimeError(e.number(), e.description());
-  } catch (const std::bad_alloc&) {
-    throw RuntimeError(7, "Out of memory");
-  } catch (const std::exception& e) {
-    // Not an engine error: a fault of ours, not one of the disk.
-    const jet::Error internal = jet::InternalError(e.what());
-    throw RuntimeError(internal.number(), internal.description());
   }
 }
 

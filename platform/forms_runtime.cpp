@@ -2,6 +2,7 @@
 #include "platform/forms_runtime.h"
 
 #include <cstring>
+#include <exception>
 
 #include "format/error.h"
 #include "platform/shell32.h"
@@ -20,27 +21,27 @@ struct ErrorText {
 
 // Win32 file errors as the runtime reports them.
 constexpr ErrorText kErrors[] = {
-    {ERROR_FILE_NOT_FOUND, 53, "File not found"},
-    {ERROR_PATH_NOT_FOUND, 76, "Path not found"},
-    {ERROR_ACCESS_DENIED, 75, "Path/File access error"},
-    {ERROR_INVALID_DRIVE, 68, "Device unavailable"},
-    {ERROR_NOT_READY, 68, "Device unavailable"},
-    {ERROR_NOT_SAME_DEVICE, 74, "Can't rename with different drive"},
-    {ERROR_WRITE_PROTECT, 70, "Permission denied"},
-    {ERROR_SHARING_VIOLATION, 70, "Permission denied"},
+    {ERROR_FILE_NOT_FOUND, kErrFileNotFound, "File not found"},
+    {ERROR_PATH_NOT_FOUND, kErrPathNotFound, "Path not found"},
+    {ERROR_ACCESS_DENIED, kErrPathFileAccess, "Path/File access error"},
+    {ERROR_INVALID_DRIVE, kErrDeviceUnavailable, "Device unavailable"},
+    {ERROR_NOT_READY, kErrDeviceUnavailable, "Device unavailable"},
+    {ERROR_NOT_SAME_DEVICE, kErrRenameAcrossDrives, "Can't rename with different drive"},
+    {ERROR_WRITE_PROTECT, kErrPermissionDenied, "Permission denied"},
+    {ERROR_SHARING_VIOLATION, kErrPermissionDenied, "Permission denied"},
     // A full disk and a failing device carry the numbers the database engine
     // uses for them, so the operator sees one number for one kind of trouble.
-    {ERROR_HANDLE_DISK_FULL, 3026, "There is not enough space on the disk"},
-    {ERROR_DISK_FULL, 3026, "There is not enough space on the disk"},
-    {ERROR_FILE_EXISTS, 58, "File already exists"},
-    {ERROR_ALREADY_EXISTS, 58, "File already exists"},
-    {ERROR_INVALID_NAME, 52, "Bad file name or number"},
-    {ERROR_DIR_NOT_EMPTY, 75, "Path/File access error"},
-    {ERROR_WRITE_FAULT, 3043, "Disk or network error"},
-    {ERROR_READ_FAULT, 3043, "Disk or network error"},
-    {ERROR_GEN_FAILURE, 3043, "Disk or network error"},
-    {ERROR_IO_DEVICE, 3043, "Disk or network error"},
-    {ERROR_CRC, 3043, "Disk or network error"},
+    {ERROR_HANDLE_DISK_FULL, jet::kDiskFull, "There is not enough space on the disk"},
+    {ERROR_DISK_FULL, jet::kDiskFull, "There is not enough space on the disk"},
+    {ERROR_FILE_EXISTS, kErrFileAlreadyExists, "File already exists"},
+    {ERROR_ALREADY_EXISTS, kErrFileAlreadyExists, "File already exists"},
+    {ERROR_INVALID_NAME, kErrBadFileName, "Bad file name or number"},
+    {ERROR_DIR_NOT_EMPTY, kErrPathFileAccess, "Path/File access error"},
+    {ERROR_WRITE_FAULT, jet::kIoError, "Disk or network error"},
+    {ERROR_READ_FAULT, jet::kIoError, "Disk or network error"},
+    {ERROR_GEN_FAILURE, jet::kIoError, "Disk or network error"},
+    {ERROR_IO_DEVICE, jet::kIoError, "Disk or network error"},
+    {ERROR_CRC, jet::kIoError, "Disk or network error"},
 };
 
 bool IsDiskFull(DWORD code) { return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL; }
@@ -60,7 +61,19 @@ RuntimeError ErrorFromWin32(DWORD code) {
   for (const ErrorText& e : kErrors) {
     if (e.code == code) return RuntimeError(e.number, e.description);
   }
-  return RuntimeError(75, "Path/File access error (system error " + std::to_string(code) + ")");
+  return RuntimeError(kErrPathFileAccess,
+                      "Path/File access error (system error " + std::to_string(code) + ")");
+}
+
+void ReportUntrapped() noexcept {
+  try {
+    const jet::Error e = jet::ErrorOf(std::current_exception());
+    MsgBox("Run-time error '" + std::to_string(e.number()) + "':\r\n\r\n" + e.description(),
+           BoxIcon::kCritical);
+  } catch (...) {
+    // Not even the report could be shown; the program ends all the same.
+  }
+  EndProgram();
 }
 
 void MsgBox(const std::string& text, BoxIcon icon, const std::string& title) {
@@ -70,6 +83,20 @@ void MsgBox(const std::string& text, BoxIcon icon, const std::string& title) {
   MessageBoxA(GetActiveWindow(), text.c_str(), title.empty() ? kApplicationTitle : title.c_str(),
               type);
 }
+
+namespace {
+
+int ScreenDotsPerInch(int index) {
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen != nullptr ? GetDeviceCaps(screen, index) : 0;
+  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : 96;
+}
+
+}  // namespace
+
+int TwipsToPixelsX(int twips) { return MulDiv(twips, ScreenDotsPerInch(LOGPIXELSX), 1440); }
+int TwipsToPixelsY(int twips) { return MulDiv(twips, ScreenDotsPerInch(LOGPIXELSY), 1440); }
 
 HFONT CreateFormFont() {
   constexpr int kPoints = 8;

@@ -5,13 +5,14 @@
 // platform/win32.h, so the headless build runs this very code.
 //
 // A service that fails raises RuntimeError, which carries an error number
-// and a description all the way to the user.
+// and a description all the way to the user. It is an engine Error, so the
+// one translation of exceptions (jet::ErrorOf) keeps its number.
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 
+#include "format/error.h"
 #include "platform/win32.h"
 
 namespace tessmark::platform {
@@ -21,16 +22,28 @@ inline constexpr char kApplicationTitle[] = "Tessmark";
 // Window class of the text-entry box.
 inline constexpr char kInputBoxClass[] = "TessmarkInputBox";
 
-class RuntimeError : public std::runtime_error {
+class RuntimeError : public jet::Error {
  public:
-  RuntimeError(int32_t number, const std::string& description)
-      : std::runtime_error(description), number_(number) {}
-  int32_t number() const { return number_; }
-  std::string description() const { return what(); }
-
- private:
-  int32_t number_;
+  using jet::Error::Error;
 };
+
+// The runtime's own error numbers (the engine's are in format/error.h).
+inline constexpr int32_t kErrOutOfMemory = 7;
+static_assert(kErrOutOfMemory == jet::kOutOfMemory);
+inline constexpr int32_t kErrBadFileName = 52;
+inline constexpr int32_t kErrFileNotFound = 53;
+inline constexpr int32_t kErrFileAlreadyExists = 58;
+inline constexpr int32_t kErrDeviceUnavailable = 68;
+inline constexpr int32_t kErrPermissionDenied = 70;
+inline constexpr int32_t kErrRenameAcrossDrives = 74;
+inline constexpr int32_t kErrPathFileAccess = 75;
+inline constexpr int32_t kErrPathNotFound = 76;
+
+// The runtime's report of an error that no handler traps, for use inside a
+// catch block: whatever is being handled is shown ("Run-time error 'N':")
+// and the program ends. Window procedures end in it, so no exception ever
+// unwinds through the system's frames. Never throws.
+void ReportUntrapped() noexcept;
 
 // The runtime's error for a failed Win32 file call (GetLastError value).
 RuntimeError ErrorFromWin32(DWORD code);
@@ -51,6 +64,13 @@ std::string InputBox(const std::string& prompt, const std::string& title,
 // use it are gone. Null when the system cannot make it; controls then keep
 // the system font.
 HFONT CreateFormFont();
+
+// --- Screen resolution --------------------------------------------------------
+// Pixels for a length in twips (1/1440 inch) across and down the screen, at
+// its dots per inch, as the runtime's TwipsPerPixelX and TwipsPerPixelY
+// make them: 15 twips to the pixel at 96 dots per inch, 12 at 120, 10 at 144.
+int TwipsToPixelsX(int twips);
+int TwipsToPixelsY(int twips);
 
 // --- Mouse pointer ------------------------------------------------------------
 enum class MousePointer { kDefault, kHourglass };

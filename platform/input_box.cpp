@@ -9,8 +9,9 @@ namespace {
 
 constexpr int kPromptId = 100;
 constexpr int kEntryId = 101;
-constexpr int kClientWidth = 360;
-constexpr int kClientHeight = 130;
+// Geometry in twips, shown at the screen's resolution.
+constexpr int kClientWidth = 5400;
+constexpr int kClientHeight = 1950;
 
 struct OpenBox {
   bool done = false;
@@ -21,30 +22,36 @@ struct OpenBox {
 OpenBox* g_open = nullptr;  // the box being shown; boxes never overlap
 
 LRESULT CALLBACK InputBoxProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  switch (msg) {
-    case WM_COMMAND:
-      if (g_open != nullptr && (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL)) {
-        g_open->accepted = LOWORD(wparam) == IDOK;
-        if (g_open->accepted) {
-          HWND entry = GetDlgItem(hwnd, kEntryId);
-          const int n = GetWindowTextLengthA(entry);
-          std::string text(static_cast<size_t>(n) + 1, '\0');
-          text.resize(static_cast<size_t>(GetWindowTextA(entry, text.data(), n + 1)));
-          g_open->text = text;
+  // No exception may unwind through the system's frames.
+  try {
+    switch (msg) {
+      case WM_COMMAND:
+        if (g_open != nullptr && (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL)) {
+          g_open->accepted = LOWORD(wparam) == IDOK;
+          if (g_open->accepted) {
+            HWND entry = GetDlgItem(hwnd, kEntryId);
+            const int n = GetWindowTextLengthA(entry);
+            std::string text(static_cast<size_t>(n) + 1, '\0');
+            text.resize(static_cast<size_t>(GetWindowTextA(entry, text.data(), n + 1)));
+            g_open->text = text;
+          }
+          g_open->done = true;
         }
-        g_open->done = true;
-      }
-      return 0;
-    case DM_GETDEFID:
-      return MAKELONG(IDOK, DC_HASDEFID);
-    case WM_CLOSE:
-      if (g_open != nullptr) g_open->done = true;
-      return 0;
-    case WM_SETCURSOR:
-      if (ApplyMousePointer()) return TRUE;
-      return DefWindowProcA(hwnd, msg, wparam, lparam);
-    default:
-      return DefWindowProcA(hwnd, msg, wparam, lparam);
+        return 0;
+      case DM_GETDEFID:
+        return MAKELONG(IDOK, DC_HASDEFID);
+      case WM_CLOSE:
+        if (g_open != nullptr) g_open->done = true;
+        return 0;
+      case WM_SETCURSOR:
+        if (ApplyMousePointer()) return TRUE;
+        return DefWindowProcA(hwnd, msg, wparam, lparam);
+      default:
+        return DefWindowProcA(hwnd, msg, wparam, lparam);
+    }
+  } catch (...) {
+    ReportUntrapped();
+    return 0;
   }
 }
 
@@ -61,10 +68,12 @@ void RegisterInputBoxClass() {
   RegisterClassA(&wc);
 }
 
+// Adds a control at a place given in twips.
 HWND AddControl(HWND box, const char* cls, const char* text, DWORD style, DWORD ex_style, int x,
                 int y, int w, int h, int id, HFONT font) {
   HWND control =
-      CreateWindowExA(ex_style, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, box,
+      CreateWindowExA(ex_style, cls, text, WS_CHILD | WS_VISIBLE | style, TwipsToPixelsX(x),
+                      TwipsToPixelsY(y), TwipsToPixelsX(w), TwipsToPixelsY(h), box,
                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ModuleInstance(), nullptr);
   SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   return control;
@@ -77,7 +86,7 @@ std::string InputBox(const std::string& prompt, const std::string& title,
   RegisterInputBoxClass();
   HWND owner = GetActiveWindow();
   const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_DLGFRAME;
-  RECT frame{0, 0, kClientWidth, kClientHeight};
+  RECT frame{0, 0, TwipsToPixelsX(kClientWidth), TwipsToPixelsY(kClientHeight)};
   AdjustWindowRectEx(&frame, style, FALSE, WS_EX_DLGMODALFRAME);
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
@@ -88,14 +97,14 @@ std::string InputBox(const std::string& prompt, const std::string& title,
                              height, owner, nullptr, ModuleInstance(), nullptr);
   if (box == nullptr) throw ErrorFromWin32(GetLastError());
   HFONT font = CreateFormFont();
-  AddControl(box, "Static", prompt.c_str(), SS_LEFT | SS_NOPREFIX, 0, 10, 10, 260, 70, kPromptId,
-             font);
-  AddControl(box, "Button", "OK", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 0, 280, 10, 70, 23,
+  AddControl(box, "Static", prompt.c_str(), SS_LEFT | SS_NOPREFIX, 0, 150, 150, 3900, 1050,
+             kPromptId, font);
+  AddControl(box, "Button", "OK", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 0, 4200, 150, 1050, 345,
              IDOK, font);
-  AddControl(box, "Button", "Cancel", BS_PUSHBUTTON | WS_TABSTOP, 0, 280, 38, 70, 23, IDCANCEL,
+  AddControl(box, "Button", "Cancel", BS_PUSHBUTTON | WS_TABSTOP, 0, 4200, 570, 1050, 345, IDCANCEL,
              font);
   HWND entry = AddControl(box, "Edit", default_text.c_str(), ES_AUTOHSCROLL | WS_TABSTOP,
-                          WS_EX_CLIENTEDGE, 10, 95, 340, 22, kEntryId, font);
+                          WS_EX_CLIENTEDGE, 150, 1425, 5100, 330, kEntryId, font);
 
   OpenBox open;
   OpenBox* outer = g_open;

@@ -115,6 +115,7 @@ struct DatabaseBuilder::Impl {
       throw Error(kDatabaseExists,
                   "The file \"" + path + "\" exists already; it is not overwritten.");
     out = std::make_unique<OutputFile>(env, partial, h);
+    RemoveStaleSortScratch(*env, partial);
     out->Allocate();  // 0: header
     out->Allocate();  // 1: global usage map
     const std::vector<TableDecl> system = SystemTableDecls(o.version);
@@ -267,7 +268,7 @@ struct DatabaseBuilder::Impl {
     out_of_order.assign(t.layout.real_indexes.size(), false);
     const size_t share = options.index_memory / std::max<size_t>(1, t.layout.real_indexes.size());
     for (size_t i = 0; i < t.layout.real_indexes.size(); ++i)
-      sorters.push_back(std::make_unique<EntrySorter>(share));
+      sorters.push_back(std::make_unique<EntrySorter>(share, *env, partial));
     lv_writers.clear();
     for (size_t c = 0; c < t.layout.columns.size(); ++c)
       if (t.layout.columns[c].long_value())

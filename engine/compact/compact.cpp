@@ -15,6 +15,7 @@
 #include "compact/compact_verify.h"
 #include "compact/compactor.h"
 #include "db/database.h"
+#include "db/entry_sorter.h"
 #include "db/index_page.h"
 #include "format/env.h"
 #include "format/error.h"
@@ -111,15 +112,12 @@ std::string FirstErrors(const CheckReport& report) {
   return text;
 }
 
-// The refusal of a damaged source: the first of what is wrong with it,
-// then what the operator can do next. The one description both the command
-// line and the window show.
+// The refusal of a damaged source: the first of what is wrong with it, and
+// that nothing was changed. What the operator can do next depends on the
+// front end, which adds it.
 Error RefusedAsDamaged(const std::string& source, const std::string& findings) {
-  return Error(kDamaged, "The database '" + source +
-                             "' is damaged and was not compacted: " + findings +
-                             ". The file is unchanged; the command tessmark-cli check \"" + source +
-                             "\" lists every finding, and tessmark-cli repair can recover the "
-                             "database into a new file.");
+  return Error(kDamaged, "The database '" + source + "' is damaged and was not compacted: " +
+                             findings + ". The file is unchanged.");
 }
 
 // Ends a compaction that `failure` stopped: the copy is removed and the
@@ -145,12 +143,13 @@ Error RefusedAsDamaged(const std::string& source, const std::string& findings) {
                          "could not be read back for verification (" + e.description() + ")");
     }
     throw CopyRejected(kDamaged, "failed verification (" + e.description() + ")");
-  } catch (const std::bad_alloc& e) {
-    throw Error(kIoError, std::string("Compaction failed: ") + e.what());
-  } catch (const std::exception& e) {
-    if (failure.phase == Phase::kFlush)
-      throw Error(kIoError, std::string("Compaction failed: ") + e.what());
-    throw Error(kInternalError, InternalError(e.what()).description() + untouched);
+  } catch (...) {
+    // Not an Error: memory ran out, or a fault of ours; while the copy was
+    // being flushed, a failure of the system beneath it.
+    const Error e = ErrorOf(std::current_exception());
+    if (e.number() == kInternalError && failure.phase == Phase::kFlush)
+      throw Error(kIoError, "Compaction failed: " + e.description() + untouched);
+    throw Error(e.number(), e.description() + untouched);
   }
 }
 
@@ -300,6 +299,8 @@ void CompactDatabase(const std::string& source, const std::string& destination,
   for (const CatalogObject* t : src->Definitions()) tables.push_back({t->name, t->table_page()});
   const std::unique_ptr<OutputFile> created = CreateCopy(env, destination, src->header());
   OutputFile& out = *created;
+  // Holding the new file, this process alone may sort beside it.
+  RemoveStaleSortScratch(*env, destination);
 
   // What the phases share; the runner, declared last, has joined every
   // thread of theirs before any of it goes.

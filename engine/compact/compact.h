@@ -75,8 +75,7 @@ void CheckCopyPaths(Env& env, const std::string& source, const std::string& dest
 // been verified against the source; the source is never written to.
 // On failure throws Error and leaves no destination file behind. A damaged
 // source is refused with 3049, naming the first three findings of its check
-// and counting the rest, and saying that the file is unchanged and which
-// command lists every finding and which one recovers it into a new file.
+// and counting the rest, and saying that the file is unchanged.
 // Work is shared between the calling thread and one more: the source is
 // checked while the copy is written, and the copy's structure is checked
 // while its rows are digested; the Env's files must allow reads from two

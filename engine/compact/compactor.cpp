@@ -551,7 +551,7 @@ class Compactor {
     // those indexes (of small system tables) are sorted whole. Either way
     // the sorter spills to scratch files beyond its memory budget.
     const bool whole = id_segment >= 0;
-    EntrySorter sorter(whole ? kIndexSortMemory : kKeyRunMemory);
+    EntrySorter sorter(whole ? kIndexSortMemory : kKeyRunMemory, out_.env(), out_.path());
     const std::function<void(std::span<const uint8_t>)> emit_sorted = emit;
     std::vector<uint8_t> entry, run_key;
     // Most keys are unique: the first entry of a run waits here and goes

@@ -4,12 +4,17 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
+#include <new>
 #include <stdexcept>
 #include <string>
 
 namespace tessmark::jet {
 
 enum ErrorNumber : int32_t {
+  // Not a Jet number: memory ran out. The number DAO and the forms runtime
+  // report for it, so the operator sees one number for it everywhere.
+  kOutOfMemory = 7,
   kInvalidArgument = 3001,
   kFileNotFound = 3024,
   kDiskFull = 3026,
@@ -41,6 +46,24 @@ class Error : public std::runtime_error {
 // The error for a broken invariant: "Internal error: <what>."
 inline Error InternalError(const std::string& what) {
   return Error(kInternalError, "Internal error: " + what + ".");
+}
+
+// The number and description any exception stands for, for every place
+// that must report whatever was thrown: an Error (or an error type derived
+// from it) as it is, memory running out as kOutOfMemory, and anything else
+// as a fault of ours (kInternalError).
+inline Error ErrorOf(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const Error& e) {
+    return Error(e.number(), e.description());
+  } catch (const std::bad_alloc&) {
+    return Error(kOutOfMemory, "Out of memory");
+  } catch (const std::exception& e) {
+    return InternalError(e.what());
+  } catch (...) {
+    return InternalError("an exception of an unknown kind");
+  }
 }
 
 }  // namespace tessmark::jet

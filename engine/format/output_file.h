@@ -67,6 +67,7 @@ class OutputFile {
   void set_gate(WriteGate* gate) { gate_ = gate; }
 
   const std::string& path() const { return path_; }
+  Env& env() const { return *env_; }
 
  private:
   Env* env_;

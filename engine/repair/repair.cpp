@@ -13,6 +13,7 @@
 #include "compact/compact.h"
 #include "compact/compactor.h"
 #include "db/database.h"
+#include "db/entry_sorter.h"
 #include "db/index_page.h"
 #include "format/env.h"
 #include "format/error.h"
@@ -467,6 +468,7 @@ RepairReport RepairDatabase(const std::string& source, const std::string& destin
   CompactResult result;
   {
     OutputFile out(&env, temporary.path(), src->header());
+    RemoveStaleSortScratch(env, temporary.path());
     try {
       WriteSources sources;
       sources.rows = repairer.Rows();

@@ -57,7 +57,7 @@ int WINAPI ReleaseDC(HWND, HDC dc) { return reinterpret_cast<uintptr_t>(dc) == k
 
 int WINAPI GetDeviceCaps(HDC dc, int index) {
   if (reinterpret_cast<uintptr_t>(dc) != kScreenDc) return 0;
-  return index == LOGPIXELSY ? state().screen_dpi : 0;
+  return index == LOGPIXELSX || index == LOGPIXELSY ? state().screen_dpi : 0;
 }
 
 // kernel32's MulDiv, with which font heights are worked out: number *

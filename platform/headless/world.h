@@ -36,7 +36,8 @@ std::filesystem::path HostPath(const std::string& windows_path);
 
 // --- System -----------------------------------------------------------
 void SetScreenSize(int width, int height);
-// Dots per inch of the screen (GetDeviceCaps LOGPIXELSY); 96 after Reset.
+// Dots per inch of the screen, across and down (GetDeviceCaps LOGPIXELSX
+// and LOGPIXELSY); 96 after Reset.
 void SetScreenDpi(int dpi);
 void SetSystemVersion(DWORD major, DWORD minor, DWORD build, DWORD platform_id,
                       const std::string& service_pack);

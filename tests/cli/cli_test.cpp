@@ -22,6 +22,9 @@ bool HaveSample(const std::string& rel) {
 }
 
 TEST(Cli, HelpForTheProgramAndEachCommand) {
+  const CliResult v = RunCli("--version");
+  EXPECT_EQ(v.status, 0);
+  EXPECT_EQ(v.out, "tessmark-cli 1.0.0\n");
   CliResult r = RunCli("--help");
   EXPECT_EQ(r.status, 0);
   for (const std::string command : {"info", "check", "dump", "compact", "generate", "repair"}) {

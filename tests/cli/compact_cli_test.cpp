@@ -144,7 +144,7 @@ TEST(CliCompact, DamagedDatabaseLineSaysWhatToDoAndTheCheckDoesIt) {
   EXPECT_TRUE(r.out.empty()) << r.out;
   EXPECT_EQ(r.err.rfind("tessmark-cli: error 3049: ", 0), 0u) << r.err;
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one line: " << r.err;
-  const std::string advice = "The file is unchanged; the command tessmark-cli check \"" +
+  const std::string advice = "The file is unchanged. The command tessmark-cli check \"" +
                              db.string() +
                              "\" lists every finding, and tessmark-cli repair can recover the "
                              "database into a new file.\n";

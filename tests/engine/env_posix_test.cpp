@@ -1,5 +1,6 @@
 // The POSIX file environment: every operation's failures carry the Jet
-// error number the engine promises, and writes reach the file.
+// error number the engine promises, and writes reach the file. And the
+// index sort's scratch files, which go through whatever Env is in use.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -8,9 +9,12 @@
 #include <span>
 #include <vector>
 
+#include "db/entry_sorter.h"
 #include "format/env.h"
 #include "format/error.h"
 #include "tests/support/corpus.h"
+#include "tests/support/fault_env.h"
+#include "tests/support/mem_env.h"
 
 namespace tessmark::jet {
 namespace {
@@ -175,6 +179,64 @@ TEST(Env, DefaultCanBeReplacedAndRestored) {
   EXPECT_EQ(NumberOf([&] { DefaultEnv()->OpenForRead("x", LockMode::kShared); }), kIoError);
   SetDefaultEnv(nullptr);
   EXPECT_EQ(DefaultEnv(), PlatformEnv());
+}
+
+// Adds 20000 entries of 14 bytes, in an order far from sorted, to a sorter
+// of 64 KiB (several spilled runs), drains it and returns what came out.
+std::vector<std::vector<uint8_t>> SortSpilling(Env& env, size_t* runs = nullptr) {
+  EntrySorter sorter(1, env, "/db/new.mdb");
+  for (uint32_t i = 0; i < 20000; ++i) {
+    const uint32_t k = (i * 7919u) % 20000u;
+    std::vector<uint8_t> e(14, static_cast<uint8_t>(i % 3));
+    for (size_t b = 0; b < 4; ++b) e[b] = static_cast<uint8_t>(k >> (24 - 8 * b));
+    sorter.Add(e);
+  }
+  if (runs != nullptr) *runs = sorter.spilled_runs();
+  std::vector<std::vector<uint8_t>> out;
+  sorter.Drain([&](std::span<const uint8_t> e) { out.emplace_back(e.begin(), e.end()); });
+  return out;
+}
+
+TEST(EntrySorter, SpillsRunsBesideTheNewFileMergesThemAndRemovesThem) {
+  testing::MemEnv mem;
+  mem.MakeDirectory("/db");
+  size_t runs = 0;
+  const auto out = SortSpilling(mem, &runs);
+  EXPECT_GT(runs, 2u);
+  ASSERT_EQ(out.size(), 20000u);
+  EXPECT_TRUE(std::is_sorted(out.begin(), out.end()));
+  EXPECT_EQ(out.front()[3], 0);
+  EXPECT_EQ(out.back()[3], static_cast<uint8_t>(19999 & 0xFF));
+  EXPECT_TRUE(mem.Files().empty()) << mem.Files().front();
+}
+
+TEST(EntrySorter, AFailingScratchFileIsReportedAndNothingIsLeft) {
+  // The operation to fail: the second creation (one run exists), a write,
+  // the opening for the merge, and a read during it.
+  for (const char* op : {"create", "write", "open", "read"}) {
+    SCOPED_TRACE(op);
+    testing::MemEnv mem;
+    mem.MakeDirectory("/db");
+    testing::FaultEnv counter(&mem);
+    SortSpilling(counter);
+    uint64_t fail_at = 0;
+    int seen = 0;
+    for (const std::string& line : counter.log()) {
+      if (line.find(std::string(" ") + op + " /db/new.mdb.sort-scratch") == std::string::npos)
+        continue;
+      if (++seen == 2) fail_at = std::stoull(line);
+    }
+    ASSERT_NE(fail_at, 0u);
+    testing::FaultEnv env(&mem, {.fail_at = fail_at});
+    try {
+      SortSpilling(env);
+      ADD_FAILURE() << "the failure was not reported";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), kIoError);
+      EXPECT_NE(e.description().find("scratch file"), std::string::npos) << e.description();
+    }
+    EXPECT_TRUE(mem.Files().empty()) << mem.Files().front();
+  }
 }
 
 }  // namespace

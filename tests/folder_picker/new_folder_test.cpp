@@ -111,14 +111,14 @@ TEST_F(NewFolderTest, ExistingFoldersAndFilesAreRefusedAndAskedAgain) {
 
 TEST_F(NewFolderTest, OnlyReservedNamesAndForbiddenCharactersAreRefused) {
   const std::string reserved = "The names . and .. stand for the folder itself and its parent.";
-  const std::string forbidden = "A folder name cannot contain \\ / : * ? \" < > |";
+  const std::string forbidden = "A folder name cannot contain : * ? \" < > |";
   struct Refused {
     const char* name;
     const std::string& rule;
   };
   const Refused refused[] = {
-      {".", reserved},      {"..", reserved},      {"Sub\\Deeper", forbidden},
-      {"a/b", forbidden},   {"x:y", forbidden},    {"C:\\Elsewhere", forbidden},
+      {".", reserved},      {"..", reserved},      {"Sub\\..", reserved},
+      {"./b", reserved},    {"x:y", forbidden},    {"C:\\Elsewhere", forbidden},
       {"a*", forbidden},    {"what?", forbidden},  {"say \"hi\"", forbidden},
       {"<tag>", forbidden}, {"pipe|d", forbidden},
   };
@@ -135,12 +135,12 @@ TEST_F(NewFolderTest, OnlyReservedNamesAndForbiddenCharactersAreRefused) {
     EXPECT_EQ(boxes[i], std::string(refused[i].name) + "\r\n" + refused[i].rule +
                             "\r\nEnter a different name and try again.");
   }
-  EXPECT_FALSE(fs::exists(Host("Data\\Sub\\Deeper")));
   EXPECT_FALSE(fs::exists(Host("Elsewhere")));
   EXPECT_EQ(Showings(), 1u);
 
-  // Dots elsewhere in a name are no parent reference.
-  for (const char* name : {"v1..2", "..x", "a.b.c"}) {
+  // Dots elsewhere in a name are no parent reference, and a name may reach
+  // into a folder that exists.
+  for (const char* name : {"v1..2", "..x", "a.b.c", "Sub\\Deeper"}) {
     SCOPED_TRACE(name);
     BrowseOptions.InitialFolder = "C:\\Data";
     NewFolder({name});
@@ -149,6 +149,19 @@ TEST_F(NewFolderTest, OnlyReservedNamesAndForbiddenCharactersAreRefused) {
     EXPECT_TRUE(fs::is_directory(Host(std::string("Data\\") + name)));
   }
   EXPECT_EQ(hl::MessageBoxes().size(), std::size(refused));
+}
+
+TEST_F(NewFolderTest, AMissingParentIsReportedAsNotCreated) {
+  NewFolder({"Missing\\Deeper", std::nullopt});
+  Then([] { user::ClickCancel(); });
+  BrowseForFolder();
+  EXPECT_TRUE(ScriptDone());
+  const std::vector<std::string> boxes = CriticalBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_NE(boxes[0].find("C:\\Data\\Missing\\Deeper could not be created"), std::string::npos)
+      << boxes[0];
+  EXPECT_FALSE(fs::exists(Host("Data\\Missing")));
+  EXPECT_EQ(Showings(), 1u);
 }
 
 TEST_F(NewFolderTest, AFileSystemRefusalIsReportedAndNothingRestarts) {

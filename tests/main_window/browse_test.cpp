@@ -91,11 +91,14 @@ TEST_F(BrowseTest, ABoxNamingAFileKeepsItOnCancel) {
       {true, "C:\\Nowhere", "", "C:\\Nowhere", "C:\\Nowhere\\backup.mdb", "C:\\Nowhere"},
       {false, "C:\\Backups.2020", "", "C:\\Backups.2020", "C:\\Backups.2020\\qvd.mdb",
        "C:\\Backups.2020"},
-      // A file, existing or with an extension, starts the picker in its
+      {false, "C:\\Backups.2021", "", "C:\\Backups.2021", "C:\\Backups.2021\\qvd.mdb",
+       "C:\\Backups.2021"},
+      // A file, existing or ending in .mdb, starts the picker in its
       // folder and is left as it was on Cancel, whichever option is selected.
       {false, "C:\\Data\\qvd.mdb", "", "C:\\Data", "C:\\Data\\qvd.mdb", "C:\\Data"},
       {true, "C:\\Data\\qvd.mdb", "", "C:\\Data", "C:\\Data\\qvd.mdb", "C:\\Data"},
       {false, "C:\\Data\\other.mdb", "", "C:\\Data", "C:\\Data\\other.mdb", "C:\\Data"},
+      {false, "C:\\Data\\Old.MDB", "", "C:\\Data", "C:\\Data\\Old.MDB", "C:\\Data"},
       {false, "C:\\Data\\catalog", "", "C:\\Data", "C:\\Data\\catalog", "C:\\Data"},
       {true, "C:\\backup.mdb", "", "C:\\", "C:\\backup.mdb", "C:\\"},
       // OK on a folder composes it with the selected database, also when it

@@ -116,16 +116,17 @@ TEST_F(CompactionTest, LeftoverTemporaryFileIsNeverDeleted) {
   if (!PutDatabase("Data\\qvd.mdb")) GTEST_SKIP() << "no sample database";
   WriteFile("Data\\qvd1.mdb", "perhaps the only good copy");
   const auto before = Files();
-  const jet::Error expected = EngineVerdict(OnC("Data\\qvd.mdb"), OnC("Data\\qvd1.mdb"));
-  ASSERT_EQ(expected.number(), jet::kDatabaseExists);
+  const std::string text =
+      "3204 Description: The file 'C:\\Data\\qvd1.mdb' already exists; it may be left from an "
+      "earlier compaction. Move it away before compacting again.";
 
   Compact("C:\\Data\\qvd.mdb");
-  ExpectErrorBox(1, "3204 Description: " + expected.description());
+  ExpectErrorBox(1, text);
   EXPECT_EQ(Files(), before);
 
   // Pressing again runs the whole routine again, hourglass first.
   ASSERT_TRUE(Click(kCommand2));
-  ExpectErrorBox(2, "3204 Description: " + expected.description());
+  ExpectErrorBox(2, text);
   EXPECT_EQ(headless::CursorHistory(), (std::vector<bool>{true, false, true, false}));
   EXPECT_EQ(Files(), before);
   EXPECT_EQ(PathBox(), "C:\\Data\\qvd.mdb");
@@ -147,7 +148,6 @@ TEST_F(CompactionTest, EngineRefusalLeavesTheSourceAlone) {
   EXPECT_EQ(Files(), before);
 }
 
-#if TESSMARK_REAL_ENGINE
 TEST_F(CompactionTest, DamagedDatabaseBoxNamesThreeFindingsAndWhatToDo) {
   if (!PutDatabase("Data\\qvd.mdb")) GTEST_SKIP() << "no sample database";
   // Every data page records a wrong free space: more findings than the
@@ -168,14 +168,9 @@ TEST_F(CompactionTest, DamagedDatabaseBoxNamesThreeFindingsAndWhatToDo) {
   for (size_t at = text.find("error: "); at != std::string::npos; at = text.find("error: ", at + 1))
     ++findings;
   EXPECT_EQ(findings, 3u) << text;
-  EXPECT_NE(text.find(" more). The file is unchanged; the command tessmark-cli check \""),
-            std::string::npos)
-      << text;
-  EXPECT_TRUE(text.ends_with(
-      "lists every finding, and tessmark-cli repair can recover the database into a new file."))
-      << text;
+  EXPECT_TRUE(text.ends_with(" more). The file is unchanged.")) << text;
+  EXPECT_EQ(text.find("tessmark-cli"), std::string::npos) << "no command line here: " << text;
 }
-#endif
 
 TEST_F(CompactionTest, FailedReplaceKeepsTheSourceAndTheCompactedCopy) {
   if (!PutDatabase("Data\\qvd.mdb")) GTEST_SKIP() << "no sample database";

@@ -45,9 +45,11 @@ class Form1Test : public UiTest {
     user_ = std::make_unique<headless::ScriptedUser>();
   }
 
-  // A fresh window system on the same drive C: with a new Form1, as at start.
-  void StartAgain() {
+  // A fresh window system on the same drive C: with a new Form1, as at
+  // start, on a screen of `dpi` dots per inch.
+  void StartAgain(int dpi = 96) {
     RunWholeProgram();
+    headless::SetScreenDpi(dpi);
     platform::StartProgram();
     form_ = std::make_unique<Form1>();
     ASSERT_TRUE(form_->Create(SW_SHOWNORMAL));

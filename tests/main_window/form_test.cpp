@@ -110,6 +110,35 @@ TEST_F(Form1Test, StartsAsDesigned) {
                                        Control(kOption1Server), Control(kText1)}));
 }
 
+TEST_F(Form1Test, GeometryFollowsTheScreensResolution) {
+  // Client area and controls (left, top, width, height), in twips.
+  const std::pair<ControlId, RECT> designed[] = {
+      {kLabel1, {120, 120, 1335, 495}},         {kText1, {1440, 120, 3495, 405}},
+      {kCommand1, {5160, 120, 1095, 375}},      {kCommand2, {480, 1080, 2415, 495}},
+      {kCommand3, {3360, 1080, 2655, 495}},     {kOption1Server, {1560, 600, 1575, 255}},
+      {kOption1Client, {3240, 600, 1815, 255}},
+  };
+  for (const int dpi : {96, 120, 144}) {
+    SCOPED_TRACE(std::to_string(dpi) + " dots per inch");
+    StartAgain(dpi);
+    const auto px = [dpi](LONG twips) { return MulDiv(twips, dpi, 1440); };
+    RECT client;
+    GetClientRect(form_->hwnd(), &client);
+    EXPECT_EQ(client.right, px(6450));
+    EXPECT_EQ(client.bottom, px(2010));
+    for (const auto& [id, t] : designed) {
+      RECT r;
+      GetWindowRect(Control(id), &r);
+      POINT at{r.left, r.top};
+      ScreenToClient(form_->hwnd(), &at);
+      EXPECT_EQ(at.x, px(t.left)) << id;
+      EXPECT_EQ(at.y, px(t.top)) << id;
+      EXPECT_EQ(r.right - r.left, px(t.right)) << id;
+      EXPECT_EQ(r.bottom - r.top, px(t.bottom)) << id;
+    }
+  }
+}
+
 TEST_F(Form1Test, OptionsComposeThePathFromTheSelectedFolder) {
   // Before any Browse the folder is empty.
   ASSERT_TRUE(Click(kOption1Client));
@@ -251,6 +280,7 @@ TEST_F(Form1Test, AnErrorInBrowseOrAnOptionIsReportedAndEndsTheProgram) {
   // failing statement instead.
   const auto runtime_error = [] { throw platform::RuntimeError(5, "Invalid procedure call"); };
   const auto out_of_memory = [] { throw std::bad_alloc(); };
+  const auto unknown = [] { throw 42; };
   struct Case {
     const char* what;
     ControlId clicked;
@@ -266,7 +296,11 @@ TEST_F(Form1Test, AnErrorInBrowseOrAnOptionIsReportedAndEndsTheProgram) {
        "Run-time error '5':\r\n\r\nInvalid procedure call", true},
       {"client option", kOption1Client, out_of_memory, "Run-time error '7':\r\n\r\nOut of memory",
        true},
+      {"Browse", kCommand1, unknown,
+       "Run-time error '30000':\r\n\r\nInternal error: an exception of an unknown kind.", true},
       {"Compact Database", kCommand2, runtime_error, kInvalidEntry, false},
+      {"Compact Database", kCommand2, out_of_memory, kInvalidEntry, false},
+      {"Compact Database", kCommand2, unknown, kInvalidEntry, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -287,6 +321,22 @@ TEST_F(Form1Test, AnErrorInBrowseOrAnOptionIsReportedAndEndsTheProgram) {
     EXPECT_EQ(platform::ProgramEnding(), c.ends);
     EXPECT_TRUE(BrowseCalls().empty()) << "the handler stopped at the failing statement";
   }
+  // RandC traps every error, of any kind, in its own box.
+  for (const std::function<void()>& failure :
+       {std::function<void()>(out_of_memory), std::function<void()>(unknown)}) {
+    StartAgain();
+    g_edit_proc =
+        SetWindowLongPtrA(Control(kText1), GWLP_WNDPROC, platform::WndProcToLong(FailingPathBox));
+    g_text_failure = failure;
+    form_->RandC();
+    g_text_failure = nullptr;
+    ASSERT_EQ(headless::MessageBoxes().size(), 1u);
+    EXPECT_EQ(headless::MessageBoxes()[0].caption, "RandC");
+    EXPECT_FALSE(platform::ProgramEnding());
+    EXPECT_EQ(platform::GetMousePointer(), platform::MousePointer::kDefault);
+  }
+  EXPECT_EQ(headless::MessageBoxes()[0].text,
+            "30000 Description: Internal error: an exception of an unknown kind.");
 }
 
 TEST_F(Form1Test, CompactDatabaseRejectsWhatIsNotAnOrdinaryFile) {

@@ -145,13 +145,16 @@ TEST_F(FormsRuntimeTest, MessageBoxesCarryTitleAndIcon) {
   EXPECT_EQ(boxes[2].type & MB_ICONMASK, static_cast<UINT>(MB_ICONHAND));
 }
 
-TEST_F(FormsRuntimeTest, FormFontIsEightPointMsSansSerifAtTheScreensResolution) {
+TEST_F(FormsRuntimeTest, FormFontAndTwipsFollowTheScreensResolution) {
   const struct {
     int dpi;
     LONG height;
-  } cases[] = {{96, -11}, {120, -13}, {144, -16}};
+    int label_width, label_height;  // 1335 by 495 twips
+  } cases[] = {{96, -11, 89, 33}, {120, -13, 111, 41}, {144, -16, 134, 50}};
   for (const auto& c : cases) {
     headless::SetScreenDpi(c.dpi);
+    EXPECT_EQ(platform::TwipsToPixelsX(1335), c.label_width);
+    EXPECT_EQ(platform::TwipsToPixelsY(495), c.label_height);
     HFONT font = platform::CreateFormFont();
     LOGFONTA made{};
     ASSERT_EQ(GetObjectA(font, sizeof made, &made), static_cast<int>(sizeof made));
