@@ -6,14 +6,6 @@
 #include <string>
 #include <system_error>
 
-#ifdef _WIN32
-#include <io.h>
-#define TESSMARK_ISATTY _isatty
-#else
-#include <unistd.h>
-#define TESSMARK_ISATTY isatty
-#endif
-
 #include "check/checker.h"
 #include "cli/command.h"
 #include "cli/progress_line.h"
@@ -46,7 +38,7 @@ int Run(const Arguments& args) {
   std::error_code size_error;
   const uintmax_t size = std::filesystem::file_size(args.path, size_error);
   ProgressLine line(std::cerr,
-                    WantsProgress(args.quiet, TESSMARK_ISATTY(2) != 0, size_error ? 0 : size));
+                    WantsProgress(args.quiet, StderrIsTerminal(), size_error ? 0 : size));
   jet::CheckOptions options;
   options.progress = [&line](uint64_t done, uint64_t total) { line.Show("checking", done, total); };
   const jet::CheckReport report = jet::CheckDatabase(*db, options);
@@ -72,6 +64,7 @@ std::function<int()> Define(CLI::App& app) {
   return [args] { return Run(*args); };
 }
 
-CommandRegistration registration{{"check", "check a database and report damage", kDetails, Define}};
+const CommandRegistration kRegistration{
+    {"check", "check a database and report damage", kDetails, Define}};
 
 }  // namespace tessmark::cli::check

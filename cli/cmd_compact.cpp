@@ -9,14 +9,6 @@
 #include <string>
 #include <system_error>
 
-#ifdef _WIN32
-#include <io.h>
-#define TESSMARK_ISATTY _isatty
-#else
-#include <unistd.h>
-#define TESSMARK_ISATTY isatty
-#endif
-
 #include "cli/command.h"
 #include "cli/json_text.h"
 #include "cli/progress_line.h"
@@ -31,8 +23,6 @@ const char kDetails[] =
     "is written beside it, verified, flushed and then renamed over it, so a\n"
     "failure at any point leaves the original under its name.\n\n"
     "Exit status: 0 done, 1 refused or failed, 2 usage error.";
-
-constexpr int kExitFailed = 1;
 
 // Seconds of each phase, in the order of the phases. Checking and writing
 // run side by side, and so do flushing and verifying where they can.
@@ -62,7 +52,7 @@ int Run(const Arguments& args) {
   std::error_code size_error;
   const uintmax_t size = std::filesystem::file_size(source, size_error);
   ProgressLine line(std::cerr,
-                    WantsProgress(args.quiet, TESSMARK_ISATTY(2) != 0, size_error ? 0 : size));
+                    WantsProgress(args.quiet, StderrIsTerminal(), size_error ? 0 : size));
   const auto start = std::chrono::steady_clock::now();
   auto since_start = [&start] {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -74,10 +64,10 @@ int Run(const Arguments& args) {
     if (p.pages_total > 0) {
       pages_done = p.pages_done;
       pages_total = p.pages_total;
-    } else if (std::string(p.phase) == "verifying") {
+    } else if (p.phase == jet::Phase::kVerify) {
       pages_done = pages_total = 0;
     }
-    line.Show(std::string("compacting, ") + p.phase, pages_done, pages_total);
+    line.Show(std::string("compacting, ") + jet::PhaseName(p.phase), pages_done, pages_total);
   };
   jet::CompactStats stats;
   options.stats = &stats;

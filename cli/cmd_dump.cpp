@@ -161,7 +161,7 @@ std::function<int()> Define(CLI::App& app) {
   return [args] { return Run(*args); };
 }
 
-CommandRegistration registration{
+const CommandRegistration kRegistration{
     {"dump", "write the rows of tables as CSV or JSON", kDetails, Define}};
 
 }  // namespace tessmark::cli::dump

@@ -24,9 +24,6 @@ const char kDetails[] =
     "renamed to OUT.mdb.\n\n"
     "Exit status: 0 done, 1 failed, 2 usage error.";
 
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-
 struct Arguments {
   jet::CatalogOptions options;
   std::string out;
@@ -175,7 +172,7 @@ std::function<int()> Define(CLI::App& app) {
   return [args] { return Run(*args); };
 }
 
-CommandRegistration registration{
+const CommandRegistration kRegistration{
     {"generate", "write a new, realistic backup catalog (server or client)", kDetails, Define}};
 
 }  // namespace tessmark::cli::generate

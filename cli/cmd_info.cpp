@@ -58,7 +58,7 @@ std::function<int()> Define(CLI::App& app) {
   return [path] { return Run(*path); };
 }
 
-CommandRegistration registration{
+const CommandRegistration kRegistration{
     {"info", "show the version, size and tables of a database", kDetails, Define}};
 
 }  // namespace tessmark::cli::info

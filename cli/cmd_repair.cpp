@@ -32,9 +32,6 @@ const char kDetails[] =
     "report); 2 nothing written: a usage error, a refused source or\n"
     "destination, or nothing could be recovered.";
 
-constexpr int kExitLost = 1;
-constexpr int kExitNothing = 2;
-
 struct Arguments {
   std::string source;
   std::string destination;
@@ -148,7 +145,7 @@ int Run(const Arguments& args) {
     report = jet::RepairDatabase(args.source, args.destination, options);
   } catch (const jet::Error& e) {
     ReportError(e);
-    return kExitNothing;
+    return kExitNothingWritten;
   }
   if (args.json) {
     PrintJson(args, report);

@@ -4,7 +4,7 @@
 //
 //   namespace tessmark::cli::name {
 //   std::function<int()> Define(CLI::App& app);  // declares options, returns the run
-//   CommandRegistration registration{{"name", "summary", kDetails, Define}};
+//   const CommandRegistration kRegistration{{"name", "summary", kDetails, Define}};
 //   }
 //
 // The registry parses the command line with CLI11, which also writes each
@@ -38,8 +38,18 @@ struct CommandRegistration {
 
 const std::vector<Command>& Commands();
 
-// Exit codes shared by every subcommand; a usage error exits with 2.
-enum ExitCode { kExitOk = 0, kExitDamaged = 1, kExitCannotOpen = 2 };
+// The exit codes of every command, in one list: 0 done, 1 the command ran
+// but what it found or wrote is not all that was hoped for, 2 nothing was
+// done.
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitDamaged = 1,         // check, dump: the database is damaged
+  kExitFailed = 1,          // compact, generate: refused or failed
+  kExitLost = 1,            // repair: written, but not every row came back unchanged
+  kExitCannotOpen = 2,      // check, dump, info: the database cannot be opened
+  kExitNothingWritten = 2,  // repair: nothing was written
+  kExitUsage = 2,           // a usage error, for every command
+};
 
 // Prints "tessmark-cli: error N: description" on stderr.
 void ReportError(const jet::Error& error);

@@ -29,8 +29,6 @@ void ReportError(const jet::Error& error) {
 
 namespace {
 
-constexpr int kExitUsage = 2;
-
 // CLI11's help, with the usage line first, and options shown with the
 // name of their value only ("--size SIZE"): what the value must be, and
 // whether the option is needed, its description says.

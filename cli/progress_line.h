@@ -11,9 +11,23 @@
 #include <string>
 #include <string_view>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace tessmark::cli {
 
 inline constexpr uint64_t kProgressFromBytes = 64ull << 20;
+
+inline bool StderrIsTerminal() {
+#ifdef _WIN32
+  return _isatty(2) != 0;
+#else
+  return isatty(2) != 0;
+#endif
+}
 
 inline bool WantsProgress(bool quiet, bool stderr_is_terminal, uint64_t file_bytes) {
   return !quiet && stderr_is_terminal && file_bytes > kProgressFromBytes;

@@ -215,7 +215,7 @@ void VerifyCopy(Database& src, const std::string& destination, Env* env,
 // Passes a check's page counts on as progress of `phase`; empty when nobody
 // listens.
 std::function<void(uint64_t, uint64_t)> PageProgress(
-    const std::function<void(const CompactProgress&)>& report, const char* phase) {
+    const std::function<void(const CompactProgress&)>& report, Phase phase) {
   if (!report) return {};
   return [report, phase](uint64_t done, uint64_t total) {
     report(CompactProgress{phase, 0, 1, done, total});
@@ -323,7 +323,7 @@ void CompactDatabase(const std::string& source, const std::string& destination,
   });
   runner.Run(Phase::kCheck, 1, [&] {
     source_sound = CheckSource(*src, source, source_digests, gate,
-                               PageProgress(runner.Reporter(), PhaseName(Phase::kCheck)));
+                               PageProgress(runner.Reporter(), Phase::kCheck));
   });
   Settle(runner, out);
 
@@ -340,7 +340,7 @@ void CompactDatabase(const std::string& source, const std::string& destination,
   runner.Run(Phase::kVerify, 1, [&] {
     VerifyCopy(*src, destination, env, result, options.reset_autonumber,
                source_sound ? &source_digests : nullptr,
-               PageProgress(runner.Reporter(), PhaseName(Phase::kVerify)));
+               PageProgress(runner.Reporter(), Phase::kVerify));
   });
   Settle(runner, out);
 

@@ -11,9 +11,24 @@ namespace tessmark::jet {
 
 class Env;
 
+// The phases of a compaction, in the order in which their errors take
+// precedence: when phases that ran at the same time both failed, the
+// earlier one's error is reported (the writer stopped because the check
+// refused the source fails as well).
+enum class Phase : uint8_t {
+  kCheck,   // the source is checked, its rows digested
+  kWrite,   // the copy is written
+  kFlush,   // the copy goes to stable storage and is closed
+  kVerify,  // the copy is checked and compared with the source
+  kCommit,  // the verified copy is handed over (CompactOptions::on_verified)
+};
+
+// "checking", "writing", "flushing", "verifying", "committing".
+const char* PhaseName(Phase phase);
+
 // How long one phase of a compaction took.
 struct PhaseTime {
-  std::string phase;  // as CompactProgress names it
+  std::string phase;  // its PhaseName
   double seconds = 0;
 };
 
@@ -28,15 +43,14 @@ struct CompactStats {
   std::vector<PhaseTime> phases;  // in the order of the compaction's phases
 };
 
-// Progress of a compaction: a phase name ("checking", "writing",
-// "flushing", "verifying", "committing"; the source is checked while the
+// Progress of a compaction: the phase (the source is checked while the
 // copy is written, and the copy flushed while it is verified where the
 // file system allows), and within it the work done out of all: tables
 // while writing, else 0 of 1 as the phase begins. The checks of the source
 // and of the copy also count the pages read out of the file's (both 0
 // where pages are not counted).
 struct CompactProgress {
-  const char* phase = "";
+  Phase phase = Phase::kCheck;
   uint32_t done = 0;
   uint32_t total = 0;
   uint64_t pages_done = 0;

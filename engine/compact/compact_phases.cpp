@@ -20,7 +20,7 @@ PhaseRunner::~PhaseRunner() { Join(); }
 
 void PhaseRunner::Start(Phase phase, uint32_t total, std::function<void()> body) {
   try {
-    Report(CompactProgress{PhaseName(phase), 0, total, 0, 0});
+    Report(CompactProgress{phase, 0, total, 0, 0});
     threads_.emplace_back([this, phase, body = std::move(body)] { Timed(phase, body); });
   } catch (...) {
     // The phase never began.
@@ -30,7 +30,7 @@ void PhaseRunner::Start(Phase phase, uint32_t total, std::function<void()> body)
 
 void PhaseRunner::Run(Phase phase, uint32_t total, const std::function<void()>& body) {
   Timed(phase, [&] {
-    Report(CompactProgress{PhaseName(phase), 0, total, 0, 0});
+    Report(CompactProgress{phase, 0, total, 0, 0});
     body();
   });
 }

@@ -17,20 +17,7 @@
 
 namespace tessmark::jet {
 
-// In the order in which their errors take precedence: when phases that
-// ran at the same time both failed, the earlier one's error is reported
-// (the writer stopped because the check refused the source fails as well).
-enum class Phase : uint8_t {
-  kCheck,   // the source is checked, its rows digested
-  kWrite,   // the copy is written
-  kFlush,   // the copy goes to stable storage and is closed
-  kVerify,  // the copy is checked and compared with the source
-  kCommit,  // the verified copy is handed over (CompactOptions::on_verified)
-};
-inline constexpr size_t kPhaseCount = 5;
-
-// "checking", "writing", "flushing", "verifying", "committing".
-const char* PhaseName(Phase phase);
+inline constexpr size_t kPhaseCount = 5;  // of Phase
 
 struct PhaseFailure {
   Phase phase;

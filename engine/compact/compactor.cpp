@@ -159,8 +159,8 @@ class Compactor {
       WriteTable(defs[i], result_.table_ids.at(tables[i].id));
       ++result_.tables;
       if (options_.progress)
-        options_.progress(
-            CompactProgress{"writing", result_.tables, static_cast<uint32_t>(tables.size()), 0, 0});
+        options_.progress(CompactProgress{Phase::kWrite, result_.tables,
+                                          static_cast<uint32_t>(tables.size()), 0, 0});
     }
     if (!host_.empty()) out_.Write(hosts_[host_index_], host_.Finish());
     // Page 0 travels unchanged: it refers to no other page.

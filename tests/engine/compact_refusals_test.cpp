@@ -341,7 +341,7 @@ TEST_F(CompactRefusalTest, FaultInAnyPhaseIsAnInternalError) {
     for (const std::function<void()>& fault : faults) {
       CompactOptions options;
       options.progress = [&](const CompactProgress& p) {
-        if (p.phase == phase && (phase != "writing" || p.done > 0)) fault();
+        if (PhaseName(p.phase) == phase && (phase != "writing" || p.done > 0)) fault();
       };
       const std::string why = Refused(source_, dest_, kInternalError, options);
       EXPECT_EQ(why,

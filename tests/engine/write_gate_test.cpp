@@ -88,7 +88,7 @@ TEST(PhaseRunnerTest, TheEarliestFailedPhaseIsReportedWhereverEachRan) {
   };
   for (const Case& c : cases) {
     std::vector<std::string> heard;
-    PhaseRunner runner([&](const CompactProgress& p) { heard.emplace_back(p.phase); });
+    PhaseRunner runner([&](const CompactProgress& p) { heard.emplace_back(PhaseName(p.phase)); });
     auto body = [](Phase phase, bool fails) {
       return [phase, fails] {
         if (fails) throw Error(kIoError, PhaseName(phase));
