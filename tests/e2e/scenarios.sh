@@ -35,8 +35,16 @@ same_content() {
     fail "content differs (see $work/content.diff)"
 }
 
-scenario_start() {
-  start_session start
+# The window as it opens on a screen of the given DPI (the prefix's
+# LogPixels): every control and caption there, the captions whole, the
+# geometry scaled from twips at that DPI. Screenshot under the given name.
+start_at_dpi() {
+  local name=$1 shot=$2 dpi=$3
+  start_session "$name"
+  if [ "$dpi" != 96 ]; then
+    "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+      >>"$work/wineboot.log" 2>&1 || fail "could not set the screen's DPI to $dpi"
+  fi
   # OLE traced: the system's folder dialog needs it started on the program's
   # thread, before the window, and the program ends it at exit.
   WINEDEBUG=+ole start_app
@@ -53,13 +61,24 @@ scenario_start() {
   caption_whole "$main_title" Static "Select path for database: "
   caption_whole "$main_title" Button "Server (qvd.mdb)"
   caption_whole "$main_title" Button "Client (backup.mdb)"
-  screenshot 1-start
+  # Compact Database is 2415 x 495 twips; a window that ignores the DPI keeps
+  # its 96-DPI size of 161 x 33.
+  local size
+  size=$(awk -F'|' '$1 == "Button" && $2 == "Compact Database" { split($3, r, ","); print r[3] "x" r[4] }' \
+    <<<"$listing")
+  [ "$size" = "$(((2415 * dpi + 720) / 1440))x$(((495 * dpi + 720) / 1440))" ] ||
+    fail "Compact Database is $size pixels at $dpi DPI"
+  screenshot "$shot"
   driver press "$main_title" Cancel
   driver gone "$main_title" 30 || fail "Cancel did not end the program"
   wait "$app_pid" 2>/dev/null
   grep -q 'trace:ole:OleInitialize' "$work/app.log" || fail "the program did not start OLE"
   grep -q 'trace:ole:OleUninitialize' "$work/app.log" || fail "the program did not end OLE"
 }
+
+scenario_start() { start_at_dpi start 1-start 96; }
+# A desk at 150 %.
+scenario_start_144dpi() { start_at_dpi start_144dpi 1-start-144dpi 144; }
 
 scenario_compact() {
   start_session compact
