@@ -17,7 +17,7 @@ packages=(
   cmake ninja-build g++ clang clang-format libclang-rt-14-dev libgtest-dev libgmock-dev
   mdbtools python3 time libcli11-dev nlohmann-json3-dev
   g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev
-  wine wine64 fonts-wine xvfb xdotool x11-apps imagemagick icoutils
+  wine wine64 fonts-wine xvfb xdotool x11-apps imagemagick icoutils zip unzip
 )
 # Wine's 32-bit half; its loader only runs on kernels that execute 32-bit code,
 # but where they do, the shipped 32-bit program is tested as it is.

@@ -35,8 +35,16 @@ same_content() {
     fail "content differs (see $work/content.diff)"
 }
 
-scenario_start() {
-  start_session start
+# The window as it opens on a screen of the given DPI (the prefix's
+# LogPixels): every control and caption there, the captions whole, the
+# geometry scaled from twips at that DPI. Screenshot under the given name.
+start_at_dpi() {
+  local name=$1 shot=$2 dpi=$3
+  start_session "$name"
+  if [ "$dpi" != 96 ]; then
+    "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+      >>"$work/wineboot.log" 2>&1 || fail "could not set the screen's DPI to $dpi"
+  fi
   # OLE traced: the system's folder dialog needs it started on the program's
   # thread, before the window, and the program ends it at exit.
   WINEDEBUG=+ole start_app
@@ -53,13 +61,24 @@ scenario_start() {
   caption_whole "$main_title" Static "Select path for database: "
   caption_whole "$main_title" Button "Server (qvd.mdb)"
   caption_whole "$main_title" Button "Client (backup.mdb)"
-  screenshot 1-start
+  # Compact Database is 2415 x 495 twips; a window that ignores the DPI keeps
+  # its 96-DPI size of 161 x 33.
+  local size
+  size=$(awk -F'|' '$1 == "Button" && $2 == "Compact Database" { split($3, r, ","); print r[3] "x" r[4] }' \
+    <<<"$listing")
+  [ "$size" = "$(((2415 * dpi + 720) / 1440))x$(((495 * dpi + 720) / 1440))" ] ||
+    fail "Compact Database is $size pixels at $dpi DPI"
+  screenshot "$shot"
   driver press "$main_title" Cancel
   driver gone "$main_title" 30 || fail "Cancel did not end the program"
   wait "$app_pid" 2>/dev/null
   grep -q 'trace:ole:OleInitialize' "$work/app.log" || fail "the program did not start OLE"
   grep -q 'trace:ole:OleUninitialize' "$work/app.log" || fail "the program did not end OLE"
 }
+
+scenario_start() { start_at_dpi start 1-start 96; }
+# A desk at 150 %.
+scenario_start_144dpi() { start_at_dpi start_144dpi 1-start-144dpi 144; }
 
 scenario_compact() {
   start_session compact
@@ -258,6 +277,55 @@ scenario_new_folder() {
   driver press "Select Catalog" Cancel
   driver gone "Select Catalog" 30
   driver press "$main_title" Cancel
+}
+
+# The package an operator takes to a desk, made by tools/package.sh for the
+# build Wine runs here, unpacked into the prefix and run from there: the
+# command line compacts a generated catalog in place, the window opens.
+scenario_package() {
+  start_session package
+  local arch=${WINE_PRESET#mingw-} name bits
+  bits=$([ "$arch" = i686 ] && echo 32 || echo 64)
+  name=tessmark-1.0-win$bits
+  step "tools/package.sh --arch $arch"
+  JOBS=2 bash "$here/../../tools/package.sh" --arch "$arch" >"$work/package.log" 2>&1 ||
+    fail "tools/package.sh failed (see $work/package.log)"
+  local zip="$here/../../build/package/$name.zip"
+  [ "$(unzip -Z1 "$zip" | sort | tr '\n' ' ')" = \
+    "$name/ $name/README.txt $name/tessmark-cli.exe $name/tessmark.exe " ] ||
+    fail "the package holds: $(unzip -Z1 "$zip" | tr '\n' ' ')"
+  unzip -q "$zip" -d "$WINEPREFIX/drive_c" || fail "could not unpack $zip"
+  local dir="$WINEPREFIX/drive_c/$name"
+  grep -qv $'\r$' "$dir/README.txt" && fail "README.txt has lines without a Windows line end"
+  local exe
+  for exe in tessmark.exe tessmark-cli.exe; do
+    if command -v wrestool >/dev/null; then
+      wrestool -l "$dir/$exe" | grep -q 'type=version' || fail "$exe has no version resource"
+    fi
+    "${arch}-w64-mingw32-objdump" -t "$dir/$exe" | grep -q '^no symbols' ||
+      fail "$exe is not stripped"
+  done
+  local version
+  version=$("$WINE" "$dir/tessmark-cli.exe" --version 2>>"$work/cli.log" | tr -d '\r')
+  echo "packaged: $version"
+  [ "$version" = "tessmark-cli 1.0.0" ] || fail "tessmark-cli.exe --version says: $version"
+  local db="$data/qvd.mdb"
+  "$WINE" "$dir/tessmark-cli.exe" generate --kind server --rows 2000 --deleted 40% --seed 7 \
+    'C:\Data\qvd.mdb' >>"$work/cli.log" 2>&1 || fail "generate failed (see $work/cli.log)"
+  cp "$db" "$work/original.mdb"
+  "$WINE" "$dir/tessmark-cli.exe" compact 'C:\Data\qvd.mdb' 2>&1 | tr -d '\r' | tee -a "$work/cli.log"
+  [ "${PIPESTATUS[0]}" = 0 ] || fail "the packaged tessmark-cli.exe could not compact"
+  [ ! -e "$data/qvd1.mdb" ] || fail "temporary file left behind"
+  [ "$(stat -c %s "$db")" -lt "$(stat -c %s "$work/original.mdb")" ] || fail "nothing was reclaimed"
+  "$WINE" "$dir/tessmark-cli.exe" check 'C:\Data\qvd.mdb' >>"$work/cli.log" 2>&1 ||
+    fail "the compacted catalog does not check clean (see $work/cli.log)"
+  same_content "$work/original.mdb" "$db"
+  (cd "$dir" && exec "$WINE" "$dir/tessmark.exe" >"$work/app.log" 2>&1) &
+  app_pid=$!
+  driver wait "$main_title" 60 || fail "the packaged tessmark.exe showed no window"
+  screenshot 8-package
+  driver press "$main_title" Cancel
+  driver gone "$main_title" 30 || fail "Cancel did not end the packaged program"
 }
 
 scenario_cancel() {
