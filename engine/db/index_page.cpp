@@ -39,14 +39,19 @@ std::vector<uint32_t> IndexPage::Children() const {
   return out;
 }
 
-IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
-  const Location at = where.WithPage(page->number);
-  ByteView v = page->View(at);
-  IndexPage ip;
-  ip.page = page;
+namespace {
+
+// Where an entry lies in the entry area: from `start` up to `end`.
+struct FoundEntry {
+  uint32_t start, end;
+};
+
+// The page's type and the fields of its header.
+void ReadIndexPageHeader(const ByteView& v, const Format& f, const Location& at, uint32_t number,
+                         IndexPage& ip) {
   const uint8_t type = v.U8(0);
   if (type != kPageIndexNode && type != kPageIndexLeaf) {
-    ThrowDamaged(at, "page " + std::to_string(page->number) +
+    ThrowDamaged(at, "page " + std::to_string(number) +
                          " should be an index page but has page type " + std::to_string(type));
   }
   ip.leaf = type == kPageIndexLeaf;
@@ -56,21 +61,14 @@ IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
   ip.next = v.U32(f.idx_next);
   ip.tail = v.U32(f.idx_tail);
   ip.prefix_length = f.idx_prefix_size == 1 ? v.U8(f.idx_prefix) : v.U16(f.idx_prefix);
+}
 
-  const Bytes bitmap = v.Sub(f.idx_bitmap, f.idx_bitmap_bytes);
-  const Bytes area = v.Sub(f.idx_first_entry, f.page_size - f.idx_first_entry);
-  const uint32_t tail_bytes = ip.leaf ? 4 : 8;
-  // Entries are found first (where each ends in the entry area), then their
-  // keys are copied, prefixes restored, into one buffer sized up front, so
-  // the keys' spans never move.
-  struct Found {
-    uint32_t start, end;
-  };
-  // Pages are parsed by the hundred thousand: each thread keeps its list.
-  thread_local std::vector<Found> found;
-  found.clear();
+// Where each entry ends in the entry area, from the entry bitmap; returns
+// where the last one ends, and adds the keys' full length to `key_total`.
+uint32_t FindIndexEntries(const Bytes& bitmap, const Bytes& area, const Format& f,
+                          const Location& at, const IndexPage& ip, uint32_t tail_bytes,
+                          std::vector<FoundEntry>& found, uint64_t& key_total) {
   uint32_t start = 0;
-  uint64_t key_total = 0;
   // The bitmap is read eight bytes at a time; each set bit, lowest first,
   // marks where an entry ends.
   for (uint32_t base = 0; base < f.idx_bitmap_bytes; base += 8) {
@@ -103,6 +101,12 @@ IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
       start = i;
     }
   }
+  return start;
+}
+
+// The entries' keys (prefixes restored), row pointers and children.
+void ReadIndexEntries(const Bytes& area, uint32_t number, uint32_t tail_bytes,
+                      const std::vector<FoundEntry>& found, uint64_t key_total, IndexPage& ip) {
   // Keys without a shared prefix are read where they lie on the page (which
   // `ip.page` keeps alive); the others are put together in `ip.keys`, sized
   // up front so that the spans into it never move.
@@ -145,11 +149,32 @@ IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
       entry.key = std::span<const uint8_t>(key, key_length);
       keys_used += key_length;
     }
-    entry.page = page->number;
+    entry.page = number;
     entry.row = RowPointer{LoadU24BE(tail), tail[3]};
     if (!ip.leaf) entry.child = LoadU32BE(tail + 4);
   }
-  ip.used_bytes = start;
+}
+
+}  // namespace
+
+IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
+  const Location at = where.WithPage(page->number);
+  ByteView v = page->View(at);
+  IndexPage ip;
+  ip.page = page;
+  ReadIndexPageHeader(v, f, at, page->number, ip);
+  const Bytes bitmap = v.Sub(f.idx_bitmap, f.idx_bitmap_bytes);
+  const Bytes area = v.Sub(f.idx_first_entry, f.page_size - f.idx_first_entry);
+  const uint32_t tail_bytes = ip.leaf ? 4 : 8;
+  // Entries are found first (where each ends in the entry area), then their
+  // keys are copied, prefixes restored, into one buffer sized up front, so
+  // the keys' spans never move.
+  // Pages are parsed by the hundred thousand: each thread keeps its list.
+  thread_local std::vector<FoundEntry> found;
+  found.clear();
+  uint64_t key_total = 0;
+  ip.used_bytes = FindIndexEntries(bitmap, area, f, at, ip, tail_bytes, found, key_total);
+  ReadIndexEntries(area, page->number, tail_bytes, found, key_total, ip);
   return ip;
 }
 

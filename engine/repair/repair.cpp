@@ -295,92 +295,114 @@ class Repairer {
     for (const RealIndexDef& ri : def.real_indexes) {
       Location il = def.where();
       il.index = def.IndexName(ri);
-      std::map<RowPointer, std::vector<uint8_t>> source_keys;
-      bool source_read = false;
-      struct Made {
-        std::vector<uint8_t> key;
-        size_t row;
-        bool has_null;
-        bool from_source;  // taken from the source's index entry
-      };
-      std::vector<Made> made;
-      for (size_t i = 0; i < w.salvaged.rows.size(); ++i) {
-        if (w.dropped[i]) continue;
-        const SalvagedRow& r = w.salvaged.rows[i];
-        const Location at = il.WithRow(r.header.page, r.header.row);
-        DecodeRow(def, format_, r.bytes, at, d);
-        std::optional<RowKey> key = KeyOfRow(def, format_, ri, r.bytes, d, long_values_, at);
-        const bool from_source = !key;
-        if (from_source) {
-          if (!source_read) source_keys = SourceKeys(ri, il);
-          source_read = true;
-          auto it = source_keys.find(r.header);
-          if (it == source_keys.end()) {
-            w.dropped[i] = true;
-            Lose(w, RepairLoss{RepairLoss::Kind::kRow, at,
-                               "the row's key in the index cannot be made from its values, "
-                               "and the index entry that held it cannot be read"});
-            continue;
-          }
-          // Whether a column is NULL is the row's to say, not the key's.
-          RowKey taken{it->second, 0};
-          for (const IndexColumn& ic : ri.columns) {
-            const ColumnDef* c = def.ColumnByNumber(ic.column_number);
-            const auto pos = static_cast<size_t>(c - def.columns.data());
-            if (!c->boolean() && d.fields[pos].is_null) ++taken.null_columns;
-          }
-          key = std::move(taken);
-        }
-        if (ri.ignore_nulls() && key->null_columns == ri.columns.size()) continue;
-        made.push_back({std::move(key->key), i, key->null_columns > 0, from_source});
-      }
+      std::vector<MadeKey> made = MakeKeys(w, ri, il, d);
       std::stable_sort(made.begin(), made.end(),
-                       [](const Made& a, const Made& b) { return a.key < b.key; });
-      // Keys end where their columns say, so no key begins another. One
-      // taken from a damaged index may: it is not a key of the row's
-      // values, and the row is lost. (A key that begins a later one begins
-      // every key between them, so neighbours are compared until none is
-      // left out.)
-      for (bool again = true; again;) {
-        again = false;
-        for (size_t k = 1; k < made.size(); ++k) {
-          const std::vector<uint8_t>& a = made[k - 1].key;
-          const std::vector<uint8_t>& b = made[k].key;
-          // Sorted, a key that begins another comes right before it.
-          if (a.size() >= b.size() || !std::equal(a.begin(), a.end(), b.begin())) continue;
-          for (const size_t j : {k - 1, k}) {
-            const Made& m = made[j];
-            if (!m.from_source || w.dropped[m.row]) continue;
-            const SalvagedRow& r = w.salvaged.rows[m.row];
-            w.dropped[m.row] = true;
-            Lose(w, RepairLoss{RepairLoss::Kind::kRow, il.WithRow(r.header.page, r.header.row),
-                               "the row's key in the index cannot be made from its values, "
-                               "and the index entry that held it is malformed"});
-            again = true;
-          }
-        }
-        std::erase_if(made, [&](const Made& m) { return w.dropped[m.row]; });
-      }
-      if (ri.unique()) {
-        for (size_t k = 1; k < made.size(); ++k) {
-          // Jet lets a unique index repeat a key in which a column is NULL.
-          if (made[k].key != made[k - 1].key || made[k].has_null) continue;
-          const SalvagedRow& r = w.salvaged.rows[made[k].row];
-          w.dropped[made[k].row] = true;
-          Lose(w,
-               RepairLoss{RepairLoss::Kind::kDuplicateKey, il.WithRow(r.header.page, r.header.row),
-                          "the row repeats the key of an earlier row in the unique index"});
-        }
-      }
+                       [](const MadeKey& a, const MadeKey& b) { return a.key < b.key; });
+      DropPrefixConflicts(w, il, made);
+      if (ri.unique()) DropDuplicates(w, il, made);
       std::vector<BuiltEntry>& entries = w.entries[ri.number];
-      for (Made& m : made) entries.push_back({std::move(m.key), m.row});
+      for (MadeKey& m : made) entries.push_back({std::move(m.key), m.row});
     }
     // Rows left out for one index leave every index.
     for (auto& [number, entries] : w.entries) {
       std::erase_if(entries, [&](const BuiltEntry& e) { return w.dropped[e.row]; });
     }
-    // Rows are written in primary-key order, as compaction writes them;
-    // without a primary key, in the order they were found.
+    OrderRows(w);
+  }
+
+  struct MadeKey {
+    std::vector<uint8_t> key;
+    size_t row;
+    bool has_null;
+    bool from_source;  // taken from the source's index entry
+  };
+
+  // One key per row still kept, unsorted; rows whose key can be had from
+  // neither their values nor the source's index are dropped here.
+  std::vector<MadeKey> MakeKeys(TableWork& w, const RealIndexDef& ri, const Location& il,
+                                DecodedRow& d) {
+    const TableDef& def = *w.def;
+    std::map<RowPointer, std::vector<uint8_t>> source_keys;
+    bool source_read = false;
+    std::vector<MadeKey> made;
+    for (size_t i = 0; i < w.salvaged.rows.size(); ++i) {
+      if (w.dropped[i]) continue;
+      const SalvagedRow& r = w.salvaged.rows[i];
+      const Location at = il.WithRow(r.header.page, r.header.row);
+      DecodeRow(def, format_, r.bytes, at, d);
+      std::optional<RowKey> key = KeyOfRow(def, format_, ri, r.bytes, d, long_values_, at);
+      const bool from_source = !key;
+      if (from_source) {
+        if (!source_read) source_keys = SourceKeys(ri, il);
+        source_read = true;
+        auto it = source_keys.find(r.header);
+        if (it == source_keys.end()) {
+          w.dropped[i] = true;
+          Lose(w, RepairLoss{RepairLoss::Kind::kRow, at,
+                             "the row's key in the index cannot be made from its values, "
+                             "and the index entry that held it cannot be read"});
+          continue;
+        }
+        // Whether a column is NULL is the row's to say, not the key's.
+        RowKey taken{it->second, 0};
+        for (const IndexColumn& ic : ri.columns) {
+          const ColumnDef* c = def.ColumnByNumber(ic.column_number);
+          const auto pos = static_cast<size_t>(c - def.columns.data());
+          if (!c->boolean() && d.fields[pos].is_null) ++taken.null_columns;
+        }
+        key = std::move(taken);
+      }
+      if (ri.ignore_nulls() && key->null_columns == ri.columns.size()) continue;
+      made.push_back({std::move(key->key), i, key->null_columns > 0, from_source});
+    }
+    return made;
+  }
+
+  // Keys end where their columns say, so no key begins another. One taken
+  // from a damaged index may: it is not a key of the row's values, and the
+  // row is lost. (A key that begins a later one begins every key between
+  // them, so neighbours are compared until none is left out.) `made` is
+  // sorted by key.
+  void DropPrefixConflicts(TableWork& w, const Location& il, std::vector<MadeKey>& made) {
+    for (bool again = true; again;) {
+      again = false;
+      for (size_t k = 1; k < made.size(); ++k) {
+        const std::vector<uint8_t>& a = made[k - 1].key;
+        const std::vector<uint8_t>& b = made[k].key;
+        // Sorted, a key that begins another comes right before it.
+        if (a.size() >= b.size() || !std::equal(a.begin(), a.end(), b.begin())) continue;
+        for (const size_t j : {k - 1, k}) {
+          const MadeKey& m = made[j];
+          if (!m.from_source || w.dropped[m.row]) continue;
+          const SalvagedRow& r = w.salvaged.rows[m.row];
+          w.dropped[m.row] = true;
+          Lose(w, RepairLoss{RepairLoss::Kind::kRow, il.WithRow(r.header.page, r.header.row),
+                             "the row's key in the index cannot be made from its values, "
+                             "and the index entry that held it is malformed"});
+          again = true;
+        }
+      }
+      std::erase_if(made, [&](const MadeKey& m) { return w.dropped[m.row]; });
+    }
+  }
+
+  // In a unique index, a row that repeats the key before it is dropped;
+  // `made` is sorted by key.
+  void DropDuplicates(TableWork& w, const Location& il, const std::vector<MadeKey>& made) {
+    for (size_t k = 1; k < made.size(); ++k) {
+      // Jet lets a unique index repeat a key in which a column is NULL.
+      if (made[k].key != made[k - 1].key || made[k].has_null) continue;
+      const SalvagedRow& r = w.salvaged.rows[made[k].row];
+      w.dropped[made[k].row] = true;
+      Lose(w, RepairLoss{RepairLoss::Kind::kDuplicateKey, il.WithRow(r.header.page, r.header.row),
+                         "the row repeats the key of an earlier row in the unique index"});
+    }
+  }
+
+  // Rows are written in primary-key order, as compaction writes them;
+  // without a primary key, in the order they were found.
+  void OrderRows(TableWork& w) {
+    const TableDef& def = *w.def;
     std::vector<bool> placed(w.salvaged.rows.size(), false);
     for (const LogicalIndexDef& li : def.logical_indexes) {
       if (!li.primary_key() || !w.order.empty()) continue;
