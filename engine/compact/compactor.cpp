@@ -533,9 +533,9 @@ class Compactor {
     uint32_t entries = 0, distinct = 0;
     std::vector<uint8_t> prev;
     auto emit = [&](std::span<const uint8_t> e) {
-      const auto key = e.first(e.size() - 4);
-      if (entries == 0 || prev.size() < 4 ||
-          !std::equal(key.begin(), key.end(), prev.begin(), prev.end() - 4)) {
+      const auto key = e.first(e.size() - kRowPointerSize);
+      if (entries == 0 || prev.size() < kRowPointerSize ||
+          !std::equal(key.begin(), key.end(), prev.begin(), prev.end() - kRowPointerSize)) {
         ++distinct;
       } else if (std::equal(e.begin(), e.end(), prev.begin(), prev.end())) {
         ThrowDamaged(where, "two index entries point at the same row");
@@ -585,9 +585,8 @@ class Compactor {
       if (id_segment >= 0)
         RemapIdSegment(entry, 0, cols, ri, static_cast<size_t>(id_segment), where);
       const size_t at = entry.size();
-      entry.resize(at + 4);
-      PutU24BE(entry, at, row.page);
-      entry[at + 3] = row.row;
+      entry.resize(at + kRowPointerSize);
+      PutIndexRowPointer(entry, at, row);
       if (whole) {
         sorter.Add(entry);
       } else if (!waiting && sorter.size() == 0) {
