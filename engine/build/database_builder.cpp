@@ -366,7 +366,7 @@ struct DatabaseBuilder::Impl {
         any_null = any_null || null;
         AppendKeySegment(l, col, v, asc, keys[i]);
       }
-      if (keys[i].size() + 4 > geometry.idx_entry_area / 2)
+      if (keys[i].size() + kRowPointerSize > geometry.idx_entry_area / 2)
         Bad("A key of " + std::to_string(keys[i].size()) + " bytes in an index of \"" + l.name +
             "\" is longer than an index page can take.");
       if (any_null && (ri.flags & kIndexRequired))
@@ -432,9 +432,9 @@ struct DatabaseBuilder::Impl {
     for (size_t i = 0; i < keys.size(); ++i) {
       if (skip[i]) continue;
       std::vector<uint8_t>& e = keys[i];
-      e.resize(e.size() + 5);
-      PutU24BE(e, e.size() - 5, at.page);
-      e[e.size() - 2] = at.row;
+      const size_t pointer_at = e.size();
+      e.resize(pointer_at + kRowPointerSize + 1);
+      PutIndexRowPointer(e, pointer_at, at);
       e.back() = deleted ? kEntryReleased : kEntryLive;
       sorters[i]->Add(e);
     }
@@ -493,7 +493,7 @@ struct DatabaseBuilder::Impl {
           tree.AddReleased(e.size());
           return;
         }
-        const auto key = e.first(e.size() - 4);
+        const auto key = e.first(e.size() - kRowPointerSize);
         const bool same = !first && previous.size() == key.size() &&
                           std::equal(key.begin(), key.end(), previous.begin());
         if (same && (ri.flags & kIndexUnique) &&

@@ -14,6 +14,7 @@
 #include "db/row.h"
 #include "db/usage_map.h"
 #include "format/data_page.h"
+#include "format/format.h"
 #include "format/prefetch.h"
 
 namespace tessmark::jet {
@@ -606,7 +607,7 @@ class Checker {
   struct IndexWalk {
     std::vector<Leaf> leaves;  // in tree order
     std::set<uint32_t> pages;
-    std::vector<uint8_t> previous;  // last leaf entry seen (ordered bytes: key, then 4 bytes)
+    std::vector<uint8_t> previous;  // last leaf entry seen (ordered bytes: key, then the row)
     bool have_previous = false;
     uint64_t entries = 0;
     uint64_t distinct = 0;         // entries whose key differs from the one before
@@ -656,8 +657,9 @@ class Checker {
         w.separators.clear();
         const bool same_key =
             w.have_previous &&
-            std::ranges::equal(e.key,
-                               std::span<const uint8_t>(w.previous).first(w.previous.size() - 4));
+            std::ranges::equal(
+                e.key,
+                std::span<const uint8_t>(w.previous).first(w.previous.size() - kRowPointerSize));
         if (!same_key) ++w.distinct;
         // Jet lets a unique index repeat a key in which a column is NULL.
         if (index.unique() && same_key && live.contains(e.row) &&

@@ -36,10 +36,6 @@ constexpr size_t kIndexSortMemory = 32u << 20;
 // Budget for one run of equal keys of an index being rebuilt.
 constexpr size_t kKeyRunMemory = 4u << 20;
 
-bool StartsWith(std::span<const uint8_t> bytes, std::span<const uint8_t> prefix) {
-  return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
-}
-
 // Old row pointer -> new one, for one table: a slot for every row number
 // up to the highest one used on each source page, found by the page's first
 // slot and the row number, so a look-up is two array reads and no search.
@@ -115,6 +111,152 @@ size_t FixedSegmentSize(uint8_t type) {
       return 0;
   }
 }
+
+// Index entries as a walk hands them over, held back a few at a time.
+class EntryBatch {
+ public:
+  // True when the batch is full and wants draining.
+  bool Add(std::span<const uint8_t> key, RowPointer row) {
+    entries_.push_back({keys_.size(), key.size(), row});
+    keys_.insert(keys_.end(), key.begin(), key.end());
+    return entries_.size() == kSize;
+  }
+  // Hands the entries to `take` in the order they came, and empties the batch.
+  template <typename Take>
+  void Drain(Take& take) {
+    for (const Entry& e : entries_)
+      take(std::span<const uint8_t>(keys_).subspan(e.offset, e.length), e.row);
+    entries_.clear();
+    keys_.clear();
+  }
+
+ private:
+  static constexpr size_t kSize = 32;
+  struct Entry {
+    size_t offset, length;
+    RowPointer row;
+  };
+  std::vector<Entry> entries_;
+  std::vector<uint8_t> keys_;  // the entries' keys, one after another
+};
+
+// The entries of one index on their way into its tree, which wants them in
+// order. The source hands them over in key order, and only their row
+// pointers change, so only entries with equal keys can change places: each
+// run of equal keys is sorted on its own and handed on when the next key
+// begins. Keys holding table Ids get new values and may move anywhere, so
+// those indexes (of small system tables) are sorted whole. Either way the
+// sorter spills to scratch files beyond its memory budget. Entries and
+// distinct keys are counted on the way out.
+class KeyRunSorter {
+ public:
+  // Runs that outgrow the memory budget spill to scratch files beside
+  // `beside`, the copy being written.
+  KeyRunSorter(IndexTreeBuilder& tree, bool whole, const Location& where, Env& env,
+               const std::string& beside)
+      : tree_(tree),
+        whole_(whole),
+        where_(where),
+        sorter_(whole ? kIndexSortMemory : kKeyRunMemory, env, beside) {}
+
+  // The next entry in the source's order: its key and the row's new place.
+  void Add(std::span<const uint8_t> key, RowPointer row) {
+    if (whole_) {
+      Pack(key, row, entry_);
+      sorter_.Add(entry_);
+      return;
+    }
+    if (in_run_ && !SameKeyAsRun(key)) EndRun();
+    // Most keys are unique: a run's first entry waits here and goes through
+    // the sorter only when a second one with the same key comes.
+    if (!in_run_) {
+      Pack(key, row, first_of_run_);
+      in_run_ = waiting_ = true;
+      return;
+    }
+    if (waiting_) sorter_.Add(first_of_run_);
+    waiting_ = false;
+    Pack(key, row, entry_);
+    sorter_.Add(entry_);
+  }
+
+  // Hands on the entries still held.
+  void Finish() {
+    if (!whole_) {
+      EndRun();
+      return;
+    }
+    sorter_.Drain([this](std::span<const uint8_t> e) {
+      const std::span<const uint8_t> key = e.first(e.size() - kRowPointerSize);
+      const bool new_key = entries_ == 0 || !std::ranges::equal(key, previous_key_);
+      previous_key_.assign(key.begin(), key.end());
+      Emit(e, new_key);
+    });
+  }
+
+  uint32_t entries() const { return entries_; }
+  uint32_t distinct() const { return distinct_; }
+
+ private:
+  // Whether `key` is the key of the run under way (whose first entry is
+  // kept), told by one comparison. Keys are self-delimiting (each column's
+  // part has a fixed length or an end mark), so one key never begins
+  // another; if one did, entries of different keys could change places too.
+  bool SameKeyAsRun(std::span<const uint8_t> key) const {
+    const size_t run_size = first_of_run_.size() - kRowPointerSize;
+    const size_t common = std::min(key.size(), run_size);
+    if (common != 0 && std::memcmp(key.data(), first_of_run_.data(), common) != 0) return false;
+    if (key.size() != run_size)
+      ThrowDamaged(where_, "an index key is the beginning of the next one");
+    return true;
+  }
+
+  // Hands the run under way to the tree, its entries in row order.
+  void EndRun() {
+    if (waiting_) {
+      Emit(first_of_run_, true);
+    } else if (sorter_.size() > 0) {
+      bool first = true;
+      sorter_.Drain([this, &first](std::span<const uint8_t> e) {
+        Emit(e, first);
+        first = false;
+      });
+    }
+    in_run_ = waiting_ = false;
+  }
+
+  // Entries come out in order, so one with the key of the entry before
+  // differs from it only in the row, and must differ there.
+  void Emit(std::span<const uint8_t> e, bool new_key) {
+    const std::span<const uint8_t> row = e.last(kRowPointerSize);
+    if (new_key) {
+      ++distinct_;
+    } else if (std::ranges::equal(row, previous_row_)) {
+      ThrowDamaged(where_, "two index entries point at the same row");
+    }
+    std::ranges::copy(row, previous_row_.begin());
+    ++entries_;
+    tree_.Add(e);
+  }
+
+  static void Pack(std::span<const uint8_t> key, RowPointer row, std::vector<uint8_t>& entry) {
+    entry.resize(key.size() + kRowPointerSize);
+    std::ranges::copy(key, entry.begin());
+    PutIndexRowPointer(entry, key.size(), row);
+  }
+
+  IndexTreeBuilder& tree_;
+  const bool whole_;
+  const Location& where_;
+  EntrySorter sorter_;
+  std::vector<uint8_t> entry_;         // the entry being added
+  std::vector<uint8_t> first_of_run_;  // the first entry of the run under way
+  bool in_run_ = false;
+  bool waiting_ = false;               // the run's first entry has not gone into the sorter
+  std::vector<uint8_t> previous_key_;  // whole sorting: the key handed on last
+  std::array<uint8_t, kRowPointerSize> previous_row_{};
+  uint32_t entries_ = 0, distinct_ = 0;
+};
 
 class Compactor {
  public:
@@ -516,7 +658,7 @@ class Compactor {
 
   BuiltIndex BuildIndex(const TableDef& def, const RealIndexDef& ri, uint32_t owner,
                         const PointerMap& pointers) {
-    Location where = def.where();
+    const Location where = def.where();
     // Key segments that hold table Ids are re-encoded with the new Ids.
     std::vector<const ColumnDef*> cols;
     int id_segment = -1;
@@ -526,43 +668,12 @@ class Compactor {
       cols.push_back(c);
       if (HoldsTableIds(def, *c)) id_segment = static_cast<int>(k);
     }
-    IndexTreeBuilder builder(
+    IndexTreeBuilder tree(
         geometry_, owner,
         PageOutput{[this] { return out_.Allocate(); },
                    [this](uint32_t p, const PageImage& img) { out_.Write(p, img); }});
-    uint32_t entries = 0, distinct = 0;
-    std::vector<uint8_t> prev;
-    auto emit = [&](std::span<const uint8_t> e) {
-      const auto key = e.first(e.size() - 4);
-      if (entries == 0 || prev.size() < 4 ||
-          !std::equal(key.begin(), key.end(), prev.begin(), prev.end() - 4)) {
-        ++distinct;
-      } else if (std::equal(e.begin(), e.end(), prev.begin(), prev.end())) {
-        ThrowDamaged(where, "two index entries point at the same row");
-      }
-      ++entries;
-      prev.assign(e.begin(), e.end());
-      builder.Add(e);
-    };
-    // The source hands the entries over in key order, and only their row
-    // pointers change, so only entries with equal keys can change places:
-    // each run of equal keys is sorted on its own and handed on when it
-    // ends. Keys holding table Ids get new values and may move anywhere, so
-    // those indexes (of small system tables) are sorted whole. Either way
-    // the sorter spills to scratch files beyond its memory budget.
-    const bool whole = id_segment >= 0;
-    EntrySorter sorter(whole ? kIndexSortMemory : kKeyRunMemory, out_.env(), out_.path());
-    const std::function<void(std::span<const uint8_t>)> emit_sorted = emit;
-    std::vector<uint8_t> entry, run_key;
-    // Most keys are unique: the first entry of a run waits here and goes
-    // through the sorter only when a second one with the same key comes.
-    std::vector<uint8_t> first_of_run;
-    bool waiting = false, in_run = false;
-    auto end_run = [&] {
-      if (waiting) emit(first_of_run);
-      waiting = false;
-      if (sorter.size() > 0) sorter.Drain(emit_sorted);
-    };
+    KeyRunSorter runs(tree, /*whole=*/id_segment >= 0, where, out_.env(), out_.path());
+    std::vector<uint8_t> remapped;
     auto take = [&](std::span<const uint8_t> key, RowPointer old_row) {
       RowPointer row;
       if (!pointers.Find(old_row, row)) {
@@ -570,60 +681,25 @@ class Compactor {
                                 " row " + std::to_string(old_row.row) +
                                 ", which holds no row of the table");
       }
-      if (!whole && (!in_run || !std::ranges::equal(key, run_key))) {
-        // Keys are self-delimiting (each column's part has a fixed length
-        // or an end mark), so one key never begins another; if one did,
-        // entries of different keys could change places too.
-        if (in_run && (StartsWith(key, run_key) || StartsWith(run_key, key))) {
-          ThrowDamaged(where, "an index key is the beginning of the next one");
-        }
-        end_run();
-        run_key.assign(key.begin(), key.end());
-        in_run = true;
+      if (id_segment < 0) {
+        runs.Add(key, row);
+        return;
       }
-      entry.assign(key.begin(), key.end());
-      if (id_segment >= 0)
-        RemapIdSegment(entry, 0, cols, ri, static_cast<size_t>(id_segment), where);
-      const size_t at = entry.size();
-      entry.resize(at + 4);
-      PutU24BE(entry, at, row.page);
-      entry[at + 3] = row.row;
-      if (whole) {
-        sorter.Add(entry);
-      } else if (!waiting && sorter.size() == 0) {
-        first_of_run.swap(entry);
-        waiting = true;
-      } else {
-        if (waiting) sorter.Add(first_of_run);
-        waiting = false;
-        sorter.Add(entry);
-      }
+      remapped.assign(key.begin(), key.end());
+      RemapIdSegment(remapped, 0, cols, ri, static_cast<size_t>(id_segment), where);
+      runs.Add(remapped, row);
     };
     // The entries of a secondary index point all over the table, so the
     // map slots of a batch of entries are fetched before they are used.
-    constexpr size_t kLookAhead = 32;
-    struct Ahead {
-      size_t offset, length;
-      RowPointer row;
-    };
-    std::vector<Ahead> ahead;
-    std::vector<uint8_t> ahead_keys;
-    auto take_ahead = [&] {
-      for (const Ahead& a : ahead)
-        take(std::span<const uint8_t>(ahead_keys).subspan(a.offset, a.length), a.row);
-      ahead.clear();
-      ahead_keys.clear();
-    };
+    EntryBatch batch;
     walk_(src_, def, ri, [&](Bytes key, RowPointer old_row) {
       pointers.Prefetch(old_row);
-      ahead.push_back({ahead_keys.size(), key.size(), old_row});
-      ahead_keys.insert(ahead_keys.end(), key.begin(), key.end());
-      if (ahead.size() == kLookAhead) take_ahead();
+      if (batch.Add(key, old_row)) batch.Drain(take);
     });
-    take_ahead();
-    end_run();
-    const uint32_t root = builder.Finish();
-    return BuiltIndex{root, builder.pages(), entries, distinct};
+    batch.Drain(take);
+    runs.Finish();
+    const uint32_t root = tree.Finish();
+    return BuiltIndex{root, tree.pages(), runs.entries(), runs.distinct()};
   }
 
   void RemapIdSegment(std::vector<uint8_t>& flat, size_t begin,

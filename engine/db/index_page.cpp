@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "format/bytes_write.h"
+#include "format/format.h"
 
 namespace tessmark::jet {
 
@@ -25,10 +26,9 @@ std::vector<uint8_t> IndexEntry::Ordered() const {
 void IndexEntry::OrderedInto(std::vector<uint8_t>& out) const {
   // Called for every entry a check walks: sized once, then filled in place.
   const size_t n = key.size();
-  out.resize(n + 4);
+  out.resize(n + kRowPointerSize);
   if (n != 0) std::memcpy(out.data(), key.data(), n);
-  PutU24BE(out, n, row.page);
-  out[n + 3] = row.row;
+  PutIndexRowPointer(out, n, row);
 }
 
 std::vector<uint32_t> IndexPage::Children() const {
@@ -126,9 +126,9 @@ void ReadIndexEntries(const Bytes& area, uint32_t number, uint32_t tail_bytes,
       const uint8_t* const from = suffix + (length - tail_bytes - prefix);
       // Sizes the compiler knows: two moves rather than a call.
       if (ip.leaf) {
-        std::memcpy(tail, from, 4);
+        std::memcpy(tail, from, kRowPointerSize);
       } else {
-        std::memcpy(tail, from, 8);
+        std::memcpy(tail, from, kRowPointerSize + 4);
       }
     } else {
       for (uint32_t t = 0; t < tail_bytes; ++t) {
@@ -165,7 +165,7 @@ IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
   ReadIndexPageHeader(v, f, at, page->number, ip);
   const Bytes bitmap = v.Sub(f.idx_bitmap, f.idx_bitmap_bytes);
   const Bytes area = v.Sub(f.idx_first_entry, f.page_size - f.idx_first_entry);
-  const uint32_t tail_bytes = ip.leaf ? 4 : 8;
+  const uint32_t tail_bytes = ip.leaf ? kRowPointerSize : kRowPointerSize + 4;
   // Entries are found first (where each ends in the entry area), then their
   // keys are copied, prefixes restored, into one buffer sized up front, so
   // the keys' spans never move.

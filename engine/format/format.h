@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "format/bytes_write.h"
 #include "format/header.h"
 
 namespace tessmark::jet {
@@ -321,5 +322,15 @@ struct RowPointer {
   friend bool operator==(const RowPointer&, const RowPointer&) = default;
   friend auto operator<=>(const RowPointer&, const RowPointer&) = default;
 };
+
+// Index entries end in the row they name, big-endian so that entries of
+// one key sort by row: the page in three bytes, then the row number.
+inline constexpr uint32_t kRowPointerSize = 4;
+
+// Writes `row` as an index entry ends in it, at `at` of `entry`.
+inline void PutIndexRowPointer(std::span<uint8_t> entry, size_t at, RowPointer row) {
+  PutU24BE(entry, at, row.page);
+  entry[at + 3] = row.row;
+}
 
 }  // namespace tessmark::jet

@@ -63,7 +63,7 @@ IndexTreeBuilder::IndexTreeBuilder(const PageGeometry& geometry, uint32_t owner,
 
 size_t IndexTreeBuilder::SharedWith(const PrefixFill& fill, std::span<const uint8_t> first,
                                     std::span<const uint8_t> entry) const {
-  const size_t key = entry.size() > 4 ? entry.size() - 4 : 0;
+  const size_t key = entry.size() > kRowPointerSize ? entry.size() - kRowPointerSize : 0;
   if (fill.count == 0) return std::min(key, max_prefix_);
   // Entries come in order, so the keys between the first and this one
   // share whatever these two share.
