@@ -15,14 +15,7 @@ constexpr char kSuffix[] = ".compacting";
 // database is held exclusively, so no other compaction of it is writing or
 // verifying its copy. What cannot be removed is left for the next time.
 void RemoveStaleTemporaries(Env& env, const std::string& path) {
-  for (int n = 0; n < kTemporaryNames; ++n) {
-    const std::string stale = TemporaryName(path, kSuffix, n);
-    if (!env.FileExists(stale)) continue;
-    try {
-      env.Remove(stale);
-    } catch (const Error&) {
-    }
-  }
+  RemoveTemporaries(env, path, kSuffix);
 }
 
 }  // namespace

@@ -73,14 +73,7 @@ class RunReader {
 }  // namespace
 
 void RemoveStaleSortScratch(Env& env, const std::string& beside) {
-  for (int n = 0; n < kTemporaryNames; ++n) {
-    const std::string stale = TemporaryName(beside, kSortScratchSuffix, n);
-    if (!env.FileExists(stale)) continue;
-    try {
-      env.Remove(stale);
-    } catch (const Error&) {
-    }
-  }
+  RemoveTemporaries(env, beside, kSortScratchSuffix);
 }
 
 EntrySorter::EntrySorter(size_t memory_limit, Env& env, std::string beside)

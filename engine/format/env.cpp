@@ -56,6 +56,17 @@ std::string FreeTemporaryName(Env& env, const std::string& path, const std::stri
   throw Error(kDatabaseExists, "No free temporary name is left beside '" + path + "'.");
 }
 
+void RemoveTemporaries(Env& env, const std::string& path, const std::string& suffix) {
+  for (int n = 0; n < kTemporaryNames; ++n) {
+    const std::string stale = TemporaryName(path, suffix, n);
+    if (!env.FileExists(stale)) continue;
+    try {
+      env.Remove(stale);
+    } catch (const Error&) {
+    }
+  }
+}
+
 TemporaryFile::TemporaryFile(Env& env, const std::string& path, const std::string& suffix)
     : env_(env), path_(FreeTemporaryName(env, path, suffix)) {}
 

@@ -102,6 +102,9 @@ inline constexpr int kTemporaryNames = 1000;
 std::string TemporaryName(const std::string& path, const std::string& suffix, int n);
 // The first of them that does not exist; 3204 when none is left.
 std::string FreeTemporaryName(Env& env, const std::string& path, const std::string& suffix);
+// Removes every one of them that exists: what a killed run left. What
+// cannot be removed is left for the next time.
+void RemoveTemporaries(Env& env, const std::string& path, const std::string& suffix);
 
 // A file under a temporary name that goes when the guard goes, unless it
 // was kept (renamed into its place): every way out of a command that writes
