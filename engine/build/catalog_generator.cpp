@@ -1,14 +1,14 @@
-#include "build/catalog_generator.h"
-
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <string>
 #include <vector>
 
+#include "build/database_builder.h"
 #include "format/bytes_write.h"
-#include "format/error.h"
 #include "format/random.h"
+#include "tessmark/error.h"
+#include "tessmark/generate.h"
 
 namespace tessmark::jet {
 namespace {

@@ -10,13 +10,13 @@
 #include "db/system_tables.h"
 #include "format/bytes_write.h"
 #include "format/data_page.h"
-#include "format/error.h"
 #include "format/format.h"
 #include "format/output_file.h"
 #include "format/page_image.h"
 #include "format/page_writer.h"
 #include "format/random.h"
 #include "format/text.h"
+#include "tessmark/error.h"
 
 namespace tessmark::jet {
 namespace {

@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "format/bytes_write.h"
-#include "format/error.h"
 #include "format/index_key.h"
 #include "format/text.h"
+#include "tessmark/error.h"
 
 namespace tessmark::jet {
 namespace {

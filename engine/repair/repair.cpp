@@ -1,7 +1,7 @@
 // RepairDatabase: the salvage of every table, the indexes built from the
 // rows salvaged, the write through the compaction writer, and the check,
 // flush and rename of the result.
-#include "repair/repair.h"
+#include "tessmark/repair.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,16 +10,17 @@
 #include <set>
 
 #include "check/checker.h"
-#include "compact/compact.h"
 #include "compact/compactor.h"
 #include "db/database.h"
 #include "db/entry_sorter.h"
 #include "db/index_page.h"
 #include "format/env.h"
-#include "format/error.h"
 #include "format/output_file.h"
 #include "format/page_image.h"
 #include "repair/row_keys.h"
+#include "repair/salvage.h"
+#include "tessmark/compact.h"
+#include "tessmark/error.h"
 
 namespace tessmark::jet {
 namespace {

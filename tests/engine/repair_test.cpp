@@ -1,7 +1,7 @@
 // Repair of generated catalogs damaged in each way the checker knows: every
 // row off the damaged pages comes back with its content, every row that
 // does not is named by the report, and the result checks clean.
-#include "repair/repair.h"
+#include "tessmark/repair.h"
 
 #include <gtest/gtest.h>
 
@@ -11,12 +11,12 @@
 #include <optional>
 #include <set>
 
-#include "build/catalog_generator.h"
-#include "compact/compact.h"
 #include "db/database.h"
 #include "db/usage_map.h"
 #include "format/data_page.h"
-#include "format/error.h"
+#include "tessmark/compact.h"
+#include "tessmark/error.h"
+#include "tessmark/generate.h"
 #include "tests/engine/builder_test_support.h"
 #include "tests/support/content.h"
 #include "tests/support/corpus.h"
