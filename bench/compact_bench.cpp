@@ -17,7 +17,7 @@
 #include <string>
 
 #include "build/database_builder.h"
-#include "compact/compact.h"
+#include "tessmark/compact.h"
 
 using namespace tessmark::jet;
 namespace fs = std::filesystem;

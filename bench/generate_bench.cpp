@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "build/catalog_generator.h"
+#include "tessmark/generate.h"
 
 using namespace tessmark::jet;
 namespace fs = std::filesystem;

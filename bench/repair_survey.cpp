@@ -31,10 +31,10 @@
 #include <string>
 #include <vector>
 
-#include "build/catalog_generator.h"
 #include "db/database.h"
-#include "format/error.h"
-#include "repair/repair.h"
+#include "tessmark/error.h"
+#include "tessmark/generate.h"
+#include "tessmark/repair.h"
 
 using namespace tessmark::jet;
 namespace fs = std::filesystem;

@@ -6,10 +6,10 @@
 #include <string>
 #include <system_error>
 
-#include "check/checker.h"
 #include "cli/command.h"
 #include "cli/progress_line.h"
-#include "db/database.h"
+#include "tessmark/check.h"
+#include "tessmark/database.h"
 
 namespace tessmark::cli::check {
 
@@ -27,9 +27,9 @@ struct Arguments {
 };
 
 int Run(const Arguments& args) {
-  std::unique_ptr<jet::Database> db;
+  std::unique_ptr<jet::OpenedDatabase> db;
   try {
-    db = jet::Database::Open(args.path);
+    db = jet::OpenedDatabase::Open(args.path);
   } catch (const jet::Error& e) {
     ReportError(e);
     // A database whose catalog cannot be read opened as a file but is damaged.
@@ -39,9 +39,8 @@ int Run(const Arguments& args) {
   const uintmax_t size = std::filesystem::file_size(args.path, size_error);
   ProgressLine line(std::cerr,
                     WantsProgress(args.quiet, StderrIsTerminal(), size_error ? 0 : size));
-  jet::CheckOptions options;
-  options.progress = [&line](uint64_t done, uint64_t total) { line.Show("checking", done, total); };
-  const jet::CheckReport report = jet::CheckDatabase(*db, options);
+  const jet::CheckReport report = jet::CheckDatabase(
+      *db, [&line](uint64_t done, uint64_t total) { line.Show("checking", done, total); });
   line.Clear();
   if (!args.quiet) {
     for (const jet::Finding& f : report.findings) std::cout << f.Text() << "\n";

@@ -12,8 +12,7 @@
 #include "cli/command.h"
 #include "cli/json_text.h"
 #include "cli/progress_line.h"
-#include "compact/compact.h"
-#include "format/env.h"
+#include "tessmark/compact.h"
 
 namespace tessmark::cli::compact {
 

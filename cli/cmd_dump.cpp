@@ -8,11 +8,12 @@
 
 #include "cli/command.h"
 #include "cli/json_text.h"
-#include "db/database.h"
+#include "tessmark/database.h"
 
 namespace tessmark::cli::dump {
 
-using jet::Value;
+using jet::FieldText;
+using jet::ValueKind;
 
 const char kDetails[] =
     "Writes the rows of the named tables (all user tables when none is named;\n"
@@ -32,23 +33,23 @@ struct Arguments {
   std::optional<std::string> password;
 };
 
-bool Quoted(const Value& v) {
+bool Quoted(const FieldText& v) {
   switch (v.kind) {
-    case Value::Kind::kText:
-    case Value::Kind::kDateTime:
-    case Value::Kind::kGuid:
-    case Value::Kind::kNumeric:
-    case Value::Kind::kBinary:
-    case Value::Kind::kCurrency:
+    case ValueKind::kText:
+    case ValueKind::kDateTime:
+    case ValueKind::kGuid:
+    case ValueKind::kNumeric:
+    case ValueKind::kBinary:
+    case ValueKind::kCurrency:
       return true;
     default:
       return false;
   }
 }
 
-std::string CsvField(const Value& v) {
+std::string CsvField(const FieldText& v) {
   if (v.is_null()) return "";
-  const std::string text = jet::FormatValue(v);
+  const std::string& text = v.text;
   if (!Quoted(v)) return text;
   std::string out = "\"";
   for (char c : text) {
@@ -61,15 +62,15 @@ std::string CsvField(const Value& v) {
 // One value as JSON. Numbers keep the engine's formatting, the same as in
 // CSV (a Single shows the digits a Single holds); text goes through the
 // JSON library.
-std::string JsonValue(const Value& v) {
+std::string JsonValue(const FieldText& v) {
   if (v.is_null()) return "null";
-  const std::string text = jet::FormatValue(v);
+  const std::string& text = v.text;
   switch (v.kind) {
-    case Value::Kind::kBoolean:
-    case Value::Kind::kInteger:
+    case ValueKind::kBoolean:
+    case ValueKind::kInteger:
       return text;
-    case Value::Kind::kSingle:
-    case Value::Kind::kDouble:
+    case ValueKind::kSingle:
+    case ValueKind::kDouble:
       if (text.find_first_of("ni") != std::string::npos) return JsonText(text);  // nan, inf
       return text;
     default:
@@ -78,26 +79,26 @@ std::string JsonValue(const Value& v) {
 }
 
 int Run(const Arguments& args) {
-  std::unique_ptr<jet::Database> db;
+  std::unique_ptr<jet::OpenedDatabase> db;
   try {
-    db = jet::Database::Open(args.path);
+    db = jet::OpenedDatabase::Open(args.path);
     db->RequirePassword(args.password);
   } catch (const jet::Error& e) {
     ReportError(e);
     return e.number() == jet::kDamaged ? kExitDamaged : kExitCannotOpen;
   }
 
-  std::vector<const jet::CatalogObject*> tables;
+  std::vector<jet::TableEntry> tables;
   if (args.tables.empty()) {
     tables = db->Tables(args.system);
   } else {
     for (const std::string& n : args.tables) {
-      const jet::CatalogObject* t = db->FindTable(n);
-      if (t == nullptr) {
+      const std::optional<jet::TableEntry> t = db->FindTable(n);
+      if (!t) {
         std::cerr << "tessmark-cli: dump: the database has no table '" << n << "'\n";
         return kExitDamaged;
       }
-      tables.push_back(t);
+      tables.push_back(*t);
     }
   }
 
@@ -106,36 +107,26 @@ int Run(const Arguments& args) {
   if (!csv) out << "[";
   bool first_table = true;
   // Rows are written as they are read: a table may be larger than memory.
-  for (const jet::CatalogObject* object : tables) {
-    const jet::TableDef& def = db->Table(*object);
-    const std::vector<const jet::ColumnDef*> order = def.ColumnsByNumber();
-    std::vector<size_t> positions;
-    for (const jet::ColumnDef* c : order) {
-      positions.push_back(static_cast<size_t>(c - def.columns.data()));
-    }
+  for (const jet::TableEntry& table : tables) {
+    const std::vector<std::string> columns = db->Columns(table);
     if (csv) {
-      if (tables.size() > 1) out << (first_table ? "" : "\n") << "# " << object->name << "\n";
-      for (size_t i = 0; i < order.size(); ++i) out << (i ? "," : "") << order[i]->name;
+      if (tables.size() > 1) out << (first_table ? "" : "\n") << "# " << table.name << "\n";
+      for (size_t i = 0; i < columns.size(); ++i) out << (i ? "," : "") << columns[i];
       out << "\n";
     } else {
-      out << (first_table ? "" : ",") << "\n{\"table\": " << JsonText(object->name)
+      out << (first_table ? "" : ",") << "\n{\"table\": " << JsonText(table.name)
           << ", \"columns\": [";
-      for (size_t i = 0; i < order.size(); ++i) out << (i ? ", " : "") << JsonText(order[i]->name);
+      for (size_t i = 0; i < columns.size(); ++i) out << (i ? ", " : "") << JsonText(columns[i]);
       out << "], \"rows\": [";
     }
     bool first_row = true;
-    db->ForEachRow(def, [&](const jet::TableRow& row) {
-      const std::vector<Value> values = db->DecodeValues(def, row);
+    db->ForEachRow(table, [&](const std::vector<FieldText>& fields) {
       if (csv) {
-        for (size_t i = 0; i < positions.size(); ++i) {
-          out << (i ? "," : "") << CsvField(values[positions[i]]);
-        }
+        for (size_t i = 0; i < fields.size(); ++i) out << (i ? "," : "") << CsvField(fields[i]);
         out << "\n";
       } else {
         out << (first_row ? "\n  [" : ",\n  [");
-        for (size_t i = 0; i < positions.size(); ++i) {
-          out << (i ? ", " : "") << JsonValue(values[positions[i]]);
-        }
+        for (size_t i = 0; i < fields.size(); ++i) out << (i ? ", " : "") << JsonValue(fields[i]);
         out << "]";
       }
       first_row = false;

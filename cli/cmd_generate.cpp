@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "build/catalog_generator.h"
 #include "cli/command.h"
+#include "tessmark/generate.h"
 
 namespace tessmark::cli::generate {
 

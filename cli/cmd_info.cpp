@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-#include "check/checker.h"
 #include "cli/command.h"
-#include "db/database.h"
+#include "tessmark/check.h"
+#include "tessmark/database.h"
 
 namespace tessmark::cli::info {
 
@@ -17,31 +17,33 @@ const char kDetails[] =
     "Exit status: 0 done, 1 the database is damaged, 2 it cannot be opened.";
 
 int Run(const std::string& path) {
-  std::unique_ptr<jet::Database> db = jet::Database::Open(path);
-  const jet::DatabaseHeader& h = db->header();
+  std::unique_ptr<jet::OpenedDatabase> db = jet::OpenedDatabase::Open(path);
+  const jet::DatabaseSummary h = db->Summary();
   std::cout << "file:        " << path << "\n"
-            << "version:     " << (h.jet3() ? "Jet 3 (Access 97)" : "Jet 4 (Access 2000-2003)")
+            << "version:     "
+            << (h.version == jet::JetVersion::kJet3 ? "Jet 3 (Access 97)"
+                                                    : "Jet 4 (Access 2000-2003)")
             << "\n"
             << "page size:   " << h.page_size << "\n"
-            << "pages:       " << db->page_count() << "\n"
+            << "pages:       " << h.pages << "\n"
             << "sort order:  " << h.sort_order << "\n"
             << "code page:   " << h.code_page << "\n"
             << "password:    " << (h.has_password ? "yes" : "no") << "\n"
-            << "encrypted:   " << (h.encrypted() ? "yes" : "no") << "\n";
-  if (!h.jet3()) std::cout << "created:     " << jet::FormatDateTime(h.creation_date) << "\n";
+            << "encrypted:   " << (h.encrypted ? "yes" : "no") << "\n";
+  if (!h.creation_date.empty()) std::cout << "created:     " << h.creation_date << "\n";
 
   const jet::CheckReport report = jet::CheckDatabase(*db);
   std::cout << "tables:\n";
-  for (const jet::CatalogObject* t : db->Tables()) {
+  for (const jet::TableEntry& t : db->Tables()) {
     uint64_t rows = 0;
     std::string note;
     try {
-      rows = db->ForEachRow(db->Table(*t), [](const jet::TableRow&) {});
+      rows = db->CountRows(t);
     } catch (const jet::Error& e) {
       note = "  (unreadable: error " + std::to_string(e.number()) + ")";
     }
-    std::cout << "  " << t->name << (t->system() ? " [system]" : "") << ": " << rows << " rows"
-              << note << "\n";
+    std::cout << "  " << t.name << (t.system ? " [system]" : "") << ": " << rows << " rows" << note
+              << "\n";
   }
   std::cout << "rows:        " << report.stats.rows << "\n"
             << "free pages:  " << report.stats.free_pages << "\n"

@@ -8,8 +8,7 @@
 
 #include "cli/command.h"
 #include "cli/json_text.h"
-#include "format/env.h"
-#include "repair/repair.h"
+#include "tessmark/repair.h"
 
 namespace tessmark::cli::repair {
 

@@ -15,7 +15,7 @@
 #include <functional>
 #include <vector>
 
-#include "format/error.h"
+#include "tessmark/error.h"
 
 namespace CLI {
 class App;

@@ -5,10 +5,10 @@
 #include <exception>
 #include <optional>
 
-#include "compact/compact.h"
-#include "format/error.h"
 #include "platform/forms_runtime.h"
 #include "platform/host_path.h"
+#include "tessmark/compact.h"
+#include "tessmark/error.h"
 
 namespace tessmark::platform {
 namespace {

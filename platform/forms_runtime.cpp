@@ -4,8 +4,8 @@
 #include <cstring>
 #include <exception>
 
-#include "format/error.h"
 #include "platform/shell32.h"
+#include "tessmark/error.h"
 
 namespace tessmark::platform {
 namespace {

@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <string>
 
-#include "format/error.h"
 #include "platform/win32.h"
+#include "tessmark/error.h"
 
 namespace tessmark::platform {
 
@@ -27,7 +27,7 @@ class RuntimeError : public jet::Error {
   using jet::Error::Error;
 };
 
-// The runtime's own error numbers (the engine's are in format/error.h).
+// The runtime's own error numbers (the engine's are in tessmark/error.h).
 inline constexpr int32_t kErrOutOfMemory = 7;
 static_assert(kErrOutOfMemory == jet::kOutOfMemory);
 inline constexpr int32_t kErrBadFileName = 52;

@@ -1,11 +1,16 @@
 #!/usr/bin/env python3
-"""Proves that the engine's layering holds at compile time.
+"""Proves that the engine's layering and its public API hold at compile time.
 
 Each engine layer may include its own headers and those of the layers it
 builds on, and nothing else. For every layer this compiles a one-line
 source that includes a header of every other layer, with the flags the
 build gives that layer's own sources (from compile_commands.json): the
 allowed includes must compile and the others must fail to find the header.
+
+A front end (the command line, the platform layer, the window, the folder
+picker, the benchmarks that time the API) sees the public headers alone
+(engine/include/tessmark/): with its flags, each public header must compile
+on its own, and no layer's header may be found.
 
 Usage: check_layering.py BUILD_DIR
 """
@@ -25,6 +30,35 @@ BELOW = {
     "repair": ["compact", "check", "db", "format"],
     "build": ["db", "format"],
 }
+
+# Front-end targets, as the build names their objects' folders.
+FRONT_ENDS = ["tessmark-cli", "tessmark_platform", "tessmark_main_window", "tessmark_folder_picker",
+              "generate_bench"]
+
+
+def compiler_flags(entry):
+    """The compiler and its flags of a compile command, without output and source."""
+    args = shlex.split(entry["command"]) if "command" in entry else list(entry["arguments"])
+    kept, skip = [], False
+    for arg in args:
+        if skip:
+            skip = False
+            continue
+        if arg in ("-o", "-c", "-MF", "-MT", "-MQ"):
+            skip = arg != "-c"
+            continue
+        if arg == entry["file"] or arg.endswith(os.path.basename(entry["file"])):
+            continue
+        kept.append(arg)
+    return kept
+
+
+def compiles(flags, directory, source_path, include):
+    with open(source_path, "w") as f:
+        f.write(f'#include "{include}"\n')
+    result = subprocess.run(flags + ["-fsyntax-only", source_path], cwd=directory,
+                            capture_output=True, text=True)
+    return result.returncode == 0, result.stderr.strip()
 
 
 def main():
@@ -48,33 +82,38 @@ def main():
     with tempfile.TemporaryDirectory() as scratch:
         for layer, below in BELOW.items():
             entry = command_for(layer)
-            args = shlex.split(entry["command"]) if "command" in entry else list(entry["arguments"])
-            # Keep the compiler and its flags; drop the output and the source.
-            kept, skip = [], False
-            for arg in args:
-                if skip:
-                    skip = False
-                    continue
-                if arg in ("-o", "-c", "-MF", "-MT", "-MQ"):
-                    skip = arg != "-c"
-                    continue
-                if arg == entry["file"] or arg.endswith(os.path.basename(entry["file"])):
-                    continue
-                kept.append(arg)
+            flags = compiler_flags(entry)
             for other in BELOW:
                 source = os.path.join(scratch, f"{layer}_includes_{other}.cpp")
-                with open(source, "w") as f:
-                    f.write(f'#include "{other}/{a_header(other)}"\n')
-                result = subprocess.run(kept + ["-fsyntax-only", source], cwd=entry["directory"],
-                                        capture_output=True, text=True)
+                ok, err = compiles(flags, entry["directory"], source, f"{other}/{a_header(other)}")
                 allowed = other == layer or other in below
-                if allowed and result.returncode != 0:
-                    faults.append(f"engine/{layer} cannot include {other}/: {result.stderr.strip()}")
-                if not allowed and result.returncode == 0:
+                if allowed and not ok:
+                    faults.append(f"engine/{layer} cannot include {other}/: {err}")
+                if not allowed and ok:
                     faults.append(f"engine/{layer} can include {other}/, a layer it does not build on")
+        public = sorted(h for h in os.listdir(os.path.join(engine, "include", "tessmark"))
+                        if h.endswith(".h"))
+        for target in FRONT_ENDS:
+            marker = f"/CMakeFiles/{target}.dir/"
+            entry = next((e for e in commands if marker in e.get("command", " ".join(
+                e.get("arguments", [])))), None)
+            if entry is None:
+                raise SystemExit(f"no source of {target} in the build's compile commands")
+            flags = compiler_flags(entry)
+            for header in public:
+                source = os.path.join(scratch, f"{target}_public_{header}.cpp")
+                ok, err = compiles(flags, entry["directory"], source, f"tessmark/{header}")
+                if not ok:
+                    faults.append(f"{target}: tessmark/{header} does not compile on its own: {err}")
+            for layer in BELOW:
+                source = os.path.join(scratch, f"{target}_includes_{layer}.cpp")
+                ok, _ = compiles(flags, entry["directory"], source, f"{layer}/{a_header(layer)}")
+                if ok:
+                    faults.append(f"{target} can include {layer}/, a header internal to the engine")
     for fault in faults:
         print(fault)
-    print(f"layering: {len(BELOW)} layers, {len(faults)} faults")
+    print(f"layering: {len(BELOW)} layers, {len(FRONT_ENDS)} front ends, {len(public)} public headers, "
+          f"{len(faults)} faults")
     return 1 if faults else 0
 
 

@@ -1,14 +1,14 @@
-#include "build/catalog_generator.h"
-
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <string>
 #include <vector>
 
+#include "build/database_builder.h"
 #include "format/bytes_write.h"
-#include "format/error.h"
 #include "format/random.h"
+#include "tessmark/error.h"
+#include "tessmark/generate.h"
 
 namespace tessmark::jet {
 namespace {
@@ -188,7 +188,22 @@ class Generator {
         1, static_cast<uint64_t>(static_cast<double>(o_.target_bytes) / per_row));
   }
 
+  // The server's catalog: its tables and relationships, then the rows of
+  // each table, the files last (the bulk of the file).
   void Server() {
+    ServerSchema();
+    const uint64_t files = PlannedBulkRows();
+    const uint64_t sessions = std::max<uint64_t>(1, files / 400);
+    const uint64_t jobs = std::max<uint64_t>(1, sessions / 25);
+    const uint64_t clients = std::max<uint64_t>(1, jobs / 3);
+    const uint64_t media = std::max<uint64_t>(1, sessions / 10);
+
+    ServerClientsMediaJobs(clients, media, jobs);
+    ServerSessions(sessions, jobs, media);
+    ServerFiles(sessions);
+  }
+
+  void ServerSchema() {
     using T = ColumnType;
     builder_.AddTable(
         Table("Clients",
@@ -237,13 +252,9 @@ class Generator {
     builder_.AddRelationship({"SessionsFiles", "Files", "SessionId", "Sessions", "SessionId"});
     builder_.AddRelationship(
         {"SessionsSessionMedia", "SessionMedia", "SessionId", "Sessions", "SessionId"});
+  }
 
-    const uint64_t files = PlannedBulkRows();
-    const uint64_t sessions = std::max<uint64_t>(1, files / 400);
-    const uint64_t jobs = std::max<uint64_t>(1, sessions / 25);
-    const uint64_t clients = std::max<uint64_t>(1, jobs / 3);
-    const uint64_t media = std::max<uint64_t>(1, sessions / 10);
-
+  void ServerClientsMediaJobs(uint64_t clients, uint64_t media, uint64_t jobs) {
     builder_.BeginTable("Clients");
     for (uint64_t i = 0; i < clients; ++i) {
       builder_.Insert(
@@ -276,6 +287,10 @@ class Generator {
           i == 0 ? RowFate::kLive : Fate());
     }
     builder_.EndTable();
+  }
+
+  // Sessions, and the media each was written to.
+  void ServerSessions(uint64_t sessions, uint64_t jobs, uint64_t media) {
     builder_.BeginTable("Sessions");
     for (uint64_t i = 0; i < sessions; ++i) {
       const double start = Date(44000, 1000);
@@ -302,6 +317,9 @@ class Generator {
       }
     }
     builder_.EndTable();
+  }
+
+  void ServerFiles(uint64_t sessions) {
     builder_.BeginTable("Files");
     while (MoreBulkRows()) {
       const RowFate fate = Fate();

@@ -10,13 +10,13 @@
 #include "db/system_tables.h"
 #include "format/bytes_write.h"
 #include "format/data_page.h"
-#include "format/error.h"
 #include "format/format.h"
 #include "format/output_file.h"
 #include "format/page_image.h"
 #include "format/page_writer.h"
 #include "format/random.h"
 #include "format/text.h"
+#include "tessmark/error.h"
 
 namespace tessmark::jet {
 namespace {
@@ -334,12 +334,10 @@ struct DatabaseBuilder::Impl {
     return RowPointer{p.number, p.builder.AddReleased(length)};
   }
 
-  int64_t Insert(std::vector<Value> values, RowFate fate) {
-    TableState& t = Active();
+  // The AutoNumber of a new row: the value given, or the next one when it
+  // is NULL (0 for a table without one).
+  int64_t TakeAutoNumber(TableState& t, std::vector<Value>& values) {
     const TableLayout& l = t.layout;
-    if (values.size() != l.columns.size())
-      Bad("A row of table \"" + l.name + "\" needs " + std::to_string(l.columns.size()) +
-          " values, not " + std::to_string(values.size()) + ".");
     int64_t autonumber = 0;
     if (l.autonumber) {
       Value& v = values[*l.autonumber];
@@ -353,9 +351,15 @@ struct DatabaseBuilder::Impl {
       autonumber = v.integer;
       t.last_autonumber = std::max(t.last_autonumber, static_cast<uint32_t>(v.integer));
     }
-    // Index keys first: they validate the row before anything is written.
-    std::vector<std::vector<uint8_t>> keys(l.real_indexes.size());
-    std::vector<bool> skip(l.real_indexes.size(), fate == RowFate::kStale);
+    return autonumber;
+  }
+
+  // The row's key in each real index, checked against the index's rules;
+  // `skip` marks the indexes that take no entry for it.
+  void MakeKeys(const TableLayout& l, const std::vector<Value>& values, RowFate fate,
+                std::vector<std::vector<uint8_t>>& keys, std::vector<bool>& skip) {
+    keys.assign(l.real_indexes.size(), {});
+    skip.assign(l.real_indexes.size(), fate == RowFate::kStale);
     for (size_t i = 0; i < l.real_indexes.size(); ++i) {
       const RealIndexLayout& ri = l.real_indexes[i];
       bool all_null = true, any_null = false;
@@ -387,10 +391,15 @@ struct DatabaseBuilder::Impl {
           Bad("Column \"" + l.columns[col].decl.name + "\" of the primary key of \"" + l.name +
               "\" requires a value.");
     }
-    // A deleted row is written as it was before the delete, which then
-    // gave its bytes and long values back as free space and left only the
-    // flagged, empty slot.
-    const bool deleted = fate == RowFate::kDeleted;
+  }
+
+  // The long-value fields of a row: short values inline, others written
+  // to the column's long-value pages. A deleted row is written as it was
+  // before the delete, which then gave its bytes and long values back as
+  // free space and left only the flagged, empty slot.
+  std::vector<std::vector<uint8_t>> LongValueFields(const TableLayout& l,
+                                                    const std::vector<Value>& values,
+                                                    bool deleted) {
     std::vector<std::vector<uint8_t>> long_fields(l.columns.size());
     for (size_t c = 0; c < l.columns.size(); ++c) {
       if (!l.columns[c].long_value() || values[c].is_null()) continue;
@@ -408,9 +417,13 @@ struct DatabaseBuilder::Impl {
         field.assign(f.begin(), f.end());
       }
     }
-    const std::vector<uint8_t> row = EncodeRow(l, values, long_fields);
+    return long_fields;
+  }
+
+  // Writes the row where its fate puts it; returns the slot that names it.
+  RowPointer PlaceRow(const std::vector<uint8_t>& row, RowFate fate) {
     RowPointer at;
-    if (deleted) {
+    if (fate == RowFate::kDeleted) {
       at = PlaceReleased(*page, row.size());
       ++stats.deleted_rows;
     } else if (fate == RowFate::kMoved) {
@@ -425,6 +438,23 @@ struct DatabaseBuilder::Impl {
     } else {
       at = Place(*page, row, 0);
     }
+    return at;
+  }
+
+  int64_t Insert(std::vector<Value> values, RowFate fate) {
+    TableState& t = Active();
+    const TableLayout& l = t.layout;
+    if (values.size() != l.columns.size())
+      Bad("A row of table \"" + l.name + "\" needs " + std::to_string(l.columns.size()) +
+          " values, not " + std::to_string(values.size()) + ".");
+    const int64_t autonumber = TakeAutoNumber(t, values);
+    // Index keys first: they validate the row before anything is written.
+    std::vector<std::vector<uint8_t>> keys;
+    std::vector<bool> skip;
+    MakeKeys(l, values, fate, keys, skip);
+    const bool deleted = fate == RowFate::kDeleted;
+    const std::vector<uint8_t> row = EncodeRow(l, values, LongValueFields(l, values, deleted));
+    const RowPointer at = PlaceRow(row, fate);
     if (!deleted && fate != RowFate::kStale) {
       ++stats.live_rows;
       ++t.row_count;

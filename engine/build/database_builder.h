@@ -28,6 +28,7 @@
 #include "db/value.h"
 #include "format/env.h"
 #include "format/header.h"
+#include "tessmark/generate.h"
 
 namespace tessmark::jet {
 
@@ -74,18 +75,6 @@ struct StaleBookkeeping {
   // Pages emptied by deletes stay the table's, in its usage map, holding
   // only deleted slots, instead of going back to the file.
   bool emptied_pages_mapped = false;
-};
-
-struct BuildStats {
-  uint32_t pages = 0;
-  uint64_t bytes = 0;
-  uint64_t live_rows = 0;
-  uint64_t deleted_rows = 0;
-  uint64_t moved_rows = 0;
-  uint64_t stale_rows = 0;
-  uint32_t stale_pages = 0;
-  uint32_t free_pages = 0;
-  uint64_t orphaned_long_values = 0;
 };
 
 class DatabaseBuilder {

@@ -16,6 +16,7 @@
 #include "format/data_page.h"
 #include "format/format.h"
 #include "format/prefetch.h"
+#include "tessmark/database.h"
 
 namespace tessmark::jet {
 
@@ -948,6 +949,15 @@ void CheckRowRules(const TableDef& table, const Format& format, Bytes row, const
 
 CheckReport CheckDatabase(Database& db, const CheckOptions& options) {
   return Checker(db, options).Run();
+}
+
+CheckReport CheckDatabase(OpenedDatabase& db,
+                          const std::function<void(uint64_t, uint64_t)>& progress,
+                          size_t max_findings) {
+  CheckOptions options;
+  options.max_findings = max_findings;
+  options.progress = progress;
+  return CheckDatabase(db.database(), options);
 }
 
 }  // namespace tessmark::jet

@@ -1,7 +1,7 @@
 // CompactDatabase: the checks before anything is written, the exclusive
 // hold on the source, then the phases (check and write, flush, verify,
 // commit) and the clean-up when any of them fails.
-#include "compact/compact.h"
+#include "tessmark/compact.h"
 
 #include <algorithm>
 #include <array>
@@ -18,10 +18,10 @@
 #include "db/entry_sorter.h"
 #include "db/index_page.h"
 #include "format/env.h"
-#include "format/error.h"
 #include "format/output_file.h"
 #include "format/page_image.h"
 #include "format/rc4.h"
+#include "tessmark/error.h"
 
 namespace tessmark::jet {
 namespace {

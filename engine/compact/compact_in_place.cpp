@@ -1,9 +1,9 @@
 // CompactInPlace: compaction of a database under its own name, through a
 // temporary file beside it, so that at every moment the name holds either
 // the original or the verified compacted copy.
-#include "compact/compact.h"
 #include "format/env.h"
-#include "format/error.h"
+#include "tessmark/compact.h"
+#include "tessmark/error.h"
 
 namespace tessmark::jet {
 namespace {

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "compact/compact.h"
+#include "tessmark/compact.h"
 
 namespace tessmark::jet {
 

@@ -11,7 +11,7 @@
 
 #include "db/database.h"
 #include "db/row.h"
-#include "format/error.h"
+#include "tessmark/error.h"
 
 namespace tessmark::jet {
 

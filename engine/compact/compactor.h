@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "compact/compact.h"
 #include "db/table_def.h"
 #include "format/output_file.h"
 #include "format/page_file.h"
+#include "tessmark/compact.h"
 
 namespace tessmark::jet {
 

@@ -8,7 +8,7 @@
 #include "format/bytes.h"
 #include "format/bytes_write.h"
 #include "format/env.h"
-#include "format/error.h"
+#include "tessmark/error.h"
 
 namespace tessmark::jet {
 namespace {

@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "format/bytes_write.h"
-#include "format/error.h"
 #include "format/index_key.h"
 #include "format/text.h"
+#include "tessmark/error.h"
 
 namespace tessmark::jet {
 namespace {
@@ -60,75 +60,70 @@ uint32_t TableLayout::RealIndexFor(const std::vector<std::pair<size_t, bool>>& c
   return static_cast<uint32_t>(real_indexes.size() - 1);
 }
 
-TableLayout LayOutTable(const TableDecl& decl, JetVersion version) {
-  const Format& f = Format::For(version);
-  TableLayout l;
-  l.version = version;
-  l.name = decl.name;
-  l.system = decl.system;
-  if (decl.name.empty() || decl.name.size() > 64) Bad("A table name must have 1 to 64 characters.");
-  if (decl.columns.empty() || decl.columns.size() > 255)
-    Bad("Table \"" + decl.name + "\" must have 1 to 255 columns.");
-  for (const ColumnDecl& c : decl.columns) {
-    for (const ColumnLayout& other : l.columns)
-      if (SameNameIgnoringCase(other.decl.name, c.name))
-        Bad("Table \"" + decl.name + "\" declares column \"" + c.name + "\" twice.");
-    if (c.name.empty() || c.name.size() > 64)
-      Bad("Column names of table \"" + decl.name + "\" must have 1 to 64 characters.");
-    ColumnLayout col;
-    col.decl = c;
-    col.number = static_cast<uint16_t>(l.columns.size());
-    const uint8_t type = static_cast<uint8_t>(c.type);
-    if (!KnownColumnType(type) || c.type == ColumnType::kFixedBinary)
-      Bad("The type of column \"" + c.name + "\" cannot be created.");
-    if (c.autonumber && c.type != ColumnType::kLong)
-      Bad("AutoNumber column \"" + c.name + "\" must be of type Long.");
-    if (c.autonumber && l.autonumber)
-      Bad("Table \"" + decl.name + "\" has two AutoNumber columns.");
-    col.fixed_size = FixedTypeSize(type);
-    col.fixed = col.fixed_size > 0 || c.type == ColumnType::kBoolean;
-    if (c.variable_length) {
-      if (col.fixed_size == 0 || c.autonumber)
-        Bad("Column \"" + c.name +
-            "\" cannot be stored with a variable length: only numbers, dates and GUIDs that are "
-            "not AutoNumber can.");
-      col.fixed = false;
-    }
-    switch (c.type) {
-      case ColumnType::kText: {
-        const uint16_t chars = c.length == 0 ? 255 : c.length;
-        if (chars > 255) Bad("Text column \"" + c.name + "\" can hold at most 255 characters.");
-        col.length_bytes = static_cast<uint16_t>(f.text_unit_bytes * chars);
-        break;
-      }
-      case ColumnType::kBinary: {
-        const uint16_t bytes = c.length == 0 ? 255 : c.length;
-        if (bytes > f.max_binary_length)
-          Bad("Binary column \"" + c.name + "\" is longer than the format allows.");
-        col.length_bytes = bytes;
-        break;
-      }
-      case ColumnType::kBoolean:
-        col.length_bytes = 1;
-        break;
-      case ColumnType::kMemo:
-      case ColumnType::kOle:
-        col.length_bytes = 0;
-        break;
-      default:
-        col.length_bytes = static_cast<uint16_t>(col.fixed_size);
-    }
-    if (c.type == ColumnType::kNumeric &&
-        (c.precision == 0 || c.precision > 28 || c.scale > c.precision))
-      Bad("Numeric column \"" + c.name + "\" needs a precision of 1 to 28 and a scale up to it.");
-    col.flags = static_cast<uint8_t>(kColumnNullable | (col.fixed ? kColumnFixed : 0) |
-                                     (c.autonumber ? kColumnAutoNumber : 0) | c.system_flags);
-    if (!f.jet3() && c.compressed && (c.type == ColumnType::kText || c.type == ColumnType::kMemo))
-      col.ext_flags = kColumnCompressedUnicode;
-    if (c.autonumber) l.autonumber = l.columns.size();
-    l.columns.push_back(col);
+namespace {
+
+// One column of table `decl`, checked against the columns `l` holds so far.
+ColumnLayout LayOutColumn(const TableDecl& decl, const ColumnDecl& c, const TableLayout& l,
+                          const Format& f) {
+  for (const ColumnLayout& other : l.columns)
+    if (SameNameIgnoringCase(other.decl.name, c.name))
+      Bad("Table \"" + decl.name + "\" declares column \"" + c.name + "\" twice.");
+  if (c.name.empty() || c.name.size() > 64)
+    Bad("Column names of table \"" + decl.name + "\" must have 1 to 64 characters.");
+  ColumnLayout col;
+  col.decl = c;
+  col.number = static_cast<uint16_t>(l.columns.size());
+  const uint8_t type = static_cast<uint8_t>(c.type);
+  if (!KnownColumnType(type) || c.type == ColumnType::kFixedBinary)
+    Bad("The type of column \"" + c.name + "\" cannot be created.");
+  if (c.autonumber && c.type != ColumnType::kLong)
+    Bad("AutoNumber column \"" + c.name + "\" must be of type Long.");
+  if (c.autonumber && l.autonumber) Bad("Table \"" + decl.name + "\" has two AutoNumber columns.");
+  col.fixed_size = FixedTypeSize(type);
+  col.fixed = col.fixed_size > 0 || c.type == ColumnType::kBoolean;
+  if (c.variable_length) {
+    if (col.fixed_size == 0 || c.autonumber)
+      Bad("Column \"" + c.name +
+          "\" cannot be stored with a variable length: only numbers, dates and GUIDs that are "
+          "not AutoNumber can.");
+    col.fixed = false;
   }
-  // Fixed columns in column order; booleans live in the null mask.
+  switch (c.type) {
+    case ColumnType::kText: {
+      const uint16_t chars = c.length == 0 ? 255 : c.length;
+      if (chars > 255) Bad("Text column \"" + c.name + "\" can hold at most 255 characters.");
+      col.length_bytes = static_cast<uint16_t>(f.text_unit_bytes * chars);
+      break;
+    }
+    case ColumnType::kBinary: {
+      const uint16_t bytes = c.length == 0 ? 255 : c.length;
+      if (bytes > f.max_binary_length)
+        Bad("Binary column \"" + c.name + "\" is longer than the format allows.");
+      col.length_bytes = bytes;
+      break;
+    }
+    case ColumnType::kBoolean:
+      col.length_bytes = 1;
+      break;
+    case ColumnType::kMemo:
+    case ColumnType::kOle:
+      col.length_bytes = 0;
+      break;
+    default:
+      col.length_bytes = static_cast<uint16_t>(col.fixed_size);
+  }
+  if (c.type == ColumnType::kNumeric &&
+      (c.precision == 0 || c.precision > 28 || c.scale > c.precision))
+    Bad("Numeric column \"" + c.name + "\" needs a precision of 1 to 28 and a scale up to it.");
+  col.flags = static_cast<uint8_t>(kColumnNullable | (col.fixed ? kColumnFixed : 0) |
+                                   (c.autonumber ? kColumnAutoNumber : 0) | c.system_flags);
+  if (!f.jet3() && c.compressed && (c.type == ColumnType::kText || c.type == ColumnType::kMemo))
+    col.ext_flags = kColumnCompressedUnicode;
+  return col;
+}
+
+// Fixed columns in column order; booleans live in the null mask.
+void PlaceColumns(const TableDecl& decl, const Format& f, TableLayout& l) {
   for (ColumnLayout& col : l.columns) {
     if (col.fixed) {
       col.fixed_offset =
@@ -140,9 +135,11 @@ TableLayout LayOutTable(const TableDecl& decl, JetVersion version) {
   }
   if (l.fixed_area + 64 > f.max_row_size)
     Bad("The fixed-length columns of table \"" + decl.name + "\" do not fit a row.");
+}
 
-  // Indexes: one real index per distinct column list, numbered in the
-  // order of declaration.
+// Indexes: one real index per distinct column list, numbered in the order
+// of declaration.
+void LayOutIndexes(const TableDecl& decl, TableLayout& l) {
   if (std::count_if(decl.indexes.begin(), decl.indexes.end(),
                     [](const IndexDecl& ix) { return ix.primary; }) > 1)
     Bad("Table \"" + decl.name + "\" declares two primary keys.");
@@ -173,6 +170,128 @@ TableLayout LayOutTable(const TableDecl& decl, JetVersion version) {
     li.type = ix->primary ? kIndexTypePrimaryKey : kIndexTypeNormal;
     l.logical_indexes.push_back(li);
   }
+}
+
+// The columns' blocks, then their names.
+void AppendColumns(const TableLayout& l, const Format& f, std::vector<uint8_t>& s) {
+  const bool j3 = f.jet3();
+  for (const ColumnLayout& c : l.columns) {
+    const size_t at = s.size();
+    s.resize(at + f.column_block, 0);
+    const bool text = c.decl.type == ColumnType::kText || c.decl.type == ColumnType::kMemo;
+    s[at + f.col_type] = static_cast<uint8_t>(c.decl.type);
+    if (!j3) PutU32(s, at + f.col_constant, kJet4Constant);
+    PutU16(s, at + f.col_number, c.number);
+    PutU16(s, at + f.col_var_index, c.var_index);
+    if (c.decl.type == ColumnType::kNumeric) {
+      s[at + f.col_precision] = c.decl.precision;
+      s[at + f.col_scale] = c.decl.scale;
+    } else if (j3) {
+      // Jet 3 gives every other column the general collation and code page.
+      PutU16(s, at + f.col_collation, kGeneralLcid);
+      PutU16(s, at + f.col_code_page, 1252);
+    } else if (text) {
+      PutU16(s, at + f.col_collation, kGeneralLcid);
+    }
+    s[at + f.col_flags] = c.flags;
+    if (!j3) s[at + f.col_ext_flags] = c.ext_flags;
+    PutU16(s, at + f.col_fixed_offset, c.fixed_offset);
+    PutU16(s, at + f.col_length, c.length_bytes);
+  }
+  for (const ColumnLayout& c : l.columns) {
+    const auto name = NameBytes(c.decl.name, j3);
+    s.insert(s.end(), name.begin(), name.end());
+  }
+}
+
+void AppendRealIndexes(const TableLayout& l, const TableDefNumbers& n, const Format& f,
+                       std::vector<uint8_t>& s) {
+  const bool j3 = f.jet3();
+  for (size_t i = 0; i < l.real_indexes.size(); ++i) {
+    const RealIndexLayout& ri = l.real_indexes[i];
+    const TableDefNumbers::Index& x = n.indexes.at(i);
+    const size_t at = s.size();
+    s.resize(at + f.real_idx_block, 0);
+    if (!j3) PutU32(s, at + f.ri_constant, kJet4IndexConstant);
+    for (size_t k = 0; k < kIndexColumnSlots; ++k) {
+      const size_t slot = at + f.ri_columns + kIndexColumnSlotSize * k;
+      if (k < ri.columns.size()) {
+        PutU16(s, slot, l.columns[ri.columns[k].first].number);
+        s[slot + 2] = ri.columns[k].second ? 0x01 : 0x00;
+      } else {
+        PutU16(s, slot, kNoIndexColumn);
+      }
+    }
+    PutU32(s, at + f.ri_usage_map, x.map.Stored());
+    PutU32(s, at + f.ri_root, x.root);
+    s[at + f.ri_flags] = static_cast<uint8_t>(ri.flags | (j3 ? 0 : kIndexJet4Mark));
+  }
+}
+
+void AppendLogicalIndexes(const TableLayout& l, const TableDefNumbers& n, const Format& f,
+                          std::vector<uint8_t>& s) {
+  const bool j3 = f.jet3();
+  // Logical index blocks and names go in case-insensitive name order.
+  std::vector<const LogicalIndexLayout*> logical;
+  for (const LogicalIndexLayout& li : l.logical_indexes) logical.push_back(&li);
+  auto lower = [](std::string v) {
+    for (char& ch : v) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return v;
+  };
+  std::stable_sort(logical.begin(), logical.end(),
+                   [&](const auto* a, const auto* b) { return lower(a->name) < lower(b->name); });
+  for (const LogicalIndexLayout* li : logical) {
+    const size_t at = s.size();
+    s.resize(at + f.logical_idx_block, 0);
+    if (!j3) PutU32(s, at + f.li_constant, kJet4Constant);
+    PutU32(s, at + f.li_number, li->number);
+    PutU32(s, at + f.li_real_index, li->real);
+    s[at + f.li_fk_role] = li->fk_role;
+    PutU32(s, at + f.li_fk_index, static_cast<uint32_t>(li->fk_index));
+    PutU32(s, at + f.li_fk_table, n.fk_table_pages.empty() ? 0 : n.fk_table_pages.at(li->number));
+    s[at + f.li_update_action] = li->update_action;
+    s[at + f.li_delete_action] = li->delete_action;
+    s[at + f.li_index_type] = li->type;
+  }
+  for (const LogicalIndexLayout* li : logical) {
+    const auto name = NameBytes(li->name, j3);
+    s.insert(s.end(), name.begin(), name.end());
+  }
+}
+
+// The long-value maps of the memo and OLE columns, ended by the end mark.
+void AppendLongValueMaps(const TableLayout& l, const TableDefNumbers& n, std::vector<uint8_t>& s) {
+  size_t lv = 0;
+  for (const ColumnLayout& c : l.columns) {
+    if (!c.long_value()) continue;
+    const TableDefNumbers::LongValueMaps& m = n.long_values.at(lv++);
+    const size_t at = s.size();
+    s.resize(at + kLvMapEntry, 0);
+    PutU16(s, at + kLvMapColumn, c.number);
+    PutU32(s, at + kLvMapOwned, m.owned.Stored());
+    PutU32(s, at + kLvMapFree, m.free.Stored());
+  }
+  AppendU16(s, kLvMapEnd);
+}
+
+}  // namespace
+
+TableLayout LayOutTable(const TableDecl& decl, JetVersion version) {
+  const Format& f = Format::For(version);
+  TableLayout l;
+  l.version = version;
+  l.name = decl.name;
+  l.system = decl.system;
+  if (decl.name.empty() || decl.name.size() > 64) Bad("A table name must have 1 to 64 characters.");
+  if (decl.columns.empty() || decl.columns.size() > 255)
+    Bad("Table \"" + decl.name + "\" must have 1 to 255 columns.");
+  for (const ColumnDecl& c : decl.columns) {
+    const ColumnLayout col = LayOutColumn(decl, c, l, f);
+    if (c.autonumber) l.autonumber = l.columns.size();
+    l.columns.push_back(col);
+  }
+  PlaceColumns(decl, f, l);
+  LayOutIndexes(decl, l);
   return l;
 }
 
@@ -205,89 +324,10 @@ std::vector<uint8_t> EncodeTableDef(const TableLayout& l, const TableDefNumbers&
     PutU32(s, at + f.ric_entries, x.entries);
     PutU32(s, at + f.ric_unique_keys, x.unique_keys);
   }
-  for (const ColumnLayout& c : l.columns) {
-    const size_t at = s.size();
-    s.resize(at + f.column_block, 0);
-    const bool text = c.decl.type == ColumnType::kText || c.decl.type == ColumnType::kMemo;
-    s[at + f.col_type] = static_cast<uint8_t>(c.decl.type);
-    if (!j3) PutU32(s, at + f.col_constant, kJet4Constant);
-    PutU16(s, at + f.col_number, c.number);
-    PutU16(s, at + f.col_var_index, c.var_index);
-    if (c.decl.type == ColumnType::kNumeric) {
-      s[at + f.col_precision] = c.decl.precision;
-      s[at + f.col_scale] = c.decl.scale;
-    } else if (j3) {
-      // Jet 3 gives every other column the general collation and code page.
-      PutU16(s, at + f.col_collation, kGeneralLcid);
-      PutU16(s, at + f.col_code_page, 1252);
-    } else if (text) {
-      PutU16(s, at + f.col_collation, kGeneralLcid);
-    }
-    s[at + f.col_flags] = c.flags;
-    if (!j3) s[at + f.col_ext_flags] = c.ext_flags;
-    PutU16(s, at + f.col_fixed_offset, c.fixed_offset);
-    PutU16(s, at + f.col_length, c.length_bytes);
-  }
-  for (const ColumnLayout& c : l.columns) {
-    const auto name = NameBytes(c.decl.name, j3);
-    s.insert(s.end(), name.begin(), name.end());
-  }
-  for (size_t i = 0; i < l.real_indexes.size(); ++i) {
-    const RealIndexLayout& ri = l.real_indexes[i];
-    const TableDefNumbers::Index& x = n.indexes.at(i);
-    const size_t at = s.size();
-    s.resize(at + f.real_idx_block, 0);
-    if (!j3) PutU32(s, at + f.ri_constant, kJet4IndexConstant);
-    for (size_t k = 0; k < kIndexColumnSlots; ++k) {
-      const size_t slot = at + f.ri_columns + kIndexColumnSlotSize * k;
-      if (k < ri.columns.size()) {
-        PutU16(s, slot, l.columns[ri.columns[k].first].number);
-        s[slot + 2] = ri.columns[k].second ? 0x01 : 0x00;
-      } else {
-        PutU16(s, slot, kNoIndexColumn);
-      }
-    }
-    PutU32(s, at + f.ri_usage_map, x.map.Stored());
-    PutU32(s, at + f.ri_root, x.root);
-    s[at + f.ri_flags] = static_cast<uint8_t>(ri.flags | (j3 ? 0 : kIndexJet4Mark));
-  }
-  // Logical index blocks and names go in case-insensitive name order.
-  std::vector<const LogicalIndexLayout*> logical;
-  for (const LogicalIndexLayout& li : l.logical_indexes) logical.push_back(&li);
-  auto lower = [](std::string v) {
-    for (char& ch : v) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    return v;
-  };
-  std::stable_sort(logical.begin(), logical.end(),
-                   [&](const auto* a, const auto* b) { return lower(a->name) < lower(b->name); });
-  for (const LogicalIndexLayout* li : logical) {
-    const size_t at = s.size();
-    s.resize(at + f.logical_idx_block, 0);
-    if (!j3) PutU32(s, at + f.li_constant, kJet4Constant);
-    PutU32(s, at + f.li_number, li->number);
-    PutU32(s, at + f.li_real_index, li->real);
-    s[at + f.li_fk_role] = li->fk_role;
-    PutU32(s, at + f.li_fk_index, static_cast<uint32_t>(li->fk_index));
-    PutU32(s, at + f.li_fk_table, n.fk_table_pages.empty() ? 0 : n.fk_table_pages.at(li->number));
-    s[at + f.li_update_action] = li->update_action;
-    s[at + f.li_delete_action] = li->delete_action;
-    s[at + f.li_index_type] = li->type;
-  }
-  for (const LogicalIndexLayout* li : logical) {
-    const auto name = NameBytes(li->name, j3);
-    s.insert(s.end(), name.begin(), name.end());
-  }
-  size_t lv = 0;
-  for (const ColumnLayout& c : l.columns) {
-    if (!c.long_value()) continue;
-    const TableDefNumbers::LongValueMaps& m = n.long_values.at(lv++);
-    const size_t at = s.size();
-    s.resize(at + kLvMapEntry, 0);
-    PutU16(s, at + kLvMapColumn, c.number);
-    PutU32(s, at + kLvMapOwned, m.owned.Stored());
-    PutU32(s, at + kLvMapFree, m.free.Stored());
-  }
-  AppendU16(s, kLvMapEnd);
+  AppendColumns(l, f, s);
+  AppendRealIndexes(l, n, f, s);
+  AppendLogicalIndexes(l, n, f, s);
+  AppendLongValueMaps(l, n, s);
   PutU32(s, kTdefLength, static_cast<uint32_t>(s.size()));
   return s;
 }

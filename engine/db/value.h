@@ -10,23 +10,16 @@
 #include "db/row.h"
 #include "db/table_def.h"
 #include "format/format.h"
+#include "tessmark/jet_types.h"
 
 namespace tessmark::jet {
 
 struct Value {
-  enum class Kind {
-    kNull,
-    kBoolean,
-    kInteger,   // Byte, Integer, Long
-    kCurrency,  // `integer` holds the amount times 10 000
-    kSingle,
-    kDouble,
-    kDateTime,  // `real` holds days since 1899-12-30
-    kBinary,    // Binary, OLE, fixed binary
-    kText,      // Text, Memo (UTF-8 in `text`)
-    kGuid,      // `bytes` as stored (16)
-    kNumeric,   // `text` holds the decimal number
-  };
+  // Where a kind keeps its value: kCurrency the amount times 10 000 in
+  // `integer`, kDateTime days since 1899-12-30 in `real`, kText UTF-8 in
+  // `text`, kGuid the 16 bytes as stored in `bytes`, kNumeric the decimal
+  // number in `text`.
+  using Kind = ValueKind;
   Kind kind = Kind::kNull;
   bool boolean = false;
   int64_t integer = 0;

@@ -1,43 +1,15 @@
-// Where in a database file something was found, and the one way the engine
-// reports a damaged structure: error 3049 naming that place.
+// The one way the engine reports a damaged structure: error 3049 naming the
+// place where the damage was found.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "format/error.h"
+#include "tessmark/error.h"
+#include "tessmark/location.h"
 
 namespace tessmark::jet {
-
-struct Location {
-  std::optional<uint32_t> page;
-  std::optional<uint32_t> row;
-  std::string table;   // table name, when known
-  std::string index;   // index name, when known
-  std::string column;  // column name, when known
-
-  static Location Page(uint32_t page_number) {
-    Location l;
-    l.page = page_number;
-    return l;
-  }
-  Location WithPage(uint32_t page_number) const {
-    Location l = *this;
-    l.page = page_number;
-    l.row.reset();
-    return l;
-  }
-  Location WithRow(uint32_t page_number, uint32_t row_number) const {
-    Location l = *this;
-    l.page = page_number;
-    l.row = row_number;
-    return l;
-  }
-
-  // "table T, index I, page 12, row 3"; empty when nothing is known.
-  std::string ToString() const;
-};
 
 // Error 3049 for a damaged structure: "The database is damaged: <what>
 // (<where>)." It keeps what was found, for reports that list findings.

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "format/env.h"
-#include "format/error.h"
+#include "tessmark/error.h"
 
 namespace tessmark::jet {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "format/env.h"
-#include "format/error.h"
+#include "tessmark/error.h"
 
 namespace tessmark::jet {
 

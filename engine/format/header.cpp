@@ -7,9 +7,9 @@
 
 #include "format/bytes.h"
 #include "format/bytes_write.h"
-#include "format/error.h"
 #include "format/format.h"
 #include "format/rc4.h"
+#include "tessmark/error.h"
 
 namespace tessmark::jet {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace tessmark::jet {
+#include "tessmark/jet_types.h"
 
-enum class JetVersion { kJet3, kJet4 };
+namespace tessmark::jet {
 
 struct DatabaseHeader {
   JetVersion version = JetVersion::kJet4;

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "format/bytes.h"
-#include "format/error.h"
+#include "tessmark/error.h"
 
 namespace tessmark::jet::index_key {
 namespace {

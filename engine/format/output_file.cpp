@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "format/bytes_write.h"
-#include "format/error.h"
 #include "format/rc4.h"
+#include "tessmark/error.h"
 
 namespace tessmark::jet {
 

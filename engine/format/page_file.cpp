@@ -4,8 +4,8 @@
 #include <array>
 
 #include "format/bytes_write.h"
-#include "format/error.h"
 #include "format/rc4.h"
+#include "tessmark/error.h"
 
 namespace tessmark::jet {
 

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "format/data_page.h"
-#include "format/error.h"
+#include "tessmark/error.h"
 
 namespace tessmark::jet {
 

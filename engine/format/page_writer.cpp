@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "format/error.h"
+#include "tessmark/error.h"
 
 namespace tessmark::jet {
 std::array<uint8_t, 12> LongValueWriter::Write(std::span<const uint8_t> value) {

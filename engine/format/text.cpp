@@ -4,7 +4,7 @@
 #include <cctype>
 
 #include "format/bytes.h"
-#include "format/error.h"
+#include "tessmark/error.h"
 
 namespace tessmark::jet {
 

@@ -1,7 +1,7 @@
 // RepairDatabase: the salvage of every table, the indexes built from the
 // rows salvaged, the write through the compaction writer, and the check,
 // flush and rename of the result.
-#include "repair/repair.h"
+#include "tessmark/repair.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,16 +10,17 @@
 #include <set>
 
 #include "check/checker.h"
-#include "compact/compact.h"
 #include "compact/compactor.h"
 #include "db/database.h"
 #include "db/entry_sorter.h"
 #include "db/index_page.h"
 #include "format/env.h"
-#include "format/error.h"
 #include "format/output_file.h"
 #include "format/page_image.h"
 #include "repair/row_keys.h"
+#include "repair/salvage.h"
+#include "tessmark/compact.h"
+#include "tessmark/error.h"
 
 namespace tessmark::jet {
 namespace {
@@ -444,6 +445,31 @@ class Repairer {
   TableWork* catalog_ = nullptr;  // the catalog's own table, once its indexes are built
 };
 
+// The repaired copy at `path` must check with no finding at all and hold
+// every row the repair wrote; anything else is a fault of ours, since only
+// rows that were read and checked went in.
+void CheckRepairedCopy(Env& env, const std::string& path, const RepairReport& report) {
+  CheckReport check;
+  try {
+    OpenOptions reopen;
+    reopen.env = &env;
+    std::unique_ptr<Database> copy = Database::Open(path, reopen);
+    check = CheckDatabase(*copy);
+  } catch (const Error& e) {
+    throw Error(e.number() == kDamaged ? kInternalError : e.number(),
+                "The repair was abandoned because the repaired copy could not be read back (" +
+                    e.description() + "); nothing was written.");
+  }
+  if (check.errors + check.warnings != 0 || check.stats.rows != report.rows_recovered) {
+    const std::string first =
+        check.findings.empty() ? "the rows differ in number" : check.findings.front().Text();
+    throw Error(kInternalError,
+                "The repair was abandoned because the repaired copy did not pass "
+                "the structure check (" +
+                    first + "); nothing was written.");
+  }
+}
+
 }  // namespace
 
 RepairReport RepairDatabase(const std::string& source, const std::string& destination,
@@ -510,27 +536,7 @@ RepairReport RepairDatabase(const std::string& source, const std::string& destin
       throw;
     }
   }
-  CheckReport check;
-  try {
-    OpenOptions reopen;
-    reopen.env = &env;
-    std::unique_ptr<Database> copy = Database::Open(temporary.path(), reopen);
-    check = CheckDatabase(*copy);
-  } catch (const Error& e) {
-    throw Error(e.number() == kDamaged ? kInternalError : e.number(),
-                "The repair was abandoned because the repaired copy could not be read back (" +
-                    e.description() + "); nothing was written.");
-  }
-  if (check.errors + check.warnings != 0 || check.stats.rows != report.rows_recovered) {
-    const std::string first =
-        check.findings.empty() ? "the rows differ in number" : check.findings.front().Text();
-    // Only rows that were read and checked went in: a copy that fails the
-    // check is a fault of ours.
-    throw Error(kInternalError,
-                "The repair was abandoned because the repaired copy did not pass "
-                "the structure check (" +
-                    first + "); nothing was written.");
-  }
+  CheckRepairedCopy(env, temporary.path(), report);
   // The destination was free when the repair began; it still must be.
   if (env.FileExists(destination)) {
     throw Error(kDatabaseExists, "The database '" + destination + "' already exists.");

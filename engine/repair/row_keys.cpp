@@ -2,7 +2,7 @@
 
 #include "db/table_layout.h"
 #include "db/value.h"
-#include "format/error.h"
+#include "tessmark/error.h"
 
 namespace tessmark::jet {
 

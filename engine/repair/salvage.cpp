@@ -11,7 +11,7 @@
 #include "db/table_rows.h"
 #include "db/usage_map.h"
 #include "format/data_page.h"
-#include "format/error.h"
+#include "tessmark/error.h"
 
 namespace tessmark::jet {
 

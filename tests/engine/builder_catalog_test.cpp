@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <map>
 
-#include "build/catalog_generator.h"
 #include "check/checker.h"
-#include "compact/compact.h"
 #include "db/database.h"
-#include "format/error.h"
+#include "tessmark/compact.h"
+#include "tessmark/error.h"
+#include "tessmark/generate.h"
 #include "tests/engine/builder_test_support.h"
 #include "tests/support/corpus.h"
 #include "tests/support/readers.h"

@@ -12,7 +12,7 @@
 #include "db/database.h"
 #include "db/index_page.h"
 #include "db/table_layout.h"
-#include "format/error.h"
+#include "tessmark/error.h"
 #include "tests/support/corpus.h"
 
 namespace tessmark::jet {

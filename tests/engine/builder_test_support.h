@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "build/catalog_generator.h"
 #include "build/database_builder.h"
 #include "check/checker.h"
 #include "db/database.h"
 #include "db/value.h"
+#include "tessmark/generate.h"
 #include "tests/support/readers.h"
 
 namespace tessmark::jet::builder_test {

@@ -8,10 +8,10 @@
 #include <set>
 
 #include "check/checker.h"
-#include "compact/compact.h"
 #include "db/database.h"
-#include "format/error.h"
-#include "repair/repair.h"
+#include "tessmark/compact.h"
+#include "tessmark/error.h"
+#include "tessmark/repair.h"
 #include "tests/engine/compact_test_support.h"
 
 namespace tessmark::jet {

@@ -8,8 +8,8 @@
 #include <limits>
 #include <vector>
 
-#include "format/error.h"
 #include "format/index_key.h"
+#include "tessmark/error.h"
 
 namespace tessmark::jet::index_key {
 namespace {

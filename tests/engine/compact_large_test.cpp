@@ -6,11 +6,11 @@
 #include <gtest/gtest.h>
 
 #include "build/database_builder.h"
-#include "compact/compact.h"
 #include "db/database.h"
 #include "db/index_page.h"
 #include "db/usage_map.h"
 #include "format/page_image.h"
+#include "tessmark/compact.h"
 #include "tests/engine/compact_test_support.h"
 
 namespace tessmark::jet {

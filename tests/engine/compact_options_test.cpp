@@ -11,12 +11,12 @@
 #include <utility>
 
 #include "build/database_builder.h"
-#include "compact/compact.h"
 #include "db/database.h"
 #include "db/row.h"
 #include "db/system_tables.h"
 #include "format/header.h"
 #include "format/rc4.h"
+#include "tessmark/compact.h"
 #include "tests/engine/compact_test_support.h"
 
 namespace tessmark::jet {

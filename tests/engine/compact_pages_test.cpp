@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "format/env.h"
-#include "format/error.h"
 #include "format/output_file.h"
 #include "format/page_image.h"
+#include "tessmark/error.h"
 #include "tests/engine/compact_test_support.h"
 
 namespace tessmark::jet {

@@ -8,13 +8,13 @@
 #include <stdexcept>
 
 #include "check/checker.h"
-#include "compact/compact.h"
 #include "db/database.h"
 #include "db/usage_map.h"
 #include "format/env.h"
-#include "format/error.h"
 #include "format/header.h"
 #include "format/rc4.h"
+#include "tessmark/compact.h"
+#include "tessmark/error.h"
 #include "tests/engine/compact_test_support.h"
 
 namespace tessmark::jet {

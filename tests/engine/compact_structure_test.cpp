@@ -7,13 +7,13 @@
 #include <algorithm>
 #include <set>
 
-#include "compact/compact.h"
 #include "db/database.h"
 #include "db/index_page.h"
 #include "db/long_value.h"
 #include "db/row.h"
 #include "db/usage_map.h"
 #include "format/data_page.h"
+#include "tessmark/compact.h"
 #include "tests/engine/compact_test_support.h"
 
 namespace tessmark::jet {

@@ -11,7 +11,7 @@
 
 #include "db/entry_sorter.h"
 #include "format/env.h"
-#include "format/error.h"
+#include "tessmark/error.h"
 #include "tests/support/corpus.h"
 #include "tests/support/fault_env.h"
 #include "tests/support/mem_env.h"

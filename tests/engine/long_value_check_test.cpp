@@ -11,12 +11,12 @@
 
 #include "build/database_builder.h"
 #include "check/checker.h"
-#include "compact/compact.h"
 #include "db/database.h"
 #include "db/long_value.h"
 #include "db/row.h"
 #include "db/value.h"
 #include "format/data_page.h"
+#include "tessmark/compact.h"
 #include "tests/engine/builder_test_support.h"
 #include "tests/support/corpus.h"
 

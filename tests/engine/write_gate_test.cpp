@@ -13,8 +13,8 @@
 
 #include "compact/compact_phases.h"
 #include "format/env.h"
-#include "format/error.h"
 #include "format/output_file.h"
+#include "tessmark/error.h"
 #include "tests/engine/compact_test_support.h"
 
 namespace tessmark::jet {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "compact/compact.h"
+#include "tessmark/compact.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/support/content.h"
 #include "tests/support/mem_env.h"

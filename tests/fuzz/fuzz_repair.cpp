@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "repair/repair.h"
+#include "tessmark/repair.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/support/content.h"
 #include "tests/support/mem_env.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "format/env.h"
-#include "format/error.h"
+#include "tessmark/error.h"
 
 namespace tessmark::fuzz {
 

@@ -8,12 +8,12 @@
 #include <memory>
 #include <string>
 
-#include "compact/compact.h"
-#include "format/error.h"
 #include "main_window/browse_double.h"
 #include "main_window/form1.h"
 #include "platform/forms_runtime.h"
 #include "support_ui/ui_fixture.h"
+#include "tessmark/compact.h"
+#include "tessmark/error.h"
 
 namespace tessmark::testing {
 

@@ -22,10 +22,10 @@
 #include <string>
 #include <vector>
 
-#include "build/catalog_generator.h"
 #include "format/env.h"
-#include "format/error.h"
 #include "main_window/form1_fixture.h"
+#include "tessmark/error.h"
+#include "tessmark/generate.h"
 #include "tests/support/content.h"
 #include "tests/support/corpus.h"
 #include "tests/support/fault_env.h"

@@ -8,9 +8,9 @@
 
 #include <filesystem>
 
-#include "compact/compact.h"
 #include "format/env.h"
-#include "format/error.h"
+#include "tessmark/compact.h"
+#include "tessmark/error.h"
 #include "tests/reliability/child_process.h"
 #include "tests/support/content.h"
 #include "tests/support/corpus.h"

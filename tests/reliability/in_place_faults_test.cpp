@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <string>
 
-#include "compact/compact.h"
 #include "format/env.h"
-#include "format/error.h"
+#include "tessmark/compact.h"
+#include "tessmark/error.h"
 #include "tests/support/content.h"
 #include "tests/support/corpus.h"
 #include "tests/support/fault_env.h"

@@ -10,10 +10,10 @@
 #include <fstream>
 
 #include "check/checker.h"
-#include "compact/compact.h"
 #include "db/database.h"
-#include "format/error.h"
-#include "repair/repair.h"
+#include "tessmark/compact.h"
+#include "tessmark/error.h"
+#include "tessmark/repair.h"
 #include "tests/support/content.h"
 #include "tests/support/corpus.h"
 #include "tests/support/mem_env.h"

@@ -6,7 +6,7 @@
 #include "check/checker.h"
 #include "db/database.h"
 #include "db/value.h"
-#include "format/error.h"
+#include "tessmark/error.h"
 
 namespace tessmark::testing {
 

@@ -3,7 +3,7 @@
 #include <csignal>
 #include <mutex>
 
-#include "format/error.h"
+#include "tessmark/error.h"
 
 namespace tessmark::testing {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "format/error.h"
+#include "tessmark/error.h"
 
 namespace tessmark::testing {
 

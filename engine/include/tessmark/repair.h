@@ -7,11 +7,28 @@
 #include <string>
 #include <vector>
 
-#include "repair/salvage.h"
+#include "tessmark/location.h"
 
 namespace tessmark::jet {
 
 class Env;
+
+// Something a repair could not carry over, and where it was.
+struct RepairLoss {
+  enum class Kind {
+    kTable,         // the table's definition cannot be read: all its rows
+    kPage,          // a page of the table that is not a readable data page
+    kRow,           // a live slot whose row does not decode or breaks a rule
+    kLongValue,     // a memo/OLE value that cannot be read in full (now NULL)
+    kDuplicateKey,  // a row repeating the key of an earlier one in a unique index
+  };
+  Kind kind = Kind::kRow;
+  Location where;
+  std::string what;
+};
+
+// "table", "page", "row", "long value", "duplicate key".
+const char* LossKindName(RepairLoss::Kind kind);
 
 struct RepairedTable {
   std::string name;

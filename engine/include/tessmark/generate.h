@@ -14,9 +14,24 @@
 #include <functional>
 #include <string>
 
-#include "build/database_builder.h"
+#include "tessmark/jet_types.h"
 
 namespace tessmark::jet {
+
+class Env;
+
+// What a built database holds: its pages and bytes, and its rows by fate.
+struct BuildStats {
+  uint32_t pages = 0;
+  uint64_t bytes = 0;
+  uint64_t live_rows = 0;
+  uint64_t deleted_rows = 0;
+  uint64_t moved_rows = 0;
+  uint64_t stale_rows = 0;
+  uint32_t stale_pages = 0;
+  uint32_t free_pages = 0;
+  uint64_t orphaned_long_values = 0;
+};
 
 enum class CatalogKind { kServer, kClient };
 
