@@ -181,7 +181,10 @@ uint32_t IndexTreeBuilder::BuildUpperLevels(std::vector<Child> level) {
           break;
         }
         const std::vector<uint8_t>& last = level[i + count].last_entry;
-        const size_t shared = SharedWith(fill, level[i].last_entry, last);
+        // Jet 3 intermediate pages keep their entries whole: the product's
+        // Jet 3 pages show a prefix on leaves only, and whole entries read
+        // right whether or not a reader applies the field on such a page.
+        const size_t shared = geometry_.jet3() ? 0 : SharedWith(fill, level[i].last_entry, last);
         if (fill.With(last.size() + 4, shared) > geometry_.idx_entry_area) {
           ++count;  // no room: this child is the tail
           break;

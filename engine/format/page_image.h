@@ -66,7 +66,8 @@ struct PageOutput {
 // last entry except the right-most child of a page, which only the page's
 // tail field names. A page whose entries do not fit whole stores every
 // entry after the first without the key bytes its first and last entries
-// share, and takes in entries as long as they fit so.
+// share, and takes in entries as long as they fit so; Jet 3 intermediate
+// pages only take in whole entries.
 class IndexTreeBuilder {
  public:
   IndexTreeBuilder(const PageGeometry& geometry, uint32_t owner, PageOutput output);

@@ -259,8 +259,9 @@ TEST_P(BuilderRoundTrip, ChecksCleanAndReadsBackWhatWasInserted) {
 // The labels share their heads ("Entry 1..."): in the compacted copy
 // (which CompactedCopyIsSoundAndReadsTheSameEverywhere checks and reads),
 // full pages of the Label index store their entries without the shared
-// prefix, leaves and intermediate pages alike. The built file's leaves were
-// split by inserts and hold their entries whole.
+// prefix, leaves and intermediate pages alike, but Jet 3 intermediate pages,
+// which hold whole entries only. The built file's leaves were split by
+// inserts and hold their entries whole.
 TEST_P(BuilderRoundTrip, LongTextKeysGiveAnIndexThreeLevelsDeep) {
   const std::string path = (dir_.path() / "deep.mdb").string();
   const std::string copy = (dir_.path() / "deep-compact.mdb").string();
@@ -285,7 +286,7 @@ TEST_P(BuilderRoundTrip, LongTextKeysGiveAnIndexThreeLevelsDeep) {
     EXPECT_EQ(entries, def.row_count);
     if (file == copy) {
       EXPECT_GT(prefixed_leaves, 0u);
-      EXPECT_GT(prefixed_nodes, 0u);
+      EXPECT_EQ(prefixed_nodes > 0, !jet3());
     }
   }
 }
