@@ -508,6 +508,7 @@ struct DatabaseBuilder::Impl {
     for (size_t i = 0; i < t.layout.real_indexes.size(); ++i) {
       const RealIndexLayout& ri = t.layout.real_indexes[i];
       IndexTreeBuilder tree(geometry, t.id, po);
+      if (t.stale.deleted_separators) tree.KeepDeletedSeparators();
       Random fill(options.leaf_split_seed ^ (uint64_t{t.id} << 8 | i));
       if (options.leaf_split_seed != 0 && out_of_order[i]) {
         const size_t area = geometry.idx_entry_area;
@@ -520,7 +521,7 @@ struct DatabaseBuilder::Impl {
       sorters[i]->Drain([&](std::span<const uint8_t> flagged) {
         const auto e = flagged.first(flagged.size() - 1);
         if (flagged.back() == kEntryReleased) {
-          tree.AddReleased(e.size());
+          tree.AddReleased(e);
           return;
         }
         const auto key = e.first(e.size() - kRowPointerSize);

@@ -75,6 +75,9 @@ struct StaleBookkeeping {
   // Pages emptied by deletes stay the table's, in its usage map, holding
   // only deleted slots, instead of going back to the file.
   bool emptied_pages_mapped = false;
+  // Deletes leave the parent entry of a leaf that lost its last entries
+  // as it was: the key of the deleted row, above what the leaf still holds.
+  bool deleted_separators = false;
 };
 
 class DatabaseBuilder {

@@ -86,11 +86,14 @@ void IndexTreeBuilder::StartLeaf() {
   leaf_full_ = false;
 }
 
-void IndexTreeBuilder::AddReleased(size_t entry_length) {
+void IndexTreeBuilder::AddReleased(std::span<const uint8_t> entry) {
+  const size_t entry_length = entry.size();
   if (leaf_full_) {
     carried_ = carried_ + entry_length <= leaf_limit_ ? carried_ + entry_length : entry_length;
   } else if (leaf_fill_.Bytes() + released_ + entry_length <= leaf_limit_) {
     released_ += entry_length;
+    if (deleted_separators_ && !leaf_ends_.empty())
+      deleted_last_.assign(entry.begin(), entry.end());
   } else if (leaf_ends_.empty()) {
     released_ = entry_length;  // a leaf of released entries only is gone
   } else {
@@ -116,6 +119,7 @@ void IndexTreeBuilder::Add(std::span<const uint8_t> entry) {
   leaf_bytes_.insert(leaf_bytes_.end(), entry.begin(), entry.end());
   leaf_ends_.push_back(leaf_bytes_.size());
   leaf_fill_.Take(entry.size(), shared);
+  deleted_last_.clear();
   ++entries_;
 }
 
@@ -137,7 +141,12 @@ void IndexTreeBuilder::FlushLeaf(bool last) {
   }
   out_.write(leaf_page_, IndexPage(true, prev_leaf_, next, 0, StoredPrefix(leaf_fill_), entries));
   Child child;
-  if (!entries.empty()) child.last_entry.assign(entries.back().begin(), entries.back().end());
+  if (!deleted_last_.empty()) {
+    child.last_entry = std::move(deleted_last_);
+    deleted_last_.clear();
+  } else if (!entries.empty()) {
+    child.last_entry.assign(entries.back().begin(), entries.back().end());
+  }
   child.page = leaf_page_;
   children_.push_back(std::move(child));
   prev_leaf_ = leaf_page_;
@@ -172,7 +181,10 @@ uint32_t IndexTreeBuilder::BuildUpperLevels(std::vector<Child> level) {
           break;
         }
         const std::vector<uint8_t>& last = level[i + count].last_entry;
-        const size_t shared = SharedWith(fill, level[i].last_entry, last);
+        // Jet 3 intermediate pages keep their entries whole: the product's
+        // Jet 3 pages show a prefix on leaves only, and whole entries read
+        // right whether or not a reader applies the field on such a page.
+        const size_t shared = geometry_.jet3() ? 0 : SharedWith(fill, level[i].last_entry, last);
         if (fill.With(last.size() + 4, shared) > geometry_.idx_entry_area) {
           ++count;  // no room: this child is the tail
           break;

@@ -66,17 +66,22 @@ struct PageOutput {
 // last entry except the right-most child of a page, which only the page's
 // tail field names. A page whose entries do not fit whole stores every
 // entry after the first without the key bytes its first and last entries
-// share, and takes in entries as long as they fit so.
+// share, and takes in entries as long as they fit so; Jet 3 intermediate
+// pages only take in whole entries.
 class IndexTreeBuilder {
  public:
   IndexTreeBuilder(const PageGeometry& geometry, uint32_t owner, PageOutput output);
 
   void Add(std::span<const uint8_t> entry);
-  // Counts an entry of `entry_length` bytes whose row was deleted after it
-  // was indexed: its leaf kept its place and lost the entry, so its bytes
-  // still bound what the leaf took in before and after it. A leaf that
-  // would hold nothing else is not written.
-  void AddReleased(size_t entry_length);
+  // Counts an entry whose row was deleted after it was indexed: its leaf
+  // kept its place and lost the entry, so its bytes still bound what the
+  // leaf took in before and after it. A leaf that would hold nothing else
+  // is not written.
+  void AddReleased(std::span<const uint8_t> entry);
+  // Parents name a leaf by its last entry as indexed, even when that
+  // entry's row was deleted since, as deletes leave them: the separator
+  // then lies above the leaf's last entry and below the next leaf's first.
+  void KeepDeletedSeparators() { deleted_separators_ = true; }
   // How many bytes of entries each new leaf takes in (the whole entry area
   // unless set): a leaf split by an insert keeps only part of its entries.
   // Called once a leaf; the answer is clamped to half the area .. the area.
@@ -135,6 +140,8 @@ class IndexTreeBuilder {
   size_t released_ = 0;    // bytes of released entries in the open leaf
   size_t carried_ = 0;     // of those past it, once it is full
   bool leaf_full_ = false;
+  bool deleted_separators_ = false;
+  std::vector<uint8_t> deleted_last_;  // a released entry past the open leaf's last entry
   std::vector<uint32_t> pages_;
   uint64_t entries_ = 0;
 };

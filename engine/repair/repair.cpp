@@ -61,7 +61,9 @@ class Repairer {
   std::vector<CatalogTable> Salvage() {
     const DataPageScan& scan = scan_;
     std::set<uint32_t> seen;
-    for (const CatalogObject* object : db_.Tables()) {
+    // Every definition the file holds goes over, a linked table's too
+    // (its columns and indexes, no rows), renumbered as compaction does.
+    for (const CatalogObject* object : db_.Definitions()) {
       // A second catalog row naming the same table is the wreck of one.
       if (!seen.insert(object->table_page()).second) {
         unwritten_catalog_rows_.insert(object->row);

@@ -45,7 +45,7 @@ struct RepairedTable {
 };
 
 struct RepairReport {
-  std::vector<RepairedTable> tables;  // catalog order
+  std::vector<RepairedTable> tables;  // catalog order, linked tables' definitions last
   // Every loss, each with its place; losses not tied to a table (pages
   // whose owner cannot be read) name no table.
   std::vector<RepairLoss> losses;
