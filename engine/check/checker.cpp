@@ -57,6 +57,12 @@ class RowSet {
     return b != nullptr && ((b->members[p.row / 64] >> (p.row % 64)) & 1) != 0;
   }
   uint64_t size() const { return size_; }
+  // Makes room for members on `pages` distinct pages numbered below
+  // `page_limit`, so that filling the set never moves what it holds.
+  void Reserve(uint32_t page_limit, size_t pages) {
+    if (page_limit > bitmap_of_.size()) bitmap_of_.resize(page_limit, kNone);
+    bitmaps_.reserve(pages);
+  }
 
   // Marks member `p`; says whether it was a member and marked before.
   Mark MarkMember(RowPointer p) {
@@ -389,6 +395,11 @@ class Checker {
     RowSet targets_seen;
     uint64_t rows = 0;
     lv_reached_ = 0;
+    // Every live row's header slot lies on one of the table's pages (all
+    // within the file: ClaimDataPages made sure).
+    if (!owned_pages.empty())
+      live.Reserve(*std::max_element(owned_pages.begin(), owned_pages.end()) + 1,
+                   owned_pages.size());
     for (uint32_t p : owned_pages) {
       check_lv_pages_before(std::max<uint64_t>(p, uint64_t{lv_reached_} + 1));
       CheckPageRows(def, where, p, lv_pages, live, targets_seen, rows);
