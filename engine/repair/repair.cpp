@@ -447,24 +447,31 @@ class Repairer {
   TableWork* catalog_ = nullptr;  // the catalog's own table, once its indexes are built
 };
 
-// The repaired copy at `path` must check with no finding at all and hold
-// every row the repair wrote; anything else is a fault of ours, since only
-// rows that were read and checked went in.
-void CheckRepairedCopy(Env& env, const std::string& path, const RepairReport& report) {
+// The repaired copy at `path` must check with no finding at all, hold
+// every row the repair wrote and a definition for each of the `definitions`
+// it wrote (a linked table's too, which the check does not look for);
+// anything else is a fault of ours, since only rows that were read and
+// checked went in.
+void CheckRepairedCopy(Env& env, const std::string& path, const RepairReport& report,
+                       size_t definitions) {
   CheckReport check;
+  size_t definitions_found = 0;
   try {
     OpenOptions reopen;
     reopen.env = &env;
     std::unique_ptr<Database> copy = Database::Open(path, reopen);
     check = CheckDatabase(*copy);
+    definitions_found = copy->Definitions().size();
   } catch (const Error& e) {
     throw Error(e.number() == kDamaged ? kInternalError : e.number(),
                 "The repair was abandoned because the repaired copy could not be read back (" +
                     e.description() + "); nothing was written.");
   }
-  if (check.errors + check.warnings != 0 || check.stats.rows != report.rows_recovered) {
-    const std::string first =
-        check.findings.empty() ? "the rows differ in number" : check.findings.front().Text();
+  if (check.errors + check.warnings != 0 || check.stats.rows != report.rows_recovered ||
+      definitions_found != definitions) {
+    const std::string first = !check.findings.empty()            ? check.findings.front().Text()
+                              : definitions_found != definitions ? "a table definition is missing"
+                                                                 : "the rows differ in number";
     throw Error(kInternalError,
                 "The repair was abandoned because the repaired copy did not pass "
                 "the structure check (" +
@@ -538,7 +545,7 @@ RepairReport RepairDatabase(const std::string& source, const std::string& destin
       throw;
     }
   }
-  CheckRepairedCopy(env, temporary.path(), report);
+  CheckRepairedCopy(env, temporary.path(), report, tables.size());
   // The destination was free when the repair began; it still must be.
   if (env.FileExists(destination)) {
     throw Error(kDatabaseExists, "The database '" + destination + "' already exists.");
