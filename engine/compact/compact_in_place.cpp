@@ -10,14 +10,6 @@ namespace {
 
 constexpr char kSuffix[] = ".compacting";
 
-// Temporary files of compactions of `path` that were killed or lost their
-// power half way (each may be as large as the database). Called while the
-// database is held exclusively, so no other compaction of it is writing or
-// verifying its copy. What cannot be removed is left for the next time.
-void RemoveStaleTemporaries(Env& env, const std::string& path) {
-  RemoveTemporaries(env, path, kSuffix);
-}
-
 }  // namespace
 
 void CompactInPlace(const std::string& named, const CompactOptions& options) {
@@ -33,7 +25,11 @@ void CompactInPlace(const std::string& named, const CompactOptions& options) {
   {
     // Refuses a database in use (3045) before anything else is done.
     const auto hold = env.OpenForRead(path, LockMode::kExclusive);
-    RemoveStaleTemporaries(env, path);
+    // Temporary files of compactions of `path` that were killed or lost
+    // their power half way (each may be as large as the database). The
+    // database is held exclusively, so no other compaction of it is writing
+    // or verifying its copy.
+    RemoveTemporaries(env, path, kSuffix);
   }
   // On failure the original stays and the copy goes with the guard.
   TemporaryFile temporary(env, path, kSuffix);
