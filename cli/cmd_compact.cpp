@@ -56,8 +56,8 @@ int Run(const Arguments& args) {
   auto since_start = [&start] {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   };
-  // The percent shown is that of the latest check to count pages (the
-  // source's while the copy is written, then the copy's).
+  // The percent shown is that of the latest phase to count pages (the
+  // writer's while the copy is written, then the copy's check).
   uint64_t pages_done = 0, pages_total = 0;
   options.progress = [&](const jet::CompactProgress& p) {
     if (p.pages_total > 0) {

@@ -166,13 +166,11 @@ void Settle(PhaseRunner& runner, OutputFile& out) {
 // a source already known to be refused. A damaged source is refused:
 // copying only what can be read would silently drop the rest. Returns
 // whether the check found the source sound.
-bool CheckSource(Database& src, const std::string& source, TableDigests& digests, WriteGate& gate,
-                 const std::function<void(uint64_t, uint64_t)>& pages) {
+bool CheckSource(Database& src, const std::string& source, TableDigests& digests, WriteGate& gate) {
   try {
     CheckOptions check;
     check.on_row = digests.RowHook();
     check.on_data_error = [&] { gate.Hold(); };
-    check.progress = pages;
     const CheckReport report = CheckDatabase(src, check);
     if (!report.sound() && !DamageConfinedToGlobalMap(src))
       throw RefusedAsDamaged(source, FirstErrors(report));
@@ -322,8 +320,8 @@ void CompactDatabase(const std::string& source, const std::string& destination,
     out.Flush();
   });
   runner.Run(Phase::kCheck, 1, [&] {
-    source_sound = CheckSource(*src, source, source_digests, gate,
-                               PageProgress(runner.Reporter(), Phase::kCheck));
+    // The writer takes longer: its pages are the progress shown.
+    source_sound = CheckSource(*src, source, source_digests, gate);
   });
   Settle(runner, out);
 

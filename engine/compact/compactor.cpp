@@ -11,6 +11,7 @@
 #include <set>
 #include <utility>
 
+#include "compact/write_progress.h"
 #include "db/entry_sorter.h"
 #include "db/long_value.h"
 #include "db/row.h"
@@ -297,13 +298,14 @@ class Compactor {
         kMaxRowsPerPage, geometry_.data_capacity() / (geometry_.map_row_length() + 2));
     hosts_.resize((map_rows + per_host - 1) / per_host);
     for (uint32_t& h : hosts_) h = out_.Allocate();
+    WriteProgress progress(src_, defs, options_.progress);
+    progress_ = &progress;
     for (size_t i = 0; i < defs.size(); ++i) {
       WriteTable(defs[i], result_.table_ids.at(tables[i].id));
       ++result_.tables;
-      if (options_.progress)
-        options_.progress(CompactProgress{Phase::kWrite, result_.tables,
-                                          static_cast<uint32_t>(tables.size()), 0, 0});
+      progress.TableDone();
     }
+    progress_ = nullptr;
     if (!host_.empty()) out_.Write(hosts_[host_index_], host_.Finish());
     // Page 0 travels unchanged: it refers to no other page.
     out_.Write(0, src_.Get(0)->data);
@@ -372,8 +374,8 @@ class Compactor {
 
     // Indexes, rebuilt from their entries.
     std::vector<BuiltIndex> built;
-    for (const RealIndexDef& ri : def.real_indexes)
-      built.push_back(BuildIndex(def, ri, tdef_page, pointers));
+    for (size_t i = 0; i < def.real_indexes.size(); ++i)
+      built.push_back(BuildIndex(def, i, tdef_page, pointers, rows.count));
 
     const std::vector<RowPointer> map_rows_at = WriteUsageMaps(def, rows, built);
     WriteDefinition(def, length, rows, built, map_rows_at, tdef_pages);
@@ -456,6 +458,7 @@ class Compactor {
         rows.free_pages.push_back(rows.first_page + open_index);
       out_.Write(rows.first_page + open_index, page.Finish());
       ++open_index;
+      progress_->DataPages(open_index, rows.pages);
     };
     Location at = where;
     ForEachRowInOrder(def, order, [&](RowPointer header, RowPointer data, Bytes row_bytes) {
@@ -656,8 +659,10 @@ class Compactor {
           target.bytes());
   }
 
-  BuiltIndex BuildIndex(const TableDef& def, const RealIndexDef& ri, uint32_t owner,
-                        const PointerMap& pointers) {
+  // Rebuilds real index `number` of `def`, whose `rows` rows are written.
+  BuiltIndex BuildIndex(const TableDef& def, size_t number, uint32_t owner,
+                        const PointerMap& pointers, uint64_t rows) {
+    const RealIndexDef& ri = def.real_indexes[number];
     const Location where = def.where();
     // Key segments that hold table Ids are re-encoded with the new Ids.
     std::vector<const ColumnDef*> cols;
@@ -692,9 +697,11 @@ class Compactor {
     // The entries of a secondary index point all over the table, so the
     // map slots of a batch of entries are fetched before they are used.
     EntryBatch batch;
+    uint64_t walked = 0;
     walk_(src_, def, ri, [&](Bytes key, RowPointer old_row) {
       pointers.Prefetch(old_row);
       if (batch.Add(key, old_row)) batch.Drain(take);
+      if ((++walked & 1023) == 0) progress_->Entries(number, walked, rows);
     });
     batch.Drain(take);
     runs.Finish();
@@ -735,6 +742,7 @@ class Compactor {
     std::copy(fresh.begin(), fresh.end(), flat.begin() + static_cast<std::ptrdiff_t>(off));
   }
 
+  WriteProgress* progress_ = nullptr;  // while Run writes the tables
   DataPage last_page_;
   DecodedRow decoded_;          // reused from row to row
   std::vector<uint8_t> value_;  // a long value, likewise

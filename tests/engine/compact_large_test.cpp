@@ -87,8 +87,25 @@ TEST_P(CompactLargeTest, CompactsVerifiedSmallerAndStable) {
   CompactStats stats;
   CompactOptions o;
   o.stats = &stats;
+  // While the copy is written, the pages shown are the writer's: they only
+  // grow, within the big table too, and end at their total.
+  std::vector<CompactProgress> writing;
+  o.progress = [&](const CompactProgress& p) {
+    if (p.phase == Phase::kWrite && p.pages_total > 0) writing.push_back(p);
+    if (p.phase == Phase::kCheck) {
+      EXPECT_EQ(p.pages_total, 0u);
+    }
+  };
   ASSERT_NO_THROW(CompactDatabase(src, copy, o));
   EXPECT_LT(stats.pages_after, stats.pages_before);
+  ASSERT_GT(writing.size(), 10u);
+  for (size_t i = 1; i < writing.size(); ++i) {
+    EXPECT_EQ(writing[i].pages_total, writing[0].pages_total);
+    EXPECT_GE(writing[i].pages_done, writing[i - 1].pages_done);
+  }
+  EXPECT_EQ(writing.back().pages_done, writing.back().pages_total);
+  EXPECT_EQ(writing.back().done, writing.back().total);
+  EXPECT_LT(writing[writing.size() / 2].pages_done, writing.back().pages_total);
 
   {
     auto db = Database::Open(copy);

@@ -46,9 +46,11 @@ struct CompactStats {
 // Progress of a compaction: the phase (the source is checked while the
 // copy is written, and the copy flushed while it is verified where the
 // file system allows), and within it the work done out of all: tables
-// while writing, else 0 of 1 as the phase begins. The checks of the source
-// and of the copy also count the pages read out of the file's (both 0
-// where pages are not counted).
+// while writing, else 0 of 1 as the phase begins. Pages count the work
+// that takes longest: while writing, the source's pages of what is written
+// (each table weighs the pages its usage maps give it), out of those of
+// every table; while verifying, the pages the copy's check has read out of
+// the copy's (both 0 where pages are not counted).
 struct CompactProgress {
   Phase phase = Phase::kCheck;
   uint32_t done = 0;
