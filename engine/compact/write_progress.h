@@ -36,8 +36,8 @@ class WriteProgress {
 
  private:
   struct Weight {
-    uint64_t rows = 0;                  // data and long-value pages
-    std::vector<uint64_t> indexes;      // pages of each real index
+    uint64_t rows = 0;              // data and long-value pages
+    std::vector<uint64_t> indexes;  // pages of each real index
   };
   // Of the table being written, `before` pages are done and, of the next
   // `weight`, the share `done` of `all`.
@@ -47,10 +47,10 @@ class WriteProgress {
   std::function<void(const CompactProgress&)> report_;
   std::vector<Weight> weights_;
   uint64_t total_ = 0;
-  size_t table_ = 0;      // the table being written
-  uint64_t finished_ = 0; // pages of the tables done
-  uint64_t shown_ = 0;    // pages last reported
-  uint64_t step_ = 1;     // the least advance worth a report
+  size_t table_ = 0;       // the table being written
+  uint64_t finished_ = 0;  // pages of the tables done
+  uint64_t shown_ = 0;     // pages last reported
+  uint64_t step_ = 1;      // the least advance worth a report
 };
 
 }  // namespace tessmark::jet
