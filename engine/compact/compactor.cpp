@@ -166,6 +166,8 @@ class KeyRunSorter {
         sorter_(whole ? kIndexSortMemory : kKeyRunMemory, env, beside) {}
 
   // The next entry in the source's order: its key and the row's new place.
+  // The key's bytes must stay as they are until the next Add or Hold: the
+  // key of a run is compared where it lies, not copied.
   void Add(std::span<const uint8_t> key, RowPointer row) {
     if (whole_) {
       Pack(key, row, entry_);
@@ -188,10 +190,18 @@ class KeyRunSorter {
       EndRun();
       shared_ = common;
     }
-    run_key_.assign(key.begin(), key.end());
+    run_key_ = key;
     run_rows_.clear();
     run_rows_.push_back(row.Stored());
     in_run_ = true;
+  }
+
+  // Keeps a copy of the key of the run under way, whose bytes the caller
+  // is about to reuse.
+  void Hold() {
+    if (!in_run_ || run_key_.data() == held_key_.data()) return;
+    held_key_.assign(run_key_.begin(), run_key_.end());
+    run_key_ = held_key_;
   }
 
   // Hands on the entries still held.
@@ -276,10 +286,11 @@ class KeyRunSorter {
   const bool whole_;
   const Location& where_;
   EntrySorter sorter_;
-  std::vector<uint8_t> entry_;      // the entry being added to the sorter
-  std::vector<uint8_t> run_key_;    // the key of the run under way
-  std::vector<uint32_t> run_rows_;  // its rows not in the sorter (stored form)
-  size_t shared_ = 0;               // what its key has in common with the one before
+  std::vector<uint8_t> entry_;        // the entry being added to the sorter
+  std::span<const uint8_t> run_key_;  // the key of the run under way
+  std::vector<uint8_t> held_key_;     // its bytes, once the caller's are gone
+  std::vector<uint32_t> run_rows_;    // its rows not in the sorter (stored form)
+  size_t shared_ = 0;                 // what its key has in common with the one before
   bool in_run_ = false;
   std::vector<uint8_t> previous_key_;  // whole sorting: the key handed on last
   RowPointer previous_row_;
@@ -779,9 +790,13 @@ class Compactor {
     EntryBatch batch;
     walk_(src_, def, ri, [&](Bytes key, RowPointer old_row) {
       pointers.Prefetch(old_row);
-      if (batch.Add(key, old_row)) batch.Drain(take);
+      if (batch.Add(key, old_row)) {
+        batch.Drain(take);
+        runs.Hold();
+      }
     });
     batch.Drain(take);
+    runs.Hold();
     runs.Finish();
     const uint32_t root = tree.Finish();
     return BuiltIndex{root, tree.pages(), runs.entries(), runs.distinct()};

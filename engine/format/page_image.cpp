@@ -1,7 +1,6 @@
 #include "format/page_image.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstddef>
 #include <cstring>
 #include <utility>
@@ -298,25 +297,6 @@ PageImage IndexTreeBuilder::IndexPage(bool leaf, uint32_t prev, uint32_t next, u
   PutU16(page, kPageFreeSpace,
          static_cast<uint16_t>(geometry_.page_size - geometry_.idx_first_entry - pos));
   return page;
-}
-
-size_t CommonPrefix(std::span<const uint8_t> a, std::span<const uint8_t> b) {
-  const size_t n = std::min(a.size(), b.size());
-  size_t i = 0;
-  // Eight bytes at a time; the first differing bit tells the byte.
-  for (; i + 8 <= n; i += 8) {
-    uint64_t x = 0, y = 0;
-    std::memcpy(&x, a.data() + i, 8);
-    std::memcpy(&y, b.data() + i, 8);
-    if (x != y) {
-      const uint64_t d = x ^ y;
-      const int bit =
-          std::endian::native == std::endian::little ? std::countr_zero(d) : std::countl_zero(d);
-      return i + static_cast<size_t>(bit) / 8;
-    }
-  }
-  while (i < n && a[i] == b[i]) ++i;
-  return i;
 }
 
 // ---------------------------------------------------------------- usage maps
