@@ -534,11 +534,8 @@ class Compactor {
       // A row that keeps its bytes goes onto the page straight from the
       // source page; only one that changes is copied first.
       Bytes written = row_bytes;
-      if (decode) {
-        bytes.assign(row_bytes.begin(), row_bytes.end());
-        RewriteFields(def, rewritten, id_column, at, lv_reader, bytes, rows);
+      if (decode && RewriteFields(def, rewritten, id_column, at, lv_reader, row_bytes, bytes, rows))
         written = bytes;
-      }
       if (!page.Fits(written.size())) flush_page();
       const uint8_t row = page.Add(written);
       if (log != nullptr) {
@@ -576,14 +573,21 @@ class Compactor {
     }
   }
 
-  // The fields of a row that change on the way to the copy (at the column
-  // positions `rewritten`): long values are written afresh and point at
-  // their new place, table Ids take their new values. The highest
-  // AutoNumber is noted.
-  void RewriteFields(const TableDef& def, const std::vector<size_t>& rewritten,
+  // The fields of the source row `row` that change on the way to the copy
+  // (at the column positions `rewritten`): long values are written afresh
+  // and point at their new place, table Ids take their new values. The
+  // highest AutoNumber is noted. Returns whether anything changed; the row
+  // is then copied into `bytes` and changed there.
+  bool RewriteFields(const TableDef& def, const std::vector<size_t>& rewritten,
                      const std::vector<bool>& id_column, const Location& at,
-                     LongValueReader& lv_reader, std::vector<uint8_t>& bytes, WrittenRows& rows) {
-    DecodeRow(def, format_, bytes, at, rewritten, decoded_);
+                     LongValueReader& lv_reader, Bytes row, std::vector<uint8_t>& bytes,
+                     WrittenRows& rows) {
+    DecodeRow(def, format_, row, at, rewritten, decoded_);
+    bool copied = false;
+    auto copy = [&] {
+      if (!copied) bytes.assign(row.begin(), row.end());
+      copied = true;
+    };
     for (const size_t c : rewritten) {
       const ColumnDef& col = def.columns[c];
       const Field& f = decoded_.fields[c];
@@ -594,20 +598,24 @@ class Compactor {
         auto w = rows.long_values.find(col.number);
         if (w == rows.long_values.end())
           ThrowDamaged(at, "memo/OLE column '" + col.name + "' has no long-value map");
-        const LongValueField lv = ParseLongValueField(Bytes(bytes).subspan(f.offset, f.length), at);
+        const LongValueField lv = ParseLongValueField(row.subspan(f.offset, f.length), at);
         if (lv.form == LongValueForm::kInline) continue;
         lv_reader.ReadInto(lv, at, value_);
         const auto field = w->second.Write(value_);
+        copy();
         std::memcpy(bytes.data() + f.offset, field.data(), field.size());
       } else if (id_column[c] && f.length == 4) {
-        const uint32_t old_id = LoadU32(bytes.data() + f.offset);
+        const uint32_t old_id = LoadU32(row.data() + f.offset);
+        copy();
         PutU32(bytes, f.offset, MapId(old_id));
       }
       if (col.autonumber() && col.column_type() == ColumnType::kLong && f.length == 4) {
-        rows.max_autonumber = std::max<int64_t>(
-            rows.max_autonumber, static_cast<int32_t>(LoadU32(bytes.data() + f.offset)));
+        const uint8_t* const value = (copied ? bytes.data() : row.data()) + f.offset;
+        rows.max_autonumber =
+            std::max<int64_t>(rows.max_autonumber, static_cast<int32_t>(LoadU32(value)));
       }
     }
+    return copied;
   }
 
   // Usage maps on the host pages: owned, free, one per index, then the
