@@ -696,7 +696,7 @@ class Compactor {
   // last is kept, since rows mostly come in page order.
   Bytes SourceRow(const TableDef& def, RowPointer at, const Location& where) {
     if (!last_page_.page || last_page_.number() != at.page) {
-      last_page_ = ParseDataPage(src_.Get(at.page, where), format_, where);
+      ParseDataPage(src_.Get(at.page, where), format_, where, last_page_);
       if (last_page_.owner != def.page)
         ThrowDamaged(where, "a row's page belongs to another table");
     }
