@@ -118,17 +118,21 @@ class EntryBatch {
  public:
   // True when the batch is full and wants draining.
   bool Add(std::span<const uint8_t> key, RowPointer row) {
-    entries_.push_back({keys_.size(), key.size(), row});
-    keys_.insert(keys_.end(), key.begin(), key.end());
-    return entries_.size() == kSize;
+    if (used_ + key.size() > keys_.size()) keys_.resize(2 * (used_ + key.size()));
+    if (!key.empty()) std::memcpy(keys_.data() + used_, key.data(), key.size());
+    entries_[count_++] = {used_, key.size(), row};
+    used_ += key.size();
+    return count_ == kSize;
   }
   // Hands the entries to `take` in the order they came, and empties the batch.
   template <typename Take>
   void Drain(Take& take) {
-    for (const Entry& e : entries_)
-      take(std::span<const uint8_t>(keys_).subspan(e.offset, e.length), e.row);
-    entries_.clear();
-    keys_.clear();
+    for (size_t i = 0; i < count_; ++i) {
+      const Entry& e = entries_[i];
+      take(std::span<const uint8_t>(keys_.data() + e.offset, e.length), e.row);
+    }
+    count_ = 0;
+    used_ = 0;
   }
 
  private:
@@ -137,8 +141,10 @@ class EntryBatch {
     size_t offset, length;
     RowPointer row;
   };
-  std::vector<Entry> entries_;
+  std::array<Entry, kSize> entries_{};
+  size_t count_ = 0;
   std::vector<uint8_t> keys_;  // the entries' keys, one after another
+  size_t used_ = 0;            // bytes of keys_ they take
 };
 
 // The entries of one index on their way into its tree, which wants them in
@@ -161,37 +167,56 @@ class KeyRunSorter {
         sorter_(whole ? kIndexSortMemory : kKeyRunMemory, env, beside) {}
 
   // The next entry in the source's order: its key and the row's new place.
+  // The key's bytes must stay as they are until the next Add or Hold: the
+  // key of a run is compared where it lies, not copied.
   void Add(std::span<const uint8_t> key, RowPointer row) {
     if (whole_) {
       Pack(key, row, entry_);
       sorter_.Add(entry_);
       return;
     }
-    if (in_run_ && !SameKeyAsRun(key)) EndRun();
-    // Most keys are unique: a run's first entry waits here and goes through
-    // the sorter only when a second one with the same key comes.
-    if (!in_run_) {
-      Pack(key, row, first_of_run_);
-      in_run_ = waiting_ = true;
-      return;
+    if (in_run_) {
+      // One comparison tells whether the key is the run's, and what the
+      // tree needs to know of it otherwise. Keys are self-delimiting (each
+      // column's part has a fixed length or an end mark), so one key never
+      // begins another; if one did, entries of different keys could change
+      // places too.
+      const size_t common = CommonPrefix(key, run_key_);
+      if (common == key.size() && common == run_key_.size()) {
+        AddToRun(row);
+        return;
+      }
+      if (common == key.size() || common == run_key_.size())
+        ThrowDamaged(where_, "an index key is the beginning of the next one");
+      EndRun();
+      shared_ = common;
     }
-    if (waiting_) sorter_.Add(first_of_run_);
-    waiting_ = false;
-    Pack(key, row, entry_);
-    sorter_.Add(entry_);
+    run_key_ = key;
+    run_rows_.clear();
+    run_rows_.push_back(row.Stored());
+    in_run_ = true;
+  }
+
+  // Keeps a copy of the key of the run under way, whose bytes the caller
+  // is about to reuse.
+  void Hold() {
+    if (!in_run_ || run_key_.data() == held_key_.data()) return;
+    held_key_.assign(run_key_.begin(), run_key_.end());
+    run_key_ = held_key_;
   }
 
   // Hands on the entries still held.
   void Finish() {
     if (!whole_) {
-      EndRun();
+      if (in_run_) EndRun();
       return;
     }
     sorter_.Drain([this](std::span<const uint8_t> e) {
       const std::span<const uint8_t> key = e.first(e.size() - kRowPointerSize);
-      const bool new_key = entries_ == 0 || !std::ranges::equal(key, previous_key_);
+      const size_t common = CommonPrefix(key, previous_key_);
+      const bool new_key = entries_ == 0 || common != key.size() || common != previous_key_.size();
       previous_key_.assign(key.begin(), key.end());
-      Emit(e, new_key);
+      Emit(key, RowFromEntry(e), new_key, common);
     });
   }
 
@@ -199,45 +224,57 @@ class KeyRunSorter {
   uint32_t distinct() const { return distinct_; }
 
  private:
-  // Whether `key` is the key of the run under way (whose first entry is
-  // kept), told by one comparison. Keys are self-delimiting (each column's
-  // part has a fixed length or an end mark), so one key never begins
-  // another; if one did, entries of different keys could change places too.
-  bool SameKeyAsRun(std::span<const uint8_t> key) const {
-    const size_t run_size = first_of_run_.size() - kRowPointerSize;
-    const size_t common = std::min(key.size(), run_size);
-    if (common != 0 && std::memcmp(key.data(), first_of_run_.data(), common) != 0) return false;
-    if (key.size() != run_size)
-      ThrowDamaged(where_, "an index key is the beginning of the next one");
-    return true;
+  // Rows of a run are held as their stored pointers, whose order is that
+  // of the entries; a run beyond the budget goes through the sorter.
+  void AddToRun(RowPointer row) {
+    if (run_rows_.empty()) {
+      Pack(run_key_, row, entry_);
+      sorter_.Add(entry_);
+      return;
+    }
+    run_rows_.push_back(row.Stored());
+    if (run_rows_.size() * sizeof(uint32_t) < kKeyRunMemory) return;
+    for (const uint32_t r : run_rows_) {
+      Pack(run_key_, RowPointer::FromStored(r), entry_);
+      sorter_.Add(entry_);
+    }
+    run_rows_.clear();
   }
 
   // Hands the run under way to the tree, its entries in row order.
   void EndRun() {
-    if (waiting_) {
-      Emit(first_of_run_, true);
-    } else if (sorter_.size() > 0) {
-      bool first = true;
+    if (run_rows_.size() > 1) std::sort(run_rows_.begin(), run_rows_.end());
+    bool first = true;
+    for (const uint32_t r : run_rows_) {
+      Emit(run_key_, RowPointer::FromStored(r), first, first ? shared_ : run_key_.size());
+      first = false;
+    }
+    if (sorter_.size() > 0) {
       sorter_.Drain([this, &first](std::span<const uint8_t> e) {
-        Emit(e, first);
+        Emit(run_key_, RowFromEntry(e), first, first ? shared_ : run_key_.size());
         first = false;
       });
     }
-    in_run_ = waiting_ = false;
+    in_run_ = false;
   }
 
   // Entries come out in order, so one with the key of the entry before
-  // differs from it only in the row, and must differ there.
-  void Emit(std::span<const uint8_t> e, bool new_key) {
-    const std::span<const uint8_t> row = e.last(kRowPointerSize);
+  // differs from it only in the row, and must differ there. `shared` is
+  // what the entry has in common with the one before.
+  void Emit(std::span<const uint8_t> key, RowPointer row, bool new_key, size_t shared) {
     if (new_key) {
       ++distinct_;
-    } else if (std::ranges::equal(row, previous_row_)) {
+    } else if (row == previous_row_) {
       ThrowDamaged(where_, "two index entries point at the same row");
     }
-    std::ranges::copy(row, previous_row_.begin());
+    previous_row_ = row;
     ++entries_;
-    tree_.Add(e);
+    tree_.Add(key, row, shared);
+  }
+
+  static RowPointer RowFromEntry(std::span<const uint8_t> e) {
+    const uint8_t* const p = e.data() + e.size() - kRowPointerSize;
+    return RowPointer{LoadU24BE(p), p[3]};
   }
 
   static void Pack(std::span<const uint8_t> key, RowPointer row, std::vector<uint8_t>& entry) {
@@ -250,12 +287,14 @@ class KeyRunSorter {
   const bool whole_;
   const Location& where_;
   EntrySorter sorter_;
-  std::vector<uint8_t> entry_;         // the entry being added
-  std::vector<uint8_t> first_of_run_;  // the first entry of the run under way
+  std::vector<uint8_t> entry_;        // the entry being added to the sorter
+  std::span<const uint8_t> run_key_;  // the key of the run under way
+  std::vector<uint8_t> held_key_;     // its bytes, once the caller's are gone
+  std::vector<uint32_t> run_rows_;    // its rows not in the sorter (stored form)
+  size_t shared_ = 0;                 // what its key has in common with the one before
   bool in_run_ = false;
-  bool waiting_ = false;               // the run's first entry has not gone into the sorter
   std::vector<uint8_t> previous_key_;  // whole sorting: the key handed on last
-  std::array<uint8_t, kRowPointerSize> previous_row_{};
+  RowPointer previous_row_;
   uint32_t entries_ = 0, distinct_ = 0;
 };
 
@@ -345,8 +384,19 @@ class Compactor {
   // key again: four bytes a row, the slot the key names. Kept in blocks,
   // so that growing never holds two copies.
   struct RowOrder {
+    bool wanted = true;  // whether a walk notes the order
     bool noted = false;
     std::deque<uint32_t> headers;  // stored row pointers
+  };
+
+  // What a single pass over a table's rows notes for the row map, which is
+  // laid out once every row is known: each row's slot in the order written,
+  // where the bytes lay of those that had moved, and how many rows each new
+  // data page took.
+  struct RowLog {
+    std::deque<uint32_t> headers;                      // stored row pointers
+    std::vector<std::pair<size_t, RowPointer>> moved;  // position in `headers`, bytes
+    std::vector<uint8_t> page_rows;
   };
 
   // An index rebuilt in the copy.
@@ -364,11 +414,22 @@ class Compactor {
     WrittenRows rows;
     {
       RowOrder order;
-      rows.pages = CountDataPages(def, pointers, order);
-      pointers.Lay();
-      rows.first_page = out_.page_count();
-      for (uint32_t i = 0; i < rows.pages; ++i) out_.Allocate();
-      WriteRows(def, tdef_page, pointers, order, rows);
+      if (def.long_value_maps.empty()) {
+        // Nothing but data pages is allocated while such a table's rows are
+        // written, so they take pages as these fill: one pass over the rows.
+        order.wanted = false;
+        RowLog log;
+        rows.first_page = out_.page_count();
+        WriteRows(def, tdef_page, pointers, order, &log, rows);
+        MapRows(def, log, rows, pointers);
+      } else {
+        // Long values follow the data pages: those are counted first.
+        rows.pages = CountDataPages(def, pointers, order);
+        pointers.Lay();
+        rows.first_page = out_.page_count();
+        for (uint32_t i = 0; i < rows.pages; ++i) out_.Allocate();
+        WriteRows(def, tdef_page, pointers, order, nullptr, rows);
+      }
     }
     result_.rows += rows.count;
 
@@ -425,10 +486,11 @@ class Compactor {
     return data_pages;
   }
 
-  // Second pass, in the same order: the rows themselves, onto the pages
-  // counted for them, each row's new place given to `pointers`.
+  // The rows themselves, in the same order: onto the pages counted for
+  // them, each row's new place given to `pointers`; or, with a `log`, onto
+  // pages allocated as they fill, each row's new place noted in the log.
   void WriteRows(const TableDef& def, uint32_t tdef_page, PointerMap& pointers, RowOrder& order,
-                 WrittenRows& rows) {
+                 RowLog* log, WrittenRows& rows) {
     const Location where = def.where();
     for (const LongValueMapDef& m : def.long_value_maps)
       rows.long_values.try_emplace(m.column_number, geometry_, format_, out_);
@@ -453,44 +515,83 @@ class Compactor {
     uint32_t open_index = 0;
     std::vector<uint8_t> bytes;
     auto flush_page = [&] {
-      if (open_index >= rows.pages) throw InternalError("the rows need more pages than planned");
+      if (log != nullptr) {
+        if (out_.Allocate() != rows.first_page + open_index)
+          throw InternalError("the data pages of a table are not one after another");
+        log->page_rows.push_back(static_cast<uint8_t>(page.rows()));
+      } else if (open_index >= rows.pages) {
+        throw InternalError("the rows need more pages than planned");
+      }
       if (page.free_space() >= kFreeMapThreshold)
         rows.free_pages.push_back(rows.first_page + open_index);
       out_.Write(rows.first_page + open_index, page.Finish());
       ++open_index;
-      progress_->DataPages(open_index, rows.pages);
+      // Pages written as they fill have no count to go by.
+      if (log == nullptr) progress_->DataPages(open_index, rows.pages);
     };
     Location at = where;
     ForEachRowInOrder(def, order, [&](RowPointer header, RowPointer data, Bytes row_bytes) {
       at.page = data.page;
       at.row = data.row;
+      if (log != nullptr && row_bytes.size() + 2 > geometry_.data_capacity())
+        ThrowDamaged(at, "a row is longer than a page");
       // A row that keeps its bytes goes onto the page straight from the
       // source page; only one that changes is copied first.
       Bytes written = row_bytes;
-      if (decode) {
-        bytes.assign(row_bytes.begin(), row_bytes.end());
-        RewriteFields(def, rewritten, id_column, at, lv_reader, bytes, rows);
+      if (decode && RewriteFields(def, rewritten, id_column, at, lv_reader, row_bytes, bytes, rows))
         written = bytes;
-      }
       if (!page.Fits(written.size())) flush_page();
       const uint8_t row = page.Add(written);
-      if (!pointers.Add(header, RowPointer{rows.first_page + open_index, row}))
+      if (log != nullptr) {
+        log->headers.push_back(header.Stored());
+        if (data != header) log->moved.emplace_back(log->headers.size() - 1, data);
+      } else if (!pointers.Add(header, RowPointer{rows.first_page + open_index, row})) {
         ThrowDamaged(at, "two rows are reached through the same row slot");
+      }
       ++rows.count;
     });
     if (rows.count > 0) flush_page();
+    if (log != nullptr) rows.pages = open_index;
     if (open_index != rows.pages) throw InternalError("the rows took fewer pages than planned");
     for (auto& [col, w] : rows.long_values) w.Close();
   }
 
-  // The fields of a row that change on the way to the copy (at the column
-  // positions `rewritten`): long values are written afresh and point at
-  // their new place, table Ids take their new values. The highest
-  // AutoNumber is noted.
-  void RewriteFields(const TableDef& def, const std::vector<size_t>& rewritten,
+  // Lays out `pointers` for the rows a single pass wrote and gives each its
+  // new place, as noted in `log`.
+  void MapRows(const TableDef& def, const RowLog& log, const WrittenRows& rows,
+               PointerMap& pointers) {
+    for (const uint32_t header : log.headers) pointers.Expect(RowPointer::FromStored(header));
+    pointers.Lay();
+    auto header = log.headers.begin();
+    for (size_t p = 0; p < log.page_rows.size(); ++p) {
+      for (uint8_t r = 0; r < log.page_rows[p]; ++r, ++header) {
+        const RowPointer from = RowPointer::FromStored(*header);
+        if (pointers.Add(from, RowPointer{rows.first_page + static_cast<uint32_t>(p), r})) continue;
+        const size_t i = static_cast<size_t>(header - log.headers.begin());
+        RowPointer data = from;
+        for (const auto& [k, d] : log.moved)
+          if (k == i) data = d;
+        ThrowDamaged(def.where().WithRow(data.page, data.row),
+                     "two rows are reached through the same row slot");
+      }
+    }
+  }
+
+  // The fields of the source row `row` that change on the way to the copy
+  // (at the column positions `rewritten`): long values are written afresh
+  // and point at their new place, table Ids take their new values. The
+  // highest AutoNumber is noted. Returns whether anything changed; the row
+  // is then copied into `bytes` and changed there.
+  bool RewriteFields(const TableDef& def, const std::vector<size_t>& rewritten,
                      const std::vector<bool>& id_column, const Location& at,
-                     LongValueReader& lv_reader, std::vector<uint8_t>& bytes, WrittenRows& rows) {
-    DecodeRow(def, format_, bytes, at, rewritten, decoded_);
+                     LongValueReader& lv_reader, Bytes row, std::vector<uint8_t>& bytes,
+                     WrittenRows& rows) {
+    DecodeRow(def, format_, row, at, rewritten, decoded_);
+    bool copied = false;
+    auto copy = [&] {
+      if (!copied) bytes.assign(row.begin(), row.end());
+      copied = true;
+    };
     for (const size_t c : rewritten) {
       const ColumnDef& col = def.columns[c];
       const Field& f = decoded_.fields[c];
@@ -501,20 +602,24 @@ class Compactor {
         auto w = rows.long_values.find(col.number);
         if (w == rows.long_values.end())
           ThrowDamaged(at, "memo/OLE column '" + col.name + "' has no long-value map");
-        const LongValueField lv = ParseLongValueField(Bytes(bytes).subspan(f.offset, f.length), at);
+        const LongValueField lv = ParseLongValueField(row.subspan(f.offset, f.length), at);
         if (lv.form == LongValueForm::kInline) continue;
         lv_reader.ReadInto(lv, at, value_);
         const auto field = w->second.Write(value_);
+        copy();
         std::memcpy(bytes.data() + f.offset, field.data(), field.size());
       } else if (id_column[c] && f.length == 4) {
-        const uint32_t old_id = LoadU32(bytes.data() + f.offset);
+        const uint32_t old_id = LoadU32(row.data() + f.offset);
+        copy();
         PutU32(bytes, f.offset, MapId(old_id));
       }
       if (col.autonumber() && col.column_type() == ColumnType::kLong && f.length == 4) {
-        rows.max_autonumber = std::max<int64_t>(
-            rows.max_autonumber, static_cast<int32_t>(LoadU32(bytes.data() + f.offset)));
+        const uint8_t* const value = (copied ? bytes.data() : row.data()) + f.offset;
+        rows.max_autonumber =
+            std::max<int64_t>(rows.max_autonumber, static_cast<int32_t>(LoadU32(value)));
       }
     }
+    return copied;
   }
 
   // Usage maps on the host pages: owned, free, one per index, then the
@@ -595,7 +700,7 @@ class Compactor {
   // last is kept, since rows mostly come in page order.
   Bytes SourceRow(const TableDef& def, RowPointer at, const Location& where) {
     if (!last_page_.page || last_page_.number() != at.page) {
-      last_page_ = ParseDataPage(src_.Get(at.page, where), format_, where);
+      ParseDataPage(src_.Get(at.page, where), format_, where, last_page_);
       if (last_page_.owner != def.page)
         ThrowDamaged(where, "a row's page belongs to another table");
     }
@@ -634,10 +739,10 @@ class Compactor {
       return;
     }
     walk_(src_, def, *pk, [&](Bytes, RowPointer header) {
-      order.headers.push_back(header.Stored());
+      if (order.wanted) order.headers.push_back(header.Stored());
       VisitRowAt(def, header, at, visit);
     });
-    order.noted = true;
+    order.noted = order.wanted;
   }
 
   // Visits the row a primary key entry names at `header`, following it
@@ -700,10 +805,14 @@ class Compactor {
     uint64_t walked = 0;
     walk_(src_, def, ri, [&](Bytes key, RowPointer old_row) {
       pointers.Prefetch(old_row);
-      if (batch.Add(key, old_row)) batch.Drain(take);
+      if (batch.Add(key, old_row)) {
+        batch.Drain(take);
+        runs.Hold();
+      }
       if ((++walked & 1023) == 0) progress_->Entries(number, walked, rows);
     });
     batch.Drain(take);
+    runs.Hold();
     runs.Finish();
     const uint32_t root = tree.Finish();
     return BuiltIndex{root, tree.pages(), runs.entries(), runs.distinct()};

@@ -43,13 +43,15 @@ std::vector<uint8_t> LongValueReader::Read(const LongValueField& field, const Lo
 }
 
 LongValueReader::Found LongValueReader::Row(RowPointer pointer, const Location& where) {
-  const Location at = where.WithRow(pointer.page, pointer.row);
-  PageRef page = file_.Get(pointer.page, at);
-  if (last_page_.page != page) {
-    // As ReadRow does, but parsing the page only when it changes.
-    last_page_ = ParseDataPage(std::move(page), Format::For(file_.version()), at);
+  // As ReadRow does, but parsing the page only when it changes, and naming
+  // the place only when something is wrong.
+  if (last_page_.page == nullptr || last_page_.number() != pointer.page) {
+    const Location at = where.WithRow(pointer.page, pointer.row);
+    ParseDataPage(file_.Get(pointer.page, at), Format::For(file_.version()), at, last_page_);
   }
-  CheckRowPlace(last_page_, pointer.row, at, &kLongValueOwner);
+  if (last_page_.owner != kLongValueOwner || pointer.row >= last_page_.slots.size())
+    CheckRowPlace(last_page_, pointer.row, where.WithRow(pointer.page, pointer.row),
+                  &kLongValueOwner);
   return {last_page_.slots[pointer.row], last_page_.RowBytes(pointer.row)};
 }
 

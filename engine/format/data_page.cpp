@@ -1,5 +1,7 @@
 #include "format/data_page.h"
 
+#include <optional>
+
 namespace tessmark::jet {
 
 uint32_t DataPage::ComputedFreeSpace(const Format& format) const {
@@ -10,17 +12,27 @@ uint32_t DataPage::ComputedFreeSpace(const Format& format) const {
 }
 
 DataPage ParseDataPage(PageRef page, const Format& format, const Location& where) {
-  const Location at = where.page ? where : where.WithPage(page->number);
   DataPage d;
-  d.page = page;
-  ByteView v = page->View(at);
+  ParseDataPage(std::move(page), format, where, d);
+  return d;
+}
+
+void ParseDataPage(PageRef page, const Format& format, const Location& where, DataPage& d) {
+  // Pages are parsed by the hundred thousand: the place is copied only
+  // when it lacks the page.
+  std::optional<Location> with_page;
+  const Location& at = where.page ? where : with_page.emplace(where.WithPage(page->number));
+  // Until the page is parsed whole, `d` holds none.
+  d.page = nullptr;
+  const Page* const p = page.get();
+  ByteView v = p->View(at);
   if (v.U8(0) != kPageData) {
-    ThrowDamaged(at, "page " + std::to_string(page->number) +
+    ThrowDamaged(at, "page " + std::to_string(p->number) +
                          " should be a data page but has page type " + std::to_string(v.U8(0)));
   }
   d.free_space = v.U16(kPageFreeSpace);
   d.owner = v.U32(kPageOwner);
-  if (format.data_stamp != Format::kAbsent) d.stamp = v.U32(format.data_stamp);
+  d.stamp = format.data_stamp != Format::kAbsent ? v.U32(format.data_stamp) : 0;
   const uint32_t n = v.U16(format.data_row_count);
   const uint32_t table_end = format.data_first_slot + 2 * n;
   if (n > 256 || table_end > format.page_size) {
@@ -33,7 +45,7 @@ DataPage ParseDataPage(PageRef page, const Format& format, const Location& where
     s.raw = v.U16(format.data_first_slot + 2 * r);
     s.offset = s.raw & kSlotOffsetMask;
     if (s.offset < table_end || s.offset > end) {
-      ThrowDamaged(where.WithRow(page->number, r),
+      ThrowDamaged(where.WithRow(p->number, r),
                    "the row starts at offset " + std::to_string(s.offset) +
                        ", outside the space between the slot table (" + std::to_string(table_end) +
                        ") and the previous row (" + std::to_string(end) + ")");
@@ -41,7 +53,7 @@ DataPage ParseDataPage(PageRef page, const Format& format, const Location& where
     s.end = end;
     end = s.offset;
   }
-  return d;
+  d.page = std::move(page);
 }
 
 RowRef ReadRow(PageFile& file, RowPointer pointer, const Location& where,

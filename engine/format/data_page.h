@@ -51,6 +51,8 @@ struct DataPage {
 // page, the slot table runs past the page or a slot's offset lies outside
 // the page or before the slot table, or offsets are out of order.
 DataPage ParseDataPage(PageRef page, const Format& format, const Location& where);
+// The same into `into`, whose slot storage is reused.
+void ParseDataPage(PageRef page, const Format& format, const Location& where, DataPage& into);
 
 // Reads a row by pointer: parses its page and checks the row number. The
 // page must be a data page with the expected owner (any owner when

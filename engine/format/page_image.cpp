@@ -102,25 +102,66 @@ void IndexTreeBuilder::AddReleased(std::span<const uint8_t> entry) {
   }
 }
 
+namespace {
+
+[[noreturn]] void ThrowEntryTooLong(size_t length) {
+  throw Error(kDamaged, "An index entry of " + std::to_string(length) +
+                            " bytes is longer than an index page can hold.");
+}
+
+void CheckEntryLength(const PageGeometry& geometry, size_t length) {
+  if (length > geometry.idx_entry_area / 2) ThrowEntryTooLong(length);
+}
+
+}  // namespace
+
 void IndexTreeBuilder::Add(std::span<const uint8_t> entry) {
-  if (entry.size() > geometry_.idx_entry_area / 2)
-    throw Error(kDamaged, "An index entry of " + std::to_string(entry.size()) +
-                              " bytes is longer than an index page can hold.");
+  CheckEntryLength(geometry_, entry.size());
   size_t shared = SharedWith(leaf_fill_, leaf_bytes_, entry);
-  if (leaf_full_ || leaf_fill_.With(entry.size(), shared) + released_ > leaf_limit_) {
-    if (!leaf_ends_.empty()) FlushLeaf(false);
-    if (released_ + entry.size() > leaf_limit_) released_ = 0;
-    shared = SharedWith(leaf_fill_, leaf_bytes_, entry);
-  }
+  if (MakeRoom(entry.size(), shared)) shared = SharedWith(leaf_fill_, leaf_bytes_, entry);
+  std::memcpy(Append(entry.size(), shared), entry.data(), entry.size());
+}
+
+void IndexTreeBuilder::Add(std::span<const uint8_t> key, RowPointer row,
+                           size_t shared_with_previous) {
+  const size_t length = key.size() + kRowPointerSize;
+  CheckEntryLength(geometry_, length);
+  // What SharedWith would find, without looking at the bytes.
+  const size_t most = std::min(key.size(), shared_with_previous);
+  auto shared = [&] {
+    return leaf_fill_.count == 0 ? std::min(key.size(), max_prefix_)
+                                 : std::min(leaf_fill_.prefix, most);
+  };
+  size_t s = shared();
+  if (MakeRoom(length, s)) s = shared();
+  uint8_t* const at = Append(length, s);
+  if (!key.empty()) std::memcpy(at, key.data(), key.size());
+  PutIndexRowPointer(std::span<uint8_t>(at, length), key.size(), row);
+}
+
+bool IndexTreeBuilder::MakeRoom(size_t length, size_t shared) {
+  if (!leaf_full_ && leaf_fill_.With(length, shared) + released_ <= leaf_limit_) return false;
+  if (!leaf_ends_.empty()) FlushLeaf(false);
+  if (released_ + length > leaf_limit_) released_ = 0;
+  return true;
+}
+
+uint8_t* IndexTreeBuilder::Append(size_t length, size_t shared) {
   if (leaf_ends_.empty() && leaf_page_ == 0) {
     leaf_page_ = out_.allocate();
     pages_.push_back(leaf_page_);
   }
-  leaf_bytes_.insert(leaf_bytes_.end(), entry.begin(), entry.end());
-  leaf_ends_.push_back(leaf_bytes_.size());
-  leaf_fill_.Take(entry.size(), shared);
+  const size_t at = leaf_used_;
+  // Grown now and then, never shrunk: the open leaf's bytes are written in
+  // place, without being cleared first.
+  if (at + length > leaf_bytes_.size())
+    leaf_bytes_.resize(std::max(2 * leaf_bytes_.size(), at + length + geometry_.page_size));
+  leaf_used_ = at + length;
+  leaf_ends_.push_back(leaf_used_);
+  leaf_fill_.Take(length, shared);
   deleted_last_.clear();
   ++entries_;
+  return leaf_bytes_.data() + at;
 }
 
 void IndexTreeBuilder::FlushLeaf(bool last) {
@@ -133,25 +174,22 @@ void IndexTreeBuilder::FlushLeaf(bool last) {
     next = out_.allocate();
     pages_.push_back(next);
   }
-  std::vector<std::span<const uint8_t>> entries;
-  size_t start = 0;
-  for (size_t end : leaf_ends_) {
-    entries.emplace_back(leaf_bytes_.data() + start, end - start);
-    start = end;
-  }
-  out_.write(leaf_page_, IndexPage(true, prev_leaf_, next, 0, StoredPrefix(leaf_fill_), entries));
+  out_.write(leaf_page_, IndexPage(true, prev_leaf_, next, 0, StoredPrefix(leaf_fill_), leaf_bytes_,
+                                   leaf_ends_));
   Child child;
   if (!deleted_last_.empty()) {
     child.last_entry = std::move(deleted_last_);
     deleted_last_.clear();
-  } else if (!entries.empty()) {
-    child.last_entry.assign(entries.back().begin(), entries.back().end());
+  } else if (!leaf_ends_.empty()) {
+    const size_t begin = leaf_ends_.size() > 1 ? leaf_ends_[leaf_ends_.size() - 2] : 0;
+    child.last_entry.assign(leaf_bytes_.begin() + static_cast<std::ptrdiff_t>(begin),
+                            leaf_bytes_.begin() + static_cast<std::ptrdiff_t>(leaf_used_));
   }
   child.page = leaf_page_;
   children_.push_back(std::move(child));
   prev_leaf_ = leaf_page_;
   leaf_page_ = next;
-  leaf_bytes_.clear();
+  leaf_used_ = 0;
   leaf_ends_.clear();
   leaf_fill_ = {};
   StartLeaf();
@@ -203,7 +241,8 @@ uint32_t IndexTreeBuilder::BuildUpperLevels(std::vector<Child> level) {
     std::vector<Child> parents;
     for (size_t g = 0; g < groups.size(); ++g) {
       const Group& grp = groups[g];
-      std::vector<std::vector<uint8_t>> owned;
+      std::vector<uint8_t> bytes;
+      std::vector<size_t> ends;
       uint32_t tail = 0;
       size_t listed = grp.count;
       if (grp.count > 1) {
@@ -212,15 +251,14 @@ uint32_t IndexTreeBuilder::BuildUpperLevels(std::vector<Child> level) {
       }
       for (size_t c = 0; c < listed; ++c) {
         const Child& child = level[grp.first + c];
-        std::vector<uint8_t> e = child.last_entry;
-        e.resize(e.size() + 4);
-        PutU32BE(e, e.size() - 4, child.page);
-        owned.push_back(std::move(e));
+        bytes.insert(bytes.end(), child.last_entry.begin(), child.last_entry.end());
+        bytes.resize(bytes.size() + 4);
+        PutU32BE(bytes, bytes.size() - 4, child.page);
+        ends.push_back(bytes.size());
       }
-      std::vector<std::span<const uint8_t>> entries(owned.begin(), owned.end());
       const uint32_t prev = g > 0 ? group_pages[g - 1] : 0;
       const uint32_t next = g + 1 < groups.size() ? group_pages[g + 1] : 0;
-      out_.write(group_pages[g], IndexPage(false, prev, next, tail, grp.prefix, entries));
+      out_.write(group_pages[g], IndexPage(false, prev, next, tail, grp.prefix, bytes, ends));
       parents.push_back({level[grp.first + grp.count - 1].last_entry, group_pages[g]});
     }
     level = std::move(parents);
@@ -229,8 +267,8 @@ uint32_t IndexTreeBuilder::BuildUpperLevels(std::vector<Child> level) {
 }
 
 PageImage IndexTreeBuilder::IndexPage(bool leaf, uint32_t prev, uint32_t next, uint32_t tail,
-                                      size_t prefix,
-                                      const std::vector<std::span<const uint8_t>>& entries) const {
+                                      size_t prefix, std::span<const uint8_t> bytes,
+                                      std::span<const size_t> ends) const {
   PageImage page(geometry_.page_size, 0);
   page[0] = leaf ? kPageIndexLeaf : kPageIndexNode;
   page[1] = 0x01;
@@ -246,11 +284,14 @@ PageImage IndexTreeBuilder::IndexPage(bool leaf, uint32_t prev, uint32_t next, u
   page[geometry_.idx_node_marker] = leaf ? 0x00 : 0x01;
   const size_t bitmap = geometry_.idx_bitmap;
   size_t pos = 0;
-  for (size_t n = 0; n < entries.size(); ++n) {
+  size_t start = 0;
+  for (size_t n = 0; n < ends.size(); ++n) {
     // The first entry is whole; the others leave out the shared prefix.
-    const auto e = n == 0 ? entries[n] : entries[n].subspan(prefix);
-    std::memcpy(page.data() + geometry_.idx_first_entry + pos, e.data(), e.size());
-    pos += e.size();
+    const size_t from = n == 0 ? start : start + prefix;
+    const size_t size = ends[n] - from;
+    std::memcpy(page.data() + geometry_.idx_first_entry + pos, bytes.data() + from, size);
+    start = ends[n];
+    pos += size;
     page[bitmap + pos / 8] = static_cast<uint8_t>(page[bitmap + pos / 8] | (1u << (pos % 8)));
   }
   PutU16(page, kPageFreeSpace,

@@ -4,8 +4,10 @@
 // Nothing here reads a database; the builders only lay out bytes.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <span>
 #include <vector>
@@ -73,6 +75,12 @@ class IndexTreeBuilder {
   IndexTreeBuilder(const PageGeometry& geometry, uint32_t owner, PageOutput output);
 
   void Add(std::span<const uint8_t> entry);
+  // The same for the entry of `key` and `row`, whose caller knows how many
+  // leading bytes it has in common with the entry added before it. Entries
+  // come in order, so an entry shares with its page's first entry the least
+  // of what each entry since shares with the one before: nothing needs
+  // comparing again.
+  void Add(std::span<const uint8_t> key, RowPointer row, size_t shared_with_previous);
   // Counts an entry whose row was deleted after it was indexed: its leaf
   // kept its place and lost the entry, so its bytes still bound what the
   // leaf took in before and after it. A leaf that would hold nothing else
@@ -120,10 +128,18 @@ class IndexTreeBuilder {
   size_t StoredPrefix(const PrefixFill& fill) const {
     return fill.total > geometry_.idx_entry_area ? fill.prefix : 0;
   }
+  // Closes the open leaf when an entry of `length` bytes sharing `shared`
+  // with its first entry does not fit; returns whether it did.
+  bool MakeRoom(size_t length, size_t shared);
+  // Room at the end of the open leaf for an entry of `length` bytes sharing
+  // `shared` with its first entry; returns where the entry goes.
+  uint8_t* Append(size_t length, size_t shared);
   void FlushLeaf(bool last);
   void StartLeaf();
+  // A page of the entries that lie one after another in `bytes`, each
+  // ending where `ends` says.
   PageImage IndexPage(bool leaf, uint32_t prev, uint32_t next, uint32_t tail, size_t prefix,
-                      const std::vector<std::span<const uint8_t>>& entries) const;
+                      std::span<const uint8_t> bytes, std::span<const size_t> ends) const;
   uint32_t BuildUpperLevels(std::vector<Child> level);
 
   PageGeometry geometry_;
@@ -131,6 +147,7 @@ class IndexTreeBuilder {
   uint32_t owner_;
   PageOutput out_;
   std::vector<uint8_t> leaf_bytes_;         // entries of the open leaf, concatenated
+  size_t leaf_used_ = 0;                    // bytes of leaf_bytes_ they take
   std::vector<size_t> leaf_ends_;           // end offset of each entry in leaf_bytes_
   PrefixFill leaf_fill_;                    // of the open leaf
   uint32_t leaf_page_ = 0, prev_leaf_ = 0;  // page of the open leaf, of the one before
@@ -145,6 +162,26 @@ class IndexTreeBuilder {
   std::vector<uint32_t> pages_;
   uint64_t entries_ = 0;
 };
+
+// How many leading bytes `a` and `b` have in common.
+inline size_t CommonPrefix(std::span<const uint8_t> a, std::span<const uint8_t> b) {
+  const size_t n = a.size() < b.size() ? a.size() : b.size();
+  size_t i = 0;
+  // Eight bytes at a time; the first differing bit tells the byte.
+  for (; i + 8 <= n; i += 8) {
+    uint64_t x = 0, y = 0;
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y) {
+      const uint64_t d = x ^ y;
+      const int bit =
+          std::endian::native == std::endian::little ? std::countr_zero(d) : std::countl_zero(d);
+      return i + static_cast<size_t>(bit) / 8;
+    }
+  }
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
 
 // Usage maps. `members` are sorted ascending and unique.
 // Returns true and the inline row when every member fits a standard-length

@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "format/bytes.h"
 #include "format/env.h"
 #include "format/output_file.h"
 #include "format/page_image.h"
@@ -271,6 +273,20 @@ TEST(IndexTreeBuilderTest, BuildsLinkedLeavesAndTailRuledNodes) {
         for (uint32_t i = 0; i < count; ++i) b.Add(EntryFor(i, long_head));
         const uint32_t root = b.Finish();
         EXPECT_EQ(b.pages().size(), t.pages.size());
+        // Given as key and row with what each key shares with the one
+        // before, the same entries make the same pages.
+        TreePages told;
+        IndexTreeBuilder h(g, 42, told.Output());
+        std::vector<uint8_t> before;
+        for (uint32_t i = 0; i < count; ++i) {
+          const std::vector<uint8_t> e = EntryFor(i, long_head);
+          const std::span<const uint8_t> key = std::span(e).first(e.size() - 4);
+          h.Add(key, RowPointer{LoadU24BE(e.data() + key.size()), e.back()},
+                CommonPrefix(key, before));
+          before.assign(key.begin(), key.end());
+        }
+        EXPECT_EQ(h.Finish(), root);
+        EXPECT_TRUE(told.pages == t.pages);
         std::vector<std::vector<uint8_t>> walked;
         Walk(g, t, root, walked);
         ASSERT_EQ(walked.size(), count);
