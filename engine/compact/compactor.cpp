@@ -9,8 +9,10 @@
 #include <functional>
 #include <numeric>
 #include <set>
+#include <thread>
 #include <utility>
 
+#include "compact/entry_pipe.h"
 #include "compact/write_progress.h"
 #include "db/entry_sorter.h"
 #include "db/long_value.h"
@@ -159,7 +161,7 @@ class KeyRunSorter {
  public:
   // Runs that outgrow the memory budget spill to scratch files beside
   // `beside`, the copy being written.
-  KeyRunSorter(IndexTreeBuilder& tree, bool whole, const Location& where, Env& env,
+  KeyRunSorter(EntryPipe& tree, bool whole, const Location& where, Env& env,
                const std::string& beside)
       : tree_(tree),
         whole_(whole),
@@ -283,7 +285,7 @@ class KeyRunSorter {
     PutIndexRowPointer(entry, key.size(), row);
   }
 
-  IndexTreeBuilder& tree_;
+  EntryPipe& tree_;  // on its way to the tree
   const bool whole_;
   const Location& where_;
   EntrySorter sorter_;
@@ -778,11 +780,50 @@ class Compactor {
       cols.push_back(c);
       if (HoldsTableIds(def, *c)) id_segment = static_cast<int>(k);
     }
+    // The entries are read, mapped and put in order on a thread of their
+    // own while this one builds the tree from them.
     IndexTreeBuilder tree(
         geometry_, owner,
         PageOutput{[this] { return out_.Allocate(); },
                    [this](uint32_t p, const PageImage& img) { out_.Write(p, img); }});
-    KeyRunSorter runs(tree, /*whole=*/id_segment >= 0, where, out_.env(), out_.path());
+    EntryPipe pipe;
+    uint32_t entries = 0, distinct = 0;
+    std::thread reader([&] {
+      try {
+        KeyRunSorter runs(pipe, /*whole=*/id_segment >= 0, where, out_.env(), out_.path());
+        ReadIndexEntries(def, number, pointers, rows, cols, id_segment, runs);
+        runs.Finish();
+        entries = runs.entries();
+        distinct = runs.distinct();
+        pipe.Close();
+      } catch (const EntryPipe::Stopped&) {
+        pipe.Close();
+      } catch (...) {
+        pipe.Close(std::current_exception());
+      }
+    });
+    try {
+      pipe.Drain([&](std::span<const uint8_t> key, RowPointer row, size_t shared) {
+        tree.Add(key, row, shared);
+      });
+    } catch (...) {
+      pipe.Stop();
+      reader.join();
+      throw;
+    }
+    reader.join();
+    const uint32_t root = tree.Finish();
+    return BuiltIndex{root, tree.pages(), entries, distinct};
+  }
+
+  // Reads the entries of real index `number` of `def` from the source, in
+  // its order, and hands each to `runs` with its row's new place (and its
+  // table Id, in segment `id_segment` of columns `cols`, made new).
+  void ReadIndexEntries(const TableDef& def, size_t number, const PointerMap& pointers,
+                        uint64_t rows, const std::vector<const ColumnDef*>& cols, int id_segment,
+                        KeyRunSorter& runs) {
+    const RealIndexDef& ri = def.real_indexes[number];
+    const Location where = def.where();
     std::vector<uint8_t> remapped;
     auto take = [&](std::span<const uint8_t> key, RowPointer old_row) {
       RowPointer row;
@@ -813,9 +854,6 @@ class Compactor {
     });
     batch.Drain(take);
     runs.Hold();
-    runs.Finish();
-    const uint32_t root = tree.Finish();
-    return BuiltIndex{root, tree.pages(), runs.entries(), runs.distinct()};
   }
 
   void RemapIdSegment(std::vector<uint8_t>& flat, size_t begin,
