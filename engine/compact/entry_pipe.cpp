@@ -20,7 +20,7 @@ void EntryPipe::Send() {
 }
 
 void EntryPipe::Close(std::exception_ptr failure) {
-  if (!failure && !filling_.items.empty()) {
+  if (!filling_.items.empty()) {
     try {
       Send();
     } catch (const Stopped&) {

@@ -32,7 +32,7 @@ class EntryPipe {
     if (filling_.items.size() == kBlockEntries) Send();
   }
   // Producer: the last entry was added, or `failure` ended the producer
-  // (the consumer gets it once the entries before it are taken).
+  // (the consumer gets it once every entry added before it is taken).
   void Close(std::exception_ptr failure = nullptr);
 
   // Consumer: hands each entry to `take(key, row, shared)` in order until

@@ -6,12 +6,16 @@
 // or hang the compaction.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "compact/compact_phases.h"
+#include "compact/entry_pipe.h"
 #include "format/env.h"
 #include "format/output_file.h"
 #include "tessmark/error.h"
@@ -126,6 +130,56 @@ TEST(PhaseRunnerTest, RunBothRethrowsThisThreadsErrorFirst) {
   EXPECT_EQ(reported(quiet, fail("there")), "there");
   EXPECT_EQ(reported(fail("here"), quiet), "here");
   EXPECT_EQ(reported(quiet, quiet), "none");
+}
+
+// An index is rebuilt by two threads joined by a pipe of entries: one that
+// lost entries or their order would build a wrong tree, one that stranded
+// a side after the other failed would hang the compaction.
+TEST(EntryPipeTest, EntriesArriveInOrderAndFailuresReachTheOtherSide) {
+  constexpr uint32_t kEntries = 10000;  // several blocks
+  {
+    EntryPipe pipe;
+    std::thread producer([&] {
+      for (uint32_t i = 0; i < kEntries; ++i) {
+        const std::vector<uint8_t> key(i % 7, static_cast<uint8_t>(i));
+        pipe.Add(key, RowPointer::FromStored(i + 256), i % 5);
+      }
+      pipe.Close(std::make_exception_ptr(std::runtime_error("walk failed")));
+    });
+    uint32_t seen = 0;
+    bool in_order = true;
+    try {
+      pipe.Drain([&](std::span<const uint8_t> key, RowPointer row, size_t shared) {
+        in_order = in_order && row.Stored() == seen + 256 && shared == seen % 5 &&
+                   key.size() == seen % 7 &&
+                   std::ranges::all_of(key, [&](uint8_t b) { return b == uint8_t(seen); });
+        ++seen;
+      });
+      ADD_FAILURE() << "the producer's failure was lost";
+    } catch (const std::runtime_error& e) {
+      EXPECT_STREQ(e.what(), "walk failed");
+    }
+    producer.join();
+    EXPECT_TRUE(in_order);
+    EXPECT_EQ(seen, kEntries) << "every entry added before the failure is taken first";
+  }
+  {
+    // The consumer gives up while the producer waits on a full pipe.
+    EntryPipe pipe;
+    auto producer = std::async(std::launch::async, [&] {
+      try {
+        for (uint32_t i = 0; i < 100 * kEntries; ++i) pipe.Add({}, RowPointer{1, 0}, 0);
+      } catch (const EntryPipe::Stopped&) {
+        pipe.Close();
+        return true;
+      }
+      return false;
+    });
+    std::this_thread::sleep_for(50ms);
+    pipe.Stop();
+    ASSERT_EQ(producer.wait_for(10s), std::future_status::ready) << "the producer was stranded";
+    EXPECT_TRUE(producer.get());
+  }
 }
 
 }  // namespace
