@@ -643,6 +643,22 @@ class Checker {
       }
       return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
     }
+    // The same for two leaf entries (each with its row pointer as the
+    // tail), telling besides whether their keys are equal.
+    friend int CompareEntries(const OrderedBytes& a, const OrderedBytes& b, bool& same_key) {
+      same_key = false;
+      if (a.head.size() != b.head.size()) return Compare(a, b);
+      if (!a.head.empty()) {
+        if (const int c = std::memcmp(a.head.data(), b.head.data(), a.head.size()); c != 0)
+          return c;
+      }
+      same_key = true;
+      const uint32_t x = LoadU32BE(a.tail), y = LoadU32BE(b.tail);
+      return x < y ? -1 : (x > y ? 1 : 0);
+    }
+    static uint32_t LoadU32BE(const std::array<uint8_t, kRowPointerSize>& t) {
+      return uint32_t{t[0]} << 24 | uint32_t{t[1]} << 16 | uint32_t{t[2]} << 8 | t[3];
+    }
     void CopyTo(std::vector<uint8_t>& out) const {
       out.assign(head.begin(), head.end());
       out.insert(out.end(), tail.begin(), tail.begin() + static_cast<std::ptrdiff_t>(tail_size));
@@ -656,9 +672,10 @@ class Checker {
   struct IndexWalk {
     std::vector<Leaf> leaves;     // in tree order
     std::vector<uint32_t> pages;  // in the order reached
-    // The last leaf entry seen (ordered bytes: key, then the row), kept
-    // from one leaf page to the next.
-    std::vector<uint8_t> previous;
+    // The key and row pointer of the last leaf entry seen, kept from one
+    // leaf page to the next.
+    std::vector<uint8_t> previous_key;
+    std::array<uint8_t, kRowPointerSize> previous_row{};
     bool have_previous = false;
     // The ordered bytes of the last entry of the subtree walked last (empty
     // when its last leaf is empty).
@@ -700,11 +717,12 @@ class Checker {
       // on big tables; fetching them all first lets the misses overlap.
       for (const IndexEntry& e : ip.entries) live.Prefetch(e.row);
       // The entry before, on this page or (for the first) kept from the last.
-      OrderedBytes previous = OrderedBytes::Of(w.previous);
+      OrderedBytes previous{w.previous_key, w.previous_row, kRowPointerSize};
       for (size_t k = 0; k < ip.entries.size(); ++k) {
         const IndexEntry& e = ip.entries[k];
         const OrderedBytes ordered = OrderedBytes::Of(e);
-        if (w.have_previous && Compare(previous, ordered) >= 0) {
+        bool same_key = false;
+        if (w.have_previous && CompareEntries(previous, ordered, same_key) >= 0) {
           Error(at,
                 "index entry " + std::to_string(k) + " is not greater than the entry before it");
         }
@@ -715,14 +733,6 @@ class Checker {
           }
         }
         w.separators.clear();
-        bool same_key = false;
-        if (w.have_previous) {
-          const std::span<const uint8_t> previous_key =
-              k == 0
-                  ? std::span<const uint8_t>(w.previous).first(w.previous.size() - kRowPointerSize)
-                  : ip.entries[k - 1].key;
-          same_key = std::ranges::equal(e.key, previous_key);
-        }
         if (!same_key) ++w.distinct;
         // Jet lets a unique index repeat a key in which a column is NULL.
         if (index.unique() && same_key && live.contains(e.row) &&
@@ -749,8 +759,9 @@ class Checker {
         return;
       }
       // The page's entries go with it: the last is kept, once per page.
-      previous.CopyTo(w.previous);
-      w.last = w.previous;
+      w.previous_key.assign(previous.head.begin(), previous.head.end());
+      w.previous_row = previous.tail;
+      previous.CopyTo(w.last);
       return;
     }
     w.last.clear();
