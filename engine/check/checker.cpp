@@ -299,6 +299,10 @@ class Checker {
     if (!owned) return;
     const LongValuePages lv_pages = ClaimLongValuePages(def, where, object.name);
     RowSet live;  // header slots of live rows
+    long_value_columns_.clear();
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      if (def.columns[i].long_value()) long_value_columns_.push_back(i);
+    }
     autonumber_column_.reset();
     max_autonumber_.reset();
     for (size_t i = 0; i < def.columns.size(); ++i) {
@@ -583,9 +587,9 @@ class Checker {
                 const LongValuePages& lv_pages) {
     DecodedRow& d = decoded_;
     CheckRowRules(def, f_, row, where, d);
-    for (size_t i = 0; i < def.columns.size(); ++i) {
+    for (const size_t i : long_value_columns_) {
       const ColumnDef& c = def.columns[i];
-      if (c.long_value() && !d.fields[i].is_null && d.fields[i].length > 0) {
+      if (!d.fields[i].is_null && d.fields[i].length > 0) {
         // Assigned, not made afresh: the names' storage is kept from value to value.
         Location& cl = lv_at_;
         cl = where;
@@ -946,11 +950,12 @@ class Checker {
   uint32_t index_walks_ = 0;           // index walks begun
   std::unordered_set<uint64_t> moved_targets_;
   std::map<uint16_t, RowSet> lv_rows_used_;  // per LV column of the table being checked
-  uint32_t lv_reached_ = 0;          // the highest long-value page its rows have read so far
-  std::vector<uint8_t> lv_value_;    // the long value being checked
-  std::vector<RowPointer> lv_rows_;  // its rows
-  Location lv_at_;                   // its place
-  DecodedRow decoded_;               // the row being checked, its storage reused
+  uint32_t lv_reached_ = 0;                 // the highest long-value page its rows have read so far
+  std::vector<uint8_t> lv_value_;           // the long value being checked
+  std::vector<RowPointer> lv_rows_;         // its rows
+  Location lv_at_;                          // its place
+  DecodedRow decoded_;                      // the row being checked, its storage reused
+  std::vector<size_t> long_value_columns_;  // of the table being checked (positions)
   std::optional<size_t> autonumber_column_;  // of the table being checked
   std::optional<int32_t> max_autonumber_;    // its largest value found so far
   std::set<uint32_t> table_pages_;

@@ -78,11 +78,22 @@ uint32_t DecodeVarTrailer(const Format& f, Bytes row, uint32_t mask_pos, const L
     }
     out.var_offsets.resize(out.nvar + 1u);
     // The offsets lie below the count, inside the row (checked above), so
-    // they are loaded without a check each.
+    // they are loaded without a check each, and their order is noted as
+    // they come: the faults are told apart below.
     const uint8_t* const offsets_end = row.data() + nvar_pos;
-    for (uint32_t i = 0; i <= out.nvar; ++i)
-      out.var_offsets[i] = LoadU16(offsets_end - 2 * (i + 1));
+    uint32_t previous = LoadU16(offsets_end - 2);
+    out.var_offsets[0] = previous;
+    bool sound = true;
+    for (uint32_t i = 1; i <= out.nvar; ++i) {
+      const uint32_t offset = LoadU16(offsets_end - 2 * (i + 1));
+      out.var_offsets[i] = offset;
+      sound &= previous <= offset && previous >= cs;
+      previous = offset;
+    }
     trailer_start = static_cast<uint32_t>(nvar_pos - need);
+    out.var_end = previous;
+    if (sound && out.var_end <= trailer_start)
+      return out.nvar > 0 ? out.var_offsets[0] : out.var_end;
   }
   out.var_end = out.var_offsets[out.nvar];
   if (out.var_end > trailer_start) {
