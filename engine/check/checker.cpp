@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <set>
@@ -149,6 +150,7 @@ class Checker {
     report_.stats.pages = file_.page_count();
     owner_.assign(file_.page_count(), kNoOwner);
     checked_free_.assign(file_.page_count(), false);
+    index_stamp_.assign(file_.page_count(), 0);
   }
 
   CheckReport Run() {
@@ -297,6 +299,10 @@ class Checker {
     if (!owned) return;
     const LongValuePages lv_pages = ClaimLongValuePages(def, where, object.name);
     RowSet live;  // header slots of live rows
+    long_value_columns_.clear();
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      if (def.columns[i].long_value()) long_value_columns_.push_back(i);
+    }
     autonumber_column_.reset();
     max_autonumber_.reset();
     for (size_t i = 0; i < def.columns.size(); ++i) {
@@ -581,10 +587,12 @@ class Checker {
                 const LongValuePages& lv_pages) {
     DecodedRow& d = decoded_;
     CheckRowRules(def, f_, row, where, d);
-    for (size_t i = 0; i < def.columns.size(); ++i) {
+    for (const size_t i : long_value_columns_) {
       const ColumnDef& c = def.columns[i];
-      if (c.long_value() && !d.fields[i].is_null && d.fields[i].length > 0) {
-        Location cl = where;
+      if (!d.fields[i].is_null && d.fields[i].length > 0) {
+        // Assigned, not made afresh: the names' storage is kept from value to value.
+        Location& cl = lv_at_;
+        cl = where;
         cl.column = c.name;
         const LongValueField lv = ParseLongValueField(d.FieldBytes(row, i), cl);
         std::vector<RowPointer>& rows = lv_rows_;
@@ -611,33 +619,93 @@ class Checker {
   struct Leaf {
     uint32_t page, prev, next;  // the page and its links as stored
   };
+  // The bytes entries are ordered by, key then row pointer, seen where they
+  // lie: `head` followed by the `tail_size` bytes of `tail`.
+  struct OrderedBytes {
+    std::span<const uint8_t> head;
+    std::array<uint8_t, kRowPointerSize> tail{};
+    size_t tail_size = 0;
+
+    static OrderedBytes Of(const IndexEntry& e) {
+      OrderedBytes o{e.key};
+      PutIndexRowPointer(o.tail, 0, e.row);
+      o.tail_size = kRowPointerSize;
+      return o;
+    }
+    static OrderedBytes Of(std::span<const uint8_t> bytes) { return OrderedBytes{bytes}; }
+    size_t size() const { return head.size() + tail_size; }
+    uint8_t operator[](size_t i) const { return i < head.size() ? head[i] : tail[i - head.size()]; }
+    // Byte-wise comparison, as of the bytes put together: <0, 0 or >0.
+    friend int Compare(const OrderedBytes& a, const OrderedBytes& b) {
+      const size_t common = std::min(a.head.size(), b.head.size());
+      if (common != 0) {
+        if (const int c = std::memcmp(a.head.data(), b.head.data(), common); c != 0) return c;
+      }
+      const size_t n = std::min(a.size(), b.size());
+      for (size_t i = common; i < n; ++i) {
+        if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+      }
+      return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+    }
+    // The same for two leaf entries (each with its row pointer as the
+    // tail), telling besides whether their keys are equal.
+    friend int CompareEntries(const OrderedBytes& a, const OrderedBytes& b, bool& same_key) {
+      same_key = false;
+      if (a.head.size() != b.head.size()) return Compare(a, b);
+      if (!a.head.empty()) {
+        if (const int c = std::memcmp(a.head.data(), b.head.data(), a.head.size()); c != 0)
+          return c;
+      }
+      same_key = true;
+      const uint32_t x = LoadU32BE(a.tail), y = LoadU32BE(b.tail);
+      return x < y ? -1 : (x > y ? 1 : 0);
+    }
+    static uint32_t LoadU32BE(const std::array<uint8_t, kRowPointerSize>& t) {
+      return uint32_t{t[0]} << 24 | uint32_t{t[1]} << 16 | uint32_t{t[2]} << 8 | t[3];
+    }
+    void CopyTo(std::vector<uint8_t>& out) const {
+      out.assign(head.begin(), head.end());
+      out.insert(out.end(), tail.begin(), tail.begin() + static_cast<std::ptrdiff_t>(tail_size));
+    }
+  };
   struct Separator {
     std::vector<uint8_t> entry;  // ordered bytes
     Location at;
     size_t number;
   };
   struct IndexWalk {
-    std::vector<Leaf> leaves;  // in tree order
-    std::set<uint32_t> pages;
-    std::vector<uint8_t> previous;  // last leaf entry seen (ordered bytes: key, then the row)
+    std::vector<Leaf> leaves;     // in tree order
+    std::vector<uint32_t> pages;  // in the order reached
+    // The key and row pointer of the last leaf entry seen, kept from one
+    // leaf page to the next.
+    std::vector<uint8_t> previous_key;
+    std::array<uint8_t, kRowPointerSize> previous_row{};
     bool have_previous = false;
+    // The ordered bytes of the last entry of the subtree walked last (empty
+    // when its last leaf is empty).
+    std::vector<uint8_t> last;
     uint64_t entries = 0;
-    uint64_t distinct = 0;         // entries whose key differs from the one before
-    std::vector<uint8_t> ordered;  // scratch for the entry being looked at
+    uint64_t distinct = 0;  // entries whose key differs from the one before
     // Intermediate entries above their child's last entry, which the next
     // leaf entry must exceed.
     std::vector<Separator> separators;
   };
 
-  // Walks the subtree at `number`; returns the ordered bytes of its last entry.
-  std::vector<uint8_t> WalkSubtree(const TableDef& def, const RealIndexDef& index, uint32_t number,
-                                   size_t depth, const Location& where, IndexWalk& w,
-                                   RowSet& live) {
+  // Walks the subtree at `number`, leaving the ordered bytes of its last
+  // entry in `w.last`.
+  void WalkSubtree(const TableDef& def, const RealIndexDef& index, uint32_t number, size_t depth,
+                   const Location& where, IndexWalk& w, RowSet& live) {
     const Location at = where.WithPage(number);
     if (depth > kMaxIndexDepth) ThrowDamaged(at, "the index tree is deeper than any real index");
-    if (!w.pages.insert(number).second) {
-      ThrowDamaged(at, "the index page is reached twice in the tree");
+    // Pages of the index being walked carry its stamp; a page beyond the
+    // file is left for the read below to refuse.
+    if (number < index_stamp_.size()) {
+      if (index_stamp_[number] == index_walks_) {
+        ThrowDamaged(at, "the index page is reached twice in the tree");
+      }
+      index_stamp_[number] = index_walks_;
     }
+    w.pages.push_back(number);
     Visited();
     const IndexPage ip = ParseIndexPage(file_.Get(number, at), f_, at);
     if (ip.owner != def.page) {
@@ -652,26 +720,23 @@ class Checker {
       // The entries' rows are looked up in sets far bigger than the caches
       // on big tables; fetching them all first lets the misses overlap.
       for (const IndexEntry& e : ip.entries) live.Prefetch(e.row);
+      // The entry before, on this page or (for the first) kept from the last.
+      OrderedBytes previous{w.previous_key, w.previous_row, kRowPointerSize};
       for (size_t k = 0; k < ip.entries.size(); ++k) {
         const IndexEntry& e = ip.entries[k];
-        std::vector<uint8_t>& ordered = w.ordered;
-        e.OrderedInto(ordered);
-        if (w.have_previous && !(w.previous < ordered)) {
+        const OrderedBytes ordered = OrderedBytes::Of(e);
+        bool same_key = false;
+        if (w.have_previous && CompareEntries(previous, ordered, same_key) >= 0) {
           Error(at,
                 "index entry " + std::to_string(k) + " is not greater than the entry before it");
         }
         for (const Separator& sep : w.separators) {
-          if (!(sep.entry < ordered)) {
+          if (Compare(OrderedBytes::Of(sep.entry), ordered) >= 0) {
             Error(sep.at, "intermediate entry " + std::to_string(sep.number) +
                               " is not below the first entry of the next child page");
           }
         }
         w.separators.clear();
-        const bool same_key =
-            w.have_previous &&
-            std::ranges::equal(
-                e.key,
-                std::span<const uint8_t>(w.previous).first(w.previous.size() - kRowPointerSize));
         if (!same_key) ++w.distinct;
         // Jet lets a unique index repeat a key in which a column is NULL.
         if (index.unique() && same_key && live.contains(e.row) &&
@@ -679,7 +744,7 @@ class Checker {
           Error(at, "index entry " + std::to_string(k) +
                         " repeats the key of the entry before it in a unique index");
         }
-        std::swap(w.previous, ordered);
+        previous = ordered;
         w.have_previous = true;
         ++w.entries;
         const RowSet::Mark mark = live.MarkMember(e.row);
@@ -694,31 +759,35 @@ class Checker {
       }
       if (ip.entries.empty()) {
         if (depth > 0) Error(at, "a leaf page of the index holds no entries");
-        return {};
+        w.last.clear();
+        return;
       }
-      return ip.entries.back().Ordered();
+      // The page's entries go with it: the last is kept, once per page.
+      w.previous_key.assign(previous.head.begin(), previous.head.end());
+      w.previous_row = previous.tail;
+      previous.CopyTo(w.last);
+      return;
     }
-    std::vector<uint8_t> last;
+    w.last.clear();
     for (size_t k = 0; k < ip.entries.size(); ++k) {
       const IndexEntry& e = ip.entries[k];
-      last = WalkSubtree(def, index, e.child, depth + 1, where, w, live);
-      e.OrderedInto(w.ordered);
-      if (w.ordered < last) {
+      WalkSubtree(def, index, e.child, depth + 1, where, w, live);
+      const int order = Compare(OrderedBytes::Of(e), OrderedBytes::Of(w.last));
+      if (order < 0) {
         Error(at, "intermediate entry " + std::to_string(k) +
                       " is below the last entry of its child page " + std::to_string(e.child));
-      } else if (w.ordered != last) {
+      } else if (order != 0) {
         // Deletes leave the entry of a child that lost its last entries
         // as it was: it still parts the children, so it only has to stay
         // below the next child's first entry.
         Warning(at, "intermediate entry " + std::to_string(k) +
                         " is greater than the last entry of its child page " +
                         std::to_string(e.child));
-        w.separators.push_back({w.ordered, at, k});
+        w.separators.push_back({e.Ordered(), at, k});
       }
     }
-    if (ip.tail != 0) last = WalkSubtree(def, index, ip.tail, depth + 1, where, w, live);
+    if (ip.tail != 0) WalkSubtree(def, index, ip.tail, depth + 1, where, w, live);
     if (ip.entries.empty() && ip.tail == 0) Error(at, "an intermediate index page has no children");
-    return last;
   }
 
   // The indexed columns of a row that hold a value (not NULL), in index order.
@@ -745,7 +814,9 @@ class Checker {
     live.ClearMarks();
     const uint32_t owner = Owner("index " + where.index + " of " + where.table);
     IndexWalk w;
+    ++index_walks_;
     WalkSubtree(def, index, index.root_page, 0, where, w, live);
+    std::sort(w.pages.begin(), w.pages.end());
     report_.stats.index_entries += w.entries;
     // A statistic the desktop product keeps lazily, as it does the row count.
     if (w.distinct != index.stat_unique) {
@@ -761,13 +832,13 @@ class Checker {
       // Readers walk the tree from its root; the map only tells a writer
       // which pages are the index's, and the copy's is new.
       const std::set<uint32_t> mapped(map.pages.begin(), map.pages.end());
-      if (mapped != w.pages) {
+      if (!std::ranges::equal(mapped, w.pages)) {
         for (uint32_t p : w.pages) {
           if (!mapped.count(p))
             Warning(where.WithPage(p), "the index page is missing from the index's usage map");
         }
         for (uint32_t p : mapped) {
-          if (!w.pages.count(p))
+          if (!std::binary_search(w.pages.begin(), w.pages.end(), p))
             Warning(where.WithPage(p), "the index's usage map lists a page outside the index");
         }
       }
@@ -874,13 +945,17 @@ class Checker {
   std::vector<uint32_t> owner_;
   std::vector<std::string> owner_names_;
   uint32_t map_hosts_ = 0;
-  std::vector<bool> checked_free_;  // data pages whose free space was checked
+  std::vector<bool> checked_free_;     // data pages whose free space was checked
+  std::vector<uint32_t> index_stamp_;  // per page, the walk that last reached it
+  uint32_t index_walks_ = 0;           // index walks begun
   std::unordered_set<uint64_t> moved_targets_;
   std::map<uint16_t, RowSet> lv_rows_used_;  // per LV column of the table being checked
-  uint32_t lv_reached_ = 0;          // the highest long-value page its rows have read so far
-  std::vector<uint8_t> lv_value_;    // the long value being checked
-  std::vector<RowPointer> lv_rows_;  // its rows
-  DecodedRow decoded_;               // the row being checked, its storage reused
+  uint32_t lv_reached_ = 0;                 // the highest long-value page its rows have read so far
+  std::vector<uint8_t> lv_value_;           // the long value being checked
+  std::vector<RowPointer> lv_rows_;         // its rows
+  Location lv_at_;                          // its place
+  DecodedRow decoded_;                      // the row being checked, its storage reused
+  std::vector<size_t> long_value_columns_;  // of the table being checked (positions)
   std::optional<size_t> autonumber_column_;  // of the table being checked
   std::optional<int32_t> max_autonumber_;    // its largest value found so far
   std::set<uint32_t> table_pages_;
@@ -948,6 +1023,8 @@ void CheckRowRules(const TableDef& table, const Format& format, Bytes row, const
   DecodeRow(table, format, row, where, out);
   for (size_t i = 0; i < table.columns.size(); ++i) {
     const ColumnDef& c = table.columns[i];
+    // A fixed-length value is decoded at its type's size.
+    if (c.fixed()) continue;
     // Any bytes read as text (what cannot be decoded becomes U+FFFD), so
     // a short text field holds nothing to check beyond its place in the
     // row, which DecodeRow has checked. Long values are read by the caller.

@@ -19,13 +19,17 @@ namespace {
   throw CopyRejected(kDamaged, "differs from the original (" + what + ")");
 }
 
-// Hashes a row's canonical bytes twice, eight bytes at a time, in two
-// independent chains (so the processor works on both at once). Each step
-// is a bijection of a chain's state for a given word (xor or add, multiply
-// by an odd constant, rotate), so two inputs of the same length that differ
-// anywhere leave different states; the final mix spreads the difference
-// over all 64 bits. The length goes into the starting states.
-std::pair<uint64_t, uint64_t> HashBytes(std::span<const uint8_t> buf) {
+// Hashes a row's canonical bytes, eight bytes at a time, into four lanes
+// that take the words in turn (so the processor works on four chains at
+// once). Each step is a bijection of its lane's state for a given word
+// (xor, multiply by an odd constant, rotate), so two inputs of the same
+// length that differ anywhere leave different states in some lane. The
+// length and `tag` go into the starting states. Each of the two results
+// folds the four lanes so that, with the other three fixed, it is a
+// bijection of any one (add, xor, multiply by odd constants, rotate, and a
+// bijective final mix): a difference confined to one lane changes both
+// results; one spread over more changes them but by chance.
+std::pair<uint64_t, uint64_t> HashBytes(std::span<const uint8_t> buf, uint64_t tag) {
   auto finish = [](uint64_t x) {
     x ^= x >> 33;
     x *= 0xFF51AFD7ED558CCDull;
@@ -33,112 +37,136 @@ std::pair<uint64_t, uint64_t> HashBytes(std::span<const uint8_t> buf) {
     x *= 0xC4CEB9FE1A85EC53ull;
     return x ^ (x >> 33);
   };
-  uint64_t a = 0x9E3779B97F4A7C15ull ^ buf.size();
-  uint64_t b = 0xC2B2AE3D27D4EB4Full + buf.size();
-  auto step = [&](uint64_t w) {
-    a = std::rotl((a ^ w) * 0x9FB21C651E98DF25ull, 27);
-    b = std::rotl((b + w) * 0x94D049BB133111EBull, 31);
-  };
+  const uint64_t n = buf.size();
+  uint64_t lane[4] = {0x9E3779B97F4A7C15ull ^ n, 0xC2B2AE3D27D4EB4Full + n,
+                      0x165667B19E3779F9ull ^ tag, 0xD6E8FEB86659FD93ull + tag};
+  constexpr uint64_t kMul[4] = {0x9FB21C651E98DF25ull, 0x94D049BB133111EBull, 0xBF58476D1CE4E5B9ull,
+                                0x87C37B91114253D5ull};
+  constexpr int kRot[4] = {27, 31, 29, 23};
+  auto step = [&](size_t l, uint64_t w) { lane[l] = std::rotl((lane[l] ^ w) * kMul[l], kRot[l]); };
+  const uint8_t* p = buf.data();
   size_t i = 0;
-  for (; i + 8 <= buf.size(); i += 8) {
+  for (; i + 32 <= n; i += 32) {
+    uint64_t w[4];
+    std::memcpy(w, p + i, 32);
+    for (size_t l = 0; l < 4; ++l) step(l, w[l]);
+  }
+  size_t l = 0;
+  for (; i + 8 <= n; i += 8, ++l) {
     uint64_t w;
-    std::memcpy(&w, buf.data() + i, 8);
-    step(w);
+    std::memcpy(&w, p + i, 8);
+    step(l, w);
   }
-  uint64_t tail = 0;
-  if (i < buf.size()) std::memcpy(&tail, buf.data() + i, buf.size() - i);
-  step(tail);
-  return {finish(a), finish(b)};
+  if (i < n) {
+    uint64_t w = 0;
+    std::memcpy(&w, p + i, n - i);
+    step(l, w);
+  }
+  const uint64_t ab = lane[0] + std::rotl(lane[1], 17) * 0xA0761D6478BD642Full;
+  const uint64_t cd = lane[2] + std::rotl(lane[3], 41) * 0xE7037ED1A0B428DBull;
+  const uint64_t ad = lane[3] ^ std::rotl(lane[0], 13) * 0x8EBC6AF09C88C6E3ull;
+  const uint64_t bc = lane[1] ^ std::rotl(lane[2], 53) * 0x589965CC75374CC3ull;
+  return {finish(ab ^ std::rotl(cd * 0x1D8E4E27C47D124Full, 29)),
+          finish(bc + std::rotl(finish(ad), 19))};
 }
 
-// Canonical bytes as they are put together. The buffer only grows, so
-// after the first rows of a table a row is written with no allocation; each
-// value makes sure of its room once (Need) and is then written without
-// further checks. `used` counts the bytes of the current row.
-class CanonicalBuffer {
- public:
-  explicit CanonicalBuffer(std::vector<uint8_t>& storage) : buf_(storage) {}
-  // Room for `n` more bytes.
-  void Need(size_t n) {
-    if (n > buf_.size() - used_) buf_.resize(std::max(used_ + n, 2 * buf_.size()));
-  }
-  // The writers below assume the room was made.
-  void Byte(uint8_t b) { buf_.data()[used_++] = b; }
-  void U32(uint32_t v) {
-    PutU32(buf_, used_, v);
-    used_ += 4;
-  }
-  // The span's length (4 bytes), then its bytes.
-  void Span(std::span<const uint8_t> s) {
-    U32(static_cast<uint32_t>(s.size()));
-    if (!s.empty()) std::memcpy(buf_.data() + used_, s.data(), s.size());
-    used_ += s.size();
-  }
-  std::span<const uint8_t> bytes() const { return std::span<const uint8_t>(buf_).first(used_); }
-
- private:
-  std::vector<uint8_t>& buf_;
-  size_t used_ = 0;
-};
-
-std::vector<bool> IdColumns(const TableDef& def) {
-  std::vector<bool> out(def.columns.size());
-  for (size_t c = 0; c < def.columns.size(); ++c) out[c] = HoldsTableIds(def, def.columns[c]);
-  return out;
-}
-
-// The canonical bytes of a row, put together in `storage`: per column a
-// presence byte, then the value's bytes (long values read in full; table
-// Ids mapped through `ids` when given).
-std::span<const uint8_t> CanonicalRow(Database& db, const TableDef& def,
-                                      const std::vector<bool>& id_column, Bytes row,
-                                      const DecodedRow& d, const std::map<uint32_t, uint32_t>* ids,
-                                      const Location& at, std::vector<uint8_t>& storage) {
-  CanonicalBuffer buf(storage);
+// Each copied row keeps its bytes but for two kinds of field: a long value
+// kept outside the row is written afresh, its field pointing at the new
+// place, and a table Id takes its new number (fields of the same length as
+// before). A row's canonical bytes are therefore its own bytes, with each
+// long-value field that points outside the row replaced by the value's
+// length (4 bytes) and bytes, and each table Id mapped (when a map is
+// given), followed by the offset and length of each long-value field
+// replaced; their number goes into the hash. These determine the row: the
+// offsets part the bytes kept from the values read, and the bytes kept
+// hold the row's layout, so two rows alike in them hold the same values.
+// A row without such fields is hashed where it lies.
+RowPlan PlanRows(const TableDef& def) {
+  RowPlan plan;
   for (size_t c = 0; c < def.columns.size(); ++c) {
+    const bool lv = def.columns[c].long_value();
+    const bool id = HoldsTableIds(def, def.columns[c]);
+    if (lv) plan.long_values.push_back(c);
+    if (id) plan.ids.push_back(c);
+    if (lv || id) plan.both.push_back(c);
+  }
+  return plan;
+}
+
+// The hash of a row's canonical bytes; `d` gives the fields of the plan's
+// columns (of its long-value columns alone when `ids` is null). `storage`
+// is scratch kept from row to row.
+std::pair<uint64_t, uint64_t> DigestRow(Database& db, const RowPlan& plan, Bytes row,
+                                        const DecodedRow& d,
+                                        const std::map<uint32_t, uint32_t>* ids, const Location& at,
+                                        std::vector<uint8_t>& storage) {
+  struct Edit {
+    uint32_t offset, length;
+    LongValueField lv;  // the long value, or none for a table Id
+    uint32_t id = 0;
+    bool long_value = false;
+  };
+  // Rows are digested by the million; each thread keeps its buffers.
+  thread_local std::vector<Edit> edits;
+  thread_local std::vector<uint8_t> value;
+  edits.clear();
+  for (const size_t c : plan.long_values) {
     const Field& f = d.fields[c];
-    const ColumnDef& col = def.columns[c];
-    // The most any column takes but an out-of-line long value: a presence
-    // byte, a length and its bytes (or a mapped table Id).
-    buf.Need(9 + size_t{f.length});
-    buf.Byte(f.is_null ? 0 : 1);
-    if (col.boolean()) {
-      buf.Byte(f.bool_value ? 1 : 0);
-      continue;
-    }
-    if (f.is_null) continue;
-    const auto field = row.subspan(f.offset, f.length);
-    if (col.long_value()) {
-      // A field without bytes is an empty value, as an empty inline one.
-      if (field.empty()) {
-        buf.Span(field);
-        continue;
-      }
-      const LongValueField lv = ParseLongValueField(field, at);
-      if (lv.form == LongValueForm::kInline) {
-        buf.Span(lv.inline_data);
-      } else {
-        // Rows are digested by the million; each thread keeps one buffer.
-        thread_local std::vector<uint8_t> value;
-        db.long_values().ReadInto(lv, at, value);
-        buf.Need(4 + value.size());
-        buf.Span(value);
-      }
-    } else if (ids != nullptr && id_column[c] && f.length == 4) {
-      uint32_t v = LoadU32(field.data());
-      auto it = ids->find(v);
-      if (it != ids->end()) v = it->second;
-      buf.U32(4);
-      buf.U32(v);
-    } else {
-      buf.Span(field);
+    if (f.is_null || f.length == 0) continue;
+    LongValueField lv = ParseLongValueField(row.subspan(f.offset, f.length), at);
+    if (lv.form != LongValueForm::kInline) edits.push_back({f.offset, f.length, lv, 0, true});
+  }
+  if (ids != nullptr) {
+    for (const size_t c : plan.ids) {
+      const Field& f = d.fields[c];
+      if (f.is_null || f.length != 4) continue;
+      const uint32_t v = LoadU32(row.data() + f.offset);
+      const auto it = ids->find(v);
+      if (it != ids->end() && it->second != v) edits.push_back({f.offset, 4, {}, it->second});
     }
   }
-  return buf.bytes();
+  if (edits.empty()) return HashBytes(row, 0);
+  std::sort(edits.begin(), edits.end(),
+            [](const Edit& x, const Edit& y) { return x.offset < y.offset; });
+  storage.clear();
+  uint64_t replaced = 0;
+  uint32_t kept_from = 0;
+  auto put_u32 = [&](uint32_t v) {
+    const uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                          static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+    storage.insert(storage.end(), b, b + 4);
+  };
+  for (const Edit& e : edits) {
+    storage.insert(storage.end(), row.begin() + kept_from, row.begin() + e.offset);
+    kept_from = e.offset + e.length;
+    if (e.long_value) {
+      db.long_values().ReadInto(e.lv, at, value);
+      put_u32(static_cast<uint32_t>(value.size()));
+      storage.insert(storage.end(), value.begin(), value.end());
+      ++replaced;
+    } else {
+      put_u32(e.id);
+    }
+  }
+  storage.insert(storage.end(), row.begin() + kept_from, row.end());
+  for (const Edit& e : edits) {
+    if (!e.long_value) continue;
+    put_u32(e.offset);
+    put_u32(e.length);
+  }
+  return HashBytes(storage, replaced);
+}
+
+// Decodes what `plan` needs of a row read by the table's own reader: the
+// long-value columns, and the Id columns too when they are mapped.
+void DecodeForPlan(const TableDef& def, const Format& format, const RowPlan& plan, Bytes row,
+                   const Location& at, bool mapped, DecodedRow& d) {
+  const std::vector<size_t>& columns = mapped ? plan.both : plan.long_values;
+  if (!columns.empty()) DecodeRow(def, format, row, at, columns, d);
 }
 
 RowDigests DigestTable(Database& db, const TableDef& def, const std::map<uint32_t, uint32_t>* ids) {
-  const std::vector<bool> id_column = IdColumns(def);
+  const RowPlan plan = PlanRows(def);
   RowDigests out;
   std::vector<uint8_t> buf;
   DecodedRow d;
@@ -146,8 +174,8 @@ RowDigests DigestTable(Database& db, const TableDef& def, const std::map<uint32_
   db.ForEachRow(def, [&](const TableRow& row) {
     at.page = row.data.page;
     at.row = row.data.row;
-    DecodeRow(def, db.format(), row.bytes, at, d);
-    out.Add(HashBytes(CanonicalRow(db, def, id_column, row.bytes, d, ids, at, buf)));
+    DecodeForPlan(def, db.format(), plan, row.bytes, at, ids != nullptr, d);
+    out.Add(DigestRow(db, plan, row.bytes, d, ids, at, buf));
   });
   return out;
 }
@@ -218,29 +246,39 @@ void RowDigests::Add(std::pair<uint64_t, uint64_t> h) {
   sum_mixed += m * 0xBF58476D1CE4E5B9ull;
 }
 
-void TableDigests::AddRow(const TableDef& table, Bytes row, const DecodedRow& d,
-                          const Location& where) {
+TableDigests::Table& TableDigests::Entry(const TableDef& table) {
+  // Rows come table by table: the last table's entry is mostly the one.
+  if (last_ != nullptr && last_page_ == table.page) return *last_;
   auto [it, fresh] = tables_.try_emplace(table.page);
   Table& t = it->second;
   if (fresh) {
-    t.id_column = IdColumns(table);
-    t.skipped = !with_id_tables_ &&
-                std::find(t.id_column.begin(), t.id_column.end(), true) != t.id_column.end();
+    t.plan = PlanRows(table);
+    t.skipped = !with_id_tables_ && !t.plan.ids.empty();
   }
+  last_ = &t;
+  last_page_ = table.page;
+  return t;
+}
+
+void TableDigests::AddRow(const TableDef& table, Bytes row, const DecodedRow& d,
+                          const Location& where) {
+  Table& t = Entry(table);
   if (t.skipped) return;
-  t.digests.Add(HashBytes(CanonicalRow(db_, table, t.id_column, row, d, nullptr, where, scratch_)));
+  t.digests.Add(DigestRow(db_, t.plan, row, d, nullptr, where, scratch_));
 }
 
 void TableDigests::AddEveryRow() {
   DecodedRow d;
-  for (const CatalogObject* t : db_.Tables()) {
-    const TableDef& def = db_.Table(*t);
+  for (const CatalogObject* object : db_.Tables()) {
+    const TableDef& def = db_.Table(*object);
     Location at = def.where();
     db_.ForEachRow(def, [&](const TableRow& row) {
+      Table& t = Entry(def);
+      if (t.skipped) return;
       at.page = row.data.page;
       at.row = row.data.row;
-      DecodeRow(def, db_.format(), row.bytes, at, d);
-      AddRow(def, row.bytes, d, at);
+      DecodeForPlan(def, db_.format(), t.plan, row.bytes, at, false, d);
+      t.digests.Add(DigestRow(db_, t.plan, row.bytes, d, nullptr, at, scratch_));
     });
   }
 }

@@ -26,6 +26,13 @@ struct RowDigests {
   friend bool operator==(const RowDigests&, const RowDigests&) = default;
 };
 
+// What a table's rows need decoded to be digested: the positions (in
+// TableDef::columns) of its memo and OLE columns, of its columns that hold
+// table Ids, and of both.
+struct RowPlan {
+  std::vector<size_t> long_values, ids, both;
+};
+
 // Row digests of the tables of one database, gathered while something else
 // reads the rows (a structure check, through CheckOptions::on_row), so that
 // the verification need not read them again. Tables holding table Ids are
@@ -52,12 +59,17 @@ class TableDigests {
  private:
   struct Table {
     bool skipped = false;
-    std::vector<bool> id_column;
+    RowPlan plan;
     RowDigests digests;
   };
+  // The entry of `table`, made when its first row comes by.
+  Table& Entry(const TableDef& table);
+
   Database& db_;
   bool with_id_tables_;
-  std::unordered_map<uint32_t, Table> tables_;
+  std::unordered_map<uint32_t, Table> tables_;  // entries stay where they are made
+  Table* last_ = nullptr;                       // the entry of the table last looked up
+  uint32_t last_page_ = 0;
   std::vector<uint8_t> scratch_;
 };
 

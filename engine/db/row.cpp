@@ -10,10 +10,9 @@ uint16_t RowCount(const ByteView& v, uint32_t at, const Format& f) {
   return f.row_count_size == 1 ? v.U8(at) : v.U16(at);
 }
 
-}  // namespace
-
-std::vector<uint32_t> DecodeJet3VarOffsets(Bytes row, uint32_t mask_bytes, uint32_t nvar,
-                                           const Location& where) {
+// DecodeJet3VarOffsets into `offsets`, reusing its storage.
+void DecodeJet3VarOffsetsInto(Bytes row, uint32_t mask_bytes, uint32_t nvar, const Location& where,
+                              std::vector<uint32_t>& offsets) {
   ByteView v(row, where);
   const uint32_t len = static_cast<uint32_t>(row.size());
   // Layout from the end: null mask, nvar (1), jump table, offsets [0..nvar].
@@ -28,12 +27,20 @@ std::vector<uint32_t> DecodeJet3VarOffsets(Bytes row, uint32_t mask_bytes, uint3
   // entry is a placeholder when the variable data ends before that many
   // 256-byte steps.
   if ((first_offset_pos - nvar) / 256 < jumps) --jumps;
-  std::vector<uint32_t> offsets(nvar + 1);
+  offsets.resize(nvar + 1);
   uint32_t used = 0;
   for (uint32_t i = 0; i <= nvar; ++i) {
     while (used < jumps && v.U8(nvar_pos - 1 - used) == i) ++used;
     offsets[i] = v.U8(first_offset_pos - i) + 256 * used;
   }
+}
+
+}  // namespace
+
+std::vector<uint32_t> DecodeJet3VarOffsets(Bytes row, uint32_t mask_bytes, uint32_t nvar,
+                                           const Location& where) {
+  std::vector<uint32_t> offsets;
+  DecodeJet3VarOffsetsInto(row, mask_bytes, nvar, where, offsets);
   return offsets;
 }
 
@@ -68,7 +75,7 @@ uint32_t DecodeVarTrailer(const Format& f, Bytes row, uint32_t mask_pos, const L
 
   uint32_t trailer_start;  // lowest byte of the trailer
   if (f.jet3()) {
-    out.var_offsets = DecodeJet3VarOffsets(row, mask_bytes, out.nvar, where);
+    DecodeJet3VarOffsetsInto(row, mask_bytes, out.nvar, where, out.var_offsets);
     trailer_start = nvar_pos - (len - 1) / 256 - (out.nvar + 1u);
   } else {
     const uint64_t need = static_cast<uint64_t>(cs) * (out.nvar + 1u);
@@ -78,11 +85,22 @@ uint32_t DecodeVarTrailer(const Format& f, Bytes row, uint32_t mask_pos, const L
     }
     out.var_offsets.resize(out.nvar + 1u);
     // The offsets lie below the count, inside the row (checked above), so
-    // they are loaded without a check each.
+    // they are loaded without a check each, and their order is noted as
+    // they come: the faults are told apart below.
     const uint8_t* const offsets_end = row.data() + nvar_pos;
-    for (uint32_t i = 0; i <= out.nvar; ++i)
-      out.var_offsets[i] = LoadU16(offsets_end - 2 * (i + 1));
+    uint32_t previous = LoadU16(offsets_end - 2);
+    out.var_offsets[0] = previous;
+    bool sound = true;
+    for (uint32_t i = 1; i <= out.nvar; ++i) {
+      const uint32_t offset = LoadU16(offsets_end - 2 * (i + 1));
+      out.var_offsets[i] = offset;
+      sound &= previous <= offset && previous >= cs;
+      previous = offset;
+    }
     trailer_start = static_cast<uint32_t>(nvar_pos - need);
+    out.var_end = previous;
+    if (sound && out.var_end <= trailer_start)
+      return out.nvar > 0 ? out.var_offsets[0] : out.var_end;
   }
   out.var_end = out.var_offsets[out.nvar];
   if (out.var_end > trailer_start) {
