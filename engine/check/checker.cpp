@@ -4,9 +4,12 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <exception>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -145,8 +148,9 @@ class RowSet {
 
 class Checker {
  public:
-  Checker(Database& db, const CheckOptions& options)
-      : db_(db), file_(db.file()), f_(db.format()), options_(options) {
+  Checker(Database& db, const CheckOptions& options) : Checker(db, db.file(), options) {}
+  Checker(Database& db, PageFile& file, const CheckOptions& options)
+      : db_(db), file_(file), f_(db.format()), options_(options) {
     report_.stats.pages = file_.page_count();
     owner_.assign(file_.page_count(), kNoOwner);
     checked_free_.assign(file_.page_count(), false);
@@ -212,6 +216,11 @@ class Checker {
   }
 
   // ---- page ownership ---------------------------------------------------
+  // A claim a helper checker made, for the checker it helps to make again.
+  struct ClaimRecord {
+    uint32_t page, owner;
+    Location where;
+  };
   uint32_t Owner(const std::string& name) {
     owner_names_.push_back(name);
     return static_cast<uint32_t>(owner_names_.size() - 1);
@@ -219,6 +228,10 @@ class Checker {
   // Records that `owner` uses `page`; a page used by two owners, or a page
   // outside the file, is an error.
   bool Claim(uint32_t page, uint32_t owner, const Location& where) {
+    if (claim_log_ != nullptr) {
+      claim_log_->push_back({page, owner, where});
+      return true;
+    }
     if (page >= owner_.size()) {
       Error(where, "page " + std::to_string(page) + " lies beyond the end of the file (" +
                        std::to_string(owner_.size()) + " pages)");
@@ -494,15 +507,85 @@ class Checker {
   // ones against the physical; foreign keys are checked once every table
   // is known (CheckForeignKeys).
   void CheckIndexes(const TableDef& def, const Location& where, RowSet& live) {
-    for (const RealIndexDef& index : def.real_indexes) {
-      Location il = where;
-      il.index = def.IndexName(index);
-      Guard([&] { CheckIndex(def, index, il, live); });
+    const size_t n = def.real_indexes.size();
+    for (size_t i = 0; i < n; ++i) {
+      if (options_.parallel_indexes && i + 1 < n) {
+        CheckIndexPair(def, where, i, live);
+        ++i;
+      } else {
+        CheckIndexAt(def, where, i, live);
+      }
     }
     for (const LogicalIndexDef& li : def.logical_indexes) {
       Location il = where;
       il.index = li.name;
       if (li.foreign_key()) fk_checks_.push_back({il, li.fk_table_page});
+    }
+  }
+
+  void CheckIndexAt(const TableDef& def, const Location& where, size_t i, RowSet& live) {
+    Location il = where;
+    il.index = def.IndexName(def.real_indexes[i]);
+    Guard([&] { CheckIndex(def, def.real_indexes[i], il, live); });
+  }
+
+  // Indexes `i` and `i + 1` at once, the second on another thread by a
+  // helper with its own reader and its own marks of the rows. What it finds
+  // and the pages it claims are taken over once both are done, so they come
+  // in index order.
+  void CheckIndexPair(const TableDef& def, const Location& where, size_t i, RowSet& live) {
+    const std::unique_ptr<PageFile> reader = file_.Beside();
+    CheckOptions helper_options;
+    helper_options.max_findings = options_.max_findings;
+    Checker helper(db_, *reader, helper_options);
+    std::vector<ClaimRecord> claims;
+    helper.claim_log_ = &claims;
+    helper.map_hosts_ = helper.Owner("usage-map pages");
+    helper.checked_free_ = checked_free_;
+    RowSet rows = live;
+    std::exception_ptr failed;
+    std::thread other([&] {
+      try {
+        helper.CheckIndexAt(def, where, i + 1, rows);
+      } catch (...) {
+        failed = std::current_exception();
+      }
+    });
+    try {
+      CheckIndexAt(def, where, i, live);
+    } catch (...) {
+      other.join();
+      throw;
+    }
+    other.join();
+    if (failed) std::rethrow_exception(failed);
+    TakeOver(helper, claims);
+  }
+
+  // What a helper found and the pages it claimed, as if found and claimed here.
+  void TakeOver(const Checker& helper, const std::vector<ClaimRecord>& claims) {
+    uint64_t errors = helper.report_.errors, warnings = helper.report_.warnings;
+    for (const Finding& f : helper.report_.findings) {
+      Add(f.severity, f.where, f.message);
+      --(f.severity == Severity::kError ? errors : warnings);
+    }
+    // Those it counted beyond the findings it kept.
+    report_.errors += errors;
+    report_.warnings += warnings;
+    if (errors > 0 && !data_error_signalled_) {
+      data_error_signalled_ = true;
+      if (options_.on_data_error) options_.on_data_error();
+    }
+    report_.stats.indexes += helper.report_.stats.indexes;
+    report_.stats.index_entries += helper.report_.stats.index_entries;
+    visited_ += helper.visited_;
+    std::map<uint32_t, uint32_t> owners = {
+        {helper.map_hosts_, map_hosts_}};  // the helper's -> ours
+    for (const ClaimRecord& c : claims) {
+      auto it = owners.find(c.owner);
+      if (it == owners.end())
+        it = owners.emplace(c.owner, Owner(helper.owner_names_[c.owner])).first;
+      Claim(c.page, it->second, c.where);
     }
   }
 
@@ -945,9 +1028,10 @@ class Checker {
   std::vector<uint32_t> owner_;
   std::vector<std::string> owner_names_;
   uint32_t map_hosts_ = 0;
-  std::vector<bool> checked_free_;     // data pages whose free space was checked
-  std::vector<uint32_t> index_stamp_;  // per page, the walk that last reached it
-  uint32_t index_walks_ = 0;           // index walks begun
+  std::vector<bool> checked_free_;                 // data pages whose free space was checked
+  std::vector<uint32_t> index_stamp_;              // per page, the walk that last reached it
+  uint32_t index_walks_ = 0;                       // index walks begun
+  std::vector<ClaimRecord>* claim_log_ = nullptr;  // a helper's claims (null: made here)
   std::unordered_set<uint64_t> moved_targets_;
   std::map<uint16_t, RowSet> lv_rows_used_;  // per LV column of the table being checked
   uint32_t lv_reached_ = 0;                 // the highest long-value page its rows have read so far

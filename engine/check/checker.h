@@ -33,6 +33,13 @@ struct CheckOptions {
   // index pages) and the pages of the file, and once at the end with both
   // equal to the pages of the file.
   std::function<void(uint64_t pages_done, uint64_t pages_total)> progress;
+  // Checks a table's indexes two at a time, the second on a thread of its
+  // own with a reader of its own, for a caller with a core to spare. The
+  // findings are those of one index at a time, but for two kinds: a page an
+  // index shares with another owner is reported after that index's other
+  // findings, and a wrong free count of a usage-map page may be reported
+  // twice.
+  bool parallel_indexes = false;
 };
 
 // The rules every live row of a sound database satisfies, long values

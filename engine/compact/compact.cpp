@@ -66,24 +66,6 @@ class RebuiltGlobalMapView final : public RandomAccessFile {
   PageImage page1_;
 };
 
-// The source file as a second reader sees it: the same open file, read
-// with positioned reads, which any number of threads may issue at once.
-class SharedFileView final : public RandomAccessFile {
- public:
-  explicit SharedFileView(const RandomAccessFile& file) : file_(file) {}
-  size_t Read(uint64_t offset, size_t n, uint8_t* out) const override {
-    return file_.Read(offset, n, out);
-  }
-  size_t ReadScattered(uint64_t offset,
-                       std::span<const std::span<uint8_t>> buffers) const override {
-    return file_.ReadScattered(offset, buffers);
-  }
-  uint64_t Size() const override { return file_.Size(); }
-
- private:
-  const RandomAccessFile& file_;
-};
-
 // Whether all the damage a check found lies in the global usage map: the
 // same check on the file with a rebuilt map finds no error. That map holds
 // no data and compaction writes it afresh, so such damage is repaired, not
@@ -193,13 +175,13 @@ void VerifyCopy(Database& src, const std::string& destination, Env* env,
   OpenOptions reopen;
   reopen.env = env;
   std::unique_ptr<Database> copy = Database::Open(destination, reopen);
-  Database copy_rows(
-      std::make_unique<PageFile>(std::make_unique<SharedFileView>(copy->file().file())));
+  Database copy_rows(copy->file().Beside());
   TableDigests copy_digests(copy_rows, true);
   RunBoth(
       [&] {
         CheckOptions check;
         check.progress = pages;
+        check.parallel_indexes = true;
         const CheckReport copy_check = CheckDatabase(*copy, check);
         if (copy_check.errors + copy_check.warnings != 0) {
           throw CopyRejected(kDamaged,
@@ -315,8 +297,8 @@ void CompactDatabase(const std::string& source, const std::string& destination,
   runner.Start(Phase::kWrite, static_cast<uint32_t>(tables.size()), [&] {
     CompactOptions write_options = options;
     write_options.progress = runner.Reporter();
-    PageFile reader(std::make_unique<SharedFileView>(src->file().file()));
-    result = WriteCompacted(reader, tables, out, write_options, WalkLeaves);
+    const std::unique_ptr<PageFile> reader = src->file().Beside();
+    result = WriteCompacted(*reader, tables, out, write_options, WalkLeaves);
     out.Flush();
   });
   runner.Run(Phase::kCheck, 1, [&] {

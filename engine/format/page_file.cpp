@@ -15,6 +15,32 @@ std::unique_ptr<PageFile> PageFile::Open(const std::string& path, Env* env, Lock
   return std::make_unique<PageFile>(env->OpenForRead(path, mode), cache_bytes);
 }
 
+namespace {
+
+// An open file as a second reader sees it: the same file, read with
+// positioned reads, which any number of threads may issue at once.
+class SharedFileView final : public RandomAccessFile {
+ public:
+  explicit SharedFileView(const RandomAccessFile& file) : file_(file) {}
+  size_t Read(uint64_t offset, size_t n, uint8_t* out) const override {
+    return file_.Read(offset, n, out);
+  }
+  size_t ReadScattered(uint64_t offset,
+                       std::span<const std::span<uint8_t>> buffers) const override {
+    return file_.ReadScattered(offset, buffers);
+  }
+  uint64_t Size() const override { return file_.Size(); }
+
+ private:
+  const RandomAccessFile& file_;
+};
+
+}  // namespace
+
+std::unique_ptr<PageFile> PageFile::Beside() const {
+  return std::make_unique<PageFile>(std::make_unique<SharedFileView>(*file_));
+}
+
 PageFile::PageFile(std::unique_ptr<RandomAccessFile> file, size_t cache_bytes)
     : file_(std::move(file)) {
   file_size_ = file_->Size();

@@ -40,6 +40,10 @@ class PageFile {
                                         size_t cache_bytes = kDefaultPageCacheBytes);
   // Takes an already opened file (tests, in-memory images).
   PageFile(std::unique_ptr<RandomAccessFile> file, size_t cache_bytes = kDefaultPageCacheBytes);
+  // A second reader of the same open file, with a cache of its own, for
+  // another thread (reads are positioned, so one file serves both). It must
+  // not outlive this one.
+  std::unique_ptr<PageFile> Beside() const;
 
   const DatabaseHeader& header() const { return header_; }
   JetVersion version() const { return header_.version; }
