@@ -63,28 +63,25 @@ void ReadIndexPageHeader(const ByteView& v, const Format& f, const Location& at,
 // Eight bytes of the entry bitmap as a word, the first byte lowest.
 uint64_t BitmapWord(const uint8_t* p) {
   uint64_t word = 0;
-  for (uint32_t k = 0; k < 8; ++k) word |= uint64_t{p[k]} << (8 * k);
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&word, p, 8);
+  } else {
+    for (uint32_t k = 0; k < 8; ++k) word |= uint64_t{p[k]} << (8 * k);
+  }
   return word;
 }
 
-// Reads the entries of an index page whose header `ip` holds: each set bit
-// of the bitmap, lowest first, marks where an entry ends in the entry area.
-// The first entry is whole; each later one leaves out the first
-// `ip.prefix_length` bytes of the first, which its key is put together
-// with in `ip.keys`. Keys without a shared prefix stay where they lie on
-// the page. Returns where the last entry ends.
-uint32_t ReadIndexEntries(const Bytes& bitmap, const Bytes& area, const Format& f,
-                          const Location& at, uint32_t number, IndexPage& ip) {
-  const uint32_t tail_bytes = ip.leaf ? kRowPointerSize : kRowPointerSize + 4;
-  const uint32_t limit = std::min<uint32_t>(f.idx_entry_area, static_cast<uint32_t>(area.size()));
-  const uint8_t* const entry_area = area.data();
-  ip.entries.clear();
-  // Used as storage: a key is written after the ones before it, and the
-  // storage grows only when a key does not fit.
-  std::vector<uint8_t>& keys = ip.keys;
-  size_t keys_used = 0;
+// Entries end at distinct offsets inside the entry area, which is shorter
+// than any page.
+constexpr uint32_t kMaxEntryEnds = 4096;
+
+// Where each entry ends in the entry area, from the entry bitmap: each set
+// bit, lowest first, marks one. Returns how many there are.
+uint32_t FindIndexEntries(const Bytes& bitmap, uint32_t limit, uint32_t tail_bytes,
+                          const Location& at, const IndexPage& ip, uint16_t* ends) {
+  uint32_t count = 0;
   uint32_t start = 0;
-  uint32_t prefix = 0;  // of the entry being read: none on the first
+  uint32_t prefix = 0;  // of the entry being found: none on the first
   const uint32_t bitmap_bytes = static_cast<uint32_t>(bitmap.size());
   for (uint32_t base = 0; base < bitmap_bytes; base += 8) {
     uint64_t word;
@@ -104,9 +101,8 @@ uint32_t ReadIndexEntries(const Bytes& bitmap, const Bytes& area, const Format& 
       if (end <= start) {
         ThrowDamaged(at, "the entry bitmap marks an empty entry at " + std::to_string(end));
       }
-      const uint8_t* const suffix = entry_area + start;
       const uint32_t length = prefix + (end - start);
-      if (ip.entries.empty() && ip.prefix_length > length) {
+      if (count == 0 && ip.prefix_length > length) {
         ThrowDamaged(at, "the shared prefix of " + std::to_string(ip.prefix_length) +
                              " bytes is longer than the first entry");
       }
@@ -114,49 +110,87 @@ uint32_t ReadIndexEntries(const Bytes& bitmap, const Bytes& area, const Format& 
         ThrowDamaged(at, "an index entry of " + std::to_string(length) +
                              " bytes is too short for its row pointer");
       }
-      const uint32_t key_length = length - tail_bytes;
-      // The pointer (and child) are the entry's last bytes; the suffix holds
-      // them unless the prefix reaches into them.
-      uint8_t copied[8];
-      const uint8_t* tail = copied;
-      if (key_length >= prefix) {
-        tail = suffix + (key_length - prefix);
-      } else {
-        for (uint32_t t = 0; t < tail_bytes; ++t) {
-          const uint32_t pos = key_length + t;
-          copied[t] = pos < prefix ? entry_area[pos] : suffix[pos - prefix];
-        }
-      }
-      std::span<const uint8_t> key(suffix, key_length);
-      if (prefix != 0 && key_length != 0) {
-        if (keys.size() - keys_used < key_length) {
-          // Storage grows: the keys already put together move with it.
-          keys.resize(std::max<size_t>({2 * keys.size(), keys_used + key_length, 1024}));
-          size_t moved = 0;
-          for (size_t n = 1; n < ip.entries.size(); ++n) {
-            IndexEntry& e = ip.entries[n];
-            e.key = std::span<const uint8_t>(keys.data() + moved, e.key.size());
-            moved += e.key.size();
-          }
-        }
-        uint8_t* const to = keys.data() + keys_used;
-        const uint32_t from_prefix = std::min(prefix, key_length);
-        std::memcpy(to, entry_area, from_prefix);
-        if (key_length > from_prefix)
-          std::memcpy(to + from_prefix, suffix, key_length - from_prefix);
-        key = std::span<const uint8_t>(to, key_length);
-        keys_used += key_length;
-      }
-      IndexEntry& entry = ip.entries.emplace_back();
-      entry.key = key;
-      entry.row = RowPointer{LoadU24BE(tail), tail[3]};
-      entry.child = ip.leaf ? 0 : LoadU32BE(tail + 4);
-      entry.page = number;
+      ends[count++] = static_cast<uint16_t>(end);
       start = end;
       prefix = ip.prefix_length;
     }
   }
-  return start;
+  return count;
+}
+
+// Keys are copied in whole chunks of this many bytes where both sides have
+// room for one: most are shorter, and a call per key costs more than the
+// copy.
+constexpr size_t kKeyChunk = 16;
+
+// Copies `n` bytes to `to`, which has room for a chunk past them, from
+// `from`, after which `room` bytes can be read.
+void CopyKeyBytes(uint8_t* to, const uint8_t* from, size_t n, size_t room) {
+  if (n <= kKeyChunk && room >= kKeyChunk) {
+    std::memcpy(to, from, kKeyChunk);
+  } else {
+    std::memcpy(to, from, n);
+  }
+}
+
+// Reads the entries that end at `ends`. The first entry is whole; each
+// later one leaves out the first `ip.prefix_length` bytes of the first,
+// which its key is put together with in `ip.keys`. Keys without a shared
+// prefix stay where they lie on the page.
+void ReadIndexEntries(const Bytes& area, uint32_t number, uint32_t tail_bytes, const uint16_t* ends,
+                      uint32_t count, IndexPage& ip) {
+  const bool leaf = ip.leaf;
+  const uint32_t shared = ip.prefix_length;
+  const uint8_t* const entry_area = area.data();
+  ip.entries.resize(count);
+  IndexEntry* const out = ip.entries.data();
+  // Every key after the first is whole but for its suffix: their lengths
+  // add up to this.
+  if (shared != 0 && count > 1) {
+    const uint64_t later = count - 1;
+    const uint64_t key_total = later * shared + (ends[count - 1] - ends[0]) - later * tail_bytes;
+    if (ip.keys.size() < key_total + kKeyChunk) {
+      ip.keys.resize(static_cast<size_t>(key_total) + kKeyChunk);
+    }
+  }
+  uint8_t* key_out = ip.keys.data();
+  uint32_t start = 0;
+  uint32_t prefix = 0;  // of the entry being read: none on the first
+  for (uint32_t n = 0; n < count; ++n) {
+    const uint32_t end = ends[n];
+    const uint8_t* const suffix = entry_area + start;
+    const uint32_t key_length = prefix + (end - start) - tail_bytes;
+    // The pointer (and child) are the entry's last bytes; the suffix holds
+    // them unless the prefix reaches into them.
+    uint8_t copied[8];
+    const uint8_t* tail = copied;
+    if (key_length >= prefix) {
+      tail = suffix + (key_length - prefix);
+    } else {
+      for (uint32_t t = 0; t < tail_bytes; ++t) {
+        const uint32_t pos = key_length + t;
+        copied[t] = pos < prefix ? entry_area[pos] : suffix[pos - prefix];
+      }
+    }
+    IndexEntry& entry = out[n];
+    if (prefix == 0 || key_length == 0) {
+      entry.key = std::span<const uint8_t>(suffix, key_length);
+    } else {
+      const uint32_t from_prefix = std::min(prefix, key_length);
+      // Each copy may write past its bytes into what the next one writes.
+      CopyKeyBytes(key_out, entry_area, from_prefix, area.size());
+      if (key_length > from_prefix) {
+        CopyKeyBytes(key_out + from_prefix, suffix, key_length - from_prefix, area.size() - start);
+      }
+      entry.key = std::span<const uint8_t>(key_out, key_length);
+      key_out += key_length;
+    }
+    entry.row = RowPointer{LoadU24BE(tail), tail[3]};
+    entry.child = leaf ? 0 : LoadU32BE(tail + 4);
+    entry.page = number;
+    start = end;
+    prefix = shared;
+  }
 }
 
 }  // namespace
@@ -180,7 +214,15 @@ void ParseIndexPage(PageRef page, const Format& f, const Location& where, IndexP
   ReadIndexPageHeader(v, f, at, number, ip);
   const Bytes bitmap = v.Sub(f.idx_bitmap, f.idx_bitmap_bytes);
   const Bytes area = v.Sub(f.idx_first_entry, f.page_size - f.idx_first_entry);
-  ip.used_bytes = ReadIndexEntries(bitmap, area, f, at, number, ip);
+  const uint32_t tail_bytes = ip.leaf ? kRowPointerSize : kRowPointerSize + 4;
+  const uint32_t limit =
+      std::min<uint32_t>({f.idx_entry_area, static_cast<uint32_t>(area.size()), kMaxEntryEnds - 1});
+  // Entries are found first, so that their storage and that of their keys
+  // is sized once and the keys' spans never move.
+  uint16_t ends[kMaxEntryEnds];
+  const uint32_t count = FindIndexEntries(bitmap, limit, tail_bytes, at, ip, ends);
+  ReadIndexEntries(area, number, tail_bytes, ends, count, ip);
+  ip.used_bytes = count == 0 ? 0 : ends[count - 1];
   ip.page = std::move(page);
 }
 
