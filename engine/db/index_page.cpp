@@ -1,9 +1,11 @@
 #include "db/index_page.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstring>
+#include <optional>
 #include <unordered_set>
 
 #include "format/bytes_write.h"
@@ -41,11 +43,6 @@ std::vector<uint32_t> IndexPage::Children() const {
 
 namespace {
 
-// Where an entry lies in the entry area: from `start` up to `end`.
-struct FoundEntry {
-  uint32_t start, end;
-};
-
 // The page's type and the fields of its header.
 void ReadIndexPageHeader(const ByteView& v, const Format& f, const Location& at, uint32_t number,
                          IndexPage& ip) {
@@ -63,32 +60,49 @@ void ReadIndexPageHeader(const ByteView& v, const Format& f, const Location& at,
   ip.prefix_length = f.idx_prefix_size == 1 ? v.U8(f.idx_prefix) : v.U16(f.idx_prefix);
 }
 
-// Where each entry ends in the entry area, from the entry bitmap; returns
-// where the last one ends, and adds the keys' full length to `key_total`.
-uint32_t FindIndexEntries(const Bytes& bitmap, const Bytes& area, const Format& f,
-                          const Location& at, const IndexPage& ip, uint32_t tail_bytes,
-                          std::vector<FoundEntry>& found, uint64_t& key_total) {
+// Eight bytes of the entry bitmap as a word, the first byte lowest.
+uint64_t BitmapWord(const uint8_t* p) {
+  uint64_t word = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&word, p, 8);
+  } else {
+    for (uint32_t k = 0; k < 8; ++k) word |= uint64_t{p[k]} << (8 * k);
+  }
+  return word;
+}
+
+// Entries end at distinct offsets inside the entry area, which is shorter
+// than any page.
+constexpr uint32_t kMaxEntryEnds = 4096;
+
+// Where each entry ends in the entry area, from the entry bitmap: each set
+// bit, lowest first, marks one. Returns how many there are.
+uint32_t FindIndexEntries(const Bytes& bitmap, uint32_t limit, uint32_t tail_bytes,
+                          const Location& at, const IndexPage& ip, uint16_t* ends) {
+  uint32_t count = 0;
   uint32_t start = 0;
-  // The bitmap is read eight bytes at a time; each set bit, lowest first,
-  // marks where an entry ends.
-  for (uint32_t base = 0; base < f.idx_bitmap_bytes; base += 8) {
-    // Copied out first, so that the word is put together from a fixed
-    // eight bytes (one load) even where the bitmap ends.
-    uint8_t bytes[8] = {};
-    std::memcpy(bytes, bitmap.data() + base, std::min<uint32_t>(8, f.idx_bitmap_bytes - base));
-    uint64_t word = 0;
-    for (uint32_t k = 0; k < 8; ++k) word |= uint64_t{bytes[k]} << (8 * k);
+  uint32_t prefix = 0;  // of the entry being found: none on the first
+  const uint32_t bitmap_bytes = static_cast<uint32_t>(bitmap.size());
+  for (uint32_t base = 0; base < bitmap_bytes; base += 8) {
+    uint64_t word;
+    if (bitmap_bytes - base >= 8) {
+      word = BitmapWord(bitmap.data() + base);
+    } else {
+      uint8_t last[8] = {};
+      std::memcpy(last, bitmap.data() + base, bitmap_bytes - base);
+      word = BitmapWord(last);
+    }
     for (; word != 0; word &= word - 1) {
-      const uint32_t i = base * 8 + static_cast<uint32_t>(std::countr_zero(word));
-      if (i > f.idx_entry_area || i > area.size()) {
-        ThrowDamaged(at, "the entry bitmap marks an entry ending at " + std::to_string(i) +
+      const uint32_t end = base * 8 + static_cast<uint32_t>(std::countr_zero(word));
+      if (end > limit) {
+        ThrowDamaged(at, "the entry bitmap marks an entry ending at " + std::to_string(end) +
                              ", past the entry area");
       }
-      if (i <= start) {
-        ThrowDamaged(at, "the entry bitmap marks an empty entry at " + std::to_string(i));
+      if (end <= start) {
+        ThrowDamaged(at, "the entry bitmap marks an empty entry at " + std::to_string(end));
       }
-      const uint32_t length = (found.empty() ? 0 : ip.prefix_length) + (i - start);
-      if (found.empty() && ip.prefix_length > length) {
+      const uint32_t length = prefix + (end - start);
+      if (count == 0 && ip.prefix_length > length) {
         ThrowDamaged(at, "the shared prefix of " + std::to_string(ip.prefix_length) +
                              " bytes is longer than the first entry");
       }
@@ -96,127 +110,179 @@ uint32_t FindIndexEntries(const Bytes& bitmap, const Bytes& area, const Format& 
         ThrowDamaged(at, "an index entry of " + std::to_string(length) +
                              " bytes is too short for its row pointer");
       }
-      key_total += length - tail_bytes;
-      found.push_back({start, i});
-      start = i;
+      ends[count++] = static_cast<uint16_t>(end);
+      start = end;
+      prefix = ip.prefix_length;
     }
   }
-  return start;
+  return count;
 }
 
-// The entries' keys (prefixes restored), row pointers and children.
-void ReadIndexEntries(const Bytes& area, uint32_t number, uint32_t tail_bytes,
-                      const std::vector<FoundEntry>& found, uint64_t key_total, IndexPage& ip) {
-  // Keys without a shared prefix are read where they lie on the page (which
-  // `ip.page` keeps alive); the others are put together in `ip.keys`, sized
-  // up front so that the spans into it never move.
-  if (ip.prefix_length != 0) ip.keys.resize(static_cast<size_t>(key_total));
-  size_t keys_used = 0;
-  ip.entries.resize(found.size());
+// Keys are copied in whole chunks of this many bytes where both sides have
+// room for one: most are shorter, and a call per key costs more than the
+// copy.
+constexpr size_t kKeyChunk = 16;
+
+// Copies `n` bytes to `to`, which has room for a chunk past them, from
+// `from`, after which `room` bytes can be read.
+void CopyKeyBytes(uint8_t* to, const uint8_t* from, size_t n, size_t room) {
+  if (n <= kKeyChunk && room >= kKeyChunk) {
+    std::memcpy(to, from, kKeyChunk);
+  } else {
+    std::memcpy(to, from, n);
+  }
+}
+
+// Reads the entries that end at `ends`. The first entry is whole; each
+// later one leaves out the first `ip.prefix_length` bytes of the first,
+// which its key is put together with in `ip.keys`. Keys without a shared
+// prefix stay where they lie on the page.
+void ReadIndexEntries(const Bytes& area, uint32_t number, uint32_t tail_bytes, const uint16_t* ends,
+                      uint32_t count, IndexPage& ip) {
+  const bool leaf = ip.leaf;
+  const uint32_t shared = ip.prefix_length;
   const uint8_t* const entry_area = area.data();
-  for (size_t n = 0; n < found.size(); ++n) {
-    const uint8_t* const suffix = entry_area + found[n].start;
-    const uint32_t suffix_length = found[n].end - found[n].start;
-    const uint32_t prefix = n == 0 ? 0 : ip.prefix_length;
-    const uint32_t length = prefix + suffix_length;
+  ip.entries.resize(count);
+  IndexEntry* const out = ip.entries.data();
+  // Every key after the first is whole but for its suffix: their lengths
+  // add up to this.
+  if (shared != 0 && count > 1) {
+    const uint64_t later = count - 1;
+    const uint64_t key_total = later * shared + (ends[count - 1] - ends[0]) - later * tail_bytes;
+    if (ip.keys.size() < key_total + kKeyChunk) {
+      ip.keys.resize(static_cast<size_t>(key_total) + kKeyChunk);
+    }
+  }
+  uint8_t* key_out = ip.keys.data();
+  uint32_t start = 0;
+  uint32_t prefix = 0;  // of the entry being read: none on the first
+  for (uint32_t n = 0; n < count; ++n) {
+    const uint32_t end = ends[n];
+    const uint8_t* const suffix = entry_area + start;
+    const uint32_t key_length = prefix + (end - start) - tail_bytes;
     // The pointer (and child) are the entry's last bytes; the suffix holds
     // them unless the prefix reaches into them.
-    uint8_t tail[8];
-    if (length - tail_bytes >= prefix) {
-      const uint8_t* const from = suffix + (length - tail_bytes - prefix);
-      // Sizes the compiler knows: two moves rather than a call.
-      if (ip.leaf) {
-        std::memcpy(tail, from, kRowPointerSize);
-      } else {
-        std::memcpy(tail, from, kRowPointerSize + 4);
-      }
+    uint8_t copied[8];
+    const uint8_t* tail = copied;
+    if (key_length >= prefix) {
+      tail = suffix + (key_length - prefix);
     } else {
       for (uint32_t t = 0; t < tail_bytes; ++t) {
-        const uint32_t pos = length - tail_bytes + t;
-        tail[t] = pos < prefix ? entry_area[pos] : suffix[pos - prefix];
+        const uint32_t pos = key_length + t;
+        copied[t] = pos < prefix ? entry_area[pos] : suffix[pos - prefix];
       }
     }
-    const uint32_t key_length = length - tail_bytes;
-    IndexEntry& entry = ip.entries[n];
+    IndexEntry& entry = out[n];
     if (prefix == 0 || key_length == 0) {
       entry.key = std::span<const uint8_t>(suffix, key_length);
     } else {
-      uint8_t* const key = ip.keys.data() + keys_used;
       const uint32_t from_prefix = std::min(prefix, key_length);
-      std::memcpy(key, entry_area, from_prefix);
-      if (key_length > from_prefix)
-        std::memcpy(key + from_prefix, suffix, key_length - from_prefix);
-      entry.key = std::span<const uint8_t>(key, key_length);
-      keys_used += key_length;
+      // Each copy may write past its bytes into what the next one writes.
+      CopyKeyBytes(key_out, entry_area, from_prefix, area.size());
+      if (key_length > from_prefix) {
+        CopyKeyBytes(key_out + from_prefix, suffix, key_length - from_prefix, area.size() - start);
+      }
+      entry.key = std::span<const uint8_t>(key_out, key_length);
+      key_out += key_length;
     }
-    entry.page = number;
     entry.row = RowPointer{LoadU24BE(tail), tail[3]};
-    if (!ip.leaf) entry.child = LoadU32BE(tail + 4);
+    entry.child = leaf ? 0 : LoadU32BE(tail + 4);
+    entry.page = number;
+    start = end;
+    prefix = shared;
   }
 }
 
 }  // namespace
 
 IndexPage ParseIndexPage(PageRef page, const Format& f, const Location& where) {
-  const Location at = where.WithPage(page->number);
-  ByteView v = page->View(at);
   IndexPage ip;
-  ip.page = page;
-  ReadIndexPageHeader(v, f, at, page->number, ip);
+  ParseIndexPage(std::move(page), f, where, ip);
+  return ip;
+}
+
+void ParseIndexPage(PageRef page, const Format& f, const Location& where, IndexPage& ip) {
+  const uint32_t number = page->number;
+  // Pages are parsed by the hundred thousand: the place is copied only when
+  // it lacks the page.
+  std::optional<Location> with_page;
+  const Location& at =
+      where.page == number && !where.row ? where : with_page.emplace(where.WithPage(number));
+  // Until the page is parsed whole, `ip` holds none.
+  ip.page = nullptr;
+  ByteView v = page->View(at);
+  ReadIndexPageHeader(v, f, at, number, ip);
   const Bytes bitmap = v.Sub(f.idx_bitmap, f.idx_bitmap_bytes);
   const Bytes area = v.Sub(f.idx_first_entry, f.page_size - f.idx_first_entry);
   const uint32_t tail_bytes = ip.leaf ? kRowPointerSize : kRowPointerSize + 4;
-  // Entries are found first (where each ends in the entry area), then their
-  // keys are copied, prefixes restored, into one buffer sized up front, so
-  // the keys' spans never move.
-  // Pages are parsed by the hundred thousand: each thread keeps its list.
-  thread_local std::vector<FoundEntry> found;
-  found.clear();
-  uint64_t key_total = 0;
-  ip.used_bytes = FindIndexEntries(bitmap, area, f, at, ip, tail_bytes, found, key_total);
-  ReadIndexEntries(area, page->number, tail_bytes, found, key_total, ip);
-  return ip;
+  const uint32_t limit =
+      std::min<uint32_t>({f.idx_entry_area, static_cast<uint32_t>(area.size()), kMaxEntryEnds - 1});
+  // Entries are found first, so that their storage and that of their keys
+  // is sized once and the keys' spans never move.
+  uint16_t ends[kMaxEntryEnds];
+  const uint32_t count = FindIndexEntries(bitmap, limit, tail_bytes, at, ip, ends);
+  ReadIndexEntries(area, number, tail_bytes, ends, count, ip);
+  ip.used_bytes = count == 0 ? 0 : ends[count - 1];
+  ip.page = std::move(page);
 }
 
 namespace {
 
-void WalkNode(PageFile& file, const RealIndexDef& index, const Location& where, uint32_t number,
-              uint32_t depth, std::unordered_set<uint32_t>& seen, const IndexWalkVisitor& visitor) {
-  const Location at = where.WithPage(number);
-  if (depth >= kMaxIndexDepth) ThrowDamaged(at, "the index tree is deeper than any real index");
-  if (!seen.insert(number).second) {
-    ThrowDamaged(at, "index page " + std::to_string(number) + " is reached twice in the tree");
-  }
-  const IndexPage ip = ParseIndexPage(file.Get(number, at), Format::For(file.version()), at);
-  if (visitor.on_page) visitor.on_page(ip, depth);
-  if (ip.leaf) {
-    if (visitor.on_leaf_entry) {
-      for (const IndexEntry& e : ip.entries) visitor.on_leaf_entry(e);
+// One walk of an index tree: the place named in damage (its page set per
+// page, so the caller's place is copied once a walk) and a parsed page for
+// each level, whose storage serves every page of that level.
+struct TreeWalk {
+  PageFile& file;
+  const Format& format;
+  const IndexWalkVisitor& visitor;
+  Location at;
+  std::unordered_set<uint32_t> seen;
+  std::array<IndexPage, kMaxIndexDepth> levels;
+
+  void Node(uint32_t number, uint32_t depth) {
+    at.page = number;
+    at.row.reset();
+    if (depth >= kMaxIndexDepth) ThrowDamaged(at, "the index tree is deeper than any real index");
+    if (!seen.insert(number).second) {
+      ThrowDamaged(at, "index page " + std::to_string(number) + " is reached twice in the tree");
     }
-    return;
+    IndexPage& ip = levels[depth];
+    ParseIndexPage(file.Get(number, at), format, at, ip);
+    if (visitor.on_page) visitor.on_page(ip, depth);
+    if (ip.leaf) {
+      if (visitor.on_leaf_entry) {
+        for (const IndexEntry& e : ip.entries) visitor.on_leaf_entry(e);
+      }
+      return;
+    }
+    // Children in walking order: the entries' children, then the tail.
+    for (const IndexEntry& e : ip.entries) Node(e.child, depth + 1);
+    if (ip.tail != 0) Node(ip.tail, depth + 1);
   }
-  for (uint32_t child : ip.Children())
-    WalkNode(file, index, where, child, depth + 1, seen, visitor);
-}
+};
 
 }  // namespace
 
 void WalkIndex(PageFile& file, const RealIndexDef& index, const Location& where,
                const IndexWalkVisitor& visitor) {
-  std::unordered_set<uint32_t> seen;
-  WalkNode(file, index, where, index.root_page, 0, seen, visitor);
+  TreeWalk walk{file, Format::For(file.version()), visitor, where, {}, {}};
+  walk.Node(index.root_page, 0);
 }
 
 void WalkLeafChain(PageFile& file, uint32_t first_leaf, const Location& where,
                    const std::function<void(const IndexPage&)>& visit) {
+  const Format& format = Format::For(file.version());
   std::unordered_set<uint32_t> seen;
+  Location at = where;
+  IndexPage ip;
   uint32_t number = first_leaf;
   while (number != 0) {
-    const Location at = where.WithPage(number);
+    at.page = number;
+    at.row.reset();
     if (!seen.insert(number).second) {
       ThrowDamaged(at, "the leaf chain of the index returns to page " + std::to_string(number));
     }
-    const IndexPage ip = ParseIndexPage(file.Get(number, at), Format::For(file.version()), at);
+    ParseIndexPage(file.Get(number, at), format, at, ip);
     if (!ip.leaf) ThrowDamaged(at, "the leaf chain of the index reaches an intermediate page");
     visit(ip);
     number = ip.next;

@@ -47,7 +47,7 @@ struct IndexPage {
   uint32_t prefix_length = 0;
   uint32_t used_bytes = 0;  // bytes of the entry area in use (end of the last entry)
   std::vector<IndexEntry> entries;
-  std::vector<uint8_t> keys;  // keys that share the page's prefix, put together
+  std::vector<uint8_t> keys;  // storage for the keys that share the page's prefix
 
   uint32_t number() const { return page->number; }
   // Free space by the formula Access writes.
@@ -63,6 +63,9 @@ struct IndexPage {
 // short for its row pointer (and child) or the prefix is longer than the
 // first entry.
 IndexPage ParseIndexPage(PageRef page, const Format& format, const Location& where);
+// The same into `into`, whose storage is reused from page to page; it holds
+// no page when the parse throws.
+void ParseIndexPage(PageRef page, const Format& format, const Location& where, IndexPage& into);
 
 struct IndexWalkVisitor {
   // Every page of the tree, parents before children. `depth` 0 is the root.

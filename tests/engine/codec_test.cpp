@@ -3,6 +3,7 @@
 // decoding, value formats, RC4 and index page entries.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -578,6 +579,34 @@ TEST(IndexPageDecoding, BitmapPrefixCompressionAndRowPointers) {
   d[f.idx_prefix] = 2;
   d[0] = kPageData;  // only 0x03 and 0x04 are index pages
   EXPECT_THROW(ParseIndexPage(page, f, Location{}), Error);
+
+  // Parsed again into the same storage: entries ending across a bitmap word
+  // (at 64) and at the last byte of the entry area, in the bitmap's last,
+  // partial word; the last key is shorter than the bytes after it.
+  d[0] = kPageIndexLeaf;
+  IndexPage kept;
+  ParseIndexPage(page, f, Location{}, kept);
+  const uint32_t area_end = f.page_size - f.idx_first_entry;
+  std::fill(d.begin() + f.idx_bitmap, d.begin() + f.idx_bitmap + f.idx_bitmap_bytes, 0);
+  for (uint32_t i = 0; i < area_end; ++i) d[f.idx_first_entry + i] = static_cast<uint8_t>(i);
+  for (const uint32_t end : {64u, area_end - 10, area_end}) {
+    d[f.idx_bitmap + end / 8] |= static_cast<uint8_t>(1u << (end % 8));
+  }
+  ParseIndexPage(page, f, Location{}, kept);
+  ASSERT_EQ(kept.entries.size(), 3u);
+  const auto key = [&](size_t n) {
+    return Buf(kept.entries[n].key.begin(), kept.entries[n].key.end());
+  };
+  EXPECT_EQ(key(0).size(), 60u);
+  EXPECT_EQ(kept.entries[0].row, (RowPointer{0x3C3D3E, 0x3F}));
+  Buf last = {0, 1};
+  for (uint32_t i = area_end - 10; i < area_end - 4; ++i) last.push_back(static_cast<uint8_t>(i));
+  EXPECT_EQ(key(2), last);
+  EXPECT_EQ(key(1).size(), 2 + (area_end - 10 - 64) - 4);
+  EXPECT_EQ(key(1).back(), static_cast<uint8_t>(area_end - 15));
+  d[f.idx_bitmap + (area_end + 1) / 8] |= static_cast<uint8_t>(1u << ((area_end + 1) % 8));
+  EXPECT_THROW(ParseIndexPage(page, f, Location{}, kept), Error);  // past the entry area
+  EXPECT_EQ(kept.page, nullptr);
 }
 
 }  // namespace
