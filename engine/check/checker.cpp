@@ -772,6 +772,8 @@ class Checker {
     // Intermediate entries above their child's last entry, which the next
     // leaf entry must exceed.
     std::vector<Separator> separators;
+    // The page being walked at each depth.
+    std::vector<IndexPage> levels = std::vector<IndexPage>(kMaxIndexDepth + 1);
   };
 
   // Walks the subtree at `number`, leaving the ordered bytes of its last
@@ -790,7 +792,10 @@ class Checker {
     }
     w.pages.push_back(number);
     Visited();
-    const IndexPage ip = ParseIndexPage(file_.Get(number, at), f_, at);
+    // One parsed page kept per level (a page's entries are read again after
+    // its children are walked); the levels never move.
+    IndexPage& ip = w.levels[depth];
+    ParseIndexPage(file_.Get(number, at), f_, at, ip);
     if (ip.owner != def.page) {
       Error(at, "the index page is owned by " + std::to_string(ip.owner));
     }
