@@ -312,6 +312,7 @@ class Checker {
     if (!owned) return;
     const LongValuePages lv_pages = ClaimLongValuePages(def, where, object.name);
     RowSet live;  // header slots of live rows
+    layout_.Assign(def, f_);
     long_value_columns_.clear();
     for (size_t i = 0; i < def.columns.size(); ++i) {
       if (def.columns[i].long_value()) long_value_columns_.push_back(i);
@@ -669,7 +670,7 @@ class Checker {
   void CheckRow(const TableDef& def, Bytes row, const Location& where,
                 const LongValuePages& lv_pages) {
     DecodedRow& d = decoded_;
-    CheckRowRules(def, f_, row, where, d);
+    CheckRowRules(layout_, row, where, d);
     for (const size_t i : long_value_columns_) {
       const ColumnDef& c = def.columns[i];
       if (!d.fields[i].is_null && d.fields[i].length > 0) {
@@ -1044,6 +1045,7 @@ class Checker {
   std::vector<RowPointer> lv_rows_;         // its rows
   Location lv_at_;                          // its place
   DecodedRow decoded_;                      // the row being checked, its storage reused
+  RowLayout layout_;                        // of the table being checked
   std::vector<size_t> long_value_columns_;  // of the table being checked (positions)
   std::optional<size_t> autonumber_column_;  // of the table being checked
   std::optional<int32_t> max_autonumber_;    // its largest value found so far
@@ -1107,21 +1109,25 @@ std::vector<DefinitionFault> DefinitionFaults(const TableDef& table, const Locat
   return out;
 }
 
+void CheckRowRules(const RowLayout& layout, Bytes row, const Location& where, DecodedRow& out) {
+  DecodeRow(layout, row, where, out);
+  // A fixed-length value is decoded at its type's size. Text is any bytes
+  // (what cannot be decoded becomes U+FFFD), so a short text field holds
+  // nothing to check beyond its place in the row, which DecodeRow has
+  // checked; long values are read by the caller. Other values among the
+  // variable data are any bytes of their type's size.
+  for (const RowLayout::SizedColumn& sc : layout.sized_variable) {
+    const Field& field = out.fields[sc.position];
+    if (!field.is_null && field.length != sc.size)
+      CheckValueSize(layout.table->columns[sc.position], field, where);
+  }
+}
+
 void CheckRowRules(const TableDef& table, const Format& format, Bytes row, const Location& where,
                    DecodedRow& out) {
-  DecodeRow(table, format, row, where, out);
-  for (size_t i = 0; i < table.columns.size(); ++i) {
-    const ColumnDef& c = table.columns[i];
-    // A fixed-length value is decoded at its type's size.
-    if (c.fixed()) continue;
-    // Any bytes read as text (what cannot be decoded becomes U+FFFD), so
-    // a short text field holds nothing to check beyond its place in the
-    // row, which DecodeRow has checked. Long values are read by the caller.
-    if (c.column_type() == ColumnType::kText) continue;
-    if (c.long_value() && !out.fields[i].is_null && out.fields[i].length > 0) continue;
-    // Other values are any bytes of their type's size.
-    CheckValueSize(c, out.fields[i], where);
-  }
+  thread_local RowLayout layout;
+  layout.Assign(table, format);
+  CheckRowRules(layout, row, where, out);
 }
 
 CheckReport CheckDatabase(Database& db, const CheckOptions& options) {

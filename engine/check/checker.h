@@ -49,6 +49,8 @@ struct CheckOptions {
 // reads their values.
 void CheckRowRules(const TableDef& table, const Format& format, Bytes row, const Location& where,
                    DecodedRow& out);
+// The same with the table's layout, for loops over its rows.
+void CheckRowRules(const RowLayout& layout, Bytes row, const Location& where, DecodedRow& out);
 
 // A rule of table definitions broken, with its place.
 struct DefinitionFault {

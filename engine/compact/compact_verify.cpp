@@ -159,14 +159,15 @@ std::pair<uint64_t, uint64_t> DigestRow(Database& db, const RowPlan& plan, Bytes
 
 // Decodes what `plan` needs of a row read by the table's own reader: the
 // long-value columns, and the Id columns too when they are mapped.
-void DecodeForPlan(const TableDef& def, const Format& format, const RowPlan& plan, Bytes row,
-                   const Location& at, bool mapped, DecodedRow& d) {
+void DecodeForPlan(const RowLayout& layout, const RowPlan& plan, Bytes row, const Location& at,
+                   bool mapped, DecodedRow& d) {
   const std::vector<size_t>& columns = mapped ? plan.both : plan.long_values;
-  if (!columns.empty()) DecodeRow(def, format, row, at, columns, d);
+  if (!columns.empty()) DecodeRow(layout, row, at, columns, d);
 }
 
 RowDigests DigestTable(Database& db, const TableDef& def, const std::map<uint32_t, uint32_t>* ids) {
   const RowPlan plan = PlanRows(def);
+  const RowLayout layout(def, db.format());
   RowDigests out;
   std::vector<uint8_t> buf;
   DecodedRow d;
@@ -174,7 +175,7 @@ RowDigests DigestTable(Database& db, const TableDef& def, const std::map<uint32_
   db.ForEachRow(def, [&](const TableRow& row) {
     at.page = row.data.page;
     at.row = row.data.row;
-    DecodeForPlan(def, db.format(), plan, row.bytes, at, ids != nullptr, d);
+    DecodeForPlan(layout, plan, row.bytes, at, ids != nullptr, d);
     out.Add(DigestRow(db, plan, row.bytes, d, ids, at, buf));
   });
   return out;
@@ -269,15 +270,17 @@ void TableDigests::AddRow(const TableDef& table, Bytes row, const DecodedRow& d,
 
 void TableDigests::AddEveryRow() {
   DecodedRow d;
+  RowLayout layout;
   for (const CatalogObject* object : db_.Tables()) {
     const TableDef& def = db_.Table(*object);
+    layout.Assign(def, db_.format());
     Location at = def.where();
     db_.ForEachRow(def, [&](const TableRow& row) {
       Table& t = Entry(def);
       if (t.skipped) return;
       at.page = row.data.page;
       at.row = row.data.row;
-      DecodeForPlan(def, db_.format(), t.plan, row.bytes, at, false, d);
+      DecodeForPlan(layout, t.plan, row.bytes, at, false, d);
       t.digests.Add(DigestRow(db_, t.plan, row.bytes, d, nullptr, at, scratch_));
     });
   }

@@ -1,5 +1,7 @@
 #include "db/row.h"
 
+#include <algorithm>
+
 namespace tessmark::jet {
 
 namespace {
@@ -52,14 +54,73 @@ DecodedRow DecodeRow(const TableDef& table, const Format& f, Bytes row, const Lo
 
 namespace {
 
-// Whether some variable column of `table` is numbered below `num_cols`,
-// the column count a row was written with.
-bool RowHasVariableColumn(const TableDef& table, uint16_t num_cols) {
-  for (const ColumnDef& c : table.columns) {
-    if (!c.fixed() && c.number < num_cols) return true;
+// The slot of column `i` of `t`.
+RowLayout::Slot LayOut(const TableDef& t, const Format& f, size_t i) {
+  const ColumnDef& c = t.columns[i];
+  RowLayout::Slot s;
+  s.position = static_cast<uint32_t>(i);
+  s.number = c.number;
+  // Var index and fixed offset are each used only where they apply: Jet 3
+  // leaves garbage in the other.
+  if (c.boolean()) {
+    s.kind = RowLayout::Kind::kBoolean;
+  } else if (c.fixed()) {
+    s.kind = RowLayout::Kind::kFixed;
+    s.offset = f.row_count_size + c.fixed_offset;
+    s.size = c.fixed_size();
+  } else {
+    s.kind = RowLayout::Kind::kVariable;
+    s.var_index = c.var_index;
   }
-  return false;
+  return s;
 }
+
+// The lowest number of a variable column of `t`, or 0x10000.
+uint32_t LowestVariableNumber(const TableDef& t) {
+  uint32_t lowest = 0x10000;
+  if (t.var_columns == 0) return lowest;
+  for (const ColumnDef& c : t.columns) {
+    if (!c.fixed()) lowest = std::min<uint32_t>(lowest, c.number);
+  }
+  return lowest;
+}
+
+}  // namespace
+
+void RowLayout::Assign(const TableDef& t, const Format& f) {
+  table = &t;
+  format = &f;
+  lowest_variable_number = LowestVariableNumber(t);
+  slots.resize(t.columns.size());
+  by_kind.clear();
+  sized_variable.clear();
+  for (size_t i = 0; i < t.columns.size(); ++i) {
+    slots[i] = LayOut(t, f, i);
+    if (slots[i].kind != Kind::kVariable) continue;
+    const uint32_t size = FixedTypeSize(t.columns[i].type);
+    if (size != 0) sized_variable.push_back({static_cast<uint32_t>(i), size});
+  }
+  for (const Kind kind : {Kind::kBoolean, Kind::kFixed, Kind::kVariable}) {
+    if (kind == Kind::kFixed) fixed_from = by_kind.size();
+    if (kind == Kind::kVariable) variable_from = by_kind.size();
+    for (const Slot& s : slots) {
+      if (s.kind == kind) by_kind.push_back(s);
+    }
+  }
+}
+
+void RowLayout::Assign(const TableDef& t, const Format& f, std::span<const size_t> columns) {
+  table = &t;
+  format = &f;
+  lowest_variable_number = LowestVariableNumber(t);
+  slots.resize(t.columns.size());
+  by_kind.clear();
+  fixed_from = variable_from = 0;
+  sized_variable.clear();
+  for (const size_t i : columns) slots[i] = LayOut(t, f, i);
+}
+
+namespace {
 
 // Reads the variable trailer of a row whose null mask starts at `mask_pos`
 // into `out` (nvar, the offsets, the end of the variable data); returns
@@ -116,11 +177,78 @@ uint32_t DecodeVarTrailer(const Format& f, Bytes row, uint32_t mask_pos, const L
   return out.nvar > 0 ? out.var_offsets[0] : out.var_end;
 }
 
-// Decodes the row's layout, then the fields of the columns at the
-// positions `each` hands to the function it is given.
+// The fields of a row, slot by slot, once the row's layout is read.
+class FieldDecoder {
+ public:
+  FieldDecoder(const RowLayout& layout, Bytes row, const Location& where, DecodedRow& out,
+               uint32_t var_start)
+      : layout_(layout),
+        where_(where),
+        fields_(out.fields.data()),
+        offsets_(out.var_offsets.data()),
+        mask_(row.data() + out.null_mask),
+        num_cols_(out.num_cols),
+        nvar_(out.nvar),
+        var_start_(var_start) {}
+
+  void Boolean(const RowLayout::Slot& s) {
+    fields_[s.position] = Field{false, Bit(s.number), 0, 0};
+  }
+  void Fixed(const RowLayout::Slot& s) {
+    if (!Bit(s.number)) {
+      fields_[s.position] = Field{};
+      return;
+    }
+    if (s.offset + s.size > var_start_) {
+      Location at = where_;
+      at.column = layout_.table->columns[s.position].name;
+      ThrowDamaged(at, "the fixed-length value lies past the fixed area of the row");
+    }
+    fixed_end = std::max(fixed_end, s.offset + s.size);
+    fields_[s.position] = Field{false, false, s.offset, s.size};
+  }
+  void Variable(const RowLayout::Slot& s) {
+    if (!Bit(s.number) || s.var_index >= nvar_) {
+      fields_[s.position] = Field{};
+      return;
+    }
+    const uint32_t* const offsets = offsets_ + s.var_index;
+    fields_[s.position] = Field{false, false, offsets[0], offsets[1] - offsets[0]};
+  }
+  void Any(const RowLayout::Slot& s) {
+    switch (s.kind) {
+      case RowLayout::Kind::kBoolean:
+        return Boolean(s);
+      case RowLayout::Kind::kFixed:
+        return Fixed(s);
+      case RowLayout::Kind::kVariable:
+        return Variable(s);
+    }
+  }
+
+  uint32_t fixed_end = 0;
+
+ private:
+  // Columns numbered at or past the row's column count were added after
+  // the row was written: their bits read as clear.
+  bool Bit(uint16_t number) const {
+    return number < num_cols_ && ((mask_[number / 8] >> (number % 8)) & 1) != 0;
+  }
+
+  const RowLayout& layout_;
+  const Location& where_;
+  Field* const fields_;             // DecodedRow::fields, sized for the table
+  const uint32_t* const offsets_;   // DecodedRow::var_offsets
+  const uint8_t* const mask_;       // the row's null mask
+  const uint32_t num_cols_, nvar_;  // the row's counts
+  const uint32_t var_start_;
+};
+
+// Decodes the row's layout, then hands `each` a decoder of its fields.
 template <typename EachColumn>
-void DecodeColumns(const TableDef& table, const Format& f, Bytes row, const Location& where,
-                   DecodedRow& out, const EachColumn& each) {
+void DecodeColumns(const RowLayout& layout, Bytes row, const Location& where, DecodedRow& out,
+                   const EachColumn& each) {
+  const Format& f = *layout.format;
   ByteView v(row, where);
   const uint32_t len = static_cast<uint32_t>(row.size());
   const uint32_t cs = f.row_count_size;
@@ -133,7 +261,7 @@ void DecodeColumns(const TableDef& table, const Format& f, Bytes row, const Loca
   // keep lacking one. The trailer is read only when a variable column of
   // the table was there when the row was written; where it was not, every
   // variable column reads as NULL through the mask anyway.
-  const bool trailer = table.var_columns > 0 && RowHasVariableColumn(table, out.num_cols);
+  const bool trailer = layout.lowest_variable_number < out.num_cols;
   if (len < cs + mask_bytes + (trailer ? cs : 0u)) {
     ThrowDamaged(where, "the row of " + std::to_string(len) +
                             " bytes is too short for its column count and null mask");
@@ -149,56 +277,48 @@ void DecodeColumns(const TableDef& table, const Format& f, Bytes row, const Loca
     out.var_end = mask_pos;
     var_start = mask_pos;
   }
-
-  Bytes mask = row.subspan(mask_pos, mask_bytes);
-  auto bit = [&](uint16_t number) {
-    if (number >= out.num_cols) return false;
-    return ((mask[number / 8] >> (number % 8)) & 1) != 0;
-  };
-
-  out.fields.assign(table.columns.size(), Field{});
-  out.fixed_end = cs;
-  each([&](size_t i) {
-    const ColumnDef& c = table.columns[i];
-    Field& fl = out.fields[i];
-    if (c.boolean()) {
-      fl.is_null = false;
-      fl.bool_value = bit(c.number);
-      return;
-    }
-    if (!bit(c.number)) return;
-    if (c.fixed()) {
-      fl.offset = cs + c.fixed_offset;
-      fl.length = c.fixed_size();
-      if (fl.offset + fl.length > var_start) {
-        Location at = where;
-        at.column = c.name;
-        ThrowDamaged(at, "the fixed-length value lies past the fixed area of the row");
-      }
-      out.fixed_end = std::max(out.fixed_end, fl.offset + fl.length);
-    } else {
-      if (c.var_index >= out.nvar) return;
-      fl.offset = out.var_offsets[c.var_index];
-      fl.length = out.var_offsets[c.var_index + 1u] - fl.offset;
-    }
-    fl.is_null = false;
-  });
+  FieldDecoder fields(layout, row, where, out, var_start);
+  fields.fixed_end = cs;
+  each(fields);
+  out.fixed_end = fields.fixed_end;
 }
 
 }  // namespace
 
-void DecodeRow(const TableDef& table, const Format& f, Bytes row, const Location& where,
-               DecodedRow& out) {
-  DecodeColumns(table, f, row, where, out, [&](const auto& field) {
-    for (size_t i = 0; i < table.columns.size(); ++i) field(i);
+void DecodeRow(const RowLayout& layout, Bytes row, const Location& where, DecodedRow& out) {
+  // Every field is written.
+  out.fields.resize(layout.slots.size());
+  DecodeColumns(layout, row, where, out, [&](FieldDecoder& fields) {
+    const RowLayout::Slot* const slots = layout.by_kind.data();
+    const size_t end = layout.by_kind.size();
+    for (size_t i = 0; i < layout.fixed_from; ++i) fields.Boolean(slots[i]);
+    for (size_t i = layout.fixed_from; i < layout.variable_from; ++i) fields.Fixed(slots[i]);
+    for (size_t i = layout.variable_from; i < end; ++i) fields.Variable(slots[i]);
+  });
+}
+
+void DecodeRow(const RowLayout& layout, Bytes row, const Location& where,
+               std::span<const size_t> columns, DecodedRow& out) {
+  out.fields.assign(layout.slots.size(), Field{});
+  DecodeColumns(layout, row, where, out, [&](FieldDecoder& fields) {
+    for (const size_t i : columns) fields.Any(layout.slots[i]);
   });
 }
 
 void DecodeRow(const TableDef& table, const Format& f, Bytes row, const Location& where,
+               DecodedRow& out) {
+  // Callers of this form decode a row now and then; the layout's storage
+  // is kept per thread all the same.
+  thread_local RowLayout layout;
+  layout.Assign(table, f);
+  DecodeRow(layout, row, where, out);
+}
+
+void DecodeRow(const TableDef& table, const Format& f, Bytes row, const Location& where,
                std::span<const size_t> columns, DecodedRow& out) {
-  DecodeColumns(table, f, row, where, out, [&](const auto& field) {
-    for (const size_t i : columns) field(i);
-  });
+  thread_local RowLayout layout;
+  layout.Assign(table, f, columns);
+  DecodeRow(layout, row, where, columns, out);
 }
 
 }  // namespace tessmark::jet

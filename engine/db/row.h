@@ -43,6 +43,59 @@ struct DecodedRow {
   }
 };
 
+// How the rows of one table are decoded, worked out once from its
+// definition and the file's format and kept for all of the table's rows:
+// per column (parallel to TableDef::columns) where its value is found, so
+// that decoding a row is one pass over a flat array. It refers to the
+// definition, which must outlive it.
+struct RowLayout {
+  enum class Kind : uint8_t {
+    kBoolean,   // the null-mask bit is the value
+    kFixed,     // bytes at a set place in the fixed area
+    kVariable,  // bytes between two variable-column offsets
+  };
+  struct Slot {
+    Kind kind = Kind::kBoolean;
+    uint32_t position = 0;   // in TableDef::columns
+    uint16_t number = 0;     // the column's null-mask bit
+    uint16_t var_index = 0;  // kVariable: its entry in the offsets
+    uint32_t offset = 0;     // kFixed: where the value starts in the row
+    uint32_t size = 0;       // kFixed: its length
+  };
+  // A column stored among the variable data although its type has one size.
+  struct SizedColumn {
+    uint32_t position;  // in TableDef::columns
+    uint32_t size;      // what the type stores
+  };
+
+  RowLayout() = default;
+  RowLayout(const TableDef& t, const Format& f) { Assign(t, f); }
+  // Lays out `t`, reusing the storage of the layout before.
+  void Assign(const TableDef& t, const Format& f);
+  // Lays out only the columns at the positions `columns`, for decoding
+  // those alone: the other slots are left as they were, `by_kind` and
+  // `sized_variable` empty.
+  void Assign(const TableDef& t, const Format& f, std::span<const size_t> columns);
+
+  const TableDef* table = nullptr;
+  const Format* format = nullptr;
+  // A row has a variable trailer when its column count passes this
+  // number: the lowest of a variable column (0x10000 when there is none).
+  uint32_t lowest_variable_number = 0x10000;
+  std::vector<Slot> slots;  // parallel to TableDef::columns
+  // The same slots, the booleans, then the fixed, then the variable
+  // columns, each kind in column order: a whole row is decoded kind by kind.
+  std::vector<Slot> by_kind;
+  size_t fixed_from = 0, variable_from = 0;  // where those kinds start in `by_kind`
+  std::vector<SizedColumn> sized_variable;   // in column order
+};
+
+// Decodes `row` with a table's layout, as DecodeRow below does.
+void DecodeRow(const RowLayout& layout, Bytes row, const Location& where, DecodedRow& out);
+// The same for the columns at the positions `columns` alone, as below.
+void DecodeRow(const RowLayout& layout, Bytes row, const Location& where,
+               std::span<const size_t> columns, DecodedRow& out);
+
 // Decodes `row` for `table`. Anything inconsistent (trailer past the row,
 // offsets out of order or past the data, fixed columns past the row) throws
 // 3049 at `where`.

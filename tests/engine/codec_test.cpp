@@ -7,6 +7,7 @@
 #include <array>
 #include <cstring>
 
+#include "check/checker.h"
 #include "db/index_page.h"
 #include "db/long_value.h"
 #include "db/row.h"
@@ -391,6 +392,55 @@ TEST(RowDecoding, RowsWrittenBeforeTheFirstVariableColumnHaveNoTrailer) {
     Buf claims = old_row;
     claims[0] = 5;  // the Stamp's last bytes read as the trailer
     EXPECT_THROW(DecodeRow(t, *f, claims, Location{}), Error);
+  }
+}
+
+// Columns listed out of number order, a Long kept among the variable data
+// (number 3, slot 1) and a Text (number 2, slot 0), read with a layout made
+// for another table first. A value among the variable data whose type has
+// one size must have it, NULL aside; text any length.
+TEST(RowDecoding, ALayoutIsRemadeForEachTableAndChecksSizedVariableValues) {
+  TableDef t;
+  t.columns = {Column("Code", 0x04, 3, false, 1), Column("Id", 0x04, 0, true, 0),
+               Column("Name", 0x0A, 2, false, 0, 100)};
+  t.max_columns = 4;
+  t.var_columns = 2;
+  struct Case {
+    Buf vars;  // Name then Code
+    uint8_t name_end, mask;
+    bool damage;
+  } cases[] = {
+      {{'a', 0, 'b', 0, 9, 0, 0, 0}, 10, 0x0D, false},
+      {{'a', 0, 'b', 9, 0, 0, 0}, 9, 0x0D, false},   // an odd text
+      {{'a', 0, 'b', 0, 9, 0, 0}, 10, 0x0D, true},   // a Long of 3 bytes
+      {{'a', 0, 'b', 0, 9, 0, 0}, 10, 0x05, false},  // ... that is NULL
+  };
+  const TableDef sample = SampleTable();
+  RowLayout layout(sample, kJet4Format);
+  DecodedRow d;
+  CheckRowRules(layout, SampleRow(), Location{}, d);
+  layout.Assign(t, kJet4Format);
+  for (const Case& c : cases) {
+    Buf row = {4, 0, 7, 0, 0, 0};
+    row.insert(row.end(), c.vars.begin(), c.vars.end());
+    const auto end = static_cast<uint8_t>(row.size());
+    row.insert(row.end(), {end, 0, c.name_end, 0, 6, 0, 2, 0, c.mask});
+    SCOPED_TRACE(static_cast<int>(&c - cases));
+    if (c.damage) {
+      EXPECT_THROW(CheckRowRules(layout, row, Location{}, d), Error);
+      continue;
+    }
+    CheckRowRules(layout, row, Location{}, d);
+    const DecodedRow by_table = DecodeRow(t, kJet4Format, row, Location{});
+    ASSERT_EQ(d.fields.size(), 3u);
+    EXPECT_EQ(d.fields[0].is_null, c.mask == 0x05);
+    EXPECT_EQ(d.fields[1].offset, 2u);
+    EXPECT_EQ(d.fields[2].length, c.name_end - 6u);
+    for (size_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(d.fields[i].is_null, by_table.fields[i].is_null) << i;
+      EXPECT_EQ(d.fields[i].offset, by_table.fields[i].offset) << i;
+      EXPECT_EQ(d.fields[i].length, by_table.fields[i].length) << i;
+    }
   }
 }
 
