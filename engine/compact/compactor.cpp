@@ -511,6 +511,7 @@ class Compactor {
         rewritten.push_back(i);
     }
     const bool decode = !rewritten.empty();
+    if (decode) layout_.Assign(def, format_, rewritten);
 
     LongValueReader lv_reader(src_);
     DataPageBuilder page(geometry_, tdef_page);
@@ -588,7 +589,7 @@ class Compactor {
                      const std::vector<bool>& id_column, const Location& at,
                      LongValueReader& lv_reader, Bytes row, std::vector<uint8_t>& bytes,
                      WrittenRows& rows) {
-    DecodeRow(def, format_, row, at, rewritten, decoded_);
+    DecodeRow(layout_, row, at, rewritten, decoded_);
     bool copied = false;
     auto copy = [&] {
       if (!copied) bytes.assign(row.begin(), row.end());
@@ -891,6 +892,7 @@ class Compactor {
 
   WriteProgress* progress_ = nullptr;  // while Run writes the tables
   DataPage last_page_;
+  RowLayout layout_;            // of the columns a table's rows change in, laid out once
   DecodedRow decoded_;          // reused from row to row
   std::vector<uint8_t> value_;  // a long value, likewise
   std::set<uint32_t> new_ids_;  // the destination's table Ids
