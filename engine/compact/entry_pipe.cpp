@@ -6,7 +6,9 @@ namespace tessmark::jet {
 
 void EntryPipe::Send() {
   std::unique_lock<std::mutex> hold(lock_);
+  producer_waits_ = true;
   changed_.wait(hold, [this] { return full_.size() < kBlocksInFlight || stopped_; });
+  producer_waits_ = false;
   if (stopped_) throw Stopped{};
   full_.push_back(std::move(filling_));
   if (spare_.empty()) {
@@ -15,8 +17,9 @@ void EntryPipe::Send() {
     filling_ = std::move(spare_.back());
     spare_.pop_back();
   }
+  const bool wake = consumer_waits_;
   hold.unlock();
-  changed_.notify_all();
+  if (wake) changed_.notify_all();
 }
 
 void EntryPipe::Close(std::exception_ptr failure) {
@@ -42,15 +45,18 @@ bool EntryPipe::Receive(Block& block) {
     block.keys.clear();
     spare_.push_back(std::move(block));
   }
+  consumer_waits_ = true;
   changed_.wait(hold, [this] { return !full_.empty() || closed_; });
+  consumer_waits_ = false;
   if (full_.empty()) {
     if (failure_) std::rethrow_exception(failure_);
     return false;
   }
   block = std::move(full_.front());
   full_.pop_front();
+  const bool wake = producer_waits_;
   hold.unlock();
-  changed_.notify_all();
+  if (wake) changed_.notify_all();
   return true;
 }
 
