@@ -136,7 +136,7 @@ TEST(PhaseRunnerTest, RunBothRethrowsThisThreadsErrorFirst) {
 // lost entries or their order would build a wrong tree, one that stranded
 // a side after the other failed would hang the compaction.
 TEST(EntryPipeTest, EntriesArriveInOrderAndFailuresReachTheOtherSide) {
-  constexpr uint32_t kEntries = 10000;  // several blocks
+  constexpr uint32_t kEntries = 40000;  // several blocks
   {
     EntryPipe pipe;
     std::thread producer([&] {
