@@ -59,7 +59,7 @@ std::pair<uint64_t, uint64_t> HashBytes(std::span<const uint8_t> buf, uint64_t t
   }
   if (i < n) {
     uint64_t w = 0;
-    std::memcpy(&w, p + i, n - i);
+    std::memcpy(&w, p + i, static_cast<size_t>(n - i));
     step(l, w);
   }
   const uint64_t ab = lane[0] + std::rotl(lane[1], 17) * 0xA0761D6478BD642Full;
@@ -137,7 +137,8 @@ std::pair<uint64_t, uint64_t> DigestRow(Database& db, const RowPlan& plan, Bytes
     storage.insert(storage.end(), b, b + 4);
   };
   for (const Edit& e : edits) {
-    storage.insert(storage.end(), row.begin() + kept_from, row.begin() + e.offset);
+    storage.insert(storage.end(), row.begin() + static_cast<std::ptrdiff_t>(kept_from),
+                   row.begin() + static_cast<std::ptrdiff_t>(e.offset));
     kept_from = e.offset + e.length;
     if (e.long_value) {
       db.long_values().ReadInto(e.lv, at, value);
@@ -148,7 +149,7 @@ std::pair<uint64_t, uint64_t> DigestRow(Database& db, const RowPlan& plan, Bytes
       put_u32(e.id);
     }
   }
-  storage.insert(storage.end(), row.begin() + kept_from, row.end());
+  storage.insert(storage.end(), row.begin() + static_cast<std::ptrdiff_t>(kept_from), row.end());
   for (const Edit& e : edits) {
     if (!e.long_value) continue;
     put_u32(e.offset);
